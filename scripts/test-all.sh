@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# test-all.sh sets up the machine and runs every test suite: native unit and
+# integration tests, the same unit tests under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and the unit tests as Windows executables under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+section() { printf '\n==== %s ====\n' "$*"; }
+
+section "native build"
+bash scripts/build.sh native
+section "native tests"
+ctest --test-dir build/native --output-on-failure -j 2
+
+section "sanitizer build (ASan + UBSan)"
+bash scripts/build.sh asan
+section "sanitizer tests"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+ctest --test-dir build/asan --output-on-failure -R '^unit'
+
+section "windows build (mingw-w64)"
+bash scripts/build.sh win
+section "windows unit tests under wine"
+bash scripts/wine-test.sh build/win build/win/kq_unit_tests.exe
+
+if [ -x scripts/test-extra.sh ]; then
+  section "further suites"
+  bash scripts/test-extra.sh
+fi
+section "all tests passed"

@@ -1,0 +1,53 @@
+#pragma once
+// writeLog is the single logging routine: it stamps a message with the local
+// date and time, shows it in the Client Log (LogView) and appends it to
+// "_log\Filesync.log" in the sync folder, with a header block, a start stamp in
+// "time.inf" and rotation to "Filesync_yyyy-mm-dd.log".
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "config/config_store.h"
+#include "platform/clock.h"
+#include "platform/file_system.h"
+
+namespace kq {
+
+// LogView is the model of the Client Log window's text: it is cleared when it
+// holds more than 10,000 lines before a line is added.
+class LogView {
+ public:
+  static constexpr std::size_t kMaxLines = 10000;
+  // prepare clears the view when it holds more than kMaxLines lines.
+  void prepare();
+  void add(const std::string& line);
+  const std::vector<std::string>& lines() const { return lines_; }
+  // onChange is called after every change (cleared = the view was emptied).
+  std::function<void(const std::string* addedLine, bool cleared)> onChange;
+
+ private:
+  std::vector<std::string> lines_;
+};
+
+// Log is the port every subsystem logs through; Logger is the real one.
+class Log {
+ public:
+  virtual ~Log() = default;
+  // writeLog never throws. text is 8-bit ANSI text.
+  virtual void writeLog(const std::string& text, bool show) = 0;
+};
+
+class Logger : public Log {
+ public:
+  Logger(FileSystem& fs, Clock& clock, ConfigStore& config, LogView& view)
+      : fs_(fs), clock_(clock), config_(config), view_(view) {}
+  void writeLog(const std::string& text, bool show) override;
+
+ private:
+  FileSystem& fs_;
+  Clock& clock_;
+  ConfigStore& config_;
+  LogView& view_;
+};
+
+}  // namespace kq

@@ -1,0 +1,100 @@
+#pragma once
+// Recording test doubles of the engine's ports: they keep every call so a test
+// can read back exactly what was sent, shown and logged.
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "log/log.h"
+#include "platform/links.h"
+#include "platform/views.h"
+
+namespace kq::test {
+
+struct LogLine {
+  std::string text;
+  bool show;
+  bool operator==(const LogLine&) const = default;
+};
+
+class RecordingLog : public Log {
+ public:
+  void writeLog(const std::string& text, bool show) override { lines.push_back({text, show}); }
+  // texts lists the logged texts (shown and quiet) in order.
+  std::vector<std::string> texts() const {
+    std::vector<std::string> out;
+    for (auto& l : lines) out.push_back(l.text);
+    return out;
+  }
+  bool contains(const std::string& text) const {
+    for (auto& l : lines)
+      if (l.text == text) return true;
+    return false;
+  }
+  std::vector<LogLine> lines;
+};
+
+class RecordingServerLink : public ServerLink {
+ public:
+  void renew() override { ++renewals; active = false; }
+  void activate(const std::string& h, int p) override {
+    if (active && (h != host || p != port)) throw LinkError("Cannot change host or port on an active connection");
+    host = h;
+    port = p;
+    ++activations;
+  }
+  void deactivate() override { ++deactivations; active = false; }
+  bool isActive() override { return active; }
+  void send(std::string_view bytes) override { sends.emplace_back(bytes); }
+  // sent is every byte sent, concatenated.
+  std::string sent() const {
+    std::string all;
+    for (auto& s : sends) all += s;
+    return all;
+  }
+  bool active = false;
+  std::string host;
+  int port = 0;
+  int activations = 0, deactivations = 0, renewals = 0;
+  std::vector<std::string> sends;
+};
+
+class RecordingWatcherLink : public WatcherLink {
+ public:
+  void activate() override { ++activations; }
+  bool isActive() override { return active; }
+  bool active = false;
+  int activations = 0;
+};
+
+class RecordingStatusView : public StatusView {
+ public:
+  void setPanel(int index, const std::string& text) override {
+    if (index >= 0 && index < 6) panels[index] = text;
+  }
+  void setConnectCaption(const std::string& c) override { caption = c; }
+  std::string panels[6];
+  std::string caption = "Connect";
+};
+
+class RecordingFolderView : public FolderView {
+ public:
+  void showFolder(const std::string& folder) override { shown.push_back(folder); }
+  std::string currentFolder() override { return folder; }
+  std::string selectedFile() override { return selected; }
+  std::vector<std::string> listedFiles() override { return files; }
+  void refreshFiles() override { ++refreshes; }
+  std::string folder;
+  std::string selected;
+  std::vector<std::string> files;
+  std::vector<std::string> shown;
+  int refreshes = 0;
+};
+
+class RecordingDialogs : public Dialogs {
+ public:
+  void information(const std::string& text) override { messages.push_back(text); }
+  std::vector<std::string> messages;
+};
+
+}  // namespace kq::test
