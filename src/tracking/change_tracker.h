@@ -1,0 +1,61 @@
+#pragma once
+// ChangeTracker holds what waits between a watcher report and the server's
+// RQCHG: the three change queues, the echo lists (serverQueue, blockedPaths),
+// pendingOldName and serverBusy, with the admission rules for watcher reports
+// and the change timer's work. Plain in-memory state; every decision is logged.
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace kq {
+
+class Log;
+class StatusView;
+class ExceptionFilter;
+class FileSystem;
+
+struct RenameEntry {
+  std::string oldPath;
+  std::string newPath;
+  bool operator==(const RenameEntry&) const = default;
+};
+
+class ChangeTracker {
+ public:
+  ChangeTracker(Log& log, StatusView& status, ExceptionFilter& filter, FileSystem& fs)
+      : log_(log), status_(status), filter_(filter), fs_(fs) {}
+
+  // handleWatcherChange applies the admission rules to one watcher report.
+  void handleWatcherChange(int action, const std::string& path);
+
+  void addServerPath(const std::string& path) { serverQueue.push_back(path); }
+  void addBlockedPath(const std::string& fragment) { blockedPaths.push_back(fragment); }
+  void setServerBusy() { serverBusy = true; }
+  bool isServerPath(const std::string& path) const;
+  bool isBlocked(const std::string& path) const;
+  bool isQueuedModification(const std::string& path) const;
+  void appendModification(const std::string& path) { modificationQueue.push_back(path); }
+
+  // onServerRoundFinished runs for every member of an RQFLS body.
+  void onServerRoundFinished(const std::string& key);
+  // resetServerQueueIfIdle is the last step of the change timer: it empties
+  // serverQueue when the server is not busy and no deletion was pending at the
+  // start of the tick (deleteQueueSizeAtStart).
+  void resetServerQueueIfIdle(std::size_t deleteQueueSizeAtStart);
+
+  std::deque<std::string> modificationQueue;
+  std::deque<std::string> deleteQueue;
+  std::deque<RenameEntry> renameQueue;
+  std::vector<std::string> serverQueue;
+  std::vector<std::string> blockedPaths;
+  std::string pendingOldName;
+  bool serverBusy = false;
+
+ private:
+  Log& log_;
+  StatusView& status_;
+  ExceptionFilter& filter_;
+  FileSystem& fs_;
+};
+
+}  // namespace kq

@@ -1,0 +1,33 @@
+#pragma once
+// ExceptionFilter owns the two exception lists ("exstensions.dat" and
+// "exceptions.dat" in the sync folder's _config folder) and isExcluded, a plain
+// substring test over both lists. The exceptions editor edits these lists in
+// place, so unsaved edits act on the filter at once.
+#include <string>
+#include <vector>
+
+namespace kq {
+
+class FileSystem;
+
+class ExceptionFilter {
+ public:
+  explicit ExceptionFilter(FileSystem& fs) : fs_(fs) {}
+
+  // isExcluded is true when path contains any line of either list.
+  bool isExcluded(const std::string& path) const;
+
+  // load replaces the lists from the files in syncFolder + "\_config"; it stops at
+  // the first file that cannot be read and returns false then.
+  [[nodiscard]] bool load(const std::string& syncFolder);
+  // save creates _config (hidden + system) and writes both files (CR LF lines).
+  [[nodiscard]] bool save(const std::string& syncFolder);
+
+  std::vector<std::string> extensionExceptions{".tmp", ".TMP"};
+  std::vector<std::string> prefixExceptions{"~"};
+
+ private:
+  FileSystem& fs_;
+};
+
+}  // namespace kq
