@@ -37,8 +37,14 @@ void SyncSession::run() {
       cycle();
       if (!peer_.pause(options_.cycleMs)) break;
       if (!logFetched) {
-        fetchLog();
         logFetched = true;
+        try {
+          fetchLog();
+        } catch (const PeerError&) {
+          throw;
+        } catch (const std::exception& e) {
+          say(std::string("client log not kept: ") + e.what());
+        }
       }
     }
     say("server stopping: connection closed");
@@ -305,21 +311,20 @@ void SyncSession::finishCycle() {
 }
 
 void SyncSession::fetchLog() {
+  fs::create_directories(fs::path(contract_.clientLogPath).parent_path());
+  std::string temp = contract_.clientLogPath + "." + std::to_string(reinterpret_cast<std::uintptr_t>(this)) + ".part";
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) throw std::runtime_error("cannot write " + temp);
+  IncomingFile file(temp, fd);
   std::string body = requestBody({{"logfile", "Filesync.log"}});
   auto id = peer_.sendRequest("RQLOG", body, body.size());
   auto header = peer_.readAnswer(id, {"ANLOG"});
   if (header.payloadLength >= kMaxPayload) throw PeerError("ANLOG announces an impossible size");
-  fs::create_directories(fs::path(contract_.clientLogPath).parent_path());
-  std::string temp = contract_.clientLogPath + ".part";
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) throw std::runtime_error("cannot write " + temp);
-  IncomingFile file(temp, fd);
   receiveInto(file, header.payloadLength, "receiving the client log");
   // The log grows while it is sent: the lines written meanwhile follow the announced size.
-  for (std::string more; !(more = peer_.readSome(1 << 16, 300)).empty();) {
-    if (!file.write(more)) throw std::runtime_error("cannot write " + temp);
-  }
-  ::fsync(fd);
+  bool diskOk = true;
+  for (std::string more; !(more = peer_.readSome(1 << 16, 300)).empty();) diskOk = file.write(more) && diskOk;
+  if (!diskOk || ::fsync(fd) != 0) throw std::runtime_error("cannot write " + temp);
   if (::rename(temp.c_str(), contract_.clientLogPath.c_str()) != 0) throw std::runtime_error("cannot keep the client log");
   file.taken();
   say("client log saved to " + contract_.clientLogPath + " (" + std::to_string(file.size()) + " bytes)");
