@@ -1,6 +1,7 @@
 #pragma once
 // Recording test doubles of the engine's ports: they keep every call so a test
 // can read back exactly what was sent, shown and logged.
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +20,11 @@ struct LogLine {
   bool show;
   bool operator==(const LogLine&) const = default;
 };
+
+// PrintTo shows a log line readably in test failures.
+inline void PrintTo(const LogLine& line, std::ostream* os) {
+  *os << "{\"" << line.text << "\", " << (line.show ? "true" : "false") << "}";
+}
 
 class RecordingLog : public Log {
  public:
