@@ -1,11 +1,13 @@
 #pragma once
 // Recording test doubles of the engine's ports: they keep every call so a test
 // can read back exactly what was sent, shown and logged.
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "log/log.h"
+#include "platform/process_runner.h"
 #include "platform/links.h"
 #include "platform/views.h"
 
@@ -16,6 +18,11 @@ struct LogLine {
   bool show;
   bool operator==(const LogLine&) const = default;
 };
+
+// PrintTo shows a log line readably in test failures.
+inline void PrintTo(const LogLine& line, std::ostream* os) {
+  *os << "{\"" << line.text << "\", " << (line.show ? "true" : "false") << "}";
+}
 
 class RecordingLog : public Log {
  public:
@@ -95,6 +102,16 @@ class RecordingDialogs : public Dialogs {
  public:
   void information(const std::string& text) override { messages.push_back(text); }
   std::vector<std::string> messages;
+};
+
+class RecordingProcessRunner : public ProcessRunner {
+ public:
+  MoveResult moveTree(const std::string& source, const std::string& destination) override {
+    moves.emplace_back(source, destination);
+    return result;
+  }
+  std::vector<std::pair<std::string, std::string>> moves;
+  MoveResult result{true, 0, {}};
 };
 
 }  // namespace kq::test
