@@ -1,0 +1,88 @@
+#pragma once
+// HandlerFixture gives the server-request handlers of file transfer and file
+// operations their ports over a real temporary sync folder: recording views,
+// log and server link, a clock that only counts pauses, and the real
+// FileSystem and IniFile of NativeFs. Files named with "~" or ".tmp" are excluded.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/handler_ports.h"
+#include "platform/tree_move.h"
+#include "support/native_fs.h"
+#include "support/recorders.h"
+#include "tracking/exception_filter.h"
+
+namespace kq::test {
+
+// PauseClock answers fixed local times and records the pauses instead of taking them.
+class PauseClock : public Clock {
+ public:
+  LocalTime now() override { return fixed; }
+  std::int64_t epochMillis() override { return 0; }
+  LocalTime toLocal(std::int64_t epochSeconds) override {
+    converted.push_back(epochSeconds);
+    return fixed;
+  }
+  void sleepMs(int milliseconds) override { pauses.push_back(milliseconds); }
+  LocalTime fixed{2024, 3, 7, 14, 5, 9, 0, 4};
+  std::vector<std::int64_t> converted;
+  std::vector<int> pauses;
+};
+
+// RecordingProcessRunner records every move and hands it to the portable move,
+// or fails it untouched when refuse is set (a robocopy that moves nothing).
+class RecordingProcessRunner : public ProcessRunner {
+ public:
+  explicit RecordingProcessRunner(FileSystem& fs) : portable(fs) {}
+  MoveResult moveTree(const std::string& source, const std::string& destination) override {
+    moves.emplace_back(source, destination);
+    if (refuse) return MoveResult{false, 16, "refused"};
+    return portable.moveTree(source, destination);
+  }
+  PortableTreeMove portable;
+  bool refuse = false;
+  std::vector<std::pair<std::string, std::string>> moves;
+};
+
+class HandlerFixture : public ::testing::Test {
+ protected:
+  HandlerFixture() { EXPECT_TRUE(disk.fs().createFolders(sync)); }
+
+  // at is a path below the sync folder ("docs\\a.txt").
+  std::string at(const std::string& relative) const { return sync + "\\" + relative; }
+  bool write(const std::string& relative, const std::string& content) {
+    std::string path = at(relative);
+    auto pos = path.find_last_of('\\');
+    return disk.fs().createFolders(path.substr(0, pos)) && disk.fs().writeText(path, content);
+  }
+  std::string read(const std::string& relative) { return disk.fs().readText(at(relative)).value_or("<missing>"); }
+  bool exists(const std::string& relative) { return disk.fs().exists(at(relative)); }
+  // logSince lists the texts logged from line index first on.
+  std::vector<std::string> logSince(std::size_t first) const {
+    auto all = log.texts();
+    return {all.begin() + static_cast<std::ptrdiff_t>(std::min(first, all.size())), all.end()};
+  }
+
+  NativeFs disk;
+  std::string sync = disk.path("Sync");
+  RecordingLog log;
+  RecordingServerLink server;
+  RecordingStatusView status;
+  RecordingFolderView folders;
+  PauseClock clock;
+  RecordingProcessRunner processes{disk.fs()};
+  ProtocolState protocol;
+  ExceptionFilter filter{disk.fs()};
+  ChangeTracker tracker{log, status, filter, disk.fs()};
+  HandlerPorts ports{server, disk.fs(), log, status, folders, disk.ini(), clock, processes,
+                     protocol, tracker,
+                     [this] { return sync; },
+                     [this] { return sync + "\\_config\\Filesync.ini"; },
+                     [](const std::string& p) {
+                       return p.find('~') != std::string::npos || p.find(".tmp") != std::string::npos;
+                     }};
+};
+
+}  // namespace kq::test
