@@ -1,35 +1,24 @@
 #pragma once
 // HandlerFixture gives the server-request handlers of file transfer and file
 // operations their ports over a real temporary sync folder: recording views,
-// log and server link, a clock that only counts pauses, and the real
+// log and server link, a fake clock (UTC local time) that records pauses, and the real
 // FileSystem and IniFile of NativeFs. Files named with "~" or ".tmp" are excluded.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "engine/handler_ports.h"
+#include "platform/codepage.h"
 #include "platform/tree_move.h"
+#include "support/fake_clock.h"
 #include "support/native_fs.h"
 #include "support/recorders.h"
 #include "tracking/exception_filter.h"
 
 namespace kq::test {
-
-// PauseClock answers fixed local times and records the pauses instead of taking them.
-class PauseClock : public Clock {
- public:
-  LocalTime now() override { return fixed; }
-  std::int64_t epochMillis() override { return 0; }
-  LocalTime toLocal(std::int64_t epochSeconds) override {
-    converted.push_back(epochSeconds);
-    return fixed;
-  }
-  void sleepMs(int milliseconds) override { pauses.push_back(milliseconds); }
-  LocalTime fixed{2024, 3, 7, 14, 5, 9, 0, 4};
-  std::vector<std::int64_t> converted;
-  std::vector<int> pauses;
-};
 
 // RecordingProcessRunner records every move and hands it to the portable move,
 // or fails it untouched when refuse is set (a robocopy that moves nothing).
@@ -59,6 +48,19 @@ class HandlerFixture : public ::testing::Test {
   }
   std::string read(const std::string& relative) { return disk.fs().readText(at(relative)).value_or("<missing>"); }
   bool exists(const std::string& relative) { return disk.fs().exists(at(relative)); }
+  // setModified sets the modification time of a file below the sync folder on the disk.
+  void setModified(const std::string& relative, std::int64_t epochSeconds) {
+    std::filesystem::path native = disk.nativeRoot() / "Sync";
+    std::string utf8 = cp1252ToUtf8(relative);
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= utf8.size(); ++i) {
+      if (i < utf8.size() && utf8[i] != '\\') continue;
+      native /= std::u8string(utf8.begin() + start, utf8.begin() + i);
+      start = i + 1;
+    }
+    auto sys = std::chrono::system_clock::time_point(std::chrono::seconds(epochSeconds));
+    std::filesystem::last_write_time(native, std::chrono::file_clock::from_sys(sys));
+  }
   // logSince lists the texts logged from line index first on.
   std::vector<std::string> logSince(std::size_t first) const {
     auto all = log.texts();
@@ -71,7 +73,7 @@ class HandlerFixture : public ::testing::Test {
   RecordingServerLink server;
   RecordingStatusView status;
   RecordingFolderView folders;
-  PauseClock clock;
+  FakeClock clock;
   RecordingProcessRunner processes{disk.fs()};
   ProtocolState protocol;
   ExceptionFilter filter{disk.fs()};

@@ -9,6 +9,7 @@ namespace kq {
 namespace {
 
 const RequestId kId{'L', 'S', 'T', '1'};
+const std::int64_t kStamp = 1700000000;  // 2023-11-14 22:13:20 UTC
 
 class FolderListingTest : public test::HandlerFixture {
  protected:
@@ -28,7 +29,7 @@ class FolderListingTest : public test::HandlerFixture {
   }
   static std::string fileEntry(const std::string& path, const std::string& size) {
     return "\"filepath\":\"" + path + "\",\"size\":\"" + size +
-           "\",\"mdate\":\"2024-03-07\",\"mtime\":\"14.05.09\"";
+           "\",\"mdate\":\"2023-11-14\",\"mtime\":\"22.13.20\"";
   }
   static std::string folderEntry(const std::string& path) {
     return "\"filepath\":\"" + path + "\",\"size\":\"0\",\"mdate\":\"\",\"mtime\":\"\"";
@@ -53,6 +54,7 @@ TEST_F(FolderListingTest, EmptyFolderGivesTheEmptyListing) {
 
 TEST_F(FolderListingTest, SubfolderListsPathsRelativeToTheSyncFolder) {
   ASSERT_TRUE(write("docs\\report.pdf", "twelve bytes"));
+  setModified("docs\\report.pdf", kStamp);
   ASSERT_TRUE(disk.fs().createFolders(at("docs\\sub")));
   std::string text = list(R"(\/docs)");
   ASSERT_EQ(listing.snapshot.size(), 2u);
@@ -67,6 +69,7 @@ TEST_F(FolderListingTest, SubfolderListsPathsRelativeToTheSyncFolder) {
 
 TEST_F(FolderListingTest, WholeSyncFolderDepthFirstWithFolderBeforeContent) {
   ASSERT_TRUE(write("a\\b\\c.txt", "abc"));
+  setModified("a\\b\\c.txt", kStamp);
   std::string text = list("");
   EXPECT_EQ(listing.snapshot, (std::vector<std::string>{at("a"), at("a\\b"), at("a\\b\\c.txt")}));
   EXPECT_EQ(text, "{\"content\":[{" + folderEntry("/a") + "," + folderEntry("/a/b") + "," +
@@ -96,9 +99,11 @@ TEST_F(FolderListingTest, RefusedFolderGivesTheEmptyListing) {
 TEST_F(FolderListingTest, NamesAreEscapedSoAJsonReaderGetsThemBack) {
   ASSERT_TRUE(disk.fs().createFolders(at("n")));
   ASSERT_TRUE(write("n\\caf\xe9.txt", "x"));
+  setModified("n\\caf\xe9.txt", kStamp);
   EXPECT_EQ(list(R"(\/n)"), "{\"content\":[{" + fileEntry("/n/caf\\u00e9.txt", "1") + "}]}");
   ASSERT_TRUE(disk.fs().remove(at("n\\caf\xe9.txt")));
   ASSERT_TRUE(write("n\\a$ub.txt", "x"));
+  setModified("n\\a$ub.txt", kStamp);
   EXPECT_EQ(list(R"(\/n)"), "{\"content\":[{" + fileEntry("/n/a\\u0024ub.txt", "1") + "}]}");
 }
 
@@ -108,6 +113,7 @@ TEST_F(FolderListingTest, NonAsciiRoundTrip) {
   receiver.onMember("\"filepath\"", R"(\/caf\u00e9.txt)", packet);
   receiver.onHeader(encodeHeader(PacketHeader{"RQFDA", kId, 2}) + "ok", packet);
   ASSERT_EQ(packet.answerType, "ANFDA");
+  setModified("caf\xe9.txt", kStamp);
   EXPECT_EQ(list(""), "{\"content\":[{" + fileEntry("/caf\\u00e9.txt", "2") + "}]}");
 }
 
