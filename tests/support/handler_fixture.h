@@ -1,8 +1,9 @@
 #pragma once
 // HandlerFixture gives the server-request handlers of file transfer and file
 // operations their ports over a real temporary sync folder: recording views,
-// log and server link, a fake clock (UTC local time) that records pauses, and the real
-// FileSystem and IniFile of NativeFs. Files named with "~" or ".tmp" are excluded.
+// log and server link, a fake clock (UTC local time) that records pauses, and
+// the real FileSystem and IniFile of NativeFs, the file system behind a
+// FaultyFileSystem. Files named with "~" or ".tmp" are excluded.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -14,6 +15,7 @@
 #include "platform/codepage.h"
 #include "platform/tree_move.h"
 #include "support/fake_clock.h"
+#include "support/faulty_file_system.h"
 #include "support/native_fs.h"
 #include "support/recorders.h"
 #include "tracking/exception_filter.h"
@@ -74,11 +76,13 @@ class HandlerFixture : public ::testing::Test {
   RecordingStatusView status;
   RecordingFolderView folders;
   FakeClock clock;
-  RecordingProcessRunner processes{disk.fs()};
+  // faulty is the handlers' file system: the real one, with failures on request.
+  FaultyFileSystem faulty{disk.fs()};
+  RecordingProcessRunner processes{faulty};
   ProtocolState protocol;
-  ExceptionFilter filter{disk.fs()};
-  ChangeTracker tracker{log, status, filter, disk.fs()};
-  HandlerPorts ports{server, disk.fs(), log, status, folders, disk.ini(), clock, processes,
+  ExceptionFilter filter{faulty};
+  ChangeTracker tracker{log, status, filter, faulty};
+  HandlerPorts ports{server, faulty, log, status, folders, disk.ini(), clock, processes,
                      protocol, tracker,
                      [this] { return sync; },
                      [this] { return sync + "\\_config\\Filesync.ini"; },
