@@ -133,3 +133,37 @@ TEST_F(FileSenderTest, LogThatGrowsWhileSentIsSentUpToTheAnnouncedSize) {
 
 }  // namespace
 }  // namespace kq
+
+namespace kq {
+namespace {
+
+// ShrinkingLog cuts the file being sent down once its size has been announced.
+class ShrinkingLog : public test::RecordingLog {
+ public:
+  ShrinkingLog(FileSystem& fs, std::string path) : fs_(fs), path_(std::move(path)) {}
+  void writeLog(const std::string& text, bool show) override {
+    RecordingLog::writeLog(text, show);
+    if (text == "Sending file to Server...") shrunk = fs_.writeText(path_, "abc");
+  }
+  bool shrunk = false;
+
+ private:
+  FileSystem& fs_;
+  std::string path_;
+};
+
+TEST_F(FileSenderTest, FileThatShrinksKeepsTheFramingWithZeroPadding) {
+  ASSERT_TRUE(write("s.bin", "abcdefghij"));
+  ShrinkingLog shrinking(disk.fs(), at("s.bin"));
+  HandlerPorts p{server,    faulty,   shrinking, status,          folders,
+                 disk.ini(), clock,   processes, protocol,        tracker,
+                 ports.syncFolder,    ports.settingsPath,         ports.isExcluded};
+  sendDataPacket(p, kId, at("s.bin"), false, 4);
+  if (!shrinking.shrunk) GTEST_SKIP() << "this file system does not let an open file be truncated";
+  EXPECT_EQ(server.sent(), answer("ANFIL", 10) + "abc" + std::string(7, '\0'));
+  EXPECT_TRUE(shrinking.contains("ERROR: The file delivered 3 of 10 bytes; padding 7 bytes with zeros"));
+  EXPECT_EQ(shrinking.texts().back(), "The file has been sent to Server...");
+}
+
+}  // namespace
+}  // namespace kq
