@@ -11,6 +11,8 @@ namespace kq::test {
 
 class FakeClock : public Clock {
  public:
+  static constexpr std::int64_t kDayMs = 86400000;
+
   LocalTime now() override { return localAt(epochMs); }
   std::int64_t epochMillis() override { return epochMs; }
   LocalTime toLocal(std::int64_t epochSeconds) override { return localAt(epochSeconds * 1000); }
@@ -25,7 +27,12 @@ class FakeClock : public Clock {
     std::int64_t days = daysFromCivil(year, month, day);
     epochMs = ((days * 24 + hour) * 60 + minute - utcOffsetMinutes) * 60000 + second * 1000LL + millisecond;
   }
+  void setLocal(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
+                int millisecond = 0) {
+    setLocalTime(year, month, day, hour, minute, second, millisecond);
+  }
   void advance(std::int64_t milliseconds) { epochMs += milliseconds; }
+  void advanceMs(std::int64_t milliseconds) { advance(milliseconds); }
   int totalSleptMs() const {
     int sum = 0;
     for (int s : sleeps) sum += s;
