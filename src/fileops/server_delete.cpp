@@ -1,5 +1,6 @@
 #include "fileops/server_delete.h"
 
+#include "config/settings.h"
 #include "fileops/robocopy_command.h"
 #include "platform/tree_move.h"
 
@@ -40,9 +41,9 @@ void ServerDelete::deleteItem(const LocalPath& local, PacketContext& packet) {
     std::string used = p_.folders.currentFolder();
     p_.folders.showFolder("");
     bool done = true;
-    if (policy == static_cast<int>(DeletionPolicy::Trash)) {
+    if (policy == kDeleteToTrash) {
       done = moveToTrash(local);
-    } else if (policy == static_cast<int>(DeletionPolicy::Delete)) {
+    } else if (policy == kDeleteLocally) {
       removeItem(localPath, local.path);
     }
     if (done) {
@@ -60,7 +61,7 @@ void ServerDelete::deleteItem(const LocalPath& local, PacketContext& packet) {
 
 int ServerDelete::readPolicy() {
   try {
-    return p_.ini.readInt(p_.settingsPath(), "Basic", "filedeletion", 0);
+    return readDeletionPolicy(p_.ini, p_.settingsPath());
   } catch (...) {
     p_.log.writeLog("ERROR: Reading _config directory ini file. Default delete to trash.", true);
     return 0;

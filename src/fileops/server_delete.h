@@ -12,8 +12,6 @@
 
 namespace kq {
 
-enum class DeletionPolicy { Trash = 0, Keep = 1, Delete = 2 };
-
 class ServerDelete : public RequestHandler {
  public:
   explicit ServerDelete(HandlerPorts& ports) : p_(ports) {}
