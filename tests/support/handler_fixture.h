@@ -22,24 +22,17 @@
 
 namespace kq::test {
 
-// RecordingProcessRunner records every move and hands it to the portable move,
-// or fails it untouched when refuse is set (a robocopy that moves nothing).
-class RecordingProcessRunner : public ProcessRunner {
- public:
-  explicit RecordingProcessRunner(FileSystem& fs) : portable(fs) {}
-  MoveResult moveTree(const std::string& source, const std::string& destination) override {
-    moves.emplace_back(source, destination);
-    if (refuse) return MoveResult{false, 16, "refused"};
-    return portable.moveTree(source, destination);
-  }
-  PortableTreeMove portable;
-  bool refuse = false;
-  std::vector<std::pair<std::string, std::string>> moves;
-};
-
 class HandlerFixture : public ::testing::Test {
  protected:
-  HandlerFixture() { EXPECT_TRUE(disk.fs().createFolders(sync)); }
+  HandlerFixture() {
+    EXPECT_TRUE(disk.fs().createFolders(sync));
+    processes.delegate = &portableMove;
+  }
+  // robocopyMovesNothing makes the folder move fail untouched, as robocopy does under Wine.
+  void robocopyMovesNothing() {
+    processes.delegate = nullptr;
+    processes.result = MoveResult{false, 16, "robocopy exit code 16"};
+  }
 
   // at is a path below the sync folder ("docs\\a.txt").
   std::string at(const std::string& relative) const { return sync + "\\" + relative; }
@@ -78,7 +71,8 @@ class HandlerFixture : public ::testing::Test {
   FakeClock clock;
   // faulty is the handlers' file system: the real one, with failures on request.
   FaultyFileSystem faulty{disk.fs()};
-  RecordingProcessRunner processes{faulty};
+  PortableTreeMove portableMove{faulty};
+  RecordingProcessRunner processes;  // records each move, portableMove does it
   ProtocolState protocol;
   ExceptionFilter filter{faulty};
   ChangeTracker tracker{log, status, filter, faulty};

@@ -83,7 +83,7 @@ TEST_F(ServerDeleteTest, FolderItemsThatCannotMoveStayInPlace) {
 TEST_F(ServerDeleteTest, AFolderMoveThatMovesNothingLosesNothing) {
   ASSERT_TRUE(write("docs\\a.txt", "a"));
   ASSERT_TRUE(write("docs\\empty\\.keep", ""));
-  processes.refuse = true;  // like robocopy under Wine: moves nothing
+  robocopyMovesNothing();
   EXPECT_EQ(remove(R"(\/docs\/)"), "ANDEL");
   EXPECT_EQ(read("docs\\a.txt"), "a");
   EXPECT_TRUE(exists("docs\\empty\\.keep"));

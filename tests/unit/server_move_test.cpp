@@ -76,7 +76,7 @@ TEST_F(ServerMoveTest, LockedItemStaysAtTheSourceAndIsAnsweredFlmov) {
 
 TEST_F(ServerMoveTest, MoveThatMovesNothingLosesNothing) {
   ASSERT_TRUE(write("old\\a.txt", "a"));
-  processes.refuse = true;
+  robocopyMovesNothing();
   EXPECT_EQ(move(R"(\/old\/)", R"(\/new\/)"), "FLMOV");
   EXPECT_EQ(read("old\\a.txt"), "a");
 }
