@@ -52,6 +52,14 @@ void EventLoop::setTimerEnabled(TimerId id, bool enabled) {
   if (enabled) it->second.due = SteadyClock::now() + std::chrono::milliseconds(it->second.intervalMs);
 }
 
+void EventLoop::restartTimer(TimerId id, int intervalMs) {
+  auto it = timers_.find(id);
+  if (it == timers_.end()) return;
+  it->second.intervalMs = intervalMs < 1 ? 1 : intervalMs;
+  it->second.enabled = false;
+  setTimerEnabled(id, true);
+}
+
 bool EventLoop::timerEnabled(TimerId id) const {
   auto it = timers_.find(id);
   return it != timers_.end() && it->second.enabled;

@@ -31,6 +31,8 @@ class EventLoop {
   // its interval anew, turning on a running one changes nothing.
   void setTimerEnabled(TimerId id, bool enabled);
   bool timerEnabled(TimerId id) const;
+  // restartTimer sets a new interval and starts it from now (enabling the timer).
+  void restartTimer(TimerId id, int intervalMs);
   void removeTimer(TimerId id);
 
   // watchFd asks poll() for events on fd (replacing an earlier registration);

@@ -1,0 +1,47 @@
+#pragma once
+// WatcherListener is the service's TCP side on POSIX: it listens on
+// 127.0.0.1, serves one client at a time (a new connection replaces the old
+// one) and lets a NotificationSender pace the messages to it. When the client
+// goes away the service keeps running and serves the next connection.
+#include <memory>
+
+#include "platform/posix/event_loop.h"
+#include "watcher/notification_sender.h"
+
+namespace kq {
+
+class Log;
+
+// peerReadProbe tells whether the local peer of a loopback TCP connection has
+// read everything sent on fd, from the kernel's socket table (sock_diag).
+ReadProbe peerReadProbe(int fd);
+
+class WatcherListener {
+ public:
+  static constexpr int kWatcherPort = 11111;
+
+  WatcherListener(EventLoop& loop, NotificationSender& sender, Log& log);
+  ~WatcherListener();
+  WatcherListener(const WatcherListener&) = delete;
+  WatcherListener& operator=(const WatcherListener&) = delete;
+
+  // listen binds 127.0.0.1:port; false (with a log line) when it cannot.
+  [[nodiscard]] bool listen(int port = kWatcherPort);
+  // pump lets the sender send what may go now and schedules the next try.
+  void pump();
+
+ private:
+  class Connection;
+  void acceptClient();
+  void onClientEvent(short revents);
+  void dropClient(const char* why);
+
+  EventLoop& loop_;
+  NotificationSender& sender_;
+  Log& log_;
+  int listenFd_ = -1;
+  std::unique_ptr<Connection> client_;
+  EventLoop::TimerId pumpTimer_ = 0;
+};
+
+}  // namespace kq
