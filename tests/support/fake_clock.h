@@ -27,12 +27,11 @@ class FakeClock : public Clock {
     std::int64_t days = daysFromCivil(year, month, day);
     epochMs = ((days * 24 + hour) * 60 + minute - utcOffsetMinutes) * 60000 + second * 1000LL + millisecond;
   }
-  void advance(std::int64_t milliseconds) { epochMs += milliseconds; }
-  // setLocal and advanceMs are the same as setLocalTime and advance.
   void setLocal(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
                 int millisecond = 0) {
     setLocalTime(year, month, day, hour, minute, second, millisecond);
   }
+  void advance(std::int64_t milliseconds) { epochMs += milliseconds; }
   void advanceMs(std::int64_t milliseconds) { advance(milliseconds); }
   int totalSleptMs() const {
     int sum = 0;
