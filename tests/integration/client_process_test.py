@@ -148,7 +148,7 @@ class ClientTest(unittest.TestCase):
         self.assertGreater(waited, 9, "the first attempt comes with the first Reconnect tick")
         init = self.inst.init_text()
         self.assertEqual(conn.recv_exactly(len(init)), init)
-        self.wait_log(b" : Connected to Korvalinq Server!")
+        self.wait_log(b" : Working path: " + local(self.sync))
         log = self.log_text()
         for line in [b"Auto connecting to Korvalinq Server...", b"Connecting to Korvalinq Server...",
                      b"Sending init packet...", b"Working path: " + local(self.sync),
