@@ -17,6 +17,8 @@ import unittest
 
 KQFILESYNC = None
 ZRSERVICE = None
+# Whether this build's engine routes RQPUT, RQFDA and RQDEL (told by the build).
+ENGINE_ROUTES_PUSH = False
 CONTRACT_KEY = b"abcdefghijklmnopqrstuvwx"
 
 
@@ -187,6 +189,48 @@ class ClientTest(unittest.TestCase):
         client.terminate()
         self.assertEqual(client.wait(10), 0)
 
+    @unittest.skipUnless(ENGINE_ROUTES_PUSH or "--engine-routes-push" in sys.argv,
+                         "this build's engine does not route RQPUT, RQFDA and RQDEL yet")
+    def test_pushed_file_lands_on_disk_and_a_deletion_goes_to_trash_without_echoes(self):
+        self.start_watcher()
+        client = self.inst.start()
+        self.procs.append(client)
+        conn = self.inst.accept(timeout=20)
+        init = self.inst.init_text()
+        self.assertEqual(conn.recv_exactly(len(init)), init)
+        self.wait_log(b" : Working path: " + local(self.sync))
+        self.wait_log(b"Connected to service!")
+
+        body = b'{"filepath":"\\/docs\\/pushed.txt"}'
+        conn.send(header("RQPUT", b"\x11\x12\x13\x14", len(body)) + body)
+        self.assertEqual(conn.recv_exactly(17), header("ANPUT", b"\x11\x12\x13\x14", 0))
+        data = b"server data"
+        conn.send(header("RQFDA", b"\x21\x22\x23\x24", len(data)) + data)
+        self.assertEqual(conn.recv_exactly(17), header("ANFDA", b"\x21\x22\x23\x24", 0))
+        pushed = os.path.join(self.sync, "docs", "pushed.txt")
+        with open(pushed, "rb") as f:
+            self.assertEqual(f.read(), data)
+
+        time.sleep(0.5)  # the watcher's reports of the server's own write arrive
+        empty = (b'{"date":"2024-03-07","time":"","changes":[{"filepath":"","date":"2024-03-07",'
+                 b'"time":"","mdate":"","mtime":"","size":"0","changetype":""}]}')
+        rqchg = b'{"date":"2024-03-07","time":"10:00:00"}'
+        conn.send(header("RQCHG", b"\x31\x32\x33\x34", len(rqchg)) + rqchg)
+        self.assertEqual(conn.read_packet(), ("ANCHG", b"\x31\x32\x33\x34", empty),
+                         "the server's own write is not reported back")
+
+        body = b'{"filepath":"\\/docs\\/pushed.txt"}'
+        conn.send(header("RQDEL", b"\x41\x42\x43\x44", len(body)) + body)
+        self.assertEqual(conn.recv_exactly(17), header("ANDEL", b"\x41\x42\x43\x44", 0))
+        self.assertFalse(os.path.exists(pushed))
+        with open(os.path.join(self.sync, "_trash", "docs", "pushed.txt"), "rb") as f:
+            self.assertEqual(f.read(), data)
+        time.sleep(0.5)
+        conn.send(header("RQCHG", b"\x51\x52\x53\x54", len(rqchg)) + rqchg)
+        self.assertEqual(conn.read_packet(), ("ANCHG", b"\x51\x52\x53\x54", empty),
+                         "the server's own deletion is not reported back")
+        conn.close()
+
     def test_without_a_server_it_logs_refused_attempts_with_the_windows_code(self):
         self.inst.listener.close()  # nothing listens on the configured port
         client = self.inst.start()
@@ -271,4 +315,7 @@ class CommandLineTest(unittest.TestCase):
 if __name__ == "__main__":
     KQFILESYNC = os.path.abspath(sys.argv.pop(1))
     ZRSERVICE = os.path.abspath(sys.argv.pop(1))
+    if "--engine-routes-push" in sys.argv:
+        ENGINE_ROUTES_PUSH = True
+        sys.argv.remove("--engine-routes-push")
     unittest.main(verbosity=2)
