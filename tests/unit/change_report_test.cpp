@@ -65,6 +65,9 @@ TEST_F(ChangeReportTest, ReportsOneChangeInTheServerForm) {
       {"code-page byte in a new name",
        [](ChangeTracker& q) { q.renameQueue.push_back({kSync + "\\a.txt", kSync + "\\\xE9t\xE9.txt"}); },
        report("/a.txt", "", "RENAMED", "\\u00e9t\\u00e9.txt")},
+      {"quote and control character (POSIX names)",
+       [](ChangeTracker& q) { q.renameQueue.push_back({kSync + "\\a\"b", kSync + "\\c\td"}); },
+       report("/a\\\"b", "", "RENAMED", "c\\u0009d")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
