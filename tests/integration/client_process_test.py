@@ -17,8 +17,6 @@ import unittest
 
 KQFILESYNC = None
 ZRSERVICE = None
-# Whether this build's engine routes RQPUT, RQFDA and RQDEL (told by the build).
-ENGINE_ROUTES_PUSH = False
 CONTRACT_KEY = b"abcdefghijklmnopqrstuvwx"
 
 
@@ -189,8 +187,6 @@ class ClientTest(unittest.TestCase):
         client.terminate()
         self.assertEqual(client.wait(10), 0)
 
-    @unittest.skipUnless(ENGINE_ROUTES_PUSH or "--engine-routes-push" in sys.argv,
-                         "this build's engine does not route RQPUT, RQFDA and RQDEL yet")
     def test_pushed_file_lands_on_disk_and_a_deletion_goes_to_trash_without_echoes(self):
         self.start_watcher()
         client = self.inst.start()
@@ -315,7 +311,4 @@ class CommandLineTest(unittest.TestCase):
 if __name__ == "__main__":
     KQFILESYNC = os.path.abspath(sys.argv.pop(1))
     ZRSERVICE = os.path.abspath(sys.argv.pop(1))
-    if "--engine-routes-push" in sys.argv:
-        ENGINE_ROUTES_PUSH = True
-        sys.argv.remove("--engine-routes-push")
     unittest.main(verbosity=2)
