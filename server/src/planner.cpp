@@ -7,6 +7,8 @@ namespace kqs {
 
 namespace {
 
+constexpr const char* kKeptByClient = "kept by the client after its deletion was ordered";
+
 Action skip(const std::string& path, std::string note) {
   Action a;
   a.path = path;
@@ -46,6 +48,11 @@ const KnownCopy* knownCopy(const PlanInput& in, const ListingEntry& c) {
 bool changedSince(const PlanInput& in, const std::string& path, const StoreEntry& s) {
   auto* base = sessionVersion(in, path);
   return base != nullptr && s.version != *base;
+}
+
+bool deletionOrderedFor(const StoreEntry& s, const PlanInput& in) {
+  auto it = in.deletionOrdered.find(s.path);
+  return it != in.deletionOrdered.end() && it->second == s.deletedAt;
 }
 
 Action planModified(const ChangeReport& r, const PlanInput& in) {
@@ -141,8 +148,9 @@ Action planClientFile(const ListingEntry& c, const PlanInput& in) {
   if (s == nullptr) return fetch;
   if (s->isDir && !s->deleted) return skip(c.path, "a file on the client, a folder in the store");
   if (s->deleted) {
-    if (s->deletedAt >= c.mtime) return make(ActionKind::DeleteOnClient, c.path);
-    return fetch;
+    if (s->deletedAt < c.mtime) return fetch;
+    if (deletionOrderedFor(*s, in)) return skip(c.path, kKeptByClient);
+    return make(ActionKind::DeleteOnClient, c.path);
   }
   Action known = make(ActionKind::RecordKnown, c.path);
   known.size = c.size;
@@ -163,11 +171,35 @@ Action planClientFolder(const ListingEntry& c, const Listing& listing, const Pla
   if (s == nullptr) return make(ActionKind::CreateStoreFolder, c.path, true);
   if (!s->deleted) return s->isDir ? skip(c.path, "") : skip(c.path, "a folder on the client, a file in the store");
   if (subtreeNeedsFetch(listing, c.path, in)) return make(ActionKind::CreateStoreFolder, c.path, true);
+  if (deletionOrderedFor(*s, in)) return skip(c.path, kKeptByClient);
   return make(ActionKind::DeleteOnClient, c.path, true);
 }
 
-Action planStoreOnly(const StoreEntry& s) {
+bool listedBefore(const StoreEntry& s, const PlanInput& in) {
+  auto it = in.listed.find(s.path);
+  return !s.deleted && it != in.listed.end() && it->second == s.version;
+}
+
+// removedOnClient: the client held this version (a folder: everything live in
+// it) in an earlier listing, and it is gone from this one.
+bool removedOnClient(const StoreEntry& s, const PlanInput& in) {
+  if (!listedBefore(s, in)) return false;
+  if (!s.isDir) return true;
+  for (auto it = in.store.upper_bound(s.path); it != in.store.end(); ++it) {
+    if (it->first.compare(0, s.path.size(), s.path) != 0) break;
+    if (!isUnder(it->first, s.path) || it->second.deleted) continue;
+    if (!listedBefore(it->second, in)) return false;
+  }
+  return true;
+}
+
+Action planStoreOnly(const StoreEntry& s, const PlanInput& in, bool listingComplete) {
   if (s.deleted) return skip(s.path, "");
+  if (listingComplete && removedOnClient(s, in)) {
+    Action a = make(ActionKind::DeleteInStore, s.path, s.isDir);
+    a.note = "gone from the client's listing";
+    return a;
+  }
   return make(s.isDir ? ActionKind::PushFolder : ActionKind::PushFile, s.path, s.isDir);
 }
 
@@ -202,17 +234,31 @@ std::vector<Action> planListing(const std::vector<ListingEntry>& entries, const 
   for (auto& [p, s] : in.store) {
     if (isSyncedName(p)) paths.insert(p);
   }
-  std::string deletedFolder;  // subtree removed on the client by this plan
+  // An empty listing says nothing about what the client removed (a sync
+  // folder that went missing is listed empty); absence counts only otherwise.
+  bool listingComplete = !entries.empty();
+  std::string deletedFolder;  // subtree removed on the client or in the store by this plan
   for (auto& path : paths) {
     if (!deletedFolder.empty() && isUnder(path, deletedFolder)) continue;
     auto c = listing.find(path);
     Action a;
-    if (c == listing.end()) a = planStoreOnly(in.store.at(path));
+    if (c == listing.end()) a = planStoreOnly(in.store.at(path), in, listingComplete);
     else if (c->second.isDir) a = planClientFolder(c->second, listing, in);
     else a = planClientFile(c->second, in);
-    if (a.kind == ActionKind::DeleteOnClient && a.isDir) deletedFolder = path;
+    if ((a.kind == ActionKind::DeleteOnClient || a.kind == ActionKind::DeleteInStore) && a.isDir) deletedFolder = path;
     if (a.kind == ActionKind::Skip && a.note.empty()) continue;
     out.push_back(a);
+  }
+  return out;
+}
+
+std::map<std::string, std::int64_t> listedInStep(const std::vector<ListingEntry>& entries, const PlanInput& in) {
+  std::map<std::string, std::int64_t> out;
+  for (auto& c : entries) {
+    auto* s = isSyncedName(c.path) ? find(in, c.path) : nullptr;
+    if (s == nullptr || s->deleted || s->isDir != c.isDir) continue;
+    Action a = c.isDir ? skip(c.path, "") : planClientFile(c, in);
+    if (a.kind == ActionKind::RecordKnown || (a.kind == ActionKind::Skip && a.note.empty())) out[c.path] = s->version;
   }
   return out;
 }

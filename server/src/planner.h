@@ -42,6 +42,14 @@ struct PlanInput {
   std::map<std::string, std::int64_t> session;
   std::vector<MoveRecord> moves;
   std::vector<std::string> failedMoves;  // sources this client refused to move (FLMOV)
+  // listed: path -> store version that an earlier listing of this connection
+  // showed the client holding. Such an entry missing from a later listing was
+  // removed on the client, even when its deletion report was never sent.
+  std::map<std::string, std::int64_t> listed;
+  // deletionOrdered: path -> deletion time of the tombstone for which this
+  // connection already told the client to delete it; a copy still there was
+  // kept by the client's deletion policy and is not ordered again.
+  std::map<std::string, std::int64_t> deletionOrdered;
 };
 
 enum class ActionKind {
@@ -81,6 +89,10 @@ std::vector<Action> planChanges(const std::vector<ChangeReport>& reports, const 
 
 // planListing compares a listing of the whole sync folder with the store.
 std::vector<Action> planListing(const std::vector<ListingEntry>& listing, const PlanInput& in);
+
+// listedInStep is the "listed" input of the next cycle: the entries of this
+// listing that hold the store's current version.
+std::map<std::string, std::int64_t> listedInStep(const std::vector<ListingEntry>& listing, const PlanInput& in);
 
 // isSyncedName is false for the client's own folders, temporary names and
 // names the client cannot hold.

@@ -64,9 +64,11 @@ void SyncSession::cycle() {
   auto listing = requestListing();
   if (listing) {
     in = planInput();
+    auto inStep = listedInStep(*listing, in);
     for (auto& action : planListing(*listing, in)) {
       if (!guarded(action, in)) break;
     }
+    listed_ = std::move(inStep);
   }
   finishCycle();
 }
@@ -76,6 +78,8 @@ PlanInput SyncSession::planInput() {
   store_.fill(in);
   in.session = synced_;
   in.failedMoves = failedMoves_;
+  in.listed = listed_;
+  in.deletionOrdered = deletionOrdered_;
   return in;
 }
 
@@ -147,7 +151,7 @@ bool SyncSession::execute(const Action& a, const PlanInput& in) {
     case ActionKind::DeleteInStore:
       store_.remove(a.path, now());
       forgetSubtree(a.path);
-      say("store: deleted " + a.path);
+      say("store: deleted " + a.path + (a.note.empty() ? "" : " (" + a.note + ")"));
       break;
     case ActionKind::RenameInStore:
       if (store_.rename(a.path, a.target, now())) {
@@ -157,14 +161,18 @@ bool SyncSession::execute(const Action& a, const PlanInput& in) {
         say("store: nothing to rename at " + a.path);
       }
       break;
-    case ActionKind::Skip: say("skipped " + a.path + ": " + a.note); break;
+    case ActionKind::Skip:
+      if (saidSkips_.insert(a.path + "\n" + a.note).second) say("skipped " + a.path + ": " + a.note);
+      break;
   }
   return true;
 }
 
 void SyncSession::forgetSubtree(const std::string& path) {
-  for (auto it = synced_.begin(); it != synced_.end();) {
-    it = it->first == path || isUnder(it->first, path) ? synced_.erase(it) : std::next(it);
+  for (auto* known : {&synced_, &listed_}) {
+    for (auto it = known->begin(); it != known->end();) {
+      it = it->first == path || isUnder(it->first, path) ? known->erase(it) : std::next(it);
+    }
   }
 }
 
@@ -288,6 +296,9 @@ void SyncSession::deleteOnClient(const std::string& path, bool isDir) {
   auto id = peer_.sendRequest("RQDEL", body, body.size());
   peer_.readAnswer(id, {"ANDEL"});
   forgetSubtree(path);
+  auto entries = store_.index().entries();
+  auto it = entries.find(path);
+  if (it != entries.end() && it->second.deleted) deletionOrdered_[path] = it->second.deletedAt;
   say("deleted " + path + (isDir ? "/" : "") + " on the client");
 }
 

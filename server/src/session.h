@@ -5,6 +5,7 @@
 // and moves, and closes with RQFLS. One thread runs one session; the
 // contract's lock keeps the cycles of clients of one contract apart.
 #include <map>
+#include <set>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -70,6 +71,9 @@ class SyncSession {
   SessionOptions options_;
   std::map<std::string, std::int64_t> synced_;  // path -> store version left in step with this client
   std::vector<std::string> failedMoves_;
+  std::map<std::string, std::int64_t> listed_;           // the last listing's entries in step (path -> version)
+  std::map<std::string, std::int64_t> deletionOrdered_;  // path -> deletion time ordered on the client
+  std::set<std::string> saidSkips_;                       // skip notes logged once per connection
 };
 
 }  // namespace kqs

@@ -125,6 +125,63 @@ TEST(PlanListing, MovesComeFirstAndRelocateTheListing) {
   EXPECT_EQ(got, (std::vector<std::string>{"Move /a -> /b", "RecordKnown /b/x", "PushFile /b/y"}));
 }
 
+// What one connection learnt in earlier cycles: the entries its last listing
+// showed in step, and the deletions it already ordered.
+TEST(PlanListing, EarlierListingsOfTheConnection) {
+  struct Case {
+    const char* name;
+    std::vector<StoreEntry> store;
+    std::vector<ListingEntry> listing;
+    std::vector<std::pair<std::string, std::int64_t>> listed;
+    std::vector<std::pair<std::string, std::int64_t>> ordered;
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {"a file listed in step and now gone was removed on the client", {file("/a", 5, kT, "h", 4)},
+       {cfile("/other", 1, kT)}, {{"/a", 4}}, {}, {"DeleteInStore /a", "Fetch /other client"}},
+      {"listed with an older version: the store changed since, it is pushed", {file("/a", 5, kT, "h", 6)},
+       {cfile("/other", 1, kT)}, {{"/a", 4}}, {}, {"PushFile /a", "Fetch /other client"}},
+      {"never listed in step: pushed", {file("/a", 5, kT, "h", 4)}, {cfile("/other", 1, kT)}, {}, {},
+       {"PushFile /a", "Fetch /other client"}},
+      {"an empty listing removes nothing", {file("/a", 5, kT, "h", 4)}, {}, {{"/a", 4}}, {}, {"PushFile /a"}},
+      {"a folder gone with all it held", {folder("/d", 2), file("/d/a", 1, kT, "h", 3)}, {cfolder("/_log")},
+       {{"/d", 2}, {"/d/a", 3}}, {}, {"DeleteInStore /d/"}},
+      {"a folder gone that holds a file the client never had keeps it",
+       {folder("/d", 2), file("/d/a", 1, kT, "h", 3), file("/d/new", 1, kT, "h", 7)}, {cfolder("/_log")},
+       {{"/d", 2}, {"/d/a", 3}}, {}, {"PushFolder /d", "DeleteInStore /d/a", "PushFile /d/new"}},
+      {"a copy kept after its deletion was ordered is not ordered again", {gone(file("/a", 5, kT, "h", 4), kT + 100)},
+       {cfile("/a", 5, kT)}, {}, {{"/a", kT + 100}}, {"Skip /a"}},
+      {"a later deletion of the same path is ordered", {gone(file("/a", 5, kT, "h", 4), kT + 200)},
+       {cfile("/a", 5, kT)}, {}, {{"/a", kT + 100}}, {"DeleteOnClient /a"}},
+      {"a kept folder is not ordered again", {gone(folder("/d"), kT + 100)}, {cfolder("/d")}, {}, {{"/d", kT + 100}},
+       {"Skip /d"}},
+  };
+  for (auto& c : cases) {
+    PlanInput in;
+    for (auto& e : c.store) in.store[e.path] = e;
+    for (auto& [p, v] : c.listed) in.listed[p] = v;
+    for (auto& [p, t] : c.ordered) in.deletionOrdered[p] = t;
+    auto got = describeAll(planListing(c.listing, in));
+    auto expected = c.expected;
+    std::sort(got.begin(), got.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(got, expected) << c.name;
+  }
+}
+
+TEST(ListedInStep, EntriesHoldingTheStoreVersion) {
+  PlanInput in;
+  for (auto& e : {file("/same", 5, kT, "h", 4), file("/changed", 5, kT, "h", 5), folder("/d", 6),
+                  gone(file("/dead", 1, kT, "h", 7), kT + 1), file("/known", 3, kT, "k", 8)}) {
+    in.store[e.path] = e;
+  }
+  in.known["/known"].push_back({3, kT + 50, "k"});
+  auto got = listedInStep({cfile("/same", 5, kT), cfile("/changed", 9, kT + 9), cfolder("/d"), cfile("/dead", 1, kT),
+                           cfile("/known", 3, kT + 50), cfile("/new", 1, kT), cfile("/_log/Filesync.log", 1, kT)},
+                          in);
+  EXPECT_EQ(got, (std::map<std::string, std::int64_t>{{"/same", 4}, {"/d", 6}, {"/known", 8}}));
+}
+
 TEST(PlanChanges, Table) {
   struct Case {
     const char* name;

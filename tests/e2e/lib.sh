@@ -1,11 +1,14 @@
 # lib.sh is sourced by the end-to-end scripts: it finds the programs, starts
-# kqsyncd, kqfilesync and zrservice in a scratch folder and stops them again.
+# kqsyncd, kqfilesync and zrservice in a scratch folder (a client optionally in
+# a network namespace of its own) and stops them again.
 # Programs: $KQSYNCD, $KQFILESYNC, $ZRSERVICE, default from build/native.
 kq_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 KQSYNCD=${KQSYNCD:-$kq_root/build/native/server/kqsyncd}
 KQFILESYNC=${KQFILESYNC:-$kq_root/build/native/src/ui/kqfilesync}
 ZRSERVICE=${ZRSERVICE:-$kq_root/build/native/services/zrservice}
+KQ_WATCHER_PORT=11111
 kq_pids=()
+kq_namespaces=()
 
 kq_check_programs() {
   local p
@@ -25,48 +28,162 @@ kq_wait() {
   echo "ok: $what"
 }
 
-# kq_start_server DATA: runs kqsyncd serve on 127.0.0.1 with a short cycle.
+# kq_check DESCRIPTION COMMAND...: one check that must hold now.
+kq_check() {
+  local what=$1; shift
+  if "$@"; then echo "ok: $what"; else echo "FAILED: $what" >&2; return 1; fi
+}
+
+# kq_start_server DATA [HOST]: runs kqsyncd serve on HOST (127.0.0.1) with a
+# one-second cycle pause. Appends to DATA/kqsyncd.log, so a restart keeps the log.
 kq_start_server() {
-  "$KQSYNCD" --data "$1" serve --host 127.0.0.1 --cycle 1 --timeout 30 >>"$1/kqsyncd.log" 2>&1 &
+  local data=$1 host=${2:-127.0.0.1}
+  "$KQSYNCD" --data "$data" serve --host "$host" --cycle 1 --timeout 30 >>"$data/kqsyncd.log" 2>&1 &
   kq_pids+=($!)
   kq_server_pid=$!
 }
 
-# kq_start_client PROGRAM_FOLDER FOLDER CONTRACT KEY: installs and starts the
-# client and its watcher from their own program folder.
+# kq_listening PORT [NAMESPACE]: something listens on 127.0.0.1:PORT.
+kq_listening() {
+  local port=$1 ns=${2:-}
+  local ss=(ss -Hltn "sport = :$port")
+  [ -z "$ns" ] || ss=(ip netns exec "$ns" "${ss[@]}")
+  [ -n "$("${ss[@]}" 2>/dev/null)" ]
+}
+
+# kq_start_watcher PROGRAM_FOLDER [NAMESPACE]: starts zrservice. When the
+# watcher port is held by another program (another developer's test, say), it
+# waits and tries again for up to two minutes, saying so.
+kq_start_watcher() {
+  local prog=$1 ns=${2:-}
+  local run=()
+  [ -z "$ns" ] || run=(ip netns exec "$ns")
+  local end=$((SECONDS + 120))
+  while :; do
+    if kq_listening $KQ_WATCHER_PORT "$ns"; then
+      echo "note: 127.0.0.1:$KQ_WATCHER_PORT is taken by another program, waiting" >&2
+    else
+      (cd "$prog" && exec "${run[@]}" ./zrservice >>"$prog/zrservice.log" 2>&1) &
+      kq_watcher_pid=$!
+      local i
+      for i in $(seq 1 20); do
+        kill -0 $kq_watcher_pid 2>/dev/null || break
+        if kq_listening $KQ_WATCHER_PORT "$ns"; then kq_pids+=($kq_watcher_pid); return 0; fi
+        sleep 0.1
+      done
+      kill -0 $kq_watcher_pid 2>/dev/null && { kq_pids+=($kq_watcher_pid); return 0; }
+      echo "note: zrservice could not listen on $KQ_WATCHER_PORT, trying again" >&2
+    fi
+    [ $SECONDS -lt $end ] || { echo "FAILED: zrservice cannot listen on $KQ_WATCHER_PORT" >&2; return 1; }
+    sleep 2
+  done
+}
+
+# kq_start_client PROGRAM_FOLDER FOLDER CONTRACT KEY [HOST [NAMESPACE]]:
+# installs the client and its watcher in their own program folder and starts
+# both (in NAMESPACE when given). Sets kq_client_pid and kq_watcher_pid.
 kq_start_client() {
-  local prog=$1 folder=$2 contract=$3 key=$4
+  local prog=$1 folder=$2 contract=$3 key=$4 host=${5:-127.0.0.1} ns=${6:-}
+  local run=()
+  [ -z "$ns" ] || run=(ip netns exec "$ns")
   mkdir -p "$prog"
   cp "$KQFILESYNC" "$ZRSERVICE" "$prog/"
-  "$prog/kqfilesync" install --host 127.0.0.1 --contract "$contract" --key "$key" --folder "$folder" \
+  "$prog/kqfilesync" install --host "$host" --contract "$contract" --key "$key" --folder "$folder" \
     >"$prog/install.log" 2>&1 || { cat "$prog/install.log" >&2; return 1; }
-  (cd "$prog" && exec ./zrservice >>"$prog/zrservice.log" 2>&1) &
-  kq_pids+=($!)
-  kq_watcher_pid=$!
-  (cd "$prog" && exec ./kqfilesync </dev/null >>"$prog/kqfilesync.log" 2>&1) &
+  kq_start_watcher "$prog" "$ns" || return 1
+  (cd "$prog" && exec "${run[@]}" ./kqfilesync </dev/null >>"$prog/kqfilesync.log" 2>&1) &
   kq_pids+=($!)
   kq_client_pid=$!
 }
 
 # kq_stop PID...: SIGTERM, then wait up to ten seconds for each.
 kq_stop() {
-  local pid
+  local pid status=0
   for pid in "$@"; do kill -TERM "$pid" 2>/dev/null || true; done
   for pid in "$@"; do
     for _ in $(seq 1 20); do kill -0 "$pid" 2>/dev/null || break; sleep 0.5; done
-    if kill -0 "$pid" 2>/dev/null; then echo "process $pid did not stop on SIGTERM" >&2; kill -KILL "$pid"; return 1; fi
+    if kill -0 "$pid" 2>/dev/null; then
+      echo "process $pid did not stop on SIGTERM" >&2
+      kill -KILL "$pid" 2>/dev/null
+      status=1
+    fi
     wait "$pid" 2>/dev/null || true
   done
+  return $status
 }
 
 kq_stop_all() {
-  local live=()
-  local pid
+  local live=() pid
   for pid in "${kq_pids[@]}"; do kill -0 "$pid" 2>/dev/null && live+=("$pid"); done
-  [ ${#live[@]} -eq 0 ] || kq_stop "${live[@]}"
   kq_pids=()
+  [ ${#live[@]} -eq 0 ] || kq_stop "${live[@]}"
+}
+
+# kq_forget PID...: the processes were stopped by hand.
+kq_forget() {
+  local keep=() pid gone
+  for pid in "${kq_pids[@]}"; do
+    for gone in "$@"; do [ "$pid" = "$gone" ] && continue 2; done
+    keep+=("$pid")
+  done
+  kq_pids=("${keep[@]}")
+}
+
+# kq_peak_rss_kb PID: the process's peak resident set (VmHWM) in kB.
+kq_peak_rss_kb() { awk '/^VmHWM:/ {print $2}' "/proc/$1/status"; }
+
+# kq_netns_create NAME INDEX: a network namespace NAME with loopback up and a
+# veth pair to this namespace: 10.213.INDEX.1 here, 10.213.INDEX.2 inside, the
+# default route through the pair. Fails loudly when namespaces are impossible.
+kq_netns_create() {
+  local ns=$1 idx=$2 here="kqv${idx}h$$" there="kqv${idx}n$$"
+  here=${here:0:15} there=${there:0:15}
+  ip netns add "$ns" || { echo "FAILED: cannot create network namespace $ns (root and iproute2 needed)" >&2; return 1; }
+  kq_namespaces+=("$ns")
+  ip link add "$here" type veth peer name "$there" netns "$ns" &&
+    ip addr add "10.213.$idx.1/30" dev "$here" && ip link set "$here" up &&
+    ip netns exec "$ns" ip link set lo up &&
+    ip netns exec "$ns" ip addr add "10.213.$idx.2/30" dev "$there" &&
+    ip netns exec "$ns" ip link set "$there" up &&
+    ip netns exec "$ns" ip route add default via "10.213.$idx.1" ||
+    { echo "FAILED: cannot connect network namespace $ns" >&2; return 1; }
+}
+
+# kq_netns_cleanup: removes every namespace made by kq_netns_create (the veth
+# pair goes with it) after killing whatever still runs inside.
+kq_netns_cleanup() {
+  local ns pid
+  for ns in "${kq_namespaces[@]}"; do
+    for pid in $(ip netns pids "$ns" 2>/dev/null); do kill -KILL "$pid" 2>/dev/null || true; done
+    ip netns del "$ns" 2>/dev/null || true
+  done
+  kq_namespaces=()
+}
+
+# kq_finish: the EXIT trap of every e2e script.
+kq_finish() {
+  local status=$?
+  kq_stop_all || status=1
+  kq_netns_cleanup
+  [ $status -eq 0 ] || echo "logs in ${kq_scratch:-?}" >&2
+  exit $status
+}
+
+# kq_ini_policy SYNC_FOLDER N: the deletion policy ("filedeletion" in section
+# Basic of _config/Filesync.ini), keeping the file's other keys.
+kq_ini_policy() {
+  local ini=$1/_config/Filesync.ini
+  mkdir -p "$1/_config"
+  if [ -f "$ini" ] && grep -q '^filedeletion=' "$ini"; then
+    sed -i "s/^filedeletion=.*/filedeletion=$2\r/" "$ini"
+  elif [ -f "$ini" ] && grep -q '^\[Basic\]' "$ini"; then
+    sed -i "s/^\[Basic\].*/[Basic]\r\nfiledeletion=$2\r/" "$ini"
+  else
+    printf '[Basic]\r\nfiledeletion=%s\r\n' "$2" >>"$ini"
+  fi
 }
 
 same_content() { [ -f "$1" ] && [ -f "$2" ] && cmp -s "$1" "$2"; }
 has_text() { [ -f "$1" ] && [ "$(cat "$1")" = "$2" ]; }
 absent() { [ ! -e "$1" ]; }
+log_has() { [ -f "$1" ] && grep -qF -- "$2" "$1"; }
