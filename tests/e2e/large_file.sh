@@ -49,6 +49,8 @@ kq_wait "$wait_s" "the push is under way" partly_there "$sync/big.bin"
 kill_server
 echo "   killed kqsyncd at $(($(file_size "$sync/big.bin") >> 20)) MiB"
 kq_start_server "$data"
+kq_wait 10 "the client removes the cut-off file" log_has "$sync/_log/Filesync.log" \
+  "Transfer cut off by the closed connection, partial file removed: Z:${sync//\//\\}\\big.bin"
 kq_wait 120 "the next cycle completes the file" full_size "$sync/big.bin"
 kq_wait 30 "the copy is equal (SHA-256)" same_hash "$store/big.bin" "$sync/big.bin"
 check_rss kqsyncd "$kq_server_pid"

@@ -136,7 +136,8 @@ kq_peak_rss_kb() { awk '/^VmHWM:/ {print $2}' "/proc/$1/status"; }
 # veth pair to this namespace: 10.213.INDEX.1 here, 10.213.INDEX.2 inside, the
 # default route through the pair. Fails loudly when namespaces are impossible.
 kq_netns_create() {
-  local ns=$1 idx=$2 here="kqv${idx}h$$" there="kqv${idx}n$$"
+  local ns=$1 idx=$2
+  local here="kqv${idx}h$$" there="kqv${idx}n$$"
   here=${here:0:15} there=${there:0:15}
   ip netns add "$ns" || { echo "FAILED: cannot create network namespace $ns (root and iproute2 needed)" >&2; return 1; }
   kq_namespaces+=("$ns")
