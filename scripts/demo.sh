@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# demo.sh: a local synchronisation through kqsyncd, end to end. It builds the
-# three programs, starts kqsyncd with a demo account and store folder, installs
+# demo.sh: a local synchronisation through kqsyncd, end to end. It installs the
+# build packages (scripts/install-deps.sh), builds the three programs, starts kqsyncd with a demo account and store folder, installs
 # and starts kqfilesync and zrservice on a demo sync folder, shows a file
 # written in the store appearing in the sync folder and a file written in the
 # sync folder appearing in the store, then stops everything cleanly.
@@ -10,13 +10,16 @@ cd "$(dirname "$0")/.."
 demo=${1:-$(mktemp -d /tmp/kq-demo.XXXXXX)}
 mkdir -p "$demo"
 
+echo "== installing the packages the build needs"
+bash scripts/install-deps.sh
 echo "== building kqsyncd, kqfilesync and zrservice"
 cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/native -j "${KQ_JOBS:-2}" --target kqsyncd kqfilesync zrservice
 
 source tests/e2e/lib.sh
 kq_check_programs
-trap 'kq_stop_all || true' EXIT
+kq_scratch=$demo
+trap kq_finish EXIT
 
 data=$demo/server-data store=$demo/store sync=$demo/Sync
 echo "== demo folder $demo"
@@ -38,6 +41,6 @@ echo "   $store/from-folder.txt: $(cat "$store/from-folder.txt")"
 
 echo "== stopping"
 kq_stop "$kq_client_pid" "$kq_watcher_pid" "$kq_server_pid"
-kq_pids=()
+kq_forget "$kq_client_pid" "$kq_watcher_pid" "$kq_server_pid"
 tail -n 3 "$data/kqsyncd.log"
 echo "demo finished; everything is in $demo"

@@ -37,8 +37,7 @@ done
 # Nothing may outlive the run: no program started from the scratch folder and
 # no namespace of ours.
 left=""
-for pid in $(pgrep -f -- "$scratch"; pgrep -x kqfilesync; pgrep -x zrservice); do
-  [ "$pid" = $$ ] && continue
+for pid in $(pgrep -x kqsyncd; pgrep -x kqfilesync; pgrep -x zrservice); do
   if tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qF -- "$scratch" ||
      [[ "$(readlink "/proc/$pid/cwd" 2>/dev/null)" == "$scratch"/* ]]; then
     left+=$'\n'"$pid $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)"

@@ -46,8 +46,9 @@ echo "== store to sync folder, the server killed in the middle"
 cp "$kq_scratch/big.src" "$kq_scratch/store-big.part"
 mv "$kq_scratch/store-big.part" "$store/big.bin"
 kq_wait "$wait_s" "the push is under way" partly_there "$sync/big.bin"
+at=$(file_size "$sync/big.bin")
 kill_server
-echo "   killed kqsyncd at $(($(file_size "$sync/big.bin") >> 20)) MiB"
+echo "   killed kqsyncd at $((at >> 20)) MiB"
 kq_start_server "$data"
 kq_wait 10 "the client removes the cut-off file" log_has "$sync/_log/Filesync.log" \
   "Transfer cut off by the closed connection, partial file removed: Z:${sync//\//\\}\\big.bin"
