@@ -79,6 +79,8 @@ kq_check "policy 2: nothing in the trash" absent "$sync/_trash/pol2.txt"
 kq_check "policy 1: the file is kept in the sync folder" has_text "$sync/pol1.txt" "policy 1"
 sleep 5  # a few more cycles
 kq_check "policy 1: the kept file does not come back into the store" absent "$store/pol1.txt"
+kq_check "policy 1: the deletion is ordered once, not every cycle" \
+  test "$(grep -c 'deleted /pol1.txt on the client' "$data/kqsyncd.log")" -eq 1
 kq_check "nothing deleted came back" bash -c "[ ! -e '$store/pol0.txt' ] && [ ! -e '$store/pol2.txt' ] && [ ! -e '$store/olddir' ] && [ ! -e '$sync/docs' ]"
 kq_check "the trash stays out of the store" absent "$store/_trash"
 
