@@ -13,7 +13,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../tests/e2e/lib.sh"
 kq_check_programs
 kq_scratch=${1:-$(mktemp -d /tmp/kq-bench-e2e.XXXXXX)}
-trap 'kq_finish; rm -rf "$kq_scratch"' EXIT
+trap 'status=$?; kq_stop_all || status=1; rm -rf "$kq_scratch"; exit $status' EXIT
 large_mb=${KQ_BENCH_LARGE_MB:-1024}
 small_n=${KQ_BENCH_SMALL_FILES:-10000}
 small_bytes=${KQ_BENCH_SMALL_BYTES:-4096}

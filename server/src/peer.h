@@ -3,6 +3,7 @@
 // bounded by poll() timeouts and a stop flag. A request goes out in one send()
 // call (header and JSON body together) so that it arrives in one client read.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -39,6 +40,12 @@ class Peer {
   // pause waits ms milliseconds; false when the server is stopping.
   bool pause(int ms) const;
   int timeoutMs() const { return timeoutMs_; }
+  // quietMs is how long to listen for bytes that would come right behind the
+  // last ones (an early refusal, a file that grew): twice the smoothed round
+  // trip of header-only answers plus 2 ms, at most kMaxQuietMs (also before
+  // any round trip was seen).
+  int quietMs() const;
+  static constexpr int kMaxQuietMs = 30;
 
  private:
   // waitFor polls for events until the timeout; false on timeout.
@@ -48,6 +55,9 @@ class Peer {
   int timeoutMs_;
   const std::atomic<bool>& stop_;
   std::uint32_t nextId_ = 1;
+  bool timing_ = false;  // the last request was header + body: its header-only answer gives a round trip
+  std::chrono::steady_clock::time_point sentAt_;
+  std::int64_t smoothedRoundTripUs_ = -1;  // -1 until the first round trip
 };
 
 }  // namespace kqs

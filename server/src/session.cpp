@@ -199,7 +199,7 @@ void SyncSession::fetch(const Action& a) {
   auto header = peer_.readAnswer(id, {"ANFIL"});
   if (header.payloadLength >= kMaxPayload) throw PeerError("ANFIL announces an impossible size");
   receiveInto(*file, header.payloadLength, "receiving " + a.path);
-  std::string excess = peer_.readSome(1 << 16, 20);
+  std::string excess = peer_.readSome(1 << 16, peer_.quietMs());
   if (!excess.empty()) {
     while (!peer_.readSome(1 << 16, 300).empty()) {
     }
@@ -254,7 +254,7 @@ void SyncSession::pushFile(const std::string& path) {
   auto putId = peer_.sendRequest("RQPUT", body, body.size());
   peer_.readAnswer(putId, {"ANPUT"});
   auto dataId = peer_.sendRequest("RQFDA", "", size);
-  std::string early = peer_.readSome(kq::kHeaderSize, 30);
+  std::string early = peer_.readSome(kq::kHeaderSize, peer_.quietMs());
   if (!early.empty() || size == 0) {
     early += peer_.readExact(kq::kHeaderSize - early.size());
     if (early.compare(0, 5, "ANFDA") != 0) throw PeerError("unexpected answer to RQFDA");
