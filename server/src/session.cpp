@@ -138,7 +138,7 @@ bool SyncSession::execute(const Action& a, const PlanInput& in) {
     case ActionKind::DeleteOnClient: deleteOnClient(a.path, a.isDir); break;
     case ActionKind::CreateStoreFolder:
       store_.makeFolder(a.path, now());
-      synced_[a.path] = store_.index().entries().at(a.path).version;
+      synced_[a.path] = store_.index().entry(a.path).value().version;
       say("store: created folder " + a.path);
       break;
     case ActionKind::Fetch: fetch(a); break;
@@ -235,13 +235,12 @@ void SyncSession::pushFolder(const std::string& path) {
   std::string body = requestBody({{"filepath", folderForm(path)}});
   auto id = peer_.sendRequest("RQPUT", body, body.size());
   peer_.readAnswer(id, {"ANPUT"});
-  synced_[path] = store_.index().entries().at(path).version;
+  synced_[path] = store_.index().entry(path).value().version;
   say("pushed folder " + path);
 }
 
 void SyncSession::pushFile(const std::string& path) {
-  auto entries = store_.index().entries();
-  auto entry = entries.at(path);
+  auto entry = store_.index().entry(path).value();
   int fd = ::open(store_.diskPath(path).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     say("push of " + path + " skipped: " + std::strerror(errno));
@@ -296,9 +295,8 @@ void SyncSession::deleteOnClient(const std::string& path, bool isDir) {
   auto id = peer_.sendRequest("RQDEL", body, body.size());
   peer_.readAnswer(id, {"ANDEL"});
   forgetSubtree(path);
-  auto entries = store_.index().entries();
-  auto it = entries.find(path);
-  if (it != entries.end() && it->second.deleted) deletionOrdered_[path] = it->second.deletedAt;
+  auto gone = store_.index().entry(path);
+  if (gone && gone->deleted) deletionOrdered_[path] = gone->deletedAt;
   say("deleted " + path + (isDir ? "/" : "") + " on the client");
 }
 

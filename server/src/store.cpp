@@ -161,9 +161,8 @@ std::unique_ptr<IncomingFile> Store::beginIncoming() {
 void Store::ensureParents(const std::string& path) {
   std::string parent = parentOf(path);
   if (parent.empty()) return;
-  auto entries = index_.entries();
-  auto it = entries.find(parent);
-  if (it != entries.end() && !it->second.deleted && it->second.isDir && fs::is_directory(diskPath(parent))) return;
+  auto known = index_.entry(parent);
+  if (known && !known->deleted && known->isDir && fs::is_directory(diskPath(parent))) return;
   ensureParents(parent);
   fs::create_directories(diskPath(parent));
   StoreEntry e = statEntry(parent, true, "");
@@ -213,9 +212,8 @@ AcceptResult Store::accept(const std::string& path, IncomingFile& file, FetchMod
                            std::int64_t now) {
   AcceptResult result;
   index_.transaction([&] {
-    auto entries = index_.entries();
-    auto it = entries.find(path);
-    const StoreEntry* s = it == entries.end() || it->second.deleted ? nullptr : &it->second;
+    auto found = index_.entry(path);
+    const StoreEntry* s = !found || found->deleted ? nullptr : &*found;
     if (s != nullptr && s->isDir) return;
     if (s != nullptr && s->hash == file.hash()) {
       result.outcome = AcceptOutcome::Unchanged;
@@ -238,10 +236,10 @@ AcceptResult Store::accept(const std::string& path, IncomingFile& file, FetchMod
       result.conflictPath = conflictName(path, now);
       install(file, result.conflictPath, clientMtime);
       result.outcome = AcceptOutcome::ConflictStoreKept;
-      result.entry = index_.entries().at(result.conflictPath);
+      result.entry = index_.entry(result.conflictPath).value();
       return;
     }
-    result.entry = index_.entries().at(path);
+    result.entry = index_.entry(path).value();
   });
   return result;
 }

@@ -89,6 +89,14 @@ std::map<std::string, StoreEntry> StoreIndex::entries() {
   return out;
 }
 
+std::optional<StoreEntry> StoreIndex::entry(const std::string& path) {
+  Statement st(db_, "SELECT path, is_dir, size, mtime, hash, version, deleted, deleted_at FROM entries WHERE path = ?1");
+  st.bind(1, path);
+  if (!st.step()) return std::nullopt;
+  return StoreEntry{st.text(0), st.integer(1) != 0, st.integer(2), st.integer(3), st.text(4),
+                    st.integer(5), st.integer(6) != 0, st.integer(7)};
+}
+
 std::map<std::string, std::vector<KnownCopy>> StoreIndex::knownCopies() {
   std::map<std::string, std::vector<KnownCopy>> out;
   Statement st(db_, "SELECT path, size, mtime, hash FROM known");

@@ -4,6 +4,7 @@
 // content is known, and the journal of folder renames.
 #include <map>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -26,6 +27,8 @@ class StoreIndex {
   StoreIndex& operator=(const StoreIndex&) = delete;
 
   std::map<std::string, StoreEntry> entries();
+  // entry is the one entry of path (live or a tombstone), nullopt when none.
+  std::optional<StoreEntry> entry(const std::string& path);
   std::map<std::string, std::vector<KnownCopy>> knownCopies();
   std::vector<MoveRecord> moves();
 

@@ -196,6 +196,9 @@ TEST_F(SessionTest, TwoClientsOfOneContractConverge) {
   fs::remove(root_ / "a" / "from-a.txt");
   a.queue({"DELETED", "/from-a.txt", ""});
   ASSERT_TRUE(waitUntil([&] { return !fs::exists(root_ / "b" / "from-a.txt"); }));
+  // Rename and report in the pause after a cycle: a listing taken between the
+  // two would see a removed folder and a new one instead of a rename.
+  ASSERT_TRUE(a.waitCycles(1));
   fs::rename(root_ / "a" / "shared", root_ / "a" / "moved");
   a.queue({"RENAMED", "/shared/", "moved"});
   ASSERT_TRUE(waitUntil([&] { return fs::exists(root_ / "b" / "moved" / "s.txt"); }));
@@ -220,6 +223,9 @@ TEST_F(SessionTest, RefusedFolderMoveBecomesDeletionsAndPushes) {
   b.start();
   ASSERT_TRUE(a.waitCycles(2));
   ASSERT_TRUE(b.waitCycles(2));
+  // Rename and report in the pause after a cycle: a listing taken between the
+  // two would see a removed folder and a new one instead of a rename.
+  ASSERT_TRUE(a.waitCycles(1));
   fs::rename(root_ / "a" / "shared", root_ / "a" / "moved");
   a.queue({"RENAMED", "/shared/", "moved"});
   ASSERT_TRUE(waitUntil([&] { return readFile(root_ / "b" / "moved" / "s.txt") == "shared"; }));
