@@ -213,6 +213,9 @@ void SyncSession::fetch(const Action& a) {
   auto result = store_.accept(a.path, *file, a.mode, a.mtime, now());
   switch (result.outcome) {
     case AcceptOutcome::Refused: say("fetch of " + a.path + " refused: a folder holds that path in the store"); return;
+    case AcceptOutcome::DeletionStands:
+      say("fetched " + a.path + ": the content deleted in the store; the deletion stands");
+      return;
     case AcceptOutcome::Unchanged: say("fetched " + a.path + ": same content as the store"); break;
     case AcceptOutcome::Updated:
       say("fetched " + a.path + " (" + std::to_string(header.payloadLength) + " bytes) into the store");

@@ -214,6 +214,11 @@ AcceptResult Store::accept(const std::string& path, IncomingFile& file, FetchMod
   index_.transaction([&] {
     auto found = index_.entry(path);
     const StoreEntry* s = !found || found->deleted ? nullptr : &*found;
+    if (found && found->deleted && !found->isDir && clientMtime == 0 && found->hash == file.hash()) {
+      result.outcome = AcceptOutcome::DeletionStands;
+      result.entry = *found;
+      return;
+    }
     if (s != nullptr && s->isDir) return;
     if (s != nullptr && s->hash == file.hash()) {
       result.outcome = AcceptOutcome::Unchanged;

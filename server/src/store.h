@@ -38,7 +38,9 @@ class IncomingFile {
   bool taken_ = false;
 };
 
-enum class AcceptOutcome { Unchanged, Updated, ConflictClientWon, ConflictStoreKept, Refused };
+// DeletionStands: a reported change (no client time) whose content is the one
+// deleted at that path: an echo of an earlier push, not a new version.
+enum class AcceptOutcome { Unchanged, Updated, ConflictClientWon, ConflictStoreKept, Refused, DeletionStands };
 
 struct AcceptResult {
   AcceptOutcome outcome = AcceptOutcome::Refused;

@@ -85,6 +85,25 @@ TEST_F(StoreTest, DroppedTransferLeavesNothingBehind) {
   EXPECT_TRUE(entries().empty());
 }
 
+TEST_F(StoreTest, ReportedCopyOfDeletedContentDoesNotReviveIt) {
+  put("/d.txt", "pushed", FetchMode::ClientChanged, kNow - 100);
+  fs::remove(disk("/d.txt"));
+  store_->scan(kNow);
+  ASSERT_TRUE(entries().at("/d.txt").deleted);
+  // A change report (no client time) bringing the deleted content back is an echo.
+  auto echo = put("/d.txt", "pushed", FetchMode::ClientChanged, 0);
+  EXPECT_EQ(echo.outcome, AcceptOutcome::DeletionStands);
+  EXPECT_TRUE(entries().at("/d.txt").deleted);
+  EXPECT_FALSE(fs::exists(disk("/d.txt")));
+  EXPECT_TRUE(tempEmpty());
+  // New content, or a listed copy written after the deletion, comes back.
+  EXPECT_EQ(put("/d.txt", "edited", FetchMode::ClientChanged, 0).outcome, AcceptOutcome::Updated);
+  fs::remove(disk("/d.txt"));
+  store_->scan(kNow + 1);
+  EXPECT_EQ(put("/d.txt", "edited", FetchMode::ClientChanged, kNow + 5).outcome, AcceptOutcome::Updated);
+  EXPECT_EQ(readFile(disk("/d.txt")), "edited");
+}
+
 TEST_F(StoreTest, ConflictsKeepBothVersions) {
   put("/c.txt", "store", FetchMode::ClientChanged, kNow - 100);
   auto won = put("/c.txt", "client newer", FetchMode::Merge, kNow - 10);
