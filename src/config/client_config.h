@@ -21,6 +21,7 @@ struct ConfigFields {
 
 struct ClientConfig {
   std::string syncFolderRaw;                    // "KQDir" as read, escaped form
+  bool syncFolderCollapsed = false;             // syncFolderPath has collapsed syncFolderRaw
   std::string exeName;                          // full path of the running executable
   std::string exeFolder;                        // folder of exeName, ending in a backslash
   std::string configFolder;                     // where "filesync.cfg" lives
@@ -36,14 +37,24 @@ struct ConfigError : std::runtime_error {
 // makeClientConfig builds a record for the executable at exeName (local path text).
 ClientConfig makeClientConfig(const std::string& exeName);
 
-// readConfig reads folder + "\filesync.cfg" into record and fields; throws ConfigError.
+// readConfig reads folder + "\filesync.cfg" into record and fields; throws ConfigError
+// when the file cannot be read or is not of the expected shape. Members read
+// before a failure keep their new values.
 void readConfig(ClientConfig& record, const std::string& folder, ConfigFields& fields,
                 FileSystem& fs);
 
 // saveConfig writes fields to record.configFolder + "/filesync.cfg"; throws ConfigError.
 void saveConfig(const ClientConfig& record, const ConfigFields& fields, FileSystem& fs);
 
-// syncFolderPath collapses doubled backslashes in record.syncFolderRaw, stores and returns it.
+// syncFolderPath collapses doubled backslashes in record.syncFolderRaw, stores and
+// returns it. It collapses once per read: later calls return the stored result, so a
+// UNC folder ("\\\\nas\\share" in the file) keeps its leading pair.
 std::string syncFolderPath(ClientConfig& record);
+
+// collapseBackslashes replaces every doubled backslash by one, left to right.
+std::string collapseBackslashes(const std::string& text);
+
+// configText is the JSON text of fields as saveConfig writes it (8-bit ANSI text).
+std::string configText(const ConfigFields& fields);
 
 }  // namespace kq

@@ -2,6 +2,7 @@
 // ConfigStore holds the main window's ClientConfig record together with the
 // configuration fields, and re-reads them from "filesync.cfg".
 #include "config/client_config.h"
+#include "config/settings.h"
 
 namespace kq {
 
@@ -16,7 +17,7 @@ class ConfigStore {
   // syncFolder is syncFolderPath of the main record.
   std::string syncFolder() { return syncFolderPath(main); }
   // settingsPath is the path of "Filesync.ini", built from the sync folder field.
-  std::string settingsPath() const { return fields.syncFolder + "\\_config\\Filesync.ini"; }
+  std::string settingsPath() const { return kq::settingsPath(fields); }
 
  private:
   FileSystem& fs_;

@@ -37,6 +37,13 @@ class Log {
   virtual void writeLog(const std::string& text, bool show) = 0;
 };
 
+struct LogPaths;
+
+// Logger writes to the Client Log view and to "_log\Filesync.log" of the sync
+// folder of config's main record. It does nothing while that folder is unknown.
+// When the log folder cannot be created the line still reaches the view and the
+// next call tries again; a start stamp that lies in the future (the clock was set
+// back) is reset to the current time, so the 30-day rotation counts from then.
 class Logger : public Log {
  public:
   Logger(FileSystem& fs, Clock& clock, ConfigStore& config, LogView& view)
@@ -44,6 +51,11 @@ class Logger : public Log {
   void writeLog(const std::string& text, bool show) override;
 
  private:
+  void write(const std::string& text, bool show);
+  void showLine(const std::string& line, bool show);
+  void startLogFile(const LogPaths& paths, const LocalTime& now, const std::string& line);
+  void appendLine(const LogPaths& paths, const LocalTime& now, const std::string& line, bool show);
+
   FileSystem& fs_;
   Clock& clock_;
   ConfigStore& config_;

@@ -3,52 +3,41 @@
 #include <windows.h>
 
 namespace kq {
+
 namespace {
 
-// Seconds between 1601-01-01 (FILETIME) and 1970-01-01.
-constexpr std::int64_t kEpochDifference = 11644473600LL;
+constexpr std::int64_t kEpochAsFileTime = 116444736000000000LL;  // 1970-01-01 in 100 ns units since 1601
 
-LocalTime fromSystemTime(const SYSTEMTIME& t) {
-  LocalTime out;
-  out.year = t.wYear;
-  out.month = t.wMonth;
-  out.day = t.wDay;
-  out.hour = t.wHour;
-  out.minute = t.wMinute;
-  out.second = t.wSecond;
-  out.millisecond = t.wMilliseconds;
-  out.weekday = t.wDayOfWeek;
-  return out;
+LocalTime fromSystemTime(const SYSTEMTIME& st) {
+  return {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds, st.wDayOfWeek};
 }
 
 }  // namespace
 
-LocalTime Win32Clock::now() {
-  SYSTEMTIME t;
-  GetLocalTime(&t);
-  return fromSystemTime(t);
+LocalTime SystemClock::now() {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  return fromSystemTime(st);
 }
 
-std::int64_t Win32Clock::epochMillis() {
+std::int64_t SystemClock::epochMillis() {
   FILETIME ft;
   GetSystemTimeAsFileTime(&ft);
-  ULARGE_INTEGER v;
-  v.LowPart = ft.dwLowDateTime;
-  v.HighPart = ft.dwHighDateTime;
-  return static_cast<std::int64_t>(v.QuadPart / 10000) - kEpochDifference * 1000;
+  auto ticks = (static_cast<std::int64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+  return (ticks - kEpochAsFileTime) / 10000;
 }
 
-LocalTime Win32Clock::toLocal(std::int64_t epochSeconds) {
-  ULARGE_INTEGER v;
-  v.QuadPart = static_cast<ULONGLONG>((epochSeconds + kEpochDifference) * 10000000LL);
-  FILETIME utc{v.LowPart, v.HighPart};
-  SYSTEMTIME utcTime, local;
-  if (!FileTimeToSystemTime(&utc, &utcTime) ||
-      !SystemTimeToTzSpecificLocalTime(nullptr, &utcTime, &local))
-    return LocalTime{};
+LocalTime SystemClock::toLocal(std::int64_t epochSeconds) {
+  if (epochSeconds < -kEpochAsFileTime / 10000000 || epochSeconds > 910692730085LL) return {};  // beyond 30827
+  auto ticks = static_cast<std::uint64_t>(epochSeconds * 10000000 + kEpochAsFileTime);
+  FILETIME ft{static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
+  SYSTEMTIME utc, local;
+  if (!FileTimeToSystemTime(&ft, &utc) || !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) return {};
   return fromSystemTime(local);
 }
 
-void Win32Clock::sleepMs(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
+void SystemClock::sleepMs(int milliseconds) {
+  if (milliseconds > 0) Sleep(static_cast<DWORD>(milliseconds));
+}
 
 }  // namespace kq

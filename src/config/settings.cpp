@@ -1,0 +1,44 @@
+#include "config/settings.h"
+
+namespace kq {
+
+std::string settingsPath(const ConfigFields& fields) {
+  return fields.syncFolder + "\\_config\\Filesync.ini";
+}
+
+int readDeletionPolicy(IniFile& ini, const std::string& iniPath) {
+  return ini.readInt(iniPath, kSettingsSection, kDeletionKey, kDeleteToTrash);
+}
+
+bool writeDeletionPolicy(IniFile& ini, const std::string& iniPath, int value) {
+  return ini.writeInt(iniPath, kSettingsSection, kDeletionKey, value);
+}
+
+int readInitialSync(IniFile& ini, const std::string& iniPath) {
+  return ini.readInt(iniPath, kSettingsSection, kInitialSyncKey, 0);
+}
+
+bool writeInitialSync(IniFile& ini, const std::string& iniPath, int value) {
+  return ini.writeInt(iniPath, kSettingsSection, kInitialSyncKey, value);
+}
+
+int deletionOptionFor(int value) {
+  if (value <= 0) return 0;
+  return value == 1 ? 1 : 2;
+}
+
+int deletionValueFor(int option) {
+  if (option == 1) return kDeleteKeep;
+  if (option == 2) return kDeleteLocally;
+  return kDeleteToTrash;
+}
+
+int loadDeletionOption(IniFile& ini, const std::string& iniPath) {
+  return deletionOptionFor(readDeletionPolicy(ini, iniPath));
+}
+
+bool saveDeletionOption(IniFile& ini, const std::string& iniPath, int option) {
+  return writeDeletionPolicy(ini, iniPath, deletionValueFor(option));
+}
+
+}  // namespace kq

@@ -1,0 +1,43 @@
+#pragma once
+// "Filesync.ini" in the hidden _config folder of the sync folder holds the
+// deletion policy ("Basic"/"filedeletion") and the initial-synchronisation flag
+// ("Basic"/"InitialSync"). Every access reads or writes through at once.
+#include <string>
+
+#include "config/client_config.h"
+#include "platform/ini_file.h"
+
+namespace kq {
+
+inline constexpr const char* kSettingsSection = "Basic";
+inline constexpr const char* kDeletionKey = "filedeletion";
+inline constexpr const char* kInitialSyncKey = "InitialSync";
+
+// DeletionPolicy values of "filedeletion".
+enum DeletionPolicy : int { kDeleteToTrash = 0, kDeleteKeep = 1, kDeleteLocally = 2 };
+
+// settingsPath is the path of "Filesync.ini" for the sync folder shown in fields.
+// With no configuration it is "\_config\Filesync.ini" at the root of the current drive.
+std::string settingsPath(const ConfigFields& fields);
+
+// readDeletionPolicy reads "filedeletion" (default 0, also for a value that is not a number).
+int readDeletionPolicy(IniFile& ini, const std::string& iniPath);
+[[nodiscard]] bool writeDeletionPolicy(IniFile& ini, const std::string& iniPath, int value);
+// readInitialSync reads "InitialSync" (default 0); any value but 0 means done.
+int readInitialSync(IniFile& ini, const std::string& iniPath);
+[[nodiscard]] bool writeInitialSync(IniFile& ini, const std::string& iniPath, int value);
+
+// The Settings window shows one option per policy: 0 = RadioButton1 (trash),
+// 1 = RadioButton2 (keep), 2 = RadioButton3 (delete).
+// deletionOptionFor picks the option for a stored value: 0 or less, 1, 2 or more.
+int deletionOptionFor(int value);
+// deletionValueFor is the value "OK" writes for the chosen option.
+int deletionValueFor(int option);
+
+// loadDeletionOption is what the window selects when it is created or shown.
+int loadDeletionOption(IniFile& ini, const std::string& iniPath);
+// saveDeletionOption is the window's "OK": writes the chosen option's value; a
+// failure is ignored (the window closes either way), the result tells it.
+bool saveDeletionOption(IniFile& ini, const std::string& iniPath, int option);
+
+}  // namespace kq

@@ -1,0 +1,40 @@
+#pragma once
+// The texts of the log: the stamped line, the header block that opens a log
+// file, the names of the log files and the start stamp in "time.inf".
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "config/client_config.h"
+#include "platform/clock.h"
+
+namespace kq {
+
+inline constexpr const char* kProductVersion = "0.4.2";
+inline constexpr std::int64_t kDayMs = 86400000;
+inline constexpr std::int64_t kLogMaxAgeDays = 30;
+
+// LogPaths are the folders and files of the log below the sync folder.
+struct LogPaths {
+  explicit LogPaths(const std::string& syncFolder)
+      : configFolder(syncFolder + "\\_config"),
+        logFolder(syncFolder + "\\_log"),
+        logFile(logFolder + "\\Filesync.log"),
+        stampFile(logFolder + "\\time.inf") {}
+  // rotated is the name a retired log file gets on the given day: "Filesync_yyyy-mm-dd.log".
+  std::string rotated(const LocalTime& day) const;
+
+  std::string configFolder, logFolder, logFile, stampFile;
+};
+
+// logLine is "yyyy/mm/dd hh:nn:ss : " followed by text.
+std::string logLine(const LocalTime& time, const std::string& text);
+// logStartTime is "%a %b %d %Y %T" with English names, then "." and three-digit milliseconds.
+std::string logStartTime(const LocalTime& time);
+// logHeader is the block that opens a log file, ending in an empty line (CR LF line breaks).
+std::string logHeader(const LocalTime& start, const ConfigFields& fields);
+// parseStamp reads the first line of "time.inf"; nullopt when it is empty, 0 when it
+// is not a number.
+std::optional<std::int64_t> parseStamp(const std::string& stampText);
+
+}  // namespace kq

@@ -1,0 +1,166 @@
+// What only the POSIX file system does: drive mapping and UTF-8 names on disk.
+#ifndef _WIN32
+#include <gtest/gtest.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/posix/file_system_posix.h"
+#include "platform/posix/local_path.h"
+#include "support/native_fs.h"
+
+namespace kq {
+namespace {
+
+namespace fsys = std::filesystem;
+
+std::string readNative(const fsys::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string xattr(const fsys::path& p) {
+  char buf[64];
+  auto n = getxattr(p.c_str(), "user.DOSATTRIB", buf, sizeof buf);
+  return n < 0 ? "<none>" : std::string(buf, static_cast<std::size_t>(n));
+}
+
+TEST(LocalPath, ConvertsBetweenLocalAndNativeText) {
+  struct Case {
+    std::string local;
+    std::optional<std::string> native;
+  };
+  const Case cases[] = {
+      {"Z:\\home\\me\\Sync", "/home/me/Sync"},
+      {"z:/home//me\\/Sync\\", "/home/me/Sync"},
+      {"Z:\\", "/"},
+      {"Z:", "/"},
+      {"Z:\\caf\xE9.txt", "/caf\xC3\xA9.txt"},
+      {"Z:\\a\\.\\b\\..\\c", "/a/c"},
+      {"Z:\\..\\..\\etc", "/etc"},
+      {"C:\\Sync", std::nullopt},      // not mapped
+      {"\\home\\me", std::nullopt},    // no drive letter
+      {"home\\me", std::nullopt},
+      {"Z:home", std::nullopt},        // drive-relative
+      {"", std::nullopt},
+      {"Z:\\a:b", std::nullopt},       // a colon inside a name
+      {"Z:\\a?", std::nullopt},
+      {"1:\\a", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(localToNativePath(c.local), c.native) << c.local;
+
+  EXPECT_EQ(nativeToLocalPath("/home/me/Sync"), "Z:\\home\\me\\Sync");
+  EXPECT_EQ(nativeToLocalPath("/home//me/Sync/"), "Z:\\home\\me\\Sync");
+  EXPECT_EQ(nativeToLocalPath("/"), "Z:\\");
+  EXPECT_EQ(nativeToLocalPath("/srv/caf\xC3\xA9/\xE2\x82\xAC"), "Z:\\srv\\caf\xE9\\\x80");
+  EXPECT_EQ(nativeToLocalPath("/srv/\xE4\xB8\xAD"), "Z:\\srv\\?") << "not in the code page";
+  EXPECT_EQ(nativeToLocalPath("rel/x"), nativeToLocalPath(fsys::current_path().string() + "/rel/x"));
+}
+
+TEST(LocalPath, MappedDrivesWinByLongestFolder) {
+  DriveMap drives;
+  drives.map('c', "/tmp/x/");
+  drives.map('D', "/tmp/x/deep");
+  EXPECT_EQ(drives.toNative("C:\\a"), "/tmp/x/a");
+  EXPECT_EQ(drives.toNative("c:\\"), "/tmp/x");
+  EXPECT_EQ(drives.toNative("C:\\..\\..\\etc\\passwd"), "/tmp/x/etc/passwd") << "never above the drive";
+  EXPECT_EQ(drives.toNative("d:\\f"), "/tmp/x/deep/f");
+  EXPECT_EQ(drives.toLocal("/tmp/x/a/b"), "C:\\a\\b");
+  EXPECT_EQ(drives.toLocal("/tmp/x/deep/f"), "D:\\f");
+  EXPECT_EQ(drives.toLocal("/tmp/x"), "C:\\");
+  EXPECT_EQ(drives.toLocal("/tmp/xy"), "Z:\\tmp\\xy");
+}
+
+class PosixFileSystemTest : public ::testing::Test {
+ protected:
+  test::NativeFs disk;
+  FileSystem& fs = disk.fs();
+};
+
+TEST_F(PosixFileSystemTest, DriveLettersAreCaseInsensitiveAndZIsTheRoot) {
+  ASSERT_TRUE(fs.writeText(disk.path("a.txt"), "via C:"));
+  auto lower = disk.root();
+  lower[0] = 'c';
+  EXPECT_EQ(fs.readText(lower + "\\a.txt"), "via C:");
+  auto viaZ = nativeToLocalPath((disk.nativeRoot() / "a.txt").string());
+  EXPECT_EQ(viaZ.substr(0, 3), "Z:\\");
+  EXPECT_EQ(fs.readText(viaZ), "via C:");
+  viaZ[0] = 'z';
+  EXPECT_EQ(fs.readText(viaZ), "via C:");
+}
+
+TEST_F(PosixFileSystemTest, PathsWithoutADriveFailCleanly) {
+  for (const char* path : {"a.txt", "\\a.txt", "C:a.txt", "Q:\\a.txt", ""}) {
+    EXPECT_FALSE(fs.writeText(path, "x")) << path;
+    EXPECT_FALSE(fs.exists(path)) << path;
+    EXPECT_FALSE(fs.createFolders(path)) << path;
+    EXPECT_FALSE(fs.removeAll(path)) << path;
+    EXPECT_FALSE(fs.walk(path, [](const WalkEntry&) { return true; })) << path;
+  }
+}
+
+TEST_F(PosixFileSystemTest, NamesAreStoredAsUtf8) {
+  ASSERT_TRUE(fs.createFolders(disk.path("\xC4rger")));
+  ASSERT_TRUE(fs.writeText(disk.path("\xC4rger\\caf\xE9 \x80.txt"), "x"));
+  EXPECT_EQ(readNative(disk.nativeRoot() / "\xC3\x84rger" / "caf\xC3\xA9 \xE2\x82\xAC.txt"), "x");
+
+  // A name the code page cannot hold is listed with "?" in its place.
+  std::ofstream(disk.nativeRoot() / "\xE4\xB8\xAD.txt") << "cjk";
+  std::vector<std::string> listed;
+  ASSERT_TRUE(fs.walk(disk.root(), [&](const WalkEntry& e) {
+    listed.push_back(e.path);
+    return true;
+  }));
+  EXPECT_NE(std::find(listed.begin(), listed.end(), disk.path("?.txt")), listed.end());
+  EXPECT_NE(std::find(listed.begin(), listed.end(), disk.path("\xC4rger\\caf\xE9 \x80.txt")), listed.end());
+}
+
+TEST_F(PosixFileSystemTest, AttributesAreKeptAsWineDoes) {
+  ASSERT_TRUE(fs.writeText(disk.path("f"), "f"));
+  ASSERT_TRUE(fs.setAttributes(disk.path("f"), true, false));
+  EXPECT_EQ(xattr(disk.nativeRoot() / "f"), "0x2");
+  ASSERT_TRUE(fs.setAttributes(disk.path("f"), true, true));
+  EXPECT_EQ(xattr(disk.nativeRoot() / "f"), "0x6");
+  ASSERT_TRUE(fs.setAttributes(disk.path("f"), false, false));
+  EXPECT_EQ(xattr(disk.nativeRoot() / "f"), "<none>");
+
+  // Wine's own value, with bits the port does not report (archive, read-only).
+  auto native = (disk.nativeRoot() / "f").string();
+  ASSERT_EQ(setxattr(native.c_str(), "user.DOSATTRIB", "0x25", 4, 0), 0);
+  EXPECT_EQ(fs.attributes(disk.path("f")), std::make_pair(false, true));
+}
+
+TEST_F(PosixFileSystemTest, AttributesWithoutExtendedAttributesLiveInMemory) {
+  PosixFileSystem plain(PosixFileSystem::Options{.useXattrs = false});
+  plain.mapDrive('C', disk.nativeRoot().parent_path().string());
+  ASSERT_TRUE(fs.writeText(disk.path("f"), "f"));
+  ASSERT_TRUE(plain.setAttributes(disk.path("f"), true, true));
+  EXPECT_EQ(xattr(disk.nativeRoot() / "f"), "<none>");
+  EXPECT_EQ(plain.attributes(disk.path("f")), std::make_pair(true, true));
+  ASSERT_TRUE(plain.rename(disk.path("f"), disk.path("g")));
+  EXPECT_EQ(plain.attributes(disk.path("g")), std::make_pair(true, true));
+  ASSERT_TRUE(plain.remove(disk.path("g")));
+  ASSERT_TRUE(fs.writeText(disk.path("g"), "new file, perhaps the same inode"));
+  EXPECT_EQ(plain.attributes(disk.path("g")), std::make_pair(false, false));
+}
+
+TEST_F(PosixFileSystemTest, LinksToFoldersAreListedButNotEntered) {
+  ASSERT_TRUE(fs.createFolders(disk.path("real")));
+  ASSERT_TRUE(fs.writeText(disk.path("real\\x"), "x"));
+  fsys::create_directory_symlink(disk.nativeRoot(), disk.nativeRoot() / "loop");
+  std::vector<WalkEntry> entries;
+  ASSERT_TRUE(fs.walk(disk.root(), [&](const WalkEntry& e) {
+    entries.push_back(e);
+    return true;
+  }));
+  EXPECT_EQ(entries.size(), 3u);
+  EXPECT_TRUE(fs.isFolder(disk.path("loop")));
+  EXPECT_TRUE(fs.removeAll(disk.path("loop")));
+  EXPECT_TRUE(fs.isFile(disk.path("real\\x"))) << "removing a link leaves its target";
+}
+
+}  // namespace
+}  // namespace kq
+#endif
