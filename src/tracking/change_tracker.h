@@ -25,18 +25,27 @@ class ChangeTracker {
   ChangeTracker(Log& log, StatusView& status, ExceptionFilter& filter, FileSystem& fs)
       : log_(log), status_(status), filter_(filter), fs_(fs) {}
 
-  // handleWatcherChange applies the admission rules to one watcher report.
+  // handleWatcherChange applies the admission rules to one watcher report:
+  // action 1 added, 2 removed, 3 modified, 4 rename old name, 5 rename new name;
+  // other actions are ignored.
   void handleWatcherChange(int action, const std::string& path);
 
   void addServerPath(const std::string& path) { serverQueue.push_back(path); }
   void addBlockedPath(const std::string& fragment) { blockedPaths.push_back(fragment); }
   void setServerBusy() { serverBusy = true; }
+  // isServerPath: path equals an entry of serverQueue.
   bool isServerPath(const std::string& path) const;
+  // isBlocked: some entry of blockedPaths occurs anywhere in path.
   bool isBlocked(const std::string& path) const;
+  // isQueuedModification: path equals an entry of modificationQueue.
   bool isQueuedModification(const std::string& path) const;
-  void appendModification(const std::string& path) { modificationQueue.push_back(path); }
+  // appendModification queues path as modified. A deletion of the same path that
+  // is still pending is dropped: the file exists again, and reporting the older
+  // deletion after the new content would delete it on the server.
+  void appendModification(const std::string& path);
 
-  // onServerRoundFinished runs for every member of an RQFLS body.
+  // onServerRoundFinished runs for every member of an RQFLS body; key is the
+  // member's key in quoted JSON form ("\"time\"" logs the queue sizes).
   void onServerRoundFinished(const std::string& key);
   // resetServerQueueIfIdle is the last step of the change timer: it empties
   // serverQueue when the server is not busy and no deletion was pending at the
@@ -52,6 +61,13 @@ class ChangeTracker {
   bool serverBusy = false;
 
  private:
+  void handleOldName(const std::string& path);
+  void handleNewName(const std::string& path);
+  void handleModification(const std::string& path);
+  void handleDeletion(const std::string& path);
+  void appendRename(const std::string& path);
+  void dropPendingDeletion(const std::string& path);
+
   Log& log_;
   StatusView& status_;
   ExceptionFilter& filter_;

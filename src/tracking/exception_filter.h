@@ -10,11 +10,18 @@ namespace kq {
 
 class FileSystem;
 
+// splitExceptionLines splits a list file: CR, LF or CR LF ends a line; a last
+// line without an ending still counts, an empty text has no lines.
+std::vector<std::string> splitExceptionLines(const std::string& text);
+// joinExceptionLines writes every line followed by CR LF (the last one too).
+std::string joinExceptionLines(const std::vector<std::string>& lines);
+
 class ExceptionFilter {
  public:
   explicit ExceptionFilter(FileSystem& fs) : fs_(fs) {}
 
-  // isExcluded is true when path contains any line of either list.
+  // isExcluded is true when path contains any line of either list (exact,
+  // case-sensitive substring; an empty line matches every path).
   bool isExcluded(const std::string& path) const;
 
   // load replaces the lists from the files in syncFolder + "\_config"; it stops at

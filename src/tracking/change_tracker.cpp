@@ -1,0 +1,132 @@
+#include "tracking/change_tracker.h"
+
+#include <algorithm>
+
+#include "log/log.h"
+#include "platform/file_system.h"
+#include "platform/views.h"
+#include "tracking/exception_filter.h"
+
+namespace kq {
+namespace {
+
+template <typename List>
+bool holds(const List& list, const std::string& path) {
+  return std::find(list.begin(), list.end(), path) != list.end();
+}
+
+}  // namespace
+
+bool ChangeTracker::isServerPath(const std::string& path) const { return holds(serverQueue, path); }
+
+bool ChangeTracker::isBlocked(const std::string& path) const {
+  for (const auto& fragment : blockedPaths)
+    if (path.find(fragment) != std::string::npos) return true;
+  return false;
+}
+
+bool ChangeTracker::isQueuedModification(const std::string& path) const {
+  return holds(modificationQueue, path);
+}
+
+void ChangeTracker::handleWatcherChange(int action, const std::string& path) {
+  switch (action) {
+    case 1:
+    case 3: handleModification(path); break;
+    case 2: handleDeletion(path); break;
+    case 4: handleOldName(path); break;
+    case 5: handleNewName(path); break;
+    default: break;
+  }
+}
+
+// handleOldName arms pendingOldName; an old name is tested only against the filter.
+void ChangeTracker::handleOldName(const std::string& path) {
+  if (filter_.isExcluded(path)) {
+    log_.writeLog("Will not handle file renaming for file: " + path, true);
+    pendingOldName.clear();
+    return;
+  }
+  log_.writeLog("Old name: " + path, true);
+  pendingOldName = path;
+}
+
+// handleNewName consumes pendingOldName whatever the outcome.
+void ChangeTracker::handleNewName(const std::string& path) {
+  if (isServerPath(path) || pendingOldName.empty()) {
+    log_.writeLog("Directory/file was renamed from Server or renaming is blocked by restriction.", true);
+  } else {
+    log_.writeLog("New name: " + path, true);
+    if (filter_.isExcluded(path))
+      log_.writeLog("Will not add to the rename queue due to an exception defined for file: " + path, true);
+    else if (isBlocked(path))
+      log_.writeLog("Blocked rename directory: " + path, true);
+    else
+      appendRename(path);
+  }
+  pendingOldName.clear();
+}
+
+// appendRename queues pendingOldName -> path; renames are reported before
+// deletions, so a pending deletion of the new path would remove it on the server.
+void ChangeTracker::appendRename(const std::string& path) {
+  dropPendingDeletion(path);
+  renameQueue.push_back({pendingOldName, path});
+}
+
+void ChangeTracker::appendModification(const std::string& path) {
+  dropPendingDeletion(path);
+  modificationQueue.push_back(path);
+}
+
+void ChangeTracker::dropPendingDeletion(const std::string& path) { std::erase(deleteQueue, path); }
+
+// handleModification tests exclusion before blocking; folders are never queued.
+void ChangeTracker::handleModification(const std::string& path) {
+  if (isServerPath(path) || isQueuedModification(path)) return;
+  if (fs_.isFolder(path)) return;
+  const bool excluded = filter_.isExcluded(path);
+  const bool blocked = isBlocked(path);
+  if (excluded) {
+    log_.writeLog("Will not add to the queue due to an exception found for file: " + path, true);
+  } else if (blocked) {
+    log_.writeLog("Blocked directory modification: " + path, false);
+  } else {
+    log_.writeLog("Saving to queue (modification handling): " + path, true);
+    appendModification(path);
+  }
+}
+
+// handleDeletion tests blocking before exclusion; no existence test is made.
+void ChangeTracker::handleDeletion(const std::string& path) {
+  if (isServerPath(path) || holds(deleteQueue, path)) return;
+  if (isBlocked(path)) {
+    log_.writeLog("Blocked delete directory: " + path, false);
+  } else if (filter_.isExcluded(path)) {
+    log_.writeLog("Will not add to the delete queue due to an exception found for file: " + path, true);
+  } else {
+    log_.writeLog("Saving to delete queue: " + path, true);
+    deleteQueue.push_back(path);
+  }
+}
+
+void ChangeTracker::onServerRoundFinished(const std::string& key) {
+  if (key == "\"time\"") {
+    const std::string mods = std::to_string(modificationQueue.size());
+    const std::string dels = std::to_string(deleteQueue.size());
+    log_.writeLog("Modification queue: " + mods + ". Queue to delete: " + dels, true);
+    status_.setPanel(2, "MOD: " + mods);
+    status_.setPanel(3, "DEL: " + dels);
+  }
+  blockedPaths.clear();
+  status_.setPanel(1, "Listening...");
+  serverBusy = false;
+}
+
+void ChangeTracker::resetServerQueueIfIdle(std::size_t deleteQueueSizeAtStart) {
+  if (serverQueue.empty() || serverBusy || deleteQueueSizeAtStart != 0) return;
+  log_.writeLog("Resetting Server queue", true);
+  serverQueue.clear();
+}
+
+}  // namespace kq

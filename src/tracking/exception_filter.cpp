@@ -1,0 +1,66 @@
+#include "tracking/exception_filter.h"
+
+#include <optional>
+
+#include "platform/file_system.h"
+
+namespace kq {
+namespace {
+
+const char kExtensionsFile[] = "exstensions.dat";
+const char kPrefixesFile[] = "exceptions.dat";
+
+bool containsAny(const std::string& path, const std::vector<std::string>& fragments) {
+  for (const auto& fragment : fragments)
+    if (path.find(fragment) != std::string::npos) return true;
+  return false;
+}
+
+std::string configFolder(const std::string& syncFolder) { return syncFolder + "\\_config"; }
+
+}  // namespace
+
+std::vector<std::string> splitExceptionLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(start));
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + ((text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ? 2 : 1);
+  }
+  return lines;
+}
+
+std::string joinExceptionLines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& line : lines) text += line + "\r\n";
+  return text;
+}
+
+bool ExceptionFilter::isExcluded(const std::string& path) const {
+  return containsAny(path, extensionExceptions) || containsAny(path, prefixExceptions);
+}
+
+bool ExceptionFilter::load(const std::string& syncFolder) {
+  const std::string folder = configFolder(syncFolder) + "\\";
+  auto extensions = fs_.readText(folder + kExtensionsFile);
+  if (!extensions) return false;
+  extensionExceptions = splitExceptionLines(*extensions);
+  auto prefixes = fs_.readText(folder + kPrefixesFile);
+  if (!prefixes) return false;
+  prefixExceptions = splitExceptionLines(*prefixes);
+  return true;
+}
+
+bool ExceptionFilter::save(const std::string& syncFolder) {
+  const std::string folder = configFolder(syncFolder);
+  return fs_.createFolders(folder) && fs_.setAttributes(folder, true, true) &&
+         fs_.writeText(folder + "\\" + kExtensionsFile, joinExceptionLines(extensionExceptions)) &&
+         fs_.writeText(folder + "\\" + kPrefixesFile, joinExceptionLines(prefixExceptions));
+}
+
+}  // namespace kq

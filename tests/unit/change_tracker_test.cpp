@@ -1,0 +1,251 @@
+#include "tracking/change_tracker.h"
+
+#include <gtest/gtest.h>
+
+#include "support/memory_file_system.h"
+#include "support/recorders.h"
+#include "tracking/exception_filter.h"
+
+namespace kq {
+namespace {
+
+using test::LogLine;
+
+struct Report {
+  int action;
+  std::string path;
+};
+
+class ChangeTrackerTest : public ::testing::Test {
+ protected:
+  test::MemoryFileSystem fs;
+  test::RecordingLog log;
+  test::RecordingStatusView status;
+  ExceptionFilter filter{fs};
+  ChangeTracker tracker{log, status, filter, fs};
+
+  void report(const std::vector<Report>& reports) {
+    for (const auto& r : reports) tracker.handleWatcherChange(r.action, r.path);
+  }
+};
+
+using Paths = std::vector<std::string>;
+using Renames = std::vector<RenameEntry>;
+using Lines = std::vector<LogLine>;
+
+struct AdmissionCase {
+  const char* name;
+  Paths serverPaths;
+  Paths blocked;
+  Paths folders;  // existing folders on the disk
+  std::vector<Report> reports;
+  Lines lines;
+  Paths modifications;
+  Paths deletions;
+  Renames renames;
+  std::string pendingOldName;
+};
+
+const AdmissionCase kAdmissionCases[] = {
+    {"added file is queued", {}, {}, {}, {{1, "C:\\Sync\\a.txt"}},
+     {{"Saving to queue (modification handling): C:\\Sync\\a.txt", true}},
+     {"C:\\Sync\\a.txt"}, {}, {}, ""},
+    {"modified twice is queued once", {}, {}, {}, {{3, "C:\\Sync\\a.txt"}, {1, "C:\\Sync\\a.txt"}},
+     {{"Saving to queue (modification handling): C:\\Sync\\a.txt", true}},
+     {"C:\\Sync\\a.txt"}, {}, {}, ""},
+    {"comparison is case-sensitive", {}, {}, {}, {{3, "C:\\Sync\\a.txt"}, {3, "C:\\Sync\\A.txt"}},
+     {{"Saving to queue (modification handling): C:\\Sync\\a.txt", true},
+      {"Saving to queue (modification handling): C:\\Sync\\A.txt", true}},
+     {"C:\\Sync\\a.txt", "C:\\Sync\\A.txt"}, {}, {}, ""},
+    {"folder modification ignored silently", {}, {}, {"C:\\Sync\\docs"}, {{3, "C:\\Sync\\docs"}, {1, "C:\\Sync\\docs"}},
+     {}, {}, {}, {}, ""},
+    {"server's own write ignored silently", {"C:\\Sync\\a.txt"}, {}, {}, {{3, "C:\\Sync\\a.txt"}},
+     {}, {}, {}, {}, ""},
+    {"server's own deletion ignored silently", {"C:\\Sync\\a.txt"}, {}, {}, {{2, "C:\\Sync\\a.txt"}},
+     {}, {}, {}, {}, ""},
+    {"deletion is queued once", {}, {}, {}, {{2, "C:\\Sync\\a.txt"}, {2, "C:\\Sync\\a.txt"}},
+     {{"Saving to delete queue: C:\\Sync\\a.txt", true}}, {}, {"C:\\Sync\\a.txt"}, {}, ""},
+    {"deletion of a folder that still exists is queued", {}, {}, {"C:\\Sync\\docs"}, {{2, "C:\\Sync\\docs"}},
+     {{"Saving to delete queue: C:\\Sync\\docs", true}}, {}, {"C:\\Sync\\docs"}, {}, ""},
+    {"blocked deletions match as substring, quietly", {}, {"C:\\Sync\\docs"}, {},
+     {{2, "C:\\Sync\\docs\\a.txt"}, {2, "C:\\Sync\\docs2\\b.txt"}},
+     {{"Blocked delete directory: C:\\Sync\\docs\\a.txt", false},
+      {"Blocked delete directory: C:\\Sync\\docs2\\b.txt", false}},
+     {}, {}, {}, ""},
+    {"blocked modification logged quietly", {}, {"C:\\Sync\\docs"}, {}, {{3, "C:\\Sync\\docs\\a.txt"}},
+     {{"Blocked directory modification: C:\\Sync\\docs\\a.txt", false}}, {}, {}, {}, ""},
+    {"modification: exclusion wins over blocking; deletion: blocking wins", {}, {"C:\\Sync\\docs"}, {},
+     {{3, "C:\\Sync\\docs\\a.tmp"}, {2, "C:\\Sync\\docs\\a.tmp"}},
+     {{"Will not add to the queue due to an exception found for file: C:\\Sync\\docs\\a.tmp", true},
+      {"Blocked delete directory: C:\\Sync\\docs\\a.tmp", false}},
+     {}, {}, {}, ""},
+    {"excluded deletion", {}, {}, {}, {{2, "C:\\Sync\\~lock"}},
+     {{"Will not add to the delete queue due to an exception found for file: C:\\Sync\\~lock", true}},
+     {}, {}, {}, ""},
+    {"rename is queued", {}, {}, {}, {{4, "C:\\Sync\\old.txt"}, {5, "C:\\Sync\\new.txt"}},
+     {{"Old name: C:\\Sync\\old.txt", true}, {"New name: C:\\Sync\\new.txt", true}},
+     {}, {}, {{"C:\\Sync\\old.txt", "C:\\Sync\\new.txt"}}, ""},
+    {"old name alone stays armed", {}, {}, {}, {{4, "C:\\Sync\\old.txt"}},
+     {{"Old name: C:\\Sync\\old.txt", true}}, {}, {}, {}, "C:\\Sync\\old.txt"},
+    {"old name is not tested against the echo lists", {"C:\\Sync\\old.txt"}, {"Sync"}, {},
+     {{4, "C:\\Sync\\old.txt"}}, {{"Old name: C:\\Sync\\old.txt", true}}, {}, {}, {}, "C:\\Sync\\old.txt"},
+    {"new name without old name", {}, {}, {}, {{5, "C:\\Sync\\new.txt"}},
+     {{"Directory/file was renamed from Server or renaming is blocked by restriction.", true}},
+     {}, {}, {}, ""},
+    {"excluded old name disarms the rename", {}, {}, {}, {{4, "C:\\Sync\\~old.txt"}, {5, "C:\\Sync\\new.txt"}},
+     {{"Will not handle file renaming for file: C:\\Sync\\~old.txt", true},
+      {"Directory/file was renamed from Server or renaming is blocked by restriction.", true}},
+     {}, {}, {}, ""},
+    {"new name that the server wrote", {"C:\\Sync\\new.txt"}, {}, {},
+     {{4, "C:\\Sync\\old.txt"}, {5, "C:\\Sync\\new.txt"}},
+     {{"Old name: C:\\Sync\\old.txt", true},
+      {"Directory/file was renamed from Server or renaming is blocked by restriction.", true}},
+     {}, {}, {}, ""},
+    {"excluded new name", {}, {}, {}, {{4, "C:\\Sync\\a.txt"}, {5, "C:\\Sync\\a.tmp"}},
+     {{"Old name: C:\\Sync\\a.txt", true}, {"New name: C:\\Sync\\a.tmp", true},
+      {"Will not add to the rename queue due to an exception defined for file: C:\\Sync\\a.tmp", true}},
+     {}, {}, {}, ""},
+    {"new name inside a folder being moved by the server", {}, {"C:\\Sync\\moving"}, {},
+     {{4, "C:\\Sync\\a.txt"}, {5, "C:\\Sync\\moving\\a.txt"}},
+     {{"Old name: C:\\Sync\\a.txt", true}, {"New name: C:\\Sync\\moving\\a.txt", true},
+      {"Blocked rename directory: C:\\Sync\\moving\\a.txt", true}},
+     {}, {}, {}, ""},
+    {"a second old name replaces the first", {}, {}, {},
+     {{4, "C:\\Sync\\a"}, {4, "C:\\Sync\\b"}, {5, "C:\\Sync\\c"}},
+     {{"Old name: C:\\Sync\\a", true}, {"Old name: C:\\Sync\\b", true}, {"New name: C:\\Sync\\c", true}},
+     {}, {}, {{"C:\\Sync\\b", "C:\\Sync\\c"}}, ""},
+    {"other reports between the two names keep the old name", {}, {}, {},
+     {{4, "C:\\Sync\\a"}, {3, "C:\\Sync\\x"}, {2, "C:\\Sync\\y"}, {9, "C:\\Sync\\z"}, {5, "C:\\Sync\\c"}},
+     {{"Old name: C:\\Sync\\a", true},
+      {"Saving to queue (modification handling): C:\\Sync\\x", true},
+      {"Saving to delete queue: C:\\Sync\\y", true},
+      {"New name: C:\\Sync\\c", true}},
+     {"C:\\Sync\\x"}, {"C:\\Sync\\y"}, {{"C:\\Sync\\a", "C:\\Sync\\c"}}, ""},
+    {"unknown actions do nothing", {}, {}, {}, {{0, "C:\\Sync\\a"}, {6, "C:\\Sync\\a"}, {9, "C:\\Sync\\a"}},
+     {}, {}, {}, {}, ""},
+    {"file created again after a pending deletion is no longer deleted", {}, {}, {},
+     {{2, "C:\\Sync\\a.txt"}, {2, "C:\\Sync\\b.txt"}, {1, "C:\\Sync\\a.txt"}},
+     {{"Saving to delete queue: C:\\Sync\\a.txt", true},
+      {"Saving to delete queue: C:\\Sync\\b.txt", true},
+      {"Saving to queue (modification handling): C:\\Sync\\a.txt", true}},
+     {"C:\\Sync\\a.txt"}, {"C:\\Sync\\b.txt"}, {}, ""},
+    {"file renamed onto a pending deletion is no longer deleted", {}, {}, {},
+     {{2, "C:\\Sync\\a.txt"}, {4, "C:\\Sync\\a.tmp.x"}, {4, "C:\\Sync\\b.txt"}, {5, "C:\\Sync\\a.txt"}},
+     {{"Saving to delete queue: C:\\Sync\\a.txt", true},
+      {"Will not handle file renaming for file: C:\\Sync\\a.tmp.x", true},
+      {"Old name: C:\\Sync\\b.txt", true},
+      {"New name: C:\\Sync\\a.txt", true}},
+     {}, {}, {{"C:\\Sync\\b.txt", "C:\\Sync\\a.txt"}}, ""},
+    {"modification after deletion keeps a blocked deletion untouched", {}, {"C:\\Sync\\docs"}, {},
+     {{2, "C:\\Sync\\a.txt"}, {3, "C:\\Sync\\docs\\a.txt"}},
+     {{"Saving to delete queue: C:\\Sync\\a.txt", true},
+      {"Blocked directory modification: C:\\Sync\\docs\\a.txt", false}},
+     {}, {"C:\\Sync\\a.txt"}, {}, ""},
+};
+
+TEST_F(ChangeTrackerTest, AdmissionRules) {
+  for (const auto& c : kAdmissionCases) {
+    test::MemoryFileSystem disk;
+    test::RecordingLog lines;
+    ExceptionFilter exceptions{disk};
+    ChangeTracker t{lines, status, exceptions, disk};
+    for (const auto& p : c.serverPaths) t.addServerPath(p);
+    for (const auto& p : c.blocked) t.addBlockedPath(p);
+    for (const auto& p : c.folders) disk.addFolder(p);
+    for (const auto& r : c.reports) t.handleWatcherChange(r.action, r.path);
+    EXPECT_EQ(lines.lines, c.lines) << c.name;
+    EXPECT_EQ(Paths(t.modificationQueue.begin(), t.modificationQueue.end()), c.modifications) << c.name;
+    EXPECT_EQ(Paths(t.deleteQueue.begin(), t.deleteQueue.end()), c.deletions) << c.name;
+    EXPECT_EQ(Renames(t.renameQueue.begin(), t.renameQueue.end()), c.renames) << c.name;
+    EXPECT_EQ(t.pendingOldName, c.pendingOldName) << c.name;
+  }
+}
+
+TEST_F(ChangeTrackerTest, FileTakenFromTheQueueIsQueuedAgain) {
+  report({{3, "C:\\Sync\\a.txt"}});
+  tracker.modificationQueue.pop_front();
+  report({{3, "C:\\Sync\\a.txt"}});
+  EXPECT_EQ(tracker.modificationQueue, std::deque<std::string>{"C:\\Sync\\a.txt"});
+  EXPECT_EQ(log.lines.size(), 2u);
+}
+
+TEST_F(ChangeTrackerTest, FilterEditsActAtOnce) {
+  filter.prefixExceptions.push_back("secret");
+  report({{3, "C:\\Sync\\secret.txt"}});
+  EXPECT_TRUE(tracker.modificationQueue.empty());
+  filter.prefixExceptions.pop_back();
+  report({{3, "C:\\Sync\\secret.txt"}});
+  EXPECT_EQ(tracker.modificationQueue.size(), 1u);
+}
+
+TEST_F(ChangeTrackerTest, EchoListTests) {
+  tracker.addServerPath("C:\\Sync\\a.txt");
+  EXPECT_TRUE(tracker.isServerPath("C:\\Sync\\a.txt"));
+  EXPECT_FALSE(tracker.isServerPath("C:\\Sync\\a.txt\\"));
+  EXPECT_FALSE(tracker.isServerPath("C:\\Sync\\A.txt"));
+  EXPECT_FALSE(tracker.isBlocked("C:\\Sync\\docs\\a.txt"));
+  tracker.addBlockedPath("C:\\Sync\\docs");
+  EXPECT_TRUE(tracker.isBlocked("C:\\Sync\\docs"));
+  EXPECT_TRUE(tracker.isBlocked("C:\\Sync\\docs\\a.txt"));
+  EXPECT_TRUE(tracker.isBlocked("D:\\old\\C:\\Sync\\docs.bak"));
+  EXPECT_FALSE(tracker.isBlocked("C:\\Sync\\Docs\\a.txt"));
+  EXPECT_FALSE(tracker.isBlocked("C:\\Sync\\doc"));
+}
+
+TEST_F(ChangeTrackerTest, ForcedModificationDropsPendingDeletion) {
+  tracker.deleteQueue = {"C:\\Sync\\a.txt", "C:\\Sync\\b.txt"};
+  tracker.appendModification("C:\\Sync\\a.txt");
+  EXPECT_EQ(tracker.deleteQueue, std::deque<std::string>{"C:\\Sync\\b.txt"});
+  EXPECT_TRUE(tracker.isQueuedModification("C:\\Sync\\a.txt"));
+}
+
+TEST_F(ChangeTrackerTest, ServerRoundLogsSizesAtTimeAndReleasesEveryMember) {
+  report({{3, "C:\\Sync\\a.txt"}, {3, "C:\\Sync\\b.txt"}, {2, "C:\\Sync\\c.txt"}});
+  log.lines.clear();
+  tracker.addBlockedPath("C:\\Sync\\docs");
+  tracker.setServerBusy();
+  tracker.onServerRoundFinished("\"date\"");
+  EXPECT_TRUE(tracker.blockedPaths.empty());
+  EXPECT_FALSE(tracker.serverBusy);
+  EXPECT_EQ(status.panels[1], "Listening...");
+  EXPECT_TRUE(log.lines.empty());
+
+  tracker.addBlockedPath("C:\\Sync\\docs");
+  tracker.setServerBusy();
+  tracker.onServerRoundFinished("\"time\"");
+  EXPECT_EQ(log.lines, (Lines{{"Modification queue: 2. Queue to delete: 1", true}}));
+  EXPECT_EQ(status.panels[2], "MOD: 2");
+  EXPECT_EQ(status.panels[3], "DEL: 1");
+  EXPECT_TRUE(tracker.blockedPaths.empty());
+  EXPECT_FALSE(tracker.serverBusy);
+
+  tracker.onServerRoundFinished("time");  // only the quoted key form counts
+  EXPECT_EQ(log.lines.size(), 1u);
+}
+
+TEST_F(ChangeTrackerTest, ServerQueueResetOnlyWhenIdle) {
+  struct Case {
+    bool filled;
+    bool busy;
+    std::size_t deletionsAtStart;
+    bool reset;
+  };
+  const Case cases[] = {
+      {true, false, 0, true},
+      {true, true, 0, false},
+      {true, false, 1, false},
+      {false, false, 0, false},
+  };
+  for (const auto& c : cases) {
+    log.lines.clear();
+    tracker.serverQueue.clear();
+    if (c.filled) tracker.addServerPath("C:\\Sync\\a.txt");
+    tracker.serverBusy = c.busy;
+    tracker.resetServerQueueIfIdle(c.deletionsAtStart);
+    EXPECT_EQ(tracker.serverQueue.empty(), c.reset || !c.filled);
+    EXPECT_EQ(log.lines, (c.reset ? Lines{{"Resetting Server queue", true}} : Lines{}));
+  }
+}
+
+}  // namespace
+}  // namespace kq
