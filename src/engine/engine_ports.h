@@ -4,6 +4,7 @@
 #include "config/config_store.h"
 #include "log/log.h"
 #include "platform/clock.h"
+#include "platform/error_reporter.h"
 #include "platform/file_system.h"
 #include "platform/ini_file.h"
 #include "platform/links.h"
@@ -24,6 +25,7 @@ struct EnginePorts {
   ProcessRunner& processes;
   ConfigStore& config;
   Log& log;
+  ErrorReporter& errors;
 };
 
 }  // namespace kq

@@ -1,0 +1,26 @@
+#include "engine/sync_engine.h"
+
+namespace kq {
+
+SyncEngine::SyncEngine(EnginePorts ports)
+    : ports_(ports),
+      filter_(ports.fs),
+      tracker_(ports.log, ports.status, filter_, ports.fs),
+      dispatcher_(protocol_, ports.server, ports.log),
+      connection_(protocol_, dispatcher_, ports.server, ports.config, ports.ini, ports.fs,
+                  ports.status, ports.log),
+      changeReport_(protocol_, tracker_, ports.config, ports.fs, ports.clock, ports.status,
+                    ports.server, ports.log),
+      cycleEnd_(protocol_, tracker_, ports.config, ports.ini, dispatcher_),
+      watcherMessages_(ports.log,
+                       [this](int action, const std::string& path) {
+                         tracker_.handleWatcherChange(action, path);
+                       }),
+      changeTimer_(tracker_, ports.watcher, ports.server, ports.config, ports.status, ports.log,
+                   ports.errors),
+      forcedSync_(tracker_, filter_, ports.folders, ports.dialogs, ports.fs, ports.log) {
+  dispatcher_.setHandler(kRQCHG, &changeReport_);
+  dispatcher_.setHandler(kRQFLS, &cycleEnd_);
+}
+
+}  // namespace kq

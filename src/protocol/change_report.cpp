@@ -1,0 +1,179 @@
+#include "protocol/change_report.h"
+
+#include <cstdio>
+
+#include "config/config_store.h"
+#include "log/log.h"
+#include "platform/clock.h"
+#include "platform/file_system.h"
+#include "platform/links.h"
+#include "platform/views.h"
+#include "tracking/change_tracker.h"
+
+namespace kq {
+
+namespace {
+
+std::string twoDigits(int value) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%02d", value);
+  return buffer;
+}
+
+std::string localDate(const LocalTime& t) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", t.year, t.month, t.day);
+  return buffer;
+}
+
+std::string localTime(const LocalTime& t) {
+  return twoDigits(t.hour) + ":" + twoDigits(t.minute) + ":" + twoDigits(t.second);
+}
+
+std::string lastName(const std::string& path) {
+  auto slash = path.rfind('\\');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+std::optional<std::string> toServerPath(const std::string& fullPath, const std::string& syncFolder) {
+  std::string folder = syncFolder;
+  while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+  if (folder.empty()) return std::nullopt;
+  std::string prefix = folder + "\\";
+  if (fullPath.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+  return replaceAll(std::string_view(fullPath).substr(folder.size()), "\\", "/");
+}
+
+std::string changeReportJson(const std::string& date, const std::string& time,
+                             const ChangeRecord& change) {
+  std::string json = "{\"date\":\"" + date + "\",\"time\":\"" + time +
+                     "\",\"changes\":[{\"filepath\":\"" + change.filepath;
+  if (!change.newname.empty()) json += "\",\"newname\":\"" + change.newname;
+  json += "\",\"date\":\"" + date + "\",\"time\":\"" + time + "\",\"mdate\":\"" + "\",\"mtime\":\"";
+  if (change.newname.empty()) {
+    json += "\",\"size\":\"" + std::to_string(change.size) + "\",\"changetype\":\"" + change.changetype;
+  } else {
+    json += "\",\"size\":\"\",\"changetype\":\"" + change.changetype;
+  }
+  return json + "\"}]}";
+}
+
+void sendPacketANCHG(std::string date, std::string time, const RequestId& requestId,
+                     ChangeRecord change, ServerLink& link, Clock& clock, Log& log) {
+  try {
+    log.writeLog("ANCHG ===>", true);
+    if (date.empty()) {
+      LocalTime now = clock.now();
+      date = localDate(now);
+      time = localTime(now);
+    }
+    change.filepath = completeEscapes(escapeNonAscii(change.filepath));
+    std::string json = completeEscapes(escapeNonAscii(changeReportJson(date, time, change)));
+    log.writeLog("JSON to Server:", true);
+    log.writeLog(json, true);
+    log.writeLog("JSON buffer length: " + std::to_string(json.size()), true);
+    std::string packet = encodeHeader({"ANCHG", requestId, json.size()}) + json;
+    hexDump(packet, 16, false, &log);
+    link.send(packet);
+  } catch (...) {
+    log.writeLog("Error: sendPacketANCHG()", true);
+  }
+}
+
+void ChangeReport::onMember(const std::string& key, const std::string& value, PacketContext&) {
+  tracker_.setServerBusy();
+  if (key == "\"date\"") {
+    serverDate = value;
+  } else if (key == "\"time\"") {
+    ChangeRecord change = nextChange();
+    sendPacketANCHG(serverDate, "", state_.currentRequestId, change, link_, clock_, log_);
+  } else if (key == "\"filesleft\"") {
+    status_.setPanel(4, "Files left: " + value);
+  } else if (key == "\"mbytesleft\"") {
+    status_.setPanel(5, "MB left: " + value);
+  }
+}
+
+ChangeRecord ChangeReport::nextChange() {
+  std::string folder = config_.syncFolder();
+  ChangeRecord change;
+  for (;;) {
+    bool reported;
+    if (!tracker_.renameQueue.empty()) {
+      reported = takeRename(folder, change);
+    } else if (!tracker_.modificationQueue.empty()) {
+      reported = takeModification(folder, change);
+    } else if (!tracker_.deleteQueue.empty()) {
+      reported = takeDeletion(folder, change);
+    } else {
+      return ChangeRecord{};
+    }
+    if (reported) return change;
+  }
+}
+
+bool ChangeReport::takeRename(const std::string& folder, ChangeRecord& change) {
+  RenameEntry entry = tracker_.renameQueue.front();
+  log_.writeLog("Preparing the directory/file to rename for the Server", true);
+  log_.writeLog("Old name", true);
+  log_.writeLog(entry.oldPath, true);
+  log_.writeLog("New name", true);
+  log_.writeLog(entry.newPath, true);
+  if (fs_.isFolder(entry.newPath)) entry.oldPath += "\\";
+  auto serverPath = serverPathOrDrop(entry.oldPath, folder);
+  if (serverPath) {
+    change = {*serverPath, 0, "RENAMED", lastName(entry.newPath)};
+  }
+  tracker_.renameQueue.pop_front();
+  return serverPath.has_value();
+}
+
+bool ChangeReport::takeModification(const std::string& folder, ChangeRecord& change) {
+  std::string path = tracker_.modificationQueue.front();
+  log_.writeLog("Preparing the file for the Server:", true);
+  log_.writeLog(path, true);
+  std::int64_t size = sizeOf(path);
+  auto serverPath = serverPathOrDrop(path, folder);
+  if (serverPath) {
+    log_.writeLog("Server filepath: " + *serverPath, true);
+    change = {*serverPath, size, "MODIFIED", ""};
+  }
+  tracker_.modificationQueue.pop_front();
+  return serverPath.has_value();
+}
+
+bool ChangeReport::takeDeletion(const std::string& folder, ChangeRecord& change) {
+  std::string path = tracker_.deleteQueue.front();
+  log_.writeLog("Sending file deleting request:", true);
+  status_.setPanel(1, "Sending delete request");
+  log_.writeLog(path, true);
+  std::int64_t size = sizeOf(path);
+  auto serverPath = serverPathOrDrop(path, folder);
+  if (serverPath) {
+    log_.writeLog("Server filepath: " + *serverPath, true);
+    change = {*serverPath, size, "DELETED", ""};
+  }
+  tracker_.deleteQueue.pop_front();
+  return serverPath.has_value();
+}
+
+std::optional<std::string> ChangeReport::serverPathOrDrop(const std::string& path,
+                                                          const std::string& folder) {
+  auto serverPath = toServerPath(path, folder);
+  if (!serverPath) log_.writeLog("Change outside the sync folder dropped: " + path, true);
+  return serverPath;
+}
+
+std::int64_t ChangeReport::sizeOf(const std::string& path) {
+  try {
+    FileStatus status = fs_.status(path);
+    return status.type == EntryType::File ? static_cast<std::int64_t>(status.size) : -1;
+  } catch (...) {
+    log_.writeLog("Error in get file_size() for file!", true);
+    return 0;
+  }
+}
+
+}  // namespace kq

@@ -1,0 +1,76 @@
+#pragma once
+// ChangeReport is the RQCHG member handler: it shows the progress figures and,
+// at every "time" member, reports the next pending local change (renames first,
+// then modifications, then deletions) in one ANCHG packet.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "protocol/request_handler.h"
+
+namespace kq {
+
+class ChangeTracker;
+class Clock;
+class ConfigStore;
+class FileSystem;
+class Log;
+class ServerLink;
+class StatusView;
+
+// toServerPath converts a full local path below syncFolder to the server's form
+// ("/sub/a.txt"; a trailing backslash gives a trailing "/"). The path must start
+// with the sync folder itself followed by a backslash; nullopt otherwise.
+std::optional<std::string> toServerPath(const std::string& fullPath, const std::string& syncFolder);
+
+// ChangeRecord is what one report describes.
+struct ChangeRecord {
+  std::string filepath;
+  std::int64_t size = 0;  // -1: not an existing regular file
+  std::string changetype; // "RENAMED", "MODIFIED", "DELETED" or empty
+  std::string newname;    // renames only
+};
+
+// changeReportJson is the report text before its non-ASCII bytes are escaped.
+std::string changeReportJson(const std::string& date, const std::string& time,
+                             const ChangeRecord& change);
+
+// sendPacketANCHG builds the report and sends header and JSON in one send. An
+// empty date is replaced by the local date and time ("yyyy-mm-dd", "hh:nn:ss").
+// It never throws: a failure logs "Error: sendPacketANCHG()" and sends nothing.
+void sendPacketANCHG(std::string date, std::string time, const RequestId& requestId,
+                     ChangeRecord change, ServerLink& link, Clock& clock, Log& log);
+
+class ChangeReport : public RequestHandler {
+ public:
+  ChangeReport(ProtocolState& state, ChangeTracker& tracker, ConfigStore& config,
+               FileSystem& fs, Clock& clock, StatusView& status, ServerLink& link, Log& log)
+      : state_(state), tracker_(tracker), config_(config), fs_(fs), clock_(clock),
+        status_(status), link_(link), log_(log) {}
+
+  void onMember(const std::string& key, const std::string& value, PacketContext& packet) override;
+
+  // serverDate is the value of the last "date" member; it lives as long as the program.
+  std::string serverDate;
+
+ private:
+  // nextChange takes the next pending change from the queues; an empty record
+  // when none is pending. Entries outside the sync folder are dropped on the way.
+  ChangeRecord nextChange();
+  bool takeRename(const std::string& folder, ChangeRecord& change);
+  bool takeModification(const std::string& folder, ChangeRecord& change);
+  bool takeDeletion(const std::string& folder, ChangeRecord& change);
+  std::optional<std::string> serverPathOrDrop(const std::string& path, const std::string& folder);
+  std::int64_t sizeOf(const std::string& path);
+
+  ProtocolState& state_;
+  ChangeTracker& tracker_;
+  ConfigStore& config_;
+  FileSystem& fs_;
+  Clock& clock_;
+  StatusView& status_;
+  ServerLink& link_;
+  Log& log_;
+};
+
+}  // namespace kq
