@@ -22,7 +22,7 @@ void ConfigWindow::onShow() {
   try {
     readConfig(record_, record_.configFolder, fields_, fs_);
   } catch (const std::exception& e) {
-    errors_.report(e.what());
+    errors_.reportError(e.what());
   }
   showFields();
 }

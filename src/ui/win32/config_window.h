@@ -4,13 +4,13 @@
 // showing reads it again, and a failure goes to the application's error box.
 #include "config/client_config.h"
 #include "ui/win32/dialog_base.h"
-#include "ui/win32/error_boxes.h"
+#include "platform/error_reporter.h"
 
 namespace kq::win {
 
 class ConfigWindow : public DialogBase {
  public:
-  ConfigWindow(ClientConfig record, ConfigFields& fields, FileSystem& fs, ErrorBoxes& errors)
+  ConfigWindow(ClientConfig record, ConfigFields& fields, FileSystem& fs, ErrorReporter& errors)
       : record_(std::move(record)), fields_(fields), fs_(fs), errors_(errors) {}
   // showFields copies the fields into Edit1..Edit6.
   void showFields();
@@ -24,7 +24,7 @@ class ConfigWindow : public DialogBase {
   ClientConfig record_;
   ConfigFields& fields_;
   FileSystem& fs_;
-  ErrorBoxes& errors_;
+  ErrorReporter& errors_;
 };
 
 }  // namespace kq::win

@@ -5,34 +5,24 @@
 
 namespace kq::win {
 
+// onInit loads the saved lists of the configured sync folder (the configuration
+// window, created before, has read it); missing files keep the initial lists.
 void ExceptionsWindow::onInit() {
   setClientSize(207, 278);
-  (void)loadLists();  // missing files keep the initial lists
+  if (!fields_.syncFolder.empty()) (void)filter_.load(fields_.syncFolder);
+  showLists();
 }
 
 void ExceptionsWindow::onShow() {
   centreOn(GetWindow(hwnd(), GW_OWNER));
-  (void)loadLists();
+  editor_.FormShow();
+  showLists();
 }
 
 void ExceptionsWindow::Exceptions1Click() {
-  if (!loadLists()) log_.writeLog("Error on loading exceptions...", true);
-  show();
-}
-
-std::string ExceptionsWindow::syncFolder() {
-  try {
-    if (fs_.isFile(record_.configFolder + "\\" + record_.configFileName))
-      readConfig(record_, record_.configFolder, fields_, fs_);
-  } catch (...) {
-  }
-  return syncFolderPath(record_);
-}
-
-bool ExceptionsWindow::loadLists() {
-  bool loaded = filter_.load(syncFolder());
+  editor_.Exceptions1Click();
   showLists();
-  return loaded;
+  show();
 }
 
 void ExceptionsWindow::showLists() {
@@ -42,23 +32,14 @@ void ExceptionsWindow::showLists() {
   filling_ = false;
 }
 
-void ExceptionsWindow::BitBtn1Click() {
-  try {
-    readConfig(record_, record_.configFolder, fields_, fs_);
-    (void)filter_.save(syncFolderPath(record_));
-  } catch (...) {
-    // Saving fails silently; the edits stay in force until the next load.
-  }
-  hide();
-}
-
 void ExceptionsWindow::onCommand(int id, int code) {
   if ((id == IDC_MEMO1 || id == IDC_MEMO2) && code == EN_CHANGE && !filling_) {
     auto lines = splitLines(toAnsi(windowText(item(id))));
     (id == IDC_MEMO1 ? filter_.extensionExceptions : filter_.prefixExceptions) = lines;
-  } else if (id == IDC_BITBTN1) {
-    BitBtn1Click();
-  } else if (id == IDC_BITBTN2) {
+  } else if (id == IDC_BITBTN1) {  // Save
+    editor_.BitBtn1Click();
+    hide();
+  } else if (id == IDC_BITBTN2) {  // Cancel: the edits stay in force
     hide();
   }
 }

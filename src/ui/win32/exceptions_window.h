@@ -1,18 +1,18 @@
 #pragma once
 // ExceptionsWindow (TForm7, "Exceptions") edits the two exception lists of the
 // ExceptionFilter in place: every edit acts on the filter at once, saved or not.
+// Loading and saving are the ExceptionsEditor's.
 #include "config/client_config.h"
-#include "log/log.h"
 #include "tracking/exception_filter.h"
+#include "tracking/exceptions_editor.h"
 #include "ui/win32/dialog_base.h"
 
 namespace kq::win {
 
 class ExceptionsWindow : public DialogBase {
  public:
-  ExceptionsWindow(ExceptionFilter& filter, ClientConfig record, ConfigFields& fields,
-                   FileSystem& fs, Log& log)
-      : filter_(filter), record_(std::move(record)), fields_(fields), fs_(fs), log_(log) {}
+  ExceptionsWindow(ExceptionFilter& filter, ExceptionsEditor& editor, const ConfigFields& fields)
+      : filter_(filter), editor_(editor), fields_(fields) {}
   // Exceptions1Click loads the lists, logging a failure, and shows the window.
   void Exceptions1Click();
 
@@ -22,17 +22,11 @@ class ExceptionsWindow : public DialogBase {
   void onCommand(int id, int code) override;
 
  private:
-  // syncFolder reads the configuration again (failures keep the last values).
-  std::string syncFolder();
-  bool loadLists();
   void showLists();
-  void BitBtn1Click();
 
   ExceptionFilter& filter_;
-  ClientConfig record_;
-  ConfigFields& fields_;
-  FileSystem& fs_;
-  Log& log_;
+  ExceptionsEditor& editor_;
+  const ConfigFields& fields_;
   bool filling_ = false;
 };
 

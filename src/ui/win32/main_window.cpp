@@ -134,7 +134,7 @@ bool MainWindow::create() {
   serverEvents.disconnect = [this] { route([&] { events_->FilesyncSocketDisconnect(); }); };
   serverEvents.error = [this](int code, const char* api) {
     route([&] { events_->FilesyncSocketError(code); });
-    report("Windows socket error: " + socketErrorText(code) + " (" + std::to_string(code) +
+    reportError("Windows socket error: " + socketErrorText(code) + " (" + std::to_string(code) +
            "), on API '" + api + "'");
   };
   server_ = std::make_unique<Win32ServerLink>(hwnd_, kServerMessages, serverEvents);
@@ -335,8 +335,8 @@ LRESULT MainWindow::dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
       icon.uID = kTrayId;
       Shell_NotifyIconW(NIM_DELETE, &icon);
       for (UINT_PTR id : {kReconnect, kCheckChanges, kErrorHandling, kTimer1}) KillTimer(hwnd_, id);
-      server_.reset();
-      watcher_.reset();
+      server_->socket().close(false);
+      watcher_->socket().close(false);
       PostQuitMessage(0);
       return 0;
     }
@@ -500,7 +500,7 @@ void MainWindow::ErrorWindowTimer() {
   errorBoxArmed_ = false;
 }
 
-void MainWindow::report(const std::string& text) {
+void MainWindow::reportError(const std::string& text) {
   if (boxOpen_) return;  // at most one box at a time; the log holds the record
   for (auto& queued : queuedBoxes_)
     if (queued.first) return;

@@ -14,7 +14,7 @@
 #include "platform/views.h"
 #include "platform/win32/links_win32.h"
 #include "ui/win32/client_events.h"
-#include "ui/win32/error_boxes.h"
+#include "platform/error_reporter.h"
 
 namespace kq::win {
 
@@ -25,6 +25,8 @@ class ExceptionsWindow;
 class SettingsWindow;
 
 inline constexpr wchar_t kMainCaption[] = L"Korvalinq Drive Client";
+// kApplicationTitle captions the application's error boxes.
+inline constexpr wchar_t kApplicationTitle[] = L"Korvalinq Drive";
 
 // The windows the main menu opens.
 struct OtherWindows {
@@ -35,7 +37,8 @@ struct OtherWindows {
   SettingsWindow* settings = nullptr;
 };
 
-class MainWindow : public StatusView, public FolderView, public Dialogs, public ErrorBoxes {
+class MainWindow : public StatusView, public FolderView, public Dialogs,
+                   public ErrorReporter {
  public:
   // Timer identifiers and intervals.
   enum TimerId : UINT_PTR { kReconnect = 1, kCheckChanges = 2, kErrorHandling = 3, kTimer1 = 4 };
@@ -65,8 +68,9 @@ class MainWindow : public StatusView, public FolderView, public Dialogs, public 
   void refreshFiles() override;
   // Dialogs: the box opens once the current event has been handled.
   void information(const std::string& text) override;
-  // ErrorBoxes
-  void report(const std::string& text) override;
+  // ErrorReporter: an error box once the current event has been handled; at
+  // most one is open or waiting at any time (the log holds the record).
+  void reportError(const std::string& text) override;
 
  private:
   static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,6 +1,10 @@
 // Resource identifiers of KQFilesyncClient.exe.
 #pragma once
 
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif
+
 #define IDI_APP 1
 #define IDI_FOLDER 2
 

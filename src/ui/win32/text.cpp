@@ -1,24 +1,12 @@
 #include "ui/win32/text.h"
 
+#include "platform/win32/ansi_text.h"
+
 namespace kq::win {
 
-std::wstring toWide(const std::string& ansi) {
-  if (ansi.empty()) return {};
-  int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-  std::wstring out(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), out.data(), n);
-  return out;
-}
+std::wstring toWide(const std::string& ansi) { return ansiToWide(ansi); }
 
-std::string toAnsi(const std::wstring& wide) {
-  if (wide.empty()) return {};
-  int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                              nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,
-                      nullptr, nullptr);
-  return out;
-}
+std::string toAnsi(const std::wstring& wide) { return wideToAnsi(wide); }
 
 std::wstring windowText(HWND window) {
   int n = GetWindowTextLengthW(window);
