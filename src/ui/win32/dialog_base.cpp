@@ -67,12 +67,30 @@ INT_PTR DialogBase::dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
   }
 }
 
+// setClientSize gives the window its client size in pixels and moves and sizes
+// the controls in proportion, so the template's layout fills it whatever the
+// dialog units of the system font come to.
 void DialogBase::setClientSize(int width, int height) {
+  RECT before;
+  GetClientRect(hwnd_, &before);
   RECT r{0, 0, scaled(width), scaled(height)};
   AdjustWindowRectEx(&r, static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_STYLE)), GetMenu(hwnd_) != nullptr,
                      static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_EXSTYLE)));
   SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left, r.bottom - r.top,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  RECT after;
+  GetClientRect(hwnd_, &after);
+  if (before.right <= 0 || before.bottom <= 0) return;
+  for (HWND child = GetWindow(hwnd_, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    RECT c;
+    GetWindowRect(child, &c);
+    MapWindowPoints(nullptr, hwnd_, reinterpret_cast<POINT*>(&c), 2);
+    int left = MulDiv(c.left, after.right, before.right);
+    int top = MulDiv(c.top, after.bottom, before.bottom);
+    int right = MulDiv(c.right, after.right, before.right);
+    int bottom = MulDiv(c.bottom, after.bottom, before.bottom);
+    MoveWindow(child, left, top, right - left, bottom - top, FALSE);
+  }
 }
 
 void DialogBase::centreOn(HWND other) {

@@ -32,14 +32,20 @@ void ExceptionsWindow::showLists() {
   filling_ = false;
 }
 
+// takeMemo copies a memo's lines into its list of the filter.
+void ExceptionsWindow::takeMemo(int id) {
+  auto lines = splitLines(toAnsi(windowText(item(id))));
+  (id == IDC_MEMO1 ? filter_.extensionExceptions : filter_.prefixExceptions) = lines;
+}
+
 void ExceptionsWindow::onCommand(int id, int code) {
   if ((id == IDC_MEMO1 || id == IDC_MEMO2) && code == EN_CHANGE && !filling_) {
-    auto lines = splitLines(toAnsi(windowText(item(id))));
-    (id == IDC_MEMO1 ? filter_.extensionExceptions : filter_.prefixExceptions) = lines;
-  } else if (id == IDC_BITBTN1) {  // Save
-    editor_.BitBtn1Click();
-    hide();
-  } else if (id == IDC_BITBTN2) {  // Cancel: the edits stay in force
+    takeMemo(id);
+  } else if (id == IDC_BITBTN1 || id == IDC_BITBTN2 || id == IDCANCEL) {
+    // Text set without a change notification is taken over too.
+    takeMemo(IDC_MEMO1);
+    takeMemo(IDC_MEMO2);
+    if (id == IDC_BITBTN1) editor_.BitBtn1Click();  // Save; Cancel keeps the edits in force
     hide();
   }
 }

@@ -23,6 +23,7 @@ class ExceptionsWindow : public DialogBase {
 
  private:
   void showLists();
+  void takeMemo(int id);
 
   ExceptionFilter& filter_;
   ExceptionsEditor& editor_;
