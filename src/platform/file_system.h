@@ -81,7 +81,9 @@ class FileSystem {
 
   // walk visits every entry below folder, depth first: a folder is visited before
   // its content and entries come in enumeration order. visit returns false to stop.
-  // Returns false when folder cannot be enumerated.
+  // An entry's type is that of what it names; links to folders are listed but not
+  // entered. Returns false when folder or a folder below it cannot be enumerated
+  // (the walk ends there), true when it was completed or stopped by visit.
   virtual bool walk(const std::string& folder,
                     const std::function<bool(const WalkEntry&)>& visit) = 0;
 };

@@ -266,5 +266,15 @@ TEST_F(FileSystemTest, AttributesReadBackWhatWasSet) {
   EXPECT_EQ(fs.readText(disk.path("g.txt")), "f") << "a hidden file reads as any other";
 }
 
+TEST_F(FileSystemTest, HiddenSystemFilesCanBeRewrittenAndKeepTheirAttributes) {
+  ASSERT_TRUE(fs.createFolders(disk.path("_config")));
+  write("_config\\Filesync.ini", "old content");
+  ASSERT_TRUE(fs.setAttributes(disk.path("_config\\Filesync.ini"), true, true));
+  EXPECT_TRUE(fs.writeText(disk.path("_config\\Filesync.ini"), "new"));
+  EXPECT_TRUE(fs.appendText(disk.path("_config\\Filesync.ini"), "+more"));
+  EXPECT_EQ(fs.readText(disk.path("_config\\Filesync.ini")), "new+more");
+  EXPECT_EQ(fs.attributes(disk.path("_config\\Filesync.ini")), std::make_pair(true, true));
+}
+
 }  // namespace
 }  // namespace kq

@@ -166,13 +166,15 @@ bool PosixFileSystem::walkNative(const std::string& native, const std::string& l
     std::string childNative = native + (native.back() == '/' ? "" : "/") + name;
     WalkEntry entry{local + "\\" + utf8ToCp1252(name), EntryType::Other};
     struct stat st {};
-    if (::stat(childNative.c_str(), &st) == 0) entry.type = typeOf(st.st_mode);
+    bool link = ::lstat(childNative.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    if (link && ::stat(childNative.c_str(), &st) != 0) st.st_mode = S_IFLNK;  // dangling
+    entry.type = typeOf(st.st_mode);
     if (!visit(entry)) {
       stopped = true;
       break;
     }
     // Links to folders are listed but not entered: no cycles, no leaving the tree.
-    if (isRealFolder(childNative)) ok = walkNative(childNative, entry.path, visit, stopped);
+    if (!link && entry.type == EntryType::Folder) ok = walkNative(childNative, entry.path, visit, stopped);
   }
   ::closedir(dir);
   return ok;

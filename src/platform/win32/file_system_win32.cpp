@@ -136,7 +136,11 @@ bool Win32FileSystem::removeAll(const std::string& path) {
 
 bool Win32FileSystem::rename(const std::string& from, const std::string& to) {
   if (from.empty() || to.empty()) return false;
-  return MoveFileExW(ansiToWide(from).c_str(), ansiToWide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  std::wstring source = ansiToWide(from);
+  // Only a file replaces a file: MoveFileEx's replacing is not meant for folders
+  // (and Wine would put a folder in a file's place).
+  DWORD flags = (GetFileAttributesW(source.c_str()) & FILE_ATTRIBUTE_DIRECTORY) ? 0 : MOVEFILE_REPLACE_EXISTING;
+  return MoveFileExW(source.c_str(), ansiToWide(to).c_str(), flags) != 0;
 }
 
 bool Win32FileSystem::setAttributes(const std::string& path, bool hidden, bool system) {
