@@ -4,6 +4,8 @@
 //   wait-visible TITLE [MS]       ... and is visible
 //   wait-hidden TITLE [MS]        ... and is hidden (or gone)
 //   wait-gone TITLE [MS]          no such window any more
+//   watch-window TITLE [MS]       watch for a short-lived window: prints "seen closed",
+//                                 "seen open" (still there 3 s later) or "never"
 //   tray-click                    left click on the client's tray icon
 //   menu ID                       choose a main-menu or pop-up item of the client
 //   alt-f1                        press Alt+F1 in the client's main window
@@ -85,10 +87,28 @@ int run(int argc, wchar_t** argv) {
     return waitFor(arg(2), ms(3), [](HWND w) { return !w || !IsWindowVisible(w); }) ? 0 : 1;
   if (command == L"wait-gone")
     return waitFor(arg(2), ms(3), [](HWND w) { return w == nullptr; }) ? 0 : 1;
+  if (command == L"watch-window") {
+    if (!waitFor(arg(2), ms(3), [](HWND w) { return w != nullptr; })) {
+      printf("never\n");
+      return 0;
+    }
+    bool closed = waitFor(arg(2), 3000, [](HWND w) { return w == nullptr; }) != nullptr;
+    printf(closed ? "seen closed\n" : "seen open\n");
+    return 0;
+  }
   if (command == L"tray-click" || command == L"menu" || command == L"alt-f1") {
     HWND main = FindWindowW(nullptr, kMain);
     if (!main) return 1;
-    if (command == L"tray-click") {
+    if (command == L"watch-window") {
+    if (!waitFor(arg(2), ms(3), [](HWND w) { return w != nullptr; })) {
+      printf("never\n");
+      return 0;
+    }
+    bool closed = waitFor(arg(2), 3000, [](HWND w) { return w == nullptr; }) != nullptr;
+    printf(closed ? "seen closed\n" : "seen open\n");
+    return 0;
+  }
+  if (command == L"tray-click") {
       PostMessageW(main, kMsgTray, 1, WM_LBUTTONDOWN);
       PostMessageW(main, kMsgTray, 1, WM_LBUTTONUP);
     } else if (command == L"menu") {
