@@ -50,6 +50,7 @@ class SyncEngine {
   void registerHandler(int code, RequestHandler& handler) { dispatcher_.setHandler(code, &handler); }
   // registerReceiver sets the RQFDA receiver (it must live as long as the engine).
   void registerReceiver(FileDataReceiver& receiver) { dispatcher_.setReceiver(&receiver); }
+  FileDataReceiver* receiver() const { return dispatcher_.receiver(); }
 
   ProtocolState& protocol() { return protocol_; }
   ChangeTracker& tracker() { return tracker_; }
