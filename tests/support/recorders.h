@@ -108,10 +108,12 @@ class RecordingProcessRunner : public ProcessRunner {
  public:
   MoveResult moveTree(const std::string& source, const std::string& destination) override {
     moves.emplace_back(source, destination);
-    return result;
+    return delegate != nullptr ? delegate->moveTree(source, destination) : result;
   }
   std::vector<std::pair<std::string, std::string>> moves;
   MoveResult result{true, 0, {}};
+  // delegate, when set, does the move (for example a PortableTreeMove on a real disk).
+  ProcessRunner* delegate = nullptr;
 };
 
 }  // namespace kq::test
