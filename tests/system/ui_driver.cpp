@@ -30,13 +30,13 @@ namespace {
 constexpr wchar_t kMain[] = L"Korvalinq Drive Client";
 constexpr UINT kMsgTray = WM_APP + 1;
 
-HWND waitFor(const wchar_t* title, int ms, bool (*done)(HWND)) {
+HWND waitFor(const wchar_t* title, int ms, bool (*done)(HWND), DWORD pollMs = 50) {
   DWORD end = GetTickCount() + static_cast<DWORD>(ms);
   for (;;) {
     HWND w = FindWindowW(nullptr, title);
     if (done(w)) return w ? w : reinterpret_cast<HWND>(1);
     if (static_cast<int>(end - GetTickCount()) <= 0) return nullptr;
-    Sleep(50);
+    Sleep(pollMs);
   }
 }
 
@@ -88,7 +88,8 @@ int run(int argc, wchar_t** argv) {
   if (command == L"wait-gone")
     return waitFor(arg(2), ms(3), [](HWND w) { return w == nullptr; }) ? 0 : 1;
   if (command == L"watch-window") {
-    if (!waitFor(arg(2), ms(3), [](HWND w) { return w != nullptr; })) {
+    // The box may live for a tenth of a second only: look often.
+    if (!waitFor(arg(2), ms(3), [](HWND w) { return w != nullptr; }, 1)) {
       printf("never\n");
       return 0;
     }
@@ -100,7 +101,8 @@ int run(int argc, wchar_t** argv) {
     HWND main = FindWindowW(nullptr, kMain);
     if (!main) return 1;
     if (command == L"watch-window") {
-    if (!waitFor(arg(2), ms(3), [](HWND w) { return w != nullptr; })) {
+    // The box may live for a tenth of a second only: look often.
+    if (!waitFor(arg(2), ms(3), [](HWND w) { return w != nullptr; }, 1)) {
       printf("never\n");
       return 0;
     }

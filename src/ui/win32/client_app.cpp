@@ -9,6 +9,7 @@
 #include "config/config_store.h"
 #include "engine/sync_engine.h"
 #include "log/log.h"
+#include "platform/win32/process_runner_win32.h"
 #include "platform/win32/clock_win32.h"
 #include "platform/win32/file_system_win32.h"
 #include "platform/win32/ini_file_win32.h"
@@ -23,27 +24,8 @@
 #include "ui/win32/startup_role.h"
 #include "ui/win32/text.h"
 
-#if __has_include("platform/tree_move.h")
-#include "platform/tree_move.h"
-#define KQ_HAS_TREE_MOVE 1
-#endif
-
 namespace kq::win {
 namespace {
-
-#ifdef KQ_HAS_TREE_MOVE
-using FolderMove = PortableTreeMove;
-#else
-// FolderMove: without the tree move no server-ordered move is carried out; the
-// move handler is registered together with it.
-class FolderMove : public ProcessRunner {
- public:
-  explicit FolderMove(FileSystem&) {}
-  MoveResult moveTree(const std::string&, const std::string&) override {
-    return MoveResult{false, -1, "folder move not available"};
-  }
-};
-#endif
 
 // EngineEvents hands the main window's events to the synchronisation engine.
 class EngineEvents : public ClientEvents {
@@ -121,7 +103,7 @@ void runClient(HINSTANCE instance, const std::string& exe) {
   Win32FileSystem fs;
   SystemClock clock;
   Win32IniFile ini;
-  FolderMove processes(fs);
+  Win32ProcessRunner processes(fs);
   ConfigStore config(fs, makeClientConfig(exe));
   LogView logView;
   Logger logger(fs, clock, config, logView);
