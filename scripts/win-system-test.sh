@@ -171,6 +171,17 @@ fi
 check "pushed file on disk" test "$(cat "$work/sync/docs/pushed.txt" 2>/dev/null)" = "pushed by the server"
 check "deleted file gone (policy: delete)" test ! -e "$work/sync/docs/b.txt"
 
+echo "# forced synchronisation from the file list's pop-up menu"
+check "a.txt selected" drive select "$main" 2006 0
+drive menu 40010
+check "forced synchronisation logged" wait_log "Force file synchronization: $sync_win\\a.txt" 5
+drive menu 40010
+check "second time: already queued" wait_log "This file has already been added to the sync queue!" 5
+check "and told in a box" drive wait-visible Information 5000
+sleep 0.3; shot information
+drive close Information
+check "box closed" drive wait-gone Information 5000
+
 echo "# Client Log by Alt+F1"
 drive alt-f1
 check "Client Log shown" drive wait-visible "Client Log" 5000

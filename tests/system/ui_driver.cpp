@@ -14,6 +14,7 @@
 //   replace-text TITLE ID TEXT    replace an edit control's text as typing does
 //   get-text TITLE ID             print a control's text
 //   checked TITLE ID              print 1 when a radio button is checked, else 0
+//   select TITLE ID INDEX         select an item of a list box
 //   rect TITLE                    print the window's left top right bottom
 //   client-size TITLE             print the client area's width and height
 //   close TITLE                   send WM_CLOSE
@@ -162,6 +163,11 @@ int run(int argc, wchar_t** argv) {
     if (!c) return 1;
     printf("%d\n", SendMessageW(c, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0);
     return 0;
+  }
+  if (command == L"select") {
+    HWND c = control(arg(2), arg(3));
+    if (!c) return 1;
+    return SendMessageW(c, LB_SETCURSEL, static_cast<WPARAM>(_wtoi(arg(4))), 0) == LB_ERR ? 1 : 0;
   }
   if (command == L"rect" || command == L"client-size") {
     HWND w = FindWindowW(nullptr, arg(2));

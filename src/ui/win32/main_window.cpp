@@ -3,10 +3,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
-#include <algorithm>
-
 #include "ui/win32/config_window.h"
-#include "ui/win32/folder_chain.h"
 #include "ui/win32/exceptions_window.h"
 #include "ui/win32/log_window.h"
 #include "ui/win32/resource.h"
@@ -36,31 +33,6 @@ HFONT makeFont(int pixels, int weight, const wchar_t* face) {
 
 void setFont(HWND control, HFONT font) {
   SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-}
-
-// folderEntries lists the names in folder that are folders (folders = true) or
-// files, leaving out hidden and system entries.
-std::vector<std::string> folderEntries(const std::string& folder, bool folders) {
-  std::vector<std::string> names;
-  std::string base = folder;
-  if (base.empty()) return names;
-  if (base.back() != '\\') base += '\\';
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW(toWide(base + "*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return names;
-  do {
-    std::wstring name = data.cFileName;
-    if (name == L"." || name == L"..") continue;
-    if (data.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) continue;
-    bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (isFolder == folders) names.push_back(toAnsi(name));
-  } while (FindNextFileW(find, &data));
-  FindClose(find);
-  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str(), -1, b.c_str(), -1) ==
-           CSTR_LESS_THAN;
-  });
-  return names;
 }
 
 void addTool(HWND tooltips, HWND owner, HWND control, const wchar_t* text) {
@@ -180,16 +152,11 @@ void MainWindow::createControls() {
 
   listView_ = child(0, WC_LISTVIEWW, L"", LVS_REPORT | LVS_SINGLESEL, 0, listTop,
                     scaled(kListWidth), listHeight, IDC_MAIN_LISTVIEW1);
-  tree_ = child(WS_EX_CLIENTEDGE, WC_TREEVIEWW, L"",
-                TVS_HASLINES | TVS_LINESATROOT | TVS_HASBUTTONS | TVS_SHOWSELALWAYS | WS_TABSTOP, 0,
-                listTop, scaled(kListWidth), listHeight, IDC_MAIN_DIRECTORYLISTBOX1);
-  setFont(tree_, treeFont_);
+  const RECT treeArea{0, listTop, scaled(kListWidth), listTop + listHeight};
+  const RECT listArea{scaled(kClientWidth - kListWidth), listTop, scaled(kClientWidth),
+                      listTop + listHeight};
+  browser_.create(hwnd_, instance_, treeArea, listArea, treeFont_, listFont_);
   SetWindowPos(listView_, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-  fileList_ = child(WS_EX_CLIENTEDGE, L"LISTBOX", L"",
-                    LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_TABSTOP,
-                    scaled(kClientWidth - kListWidth), listTop, scaled(kListWidth), listHeight,
-                    IDC_MAIN_FILELISTBOX1);
-  setFont(fileList_, listFont_);
 
   statusBar_ = child(0, STATUSCLASSNAMEW, L"", 0, 0, 0, 0, 0, IDC_MAIN_STATUSBAR1);
   SendMessageW(statusBar_, SB_SETBKCOLOR, 0, RGB(160, 160, 160));
@@ -286,7 +253,7 @@ LRESULT MainWindow::dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
       return onNotify(*reinterpret_cast<NMHDR*>(lParam));
     case WM_CONTEXTMENU: {
       auto from = reinterpret_cast<HWND>(wParam);
-      if (from == fileList_ || from == listView_) {  // FileListBox1ContextPopup, ListView1ContextPopup
+      if (from == browser_.list() || from == listView_) {  // FileListBox1ContextPopup, ListView1ContextPopup
         POINT at;
         GetCursorPos(&at);
         popupAt(at);
@@ -389,14 +356,8 @@ void MainWindow::onCommand(int id) {
 }
 
 LRESULT MainWindow::onNotify(const NMHDR& header) {
-  if (header.hwndFrom == tree_) {
-    if (header.code == TVN_SELCHANGEDW && !fillingTree_) {
-      // The file list follows the selected folder.
-      current_ = selectedTreeFolder();
-      refreshFiles();
-    } else if (header.code == NM_DBLCLK) {
-      DirectoryListBox1DblClick();
-    }
+  if (header.hwndFrom == browser_.tree()) {
+    browser_.onNotify(header);
   } else if (header.hwndFrom == listView_) {
     if (header.code == NM_CLICK) {  // ListView1Click
       int selected = ListView_GetNextItem(listView_, -1, LVNI_SELECTED);
@@ -429,7 +390,6 @@ bool MainWindow::translateAccelerator(MSG& message) {
 
 // FormShow runs every time the window becomes visible.
 void MainWindow::FormShow() {
-  ListView_DeleteAllItems(listView_);
   MONITORINFO info{sizeof info, {}, {}, 0};
   GetMonitorInfoW(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &info);
   RECT me;
@@ -439,8 +399,7 @@ void MainWindow::FormShow() {
   int top = (info.rcMonitor.bottom - info.rcMonitor.top) - height - 40;
   SetWindowPos(hwnd_, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   try {
-    config_.reload();
-    showFolder(config_.syncFolder());
+    showFolder("");
   } catch (...) {
     log_.writeLog("Error: FormShow()", true);
   }
@@ -462,23 +421,16 @@ void MainWindow::TrayIcon1Click() {
 
 void MainWindow::Button1Click() {
   try {
-    ListView_DeleteAllItems(listView_);
-    config_.reload();
-    showFolder(config_.syncFolder());
-  } catch (...) {
-    log_.writeLog("Error: showFolder()", true);
+    showFolder("");
+  } catch (const std::exception& e) {
+    reportError(e.what());
   }
 }
 
 void MainWindow::SpeedButton1Click() {
-  std::string folder = selectedTreeFolder();
-  if (folder.empty()) folder = current_;
+  std::string folder = browser_.selectedFolder();
+  if (folder.empty()) folder = browser_.currentFolder();
   ShellExecuteW(hwnd_, L"open", L"EXPLORER.EXE", toWide(folder).c_str(), nullptr, SW_SHOWDEFAULT);
-}
-
-void MainWindow::DirectoryListBox1DblClick() {
-  std::string folder = selectedTreeFolder();
-  if (!folder.empty()) showFolder(folder);
 }
 
 void MainWindow::Exit1Click() {
@@ -537,82 +489,13 @@ void MainWindow::setConnectCaption(const std::string& caption) {
   DrawMenuBar(hwnd_);
 }
 
+// showFolder re-reads the configuration and shows folder in the tree, or the
+// sync folder when folder is empty. A configuration that cannot be read is
+// reported to the caller (ConfigError).
 void MainWindow::showFolder(const std::string& folder) {
-  rebuildTree(withoutTrailingSeparator(folder));
-  refreshFiles();
-}
-
-void MainWindow::rebuildTree(const std::string& folder) {
-  fillingTree_ = true;
-  TreeView_DeleteAllItems(tree_);
-  treePaths_.clear();
-  current_ = folder;
-  auto add = [&](HTREEITEM parent, const std::string& label, const std::string& path) {
-    treePaths_.push_back(path);
-    std::wstring text = toWide(label);
-    TVINSERTSTRUCTW insert{};
-    insert.hParent = parent;
-    insert.hInsertAfter = TVI_LAST;
-    insert.item.mask = TVIF_TEXT | TVIF_PARAM;
-    insert.item.pszText = text.data();
-    insert.item.lParam = static_cast<LPARAM>(treePaths_.size() - 1);
-    return reinterpret_cast<HTREEITEM>(
-        SendMessageW(tree_, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
-  };
-  // The chain from the root down to the folder, then the folder's subfolders.
-  HTREEITEM node = TVI_ROOT;
-  for (auto& [label, path] : folderChain(folder)) node = add(node, label, path);
-  if (node != TVI_ROOT) {
-    for (auto& name : folderEntries(current_, true))
-      add(node, name, joinPath(current_, name));
-    TreeView_SelectItem(tree_, node);
-    TreeView_Expand(tree_, node, TVE_EXPAND);
-    TreeView_EnsureVisible(tree_, node);
-  }
-  fillingTree_ = false;
-}
-
-std::string MainWindow::selectedTreeFolder() {
-  HTREEITEM item = TreeView_GetSelection(tree_);
-  if (!item) return {};
-  TVITEMW data{};
-  data.mask = TVIF_PARAM;
-  data.hItem = item;
-  TreeView_GetItem(tree_, &data);
-  auto index = static_cast<std::size_t>(data.lParam);
-  return index < treePaths_.size() ? treePaths_[index] : std::string();
-}
-
-std::string MainWindow::selectedFile() {
-  LRESULT index = SendMessageW(fileList_, LB_GETCURSEL, 0, 0);
-  if (index == LB_ERR) return {};
-  LRESULT length = SendMessageW(fileList_, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
-  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-  SendMessageW(fileList_, LB_GETTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
-  text.resize(static_cast<std::size_t>(length));
-  return toAnsi(text);
-}
-
-std::vector<std::string> MainWindow::listedFiles() {
-  std::vector<std::string> names;
-  LRESULT count = SendMessageW(fileList_, LB_GETCOUNT, 0, 0);
-  for (LRESULT i = 0; i < count; ++i) {
-    LRESULT length = SendMessageW(fileList_, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
-    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-    SendMessageW(fileList_, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text.data()));
-    text.resize(static_cast<std::size_t>(length));
-    names.push_back(toAnsi(text));
-  }
-  return names;
-}
-
-void MainWindow::refreshFiles() {
-  SendMessageW(fileList_, WM_SETREDRAW, FALSE, 0);
-  SendMessageW(fileList_, LB_RESETCONTENT, 0, 0);
-  for (auto& name : folderEntries(current_, false))
-    SendMessageW(fileList_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(toWide(name).c_str()));
-  SendMessageW(fileList_, WM_SETREDRAW, TRUE, 0);
-  InvalidateRect(fileList_, nullptr, TRUE);
+  ListView_DeleteAllItems(listView_);
+  config_.reload();
+  browser_.showFolder(folder.empty() ? config_.syncFolder() : folder);
 }
 
 }  // namespace kq::win

@@ -14,6 +14,7 @@
 #include "platform/views.h"
 #include "platform/win32/links_win32.h"
 #include "ui/win32/client_events.h"
+#include "ui/win32/folder_browser.h"
 #include "platform/error_reporter.h"
 
 namespace kq::win {
@@ -60,12 +61,12 @@ class MainWindow : public StatusView, public FolderView, public Dialogs,
   // StatusView
   void setPanel(int index, const std::string& text) override;
   void setConnectCaption(const std::string& caption) override;
-  // FolderView
+  // FolderView; showFolder("") shows the sync folder.
   void showFolder(const std::string& folder) override;
-  std::string currentFolder() override { return current_; }
-  std::string selectedFile() override;
-  std::vector<std::string> listedFiles() override;
-  void refreshFiles() override;
+  std::string currentFolder() override { return browser_.currentFolder(); }
+  std::string selectedFile() override { return browser_.selectedFile(); }
+  std::vector<std::string> listedFiles() override { return browser_.listedFiles(); }
+  void refreshFiles() override { browser_.refreshFiles(); }
   // Dialogs: the box opens once the current event has been handled.
   void information(const std::string& text) override;
   // ErrorReporter: an error box once the current event has been handled; at
@@ -92,12 +93,9 @@ class MainWindow : public StatusView, public FolderView, public Dialogs,
   void TrayIcon1Click();
   void Button1Click();
   void SpeedButton1Click();
-  void DirectoryListBox1DblClick();
   void Exit1Click();
   void ErrorWindowTimer();
   void showQueuedBoxes();
-  void rebuildTree(const std::string& folder);
-  std::string selectedTreeFolder();
 
   HINSTANCE instance_;
   ConfigStore& config_;
@@ -106,7 +104,8 @@ class MainWindow : public StatusView, public FolderView, public Dialogs,
   OtherWindows windows_;
   HWND hwnd_ = nullptr;
   HWND panel_ = nullptr, button1_ = nullptr, speedButton1_ = nullptr, image1_ = nullptr;
-  HWND tree_ = nullptr, fileList_ = nullptr, listView_ = nullptr, statusBar_ = nullptr;
+  HWND listView_ = nullptr, statusBar_ = nullptr;
+  FolderBrowser browser_;
   HWND tooltips_ = nullptr;
   HMENU menu_ = nullptr, popupMenu_ = nullptr;
   HACCEL accelerators_ = nullptr;
@@ -120,10 +119,7 @@ class MainWindow : public StatusView, public FolderView, public Dialogs,
   bool terminating_ = false;
   bool errorBoxArmed_ = false;
   bool boxOpen_ = false;
-  bool fillingTree_ = false;
   std::vector<std::pair<bool, std::string>> queuedBoxes_;  // (error?, text)
-  std::string current_;
-  std::vector<std::string> treePaths_;
 };
 
 }  // namespace kq::win
