@@ -15,7 +15,8 @@ constexpr WORD kEventLookupError = 0x2000;
 constexpr WORD kEventDisconnected = 0x4000;
 // kSynthetic marks a posted event that no longer has (or never had) a socket handle.
 constexpr WPARAM kSynthetic = static_cast<WPARAM>(-2);
-constexpr std::size_t kMaxRead = 4u << 20;
+// kMaxRead bounds one read event; more waiting data gives further read events.
+constexpr std::size_t kMaxRead = 229376;
 
 std::string describeFailure(int code, const char* api) {
   return "Windows socket error: " + socketErrorText(code) + " (" + std::to_string(code) +
@@ -135,7 +136,7 @@ void AsyncSocket::send(std::string_view bytes) {
 void AsyncSocket::readAvailable() {
   u_long waiting = 0;
   ioctlsocket(socket_, FIONREAD, &waiting);
-  std::size_t size = waiting ? std::min<std::size_t>(waiting, kMaxRead) : 65536;
+  std::size_t size = waiting ? std::min<std::size_t>(waiting, kMaxRead) : kMaxRead;
   std::string buffer(size, '\0');
   int got = recv(socket_, buffer.data(), static_cast<int>(size), 0);
   if (got <= 0) return;  // nothing yet, or the close event follows
@@ -171,17 +172,16 @@ void AsyncSocket::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       if (connected_) readAvailable();
       break;
     case FD_CLOSE: {
-      // Data that arrived with the close is handed on before the disconnect.
+      // Data that arrived with the close is handed on, in read events of at most
+      // kMaxRead bytes, before the disconnect.
       const auto generation = generation_;
-      std::string rest;
-      char buffer[65536];
+      std::string chunk(kMaxRead, '\0');
       for (;;) {
-        int got = recv(socket_, buffer, sizeof buffer, 0);
-        if (got <= 0 || rest.size() >= kMaxRead) break;
-        rest.append(buffer, static_cast<std::size_t>(got));
+        int got = recv(socket_, chunk.data(), static_cast<int>(chunk.size()), 0);
+        if (got <= 0) break;
+        if (events_.read) events_.read(std::string_view(chunk.data(), static_cast<std::size_t>(got)));
+        if (generation != generation_ || socket_ == INVALID_SOCKET) return;  // replaced meanwhile
       }
-      if (!rest.empty() && events_.read) events_.read(rest);
-      if (generation != generation_ || socket_ == INVALID_SOCKET) break;  // replaced meanwhile
       bool wasConnected = connected_;
       dropSocket();
       if (wasConnected && events_.disconnect) events_.disconnect();

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <ws2tcpip.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -144,6 +145,33 @@ TEST_F(AsyncSocketTest, ConnectReadAndPeerClose) {
   EXPECT_EQ(events, (std::vector<std::string>{"connecting", "connect", "disconnect"}));
   EXPECT_FALSE(socket.connected());
   EXPECT_FALSE(socket.attempting());
+}
+
+TEST_F(AsyncSocketTest, EverythingSentBeforeACloseArrivesInBoundedReads) {
+  Listener server;
+  std::string sent(600000, '\0');
+  for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>(i % 253);
+  server.serve([&](SOCKET peer) {
+    for (std::size_t off = 0; off < sent.size();) {
+      int n = ::send(peer, sent.data() + off, static_cast<int>(sent.size() - off), 0);
+      if (n <= 0) break;
+      off += static_cast<std::size_t>(n);
+    }
+  });
+  std::size_t largestRead = 0;
+  auto events = recorder();
+  events.read = [&](std::string_view bytes) {
+    largestRead = std::max(largestRead, bytes.size());
+    received += bytes;
+  };
+  AsyncSocket socket(window, kFirst, events);
+  attach(socket);
+  socket.open("127.0.0.1", server.port);
+  ASSERT_TRUE(pumpUntil([&] { return has("disconnect"); }));
+  EXPECT_EQ(received.size(), sent.size());
+  EXPECT_TRUE(received == sent);
+  EXPECT_LE(largestRead, 229376u);
+  EXPECT_EQ(this->events, (std::vector<std::string>{"connecting", "connect", "disconnect"}));
 }
 
 TEST_F(AsyncSocketTest, BigSendCompletesWhileThePeerIsSlow) {
