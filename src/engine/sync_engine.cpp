@@ -8,7 +8,7 @@ SyncEngine::SyncEngine(EnginePorts ports)
       tracker_(ports.log, ports.status, filter_, ports.fs),
       dispatcher_(protocol_, ports.server, ports.log),
       connection_(protocol_, dispatcher_, ports.server, ports.config, ports.ini, ports.fs,
-                  ports.status, ports.log),
+                  ports.status, ports.log, ports.errors),
       changeReport_(protocol_, tracker_, ports.config, ports.fs, ports.clock, ports.status,
                     ports.server, ports.log),
       cycleEnd_(protocol_, tracker_, ports.config, ports.ini, dispatcher_),

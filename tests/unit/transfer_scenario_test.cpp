@@ -2,6 +2,8 @@
 // byte chunks into the SyncEngine, exact bytes out, real files in a temporary folder.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "platform/tree_move.h"
 #include "support/engine_harness.h"
 
@@ -90,10 +92,15 @@ TEST_F(TransferScenario, NonAsciiNameRoundTrip) {
   EXPECT_EQ(read("caf\xe9.txt"), "ok");
   t.server.sends.clear();
   t.read(request("RQLST", R"({"filepath":""})"));
-  std::string listing = R"({"content":[{"filepath":"/_config","size":"0","mdate":"","mtime":""},)"
-                        R"("filepath":"/caf\u00e9.txt","size":"2","mdate":"2024-03-07","mtime":"14.05.09"}]})";
-  std::string other = R"({"content":[{"filepath":"/caf\u00e9.txt","size":"2","mdate":"2024-03-07","mtime":"14.05.09",)"
-                      R"("filepath":"/_config","size":"0","mdate":"","mtime":""}]})";
+  // The listed time is the file's own modification time in local time.
+  LocalTime m = t.clock.toLocal(t.fs.status(t.path("caf\xe9.txt")).modified);
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, R"("mdate":"%04d-%02d-%02d","mtime":"%02d.%02d.%02d")", m.year, m.month,
+                m.day, m.hour, m.minute, m.second);
+  const std::string file = R"("filepath":"/caf\u00e9.txt","size":"2",)" + std::string(stamp);
+  const std::string config = R"("filepath":"/_config","size":"0","mdate":"","mtime":"")";
+  std::string listing = "{\"content\":[{" + config + "," + file + "}]}";
+  std::string other = "{\"content\":[{" + file + "," + config + "}]}";
   ASSERT_EQ(t.server.sends.size(), 1u);
   std::string sent = t.server.sends[0];
   std::string text = sent.substr(kHeaderSize);

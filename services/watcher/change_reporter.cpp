@@ -1,0 +1,68 @@
+#include "watcher/change_reporter.h"
+
+#include <array>
+#include <string_view>
+
+#include "watcher/notification_sender.h"
+
+namespace kq {
+
+namespace {
+
+// The sync folder's own folders; what happens in them is not the user's work.
+constexpr std::array<std::string_view, 3> kPrivateFolders = {"_log", "_config", "_trash"};
+
+}  // namespace
+
+std::string buildWatcherNotification(ChangeAction action, const std::string& path) {
+  std::string message(1, static_cast<char>(action));
+  message += path;
+  return message;
+}
+
+WatchScope::WatchScope(std::string syncFolder) : root_(std::move(syncFolder)) {
+  while (root_.size() > 1 && (root_.back() == '\\' || root_.back() == '/')) root_.pop_back();
+}
+
+bool WatchScope::contains(const std::string& path) const {
+  if (root_.empty() || path.size() <= root_.size() + 1) return false;
+  if (path.compare(0, root_.size(), root_) != 0 || path[root_.size()] != '\\') return false;
+  std::string_view rest(path);
+  rest.remove_prefix(root_.size() + 1);
+  std::string_view first = rest.substr(0, rest.find('\\'));
+  if (first.empty()) return false;
+  for (auto name : kPrivateFolders)
+    if (first == name) return false;
+  return true;
+}
+
+void ChangeReporter::report(ChangeAction action, const std::string& path) {
+  out_.push(buildWatcherNotification(action, path));
+}
+
+void ChangeReporter::added(const std::string& path) {
+  if (scope_.contains(path)) report(ChangeAction::Added, path);
+}
+
+void ChangeReporter::removed(const std::string& path) {
+  if (scope_.contains(path)) report(ChangeAction::Removed, path);
+}
+
+void ChangeReporter::modified(const std::string& path) {
+  if (scope_.contains(path)) report(ChangeAction::Modified, path);
+}
+
+void ChangeReporter::renamed(const std::string& oldPath, const std::string& newPath) {
+  bool oldInside = scope_.contains(oldPath);
+  bool newInside = scope_.contains(newPath);
+  if (oldInside && newInside) {
+    report(ChangeAction::RenamedOld, oldPath);
+    report(ChangeAction::RenamedNew, newPath);
+  } else if (oldInside) {
+    report(ChangeAction::Removed, oldPath);
+  } else if (newInside) {
+    report(ChangeAction::Added, newPath);
+  }
+}
+
+}  // namespace kq

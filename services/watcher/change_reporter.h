@@ -1,0 +1,57 @@
+#pragma once
+// ChangeReporter turns the changes a watcher sees into WatcherNotification
+// messages for the client: one ASCII digit (the ChangeAction) followed by the
+// full local path text. Only paths inside the sync folder are reported; its
+// "_log", "_config" and "_trash" folders count as outside, so a rename across
+// that border is a removal or an addition.
+#include <string>
+
+namespace kq {
+
+class NotificationSink;
+
+enum class ChangeAction : char {
+  Added = '1',
+  Removed = '2',
+  Modified = '3',
+  RenamedOld = '4',
+  RenamedNew = '5',
+};
+
+// buildWatcherNotification is the message: the action digit, then the path.
+std::string buildWatcherNotification(ChangeAction action, const std::string& path);
+
+// WatchScope decides which local paths belong to the sync folder.
+class WatchScope {
+ public:
+  // syncFolder is local path text; trailing backslashes are ignored.
+  explicit WatchScope(std::string syncFolder);
+  // contains is true for a path below the sync folder that is not in one of
+  // its own folders "_log", "_config" and "_trash" (or one of those folders).
+  bool contains(const std::string& path) const;
+  const std::string& syncFolder() const { return root_; }
+
+ private:
+  std::string root_;
+};
+
+class ChangeReporter {
+ public:
+  ChangeReporter(WatchScope scope, NotificationSink& out) : scope_(std::move(scope)), out_(out) {}
+
+  void added(const std::string& path);
+  void removed(const std::string& path);
+  void modified(const std::string& path);
+  // renamed reports 4 + 5 inside the scope, a removal when the new path is
+  // outside, an addition when the old path was outside, nothing when both are.
+  void renamed(const std::string& oldPath, const std::string& newPath);
+  const WatchScope& scope() const { return scope_; }
+
+ private:
+  void report(ChangeAction action, const std::string& path);
+
+  WatchScope scope_;
+  NotificationSink& out_;
+};
+
+}  // namespace kq

@@ -1,0 +1,228 @@
+#include "watcher/inotify_watcher_posix.h"
+
+#include <dirent.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "log/log.h"
+#include "platform/codepage.h"
+#include "watcher/change_reporter.h"
+
+namespace kq {
+
+namespace {
+
+constexpr std::uint32_t kMask = IN_CREATE | IN_DELETE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_FROM |
+                                IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_DONT_FOLLOW |
+                                IN_ONLYDIR | IN_EXCL_UNLINK;
+
+bool isRealFolder(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool isBelow(const std::string& path, const std::string& folder) {
+  return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+         path[folder.size()] == '/';
+}
+
+}  // namespace
+
+InotifyWatcher::InotifyWatcher(EventLoop& loop, std::string nativeRoot, std::string localRoot,
+                               ChangeReporter& reporter, Log& log)
+    : loop_(loop), nativeRoot_(std::move(nativeRoot)), localRoot_(std::move(localRoot)),
+      reporter_(reporter), log_(log) {
+  while (nativeRoot_.size() > 1 && nativeRoot_.back() == '/') nativeRoot_.pop_back();
+  while (localRoot_.size() > 1 && (localRoot_.back() == '\\' || localRoot_.back() == '/'))
+    localRoot_.pop_back();
+  unpairedTimer_ = loop_.addTimer(kUnpairedMoveMs, [this] { flushUnpaired(); }, false);
+  rootTimer_ = loop_.addTimer(kRootRetryMs, [this] { tryWatchRoot(); }, false);
+}
+
+InotifyWatcher::~InotifyWatcher() {
+  loop_.removeTimer(unpairedTimer_);
+  loop_.removeTimer(rootTimer_);
+  if (fd_ >= 0) {
+    loop_.unwatchFd(fd_);
+    close(fd_);
+  }
+}
+
+bool InotifyWatcher::start() {
+  fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (fd_ < 0) {
+    log_.writeLog(std::string("Cannot start watching: ") + std::strerror(errno), true);
+    return false;
+  }
+  loop_.watchFd(fd_, POLLIN, [this](short) { readEvents(); });
+  tryWatchRoot();
+  return true;
+}
+
+void InotifyWatcher::tryWatchRoot() {
+  if (rootWd_ >= 0) return;
+  if (!isRealFolder(nativeRoot_)) {
+    if (!missingLogged_) log_.writeLog("Waiting for the sync folder: " + localRoot_, true);
+    missingLogged_ = true;
+    loop_.setTimerEnabled(rootTimer_, true);
+    return;
+  }
+  watchTree(nativeRoot_, false);
+  for (const auto& [wd, folder] : folders_)
+    if (folder == nativeRoot_) rootWd_ = wd;
+  if (rootWd_ < 0) {
+    loop_.setTimerEnabled(rootTimer_, true);
+    return;
+  }
+  missingLogged_ = false;
+  loop_.setTimerEnabled(rootTimer_, false);
+  log_.writeLog("Watching " + localRoot_, true);
+}
+
+void InotifyWatcher::rootLost(const std::string& why) {
+  log_.writeLog(why + localRoot_, true);
+  for (const auto& [wd, folder] : folders_) inotify_rm_watch(fd_, wd);
+  folders_.clear();
+  rootWd_ = -1;
+  loop_.setTimerEnabled(rootTimer_, true);
+}
+
+std::string InotifyWatcher::local(const std::string& native) const {
+  std::string rest = native.substr(nativeRoot_.size());
+  for (auto& c : rest)
+    if (c == '/') c = '\\';
+  return localRoot_ + utf8ToCp1252(rest);
+}
+
+void InotifyWatcher::watchTree(const std::string& folder, bool report) {
+  int wd = inotify_add_watch(fd_, folder.c_str(), kMask);
+  if (wd < 0) {
+    if (errno == ENOSPC)
+      log_.writeLog("Cannot watch " + local(folder) + ": the inotify watch limit is reached", true);
+    return;
+  }
+  folders_[wd] = folder;
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return;
+  std::vector<std::string> subfolders;
+  while (dirent* entry = readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    std::string path = folder + "/" + entry->d_name;
+    if (report) reporter_.added(local(path));
+    if (isRealFolder(path)) subfolders.push_back(path);
+  }
+  closedir(dir);
+  for (const auto& sub : subfolders) watchTree(sub, report);
+}
+
+void InotifyWatcher::reportContent(const std::string& folder) {
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return;
+  std::vector<std::string> subfolders;
+  while (dirent* entry = readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    std::string path = folder + "/" + entry->d_name;
+    reporter_.added(local(path));
+    if (isRealFolder(path)) subfolders.push_back(path);
+  }
+  closedir(dir);
+  for (const auto& sub : subfolders) reportContent(sub);
+}
+
+void InotifyWatcher::dropTree(const std::string& folder) {
+  for (auto it = folders_.begin(); it != folders_.end();) {
+    if (it->second == folder || isBelow(it->second, folder)) {
+      inotify_rm_watch(fd_, it->first);
+      it = folders_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void InotifyWatcher::moveTree(const std::string& from, const std::string& to) {
+  for (auto& [wd, folder] : folders_) {
+    if (folder == from) folder = to;
+    else if (isBelow(folder, from)) folder = to + folder.substr(from.size());
+  }
+}
+
+void InotifyWatcher::readEvents() {
+  alignas(inotify_event) char buffer[65536];
+  for (;;) {
+    ssize_t n = read(fd_, buffer, sizeof buffer);
+    if (n <= 0) break;
+    for (char* p = buffer; p < buffer + n;) {
+      auto* ev = reinterpret_cast<inotify_event*>(p);
+      handleEvent(ev->mask, ev->cookie, ev->wd, ev->len ? ev->name : nullptr);
+      p += sizeof(inotify_event) + ev->len;
+    }
+  }
+  // An old name whose new name has not come yet gets a moment more.
+  if (pairer_.armed()) loop_.restartTimer(unpairedTimer_, kUnpairedMoveMs);
+}
+
+void InotifyWatcher::handleEvent(std::uint32_t mask, std::uint32_t cookie, int wd, const char* name) {
+  bool pairsWithArmed = (mask & IN_MOVED_TO) && pairer_.armed() && pairer_.armedCookie() == cookie;
+  if (pairer_.armed() && !pairsWithArmed) flushUnpaired();
+  if (mask & IN_Q_OVERFLOW) {
+    log_.writeLog("Watch queue overflow: changes in " + localRoot_ + " may have been missed", true);
+    return;
+  }
+  auto it = folders_.find(wd);
+  if (it == folders_.end()) return;
+  if (mask & IN_IGNORED) {
+    folders_.erase(it);
+    if (wd == rootWd_) rootLost("The sync folder is gone: ");
+    return;
+  }
+  if (wd == rootWd_ && (mask & (IN_DELETE_SELF | IN_MOVE_SELF))) {
+    rootLost("The sync folder was removed or moved: ");
+    return;
+  }
+  if (!name) return;
+  std::string path = it->second + "/" + name;
+  bool isFolder = (mask & IN_ISDIR) != 0;
+  if (mask & IN_CREATE) {
+    reporter_.added(local(path));
+    if (isFolder) watchTree(path, true);
+  }
+  if ((mask & (IN_MODIFY | IN_CLOSE_WRITE)) && !isFolder) reporter_.modified(local(path));
+  if (mask & IN_DELETE) reporter_.removed(local(path));
+  if (mask & IN_MOVED_FROM) {
+    auto older = pairer_.movedFrom(cookie, MoveEnd{path, isFolder});
+    (void)older;  // flushed above: at most one move is ever armed
+  }
+  if (mask & IN_MOVED_TO) handleMovedTo(path, cookie, isFolder);
+}
+
+void InotifyWatcher::handleMovedTo(const std::string& path, std::uint32_t cookie, bool isFolder) {
+  auto from = pairer_.movedTo(cookie);
+  if (!from) {  // came from outside the sync folder
+    reporter_.added(local(path));
+    if (isFolder) watchTree(path, true);
+    return;
+  }
+  reporter_.renamed(local(from->path), local(path));
+  if (!isFolder) return;
+  moveTree(from->path, path);
+  // Out of a folder that is not reported (such as "_trash"): its content is new.
+  if (!reporter_.scope().contains(local(from->path)) && reporter_.scope().contains(local(path)))
+    reportContent(path);
+}
+
+void InotifyWatcher::flushUnpaired() {
+  loop_.setTimerEnabled(unpairedTimer_, false);
+  auto gone = pairer_.takeUnpaired();
+  if (!gone) return;
+  reporter_.removed(local(gone->path));
+  if (gone->isFolder) dropTree(gone->path);
+}
+
+}  // namespace kq

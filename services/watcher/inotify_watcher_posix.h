@@ -1,0 +1,66 @@
+#pragma once
+// InotifyWatcher watches the sync folder and every folder below it with
+// inotify and reports what changes to a ChangeReporter, as local path text.
+// New folders are watched as they appear and scanned, so that files created in
+// them before their watch was added are reported too. Moves are paired by
+// their cookie; a half without partner is a move across the folder's border.
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+#include "platform/posix/event_loop.h"
+#include "watcher/rename_pairer.h"
+
+namespace kq {
+
+class ChangeReporter;
+class Log;
+
+class InotifyWatcher {
+ public:
+  // kUnpairedMoveMs is how long an old name waits for its new name.
+  static constexpr int kUnpairedMoveMs = 10;
+  static constexpr int kRootRetryMs = 1000;
+
+  // nativeRoot is the real folder; localRoot the same folder as local path text,
+  // which starts every reported path.
+  InotifyWatcher(EventLoop& loop, std::string nativeRoot, std::string localRoot,
+                 ChangeReporter& reporter, Log& log);
+  ~InotifyWatcher();
+  InotifyWatcher(const InotifyWatcher&) = delete;
+  InotifyWatcher& operator=(const InotifyWatcher&) = delete;
+
+  // start begins watching; while the folder is missing it tries again every second.
+  [[nodiscard]] bool start();
+  bool watching() const { return rootWd_ >= 0; }
+
+ private:
+  void tryWatchRoot();
+  void rootLost(const std::string& why);
+  // watchTree watches folder and everything below it; with report set, every
+  // entry found below it is reported as added.
+  void watchTree(const std::string& folder, bool report);
+  void reportContent(const std::string& folder);
+  void dropTree(const std::string& folder);
+  void moveTree(const std::string& from, const std::string& to);
+  void readEvents();
+  void handleEvent(std::uint32_t mask, std::uint32_t cookie, int wd, const char* name);
+  void handleMovedTo(const std::string& path, std::uint32_t cookie, bool isFolder);
+  void flushUnpaired();
+  std::string local(const std::string& native) const;
+
+  EventLoop& loop_;
+  std::string nativeRoot_;
+  std::string localRoot_;
+  ChangeReporter& reporter_;
+  Log& log_;
+  int fd_ = -1;
+  int rootWd_ = -1;
+  std::unordered_map<int, std::string> folders_;  // watch descriptor -> real folder
+  RenamePairer pairer_;
+  EventLoop::TimerId unpairedTimer_ = 0;
+  EventLoop::TimerId rootTimer_ = 0;
+  bool missingLogged_ = false;
+};
+
+}  // namespace kq

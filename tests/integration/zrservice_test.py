@@ -1,0 +1,242 @@
+#!/usr/bin/env python3
+"""Process tests of zrservice: the real service on 127.0.0.1:11111, a real
+folder, real file operations, and a client socket that checks every message
+byte for byte, one message per read."""
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+ZRSERVICE = None
+PORT = 11111
+
+
+def local(path):
+    """The local path text of a real path, as the client sees it (cp1252 bytes)."""
+    return b"Z:" + path.replace("/", "\\").encode("cp1252")
+
+
+class Service:
+    def __init__(self, args, exe=None, cwd=None):
+        self.proc = subprocess.Popen([exe or ZRSERVICE] + args, stderr=subprocess.PIPE, cwd=cwd)
+        deadline = time.time() + 5
+        while time.time() < deadline:
+            try:
+                socket.create_connection(("127.0.0.1", PORT), timeout=0.2).close()
+                return
+            except OSError:
+                if self.proc.poll() is not None:
+                    raise AssertionError("zrservice ended: " + self.proc.stderr.read().decode())
+                time.sleep(0.05)
+        raise AssertionError("zrservice does not listen")
+
+    def stop(self):
+        self.proc.terminate()
+        code = self.proc.wait(5)
+        log = self.proc.stderr.read().decode()
+        self.proc.stderr.close()
+        return code, log
+
+
+class Client:
+    def __init__(self):
+        self.sock = socket.create_connection(("127.0.0.1", PORT))
+        self.sock.settimeout(0.05)
+        time.sleep(0.1)  # the service takes the connection before the test acts
+
+    def reads(self, until, timeout=3.0, pause=0.0):
+        """Each element is what one recv() returned."""
+        got = []
+        deadline = time.time() + timeout
+        while time.time() < deadline and not until(got):
+            try:
+                data = self.sock.recv(65536)
+                if not data:
+                    break
+                got.append(data)
+                if pause:
+                    time.sleep(pause)
+            except socket.timeout:
+                pass
+        return got
+
+    def quiet(self, time_s=0.3):
+        return self.reads(lambda g: False, timeout=time_s)
+
+    def close(self):
+        self.sock.close()
+
+
+class ZrserviceTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="kq-zr-")
+        self.root = os.path.join(self.tmp, "Sync")
+        os.makedirs(os.path.join(self.root, "_trash"))
+        os.makedirs(os.path.join(self.root, "_log"))
+        self.outside = os.path.join(self.tmp, "outside")
+        os.makedirs(self.outside)
+        self.service = Service(["--folder", self.root])
+        self.client = Client()
+
+    def tearDown(self):
+        self.client.close()
+        code, log = self.service.stop()
+        shutil.rmtree(self.tmp, ignore_errors=True)
+        self.assertEqual(code, 0, log)
+
+    def p(self, *parts):
+        return os.path.join(self.root, *parts)
+
+    def expect(self, messages, timeout=3.0):
+        got = self.client.reads(lambda g: len(g) >= len(messages), timeout)
+        got += self.client.quiet(0.2)
+        self.assertEqual(got, messages)
+
+    def test_files_and_renames_inside_and_across_the_border(self):
+        with open(self.p("a.txt"), "w") as f:
+            f.write("hello")
+        self.expect([b"1" + local(self.p("a.txt")), b"3" + local(self.p("a.txt"))])
+        os.rename(self.p("a.txt"), self.p("b.txt"))
+        self.expect([b"4" + local(self.p("a.txt")), b"5" + local(self.p("b.txt"))])
+        os.rename(self.p("b.txt"), self.p("_trash", "b.txt"))
+        self.expect([b"2" + local(self.p("b.txt"))])
+        os.rename(self.p("_trash", "b.txt"), self.p("c.txt"))
+        self.expect([b"1" + local(self.p("c.txt"))])
+        os.rename(self.p("c.txt"), os.path.join(self.outside, "c.txt"))
+        self.expect([b"2" + local(self.p("c.txt"))])
+        os.rename(os.path.join(self.outside, "c.txt"), self.p("d.txt"))
+        self.expect([b"1" + local(self.p("d.txt"))])
+        os.remove(self.p("d.txt"))
+        self.expect([b"2" + local(self.p("d.txt"))])
+        with open(self.p("_log", "Filesync.log"), "w") as f:
+            f.write("log line")
+        self.expect([])
+
+    def test_non_ascii_names_arrive_as_windows_1252(self):
+        name = "caf\u00e9 \u20ac.txt"
+        with open(self.p(name), "w"):
+            pass
+        self.expect([b"1" + local(self.p(name)), b"3" + local(self.p(name))])
+        self.assertIn(b"caf\xe9 \x80.txt", local(self.p(name)))
+
+    def test_new_folders_are_watched_and_their_early_content_reported(self):
+        # Created in one go: the inner folders and the file usually exist before
+        # their watch does; the scan of the new folder reports them.
+        os.makedirs(self.p("d", "e"))
+        with open(self.p("d", "e", "f.txt"), "w") as f:
+            f.write("x")
+        got = self.client.reads(lambda g: b"1" + local(self.p("d", "e", "f.txt")) in g)
+        got += self.client.quiet(0.2)
+        for m in [b"1" + local(self.p("d")), b"1" + local(self.p("d", "e")),
+                  b"1" + local(self.p("d", "e", "f.txt"))]:
+            self.assertIn(m, got)
+        # The folder is watched now: a change deep inside is seen.
+        with open(self.p("d", "e", "f.txt"), "a") as f:
+            f.write("y")
+        self.expect([b"3" + local(self.p("d", "e", "f.txt"))])
+        # A folder renamed inside: its content is still watched under the new name.
+        os.rename(self.p("d"), self.p("D"))
+        self.expect([b"4" + local(self.p("d")), b"5" + local(self.p("D"))])
+        os.remove(self.p("D", "e", "f.txt"))
+        self.expect([b"2" + local(self.p("D", "e", "f.txt"))])
+
+    def test_folder_moved_in_is_reported_with_its_content(self):
+        os.makedirs(os.path.join(self.outside, "m", "n"))
+        with open(os.path.join(self.outside, "m", "n", "g.txt"), "w") as f:
+            f.write("g")
+        os.rename(os.path.join(self.outside, "m"), self.p("m"))
+        self.expect([b"1" + local(self.p("m")), b"1" + local(self.p("m", "n")),
+                     b"1" + local(self.p("m", "n", "g.txt"))])
+        os.rename(self.p("m"), os.path.join(self.outside, "m2"))
+        self.expect([b"2" + local(self.p("m"))])
+        # Its watches are gone: changes out there are not reported.
+        with open(os.path.join(self.outside, "m2", "n", "g.txt"), "a") as f:
+            f.write("h")
+        self.expect([])
+
+    def test_a_slow_reader_gets_every_message_alone_and_the_last_one_follows_the_last_write(self):
+        names = ["f%02d.txt" % i for i in range(30)]
+        for n in names:
+            with open(self.p(n), "w") as f:
+                f.write(n)
+        with open(self.p("big.bin"), "wb") as f:
+            for _ in range(50):
+                f.write(b"x" * 65536)
+                f.flush()
+        expected = [b"1" + local(self.p(n)) for n in names] + [b"3" + local(self.p(n)) for n in names]
+        got = self.client.reads(lambda g: g and g[-1] == b"3" + local(self.p("big.bin")) and
+                                set(expected) <= set(g), timeout=20, pause=0.02)
+        for chunk in got:
+            self.assertEqual(chunk.count(b":"), 1, chunk)  # one message per read
+        for m in expected:
+            self.assertIn(m, got)
+        last = [m for m in got if m.endswith(local(self.p("big.bin")))][-1]
+        self.assertEqual(last, b"3" + local(self.p("big.bin")))
+
+    def test_the_service_serves_the_next_client_after_a_disconnect(self):
+        self.client.close()
+        time.sleep(0.1)
+        self.client = Client()
+        with open(self.p("after.txt"), "w"):
+            pass
+        self.expect([b"1" + local(self.p("after.txt")), b"3" + local(self.p("after.txt"))])
+
+    def test_two_clients_at_once_both_get_every_message(self):
+        second = Client()
+        try:
+            with open(self.p("both.txt"), "w"):
+                pass
+            want = [b"1" + local(self.p("both.txt")), b"3" + local(self.p("both.txt"))]
+            self.expect(want)
+            self.assertEqual(second.reads(lambda g: len(g) >= 2), want)
+        finally:
+            second.close()
+
+
+class ZrserviceConfigTest(unittest.TestCase):
+    def test_takes_the_sync_folder_from_filesync_cfg_beside_it(self):
+        tmp = tempfile.mkdtemp(prefix="kq-zrcfg-")
+        try:
+            prog = os.path.join(tmp, "prog")
+            root = os.path.join(tmp, "My Sync")
+            os.makedirs(prog)
+            os.makedirs(root)
+            shutil.copy(ZRSERVICE, os.path.join(prog, "zrservice"))
+            kqdir = local(root).decode("cp1252").replace("\\", "\\\\")
+            with open(os.path.join(prog, "filesync.cfg"), "w") as f:
+                f.write('{"KQFilsyncConfig":[{"Host":"127.0.0.1","port":"21234","protocol":"00003",'
+                        '"contract":"1234","API-key":"k","KQDir":"%s","Reconnect":"1"}]}' % kqdir)
+            service = Service([], exe=os.path.join(prog, "zrservice"), cwd=tmp)
+            client = Client()
+            try:
+                with open(os.path.join(root, "x.txt"), "w"):
+                    pass
+                got = client.reads(lambda g: len(g) >= 2)
+                self.assertEqual(got, [b"1" + local(os.path.join(root, "x.txt")),
+                                       b"3" + local(os.path.join(root, "x.txt"))])
+            finally:
+                client.close()
+                code, log = service.stop()
+            self.assertEqual(code, 0, log)
+            self.assertIn("Watching " + local(root).decode("cp1252"), log)
+        finally:
+            shutil.rmtree(tmp, ignore_errors=True)
+
+    def test_without_configuration_or_folder_it_ends_with_a_hint(self):
+        tmp = tempfile.mkdtemp(prefix="kq-zrnone-")
+        try:
+            shutil.copy(ZRSERVICE, os.path.join(tmp, "zrservice"))
+            r = subprocess.run([os.path.join(tmp, "zrservice")], capture_output=True, timeout=10)
+            self.assertNotEqual(r.returncode, 0)
+            self.assertIn(b"--folder", r.stderr)
+        finally:
+            shutil.rmtree(tmp, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    ZRSERVICE = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)
