@@ -104,10 +104,9 @@ bool MainWindow::create() {
     route([&] { events_->FilesyncSocketRead(bytes); });
   };
   serverEvents.disconnect = [this] { route([&] { events_->FilesyncSocketDisconnect(); }); };
-  serverEvents.error = [this](int code, const char* api) {
+  // The engine logs a socket error and hands it to the error reporting (an error box).
+  serverEvents.error = [this](int code, const char*) {
     route([&] { events_->FilesyncSocketError(code); });
-    reportError("Windows socket error: " + socketErrorText(code) + " (" + std::to_string(code) +
-           "), on API '" + api + "'");
   };
   server_ = std::make_unique<Win32ServerLink>(hwnd_, kServerMessages, serverEvents);
   // The watcher link reports no errors: "Connecting to service..." in the log is the record.
