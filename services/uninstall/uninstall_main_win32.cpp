@@ -72,7 +72,7 @@ void waitForProcess(DWORD pid) {
   CloseHandle(process);
 }
 
-int uninstall(const Options& options, bool runningFromCopy, const std::wstring& self) {
+int runUninstall(const Options& options, bool runningFromCopy, const std::wstring& self) {
   const wchar_t* caption = L"Uninstall Korvalinq Drive";
   if (!options.quiet && MessageBoxW(nullptr, ansiToWide(uninstall::kConfirmText).c_str(), caption,
                                     MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
@@ -95,7 +95,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     std::wstring self = modulePath();
     if (options.waitFor) {
       waitForProcess(options.waitFor);
-      return uninstall(options, true, self);
+      return runUninstall(options, true, self);
     }
     uninstall::Win32UninstallSystem system;
     std::string ownFolder = installer::folderOf(wideToAnsi(self));
@@ -103,7 +103,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     if (!appData.empty() && uninstall::isInside(ownFolder, installer::uninstallerFolder(appData)) &&
         handOver(self, options))
       return 0;
-    return uninstall(options, false, self);
+    return runUninstall(options, false, self);
   } catch (...) {
     MessageBoxW(nullptr, L"The uninstallation failed.", L"Error", MB_OK | MB_ICONERROR);
     return 2;
