@@ -1,0 +1,89 @@
+#pragma once
+// The reconciliation planner: a pure function from the store index, the
+// client's change reports or listing, and what the server knows about the
+// client's copies to the list of actions a cycle carries out.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "wire_text.h"
+
+namespace kqs {
+
+struct StoreEntry {
+  std::string path;
+  bool isDir = false;
+  std::int64_t size = 0;
+  std::int64_t mtime = 0;
+  std::string hash;
+  std::int64_t version = 0;
+  bool deleted = false;       // a tombstone
+  std::int64_t deletedAt = 0;
+};
+
+// KnownCopy is a client copy (path, size, mtime) whose content the server has seen.
+struct KnownCopy {
+  std::int64_t size = 0;
+  std::int64_t mtime = 0;
+  std::string hash;
+};
+
+// MoveRecord is a folder rename done in the store, oldest first.
+struct MoveRecord {
+  std::string from, to;
+  std::int64_t at = 0;
+};
+
+struct PlanInput {
+  std::map<std::string, StoreEntry> store;
+  std::map<std::string, std::vector<KnownCopy>> known;
+  // session: path -> store version this connection last left in step with the client.
+  std::map<std::string, std::int64_t> session;
+  std::vector<MoveRecord> moves;
+  std::vector<std::string> failedMoves;  // sources this client refused to move (FLMOV)
+};
+
+enum class ActionKind {
+  MoveOnClient,       // RQMOV path -> target (folders)
+  DeleteOnClient,     // RQDEL path (folder when isDir)
+  CreateStoreFolder,  // make folder path in the store
+  Fetch,              // RQFIL path, then accept into the store by mode
+  PushFolder,         // RQPUT path + "/"
+  PushFile,           // RQPUT + RQFDA path
+  RecordKnown,        // remember (path, size, mtime) as a copy of hash
+  DeleteInStore,      // the client deleted path
+  RenameInStore,      // the client renamed path to target
+  Skip                // nothing to do; note says why
+};
+
+// FetchMode tells the store how to take a fetched copy.
+enum class FetchMode {
+  ClientChanged,  // the client changed its copy of the version it had: it replaces the store's
+  Merge           // both may have changed: equal content is recorded, different content is a conflict
+};
+
+struct Action {
+  ActionKind kind = ActionKind::Skip;
+  std::string path;
+  std::string target;
+  bool isDir = false;
+  FetchMode mode = FetchMode::ClientChanged;
+  std::int64_t size = 0;   // client size (Fetch, RecordKnown)
+  std::int64_t mtime = 0;  // client mtime (Fetch, RecordKnown), 0 when unknown
+  std::string hash;        // RecordKnown
+  std::string note;        // Skip
+  bool operator==(const Action&) const = default;
+};
+
+// planChanges turns the change reports of one drain into store actions.
+std::vector<Action> planChanges(const std::vector<ChangeReport>& reports, const PlanInput& in);
+
+// planListing compares a listing of the whole sync folder with the store.
+std::vector<Action> planListing(const std::vector<ListingEntry>& listing, const PlanInput& in);
+
+// isSyncedName is false for the client's own folders, temporary names and
+// names the client cannot hold.
+bool isSyncedName(const std::string& path);
+
+}  // namespace kqs

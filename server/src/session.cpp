@@ -1,0 +1,333 @@
+#include "session.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace kqs {
+
+namespace {
+
+constexpr std::uint64_t kMaxPayload = std::uint64_t(1) << 62;  // a negative size from the client is refused
+
+std::int64_t now() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+std::string folderForm(const std::string& path) { return path + "/"; }
+
+}  // namespace
+
+SyncSession::SyncSession(Peer& peer, ContractState& contract, ServerLog& log, std::string who,
+                         SessionOptions options)
+    : peer_(peer), contract_(contract), store_(*contract.store), log_(log), who_(std::move(who)),
+      options_(options) {}
+
+std::string SyncSession::dateMember() const { return formatLocal(now(), "%Y-%m-%d"); }
+std::string SyncSession::timeMember() const { return formatLocal(now(), "%H:%M:%S"); }
+
+void SyncSession::run() {
+  try {
+    bool logFetched = false;
+    for (;;) {
+      cycle();
+      if (!peer_.pause(options_.cycleMs)) break;
+      if (!logFetched) {
+        logFetched = true;
+        try {
+          fetchLog();
+        } catch (const PeerError&) {
+          throw;
+        } catch (const std::exception& e) {
+          say(std::string("client log not kept: ") + e.what());
+        }
+      }
+    }
+    say("server stopping: connection closed");
+  } catch (const PeerError& e) {
+    say(std::string("connection closed: ") + e.what());
+  } catch (const std::exception& e) {
+    say(std::string("connection closed after an error: ") + e.what());
+  }
+}
+
+void SyncSession::cycle() {
+  std::lock_guard lock(contract_.mutex);
+  store_.scan(now());
+  auto reports = drainChanges();
+  PlanInput in = planInput();
+  for (auto& action : planChanges(reports, in)) guarded(action, in);
+  auto listing = requestListing();
+  if (listing) {
+    in = planInput();
+    for (auto& action : planListing(*listing, in)) {
+      if (!guarded(action, in)) break;
+    }
+  }
+  finishCycle();
+}
+
+PlanInput SyncSession::planInput() {
+  PlanInput in;
+  store_.fill(in);
+  in.session = synced_;
+  in.failedMoves = failedMoves_;
+  return in;
+}
+
+std::vector<ChangeReport> SyncSession::drainChanges() {
+  std::vector<ChangeReport> reports;
+  for (int i = 0; i < options_.maxChanges; ++i) {
+    std::string body = requestBody({{"date", dateMember()}, {"time", timeMember()}, {"filesleft", "0"},
+                                    {"mbytesleft", "0"}});
+    auto id = peer_.sendRequest("RQCHG", body, body.size());
+    auto header = peer_.readAnswer(id, {"ANCHG"});
+    if (header.payloadLength > 1 << 20) throw PeerError("oversized change report");
+    std::string json = peer_.readExact(header.payloadLength);
+    auto report = parseChangeReport(json);
+    if (!report) {
+      say("unusable change report: " + json);
+      continue;
+    }
+    if (report->changetype.empty()) break;
+    say("client reports " + report->changetype + " " + report->path +
+        (report->newname.empty() ? "" : " -> " + report->newname));
+    reports.push_back(*report);
+  }
+  return reports;
+}
+
+std::optional<std::vector<ListingEntry>> SyncSession::requestListing() {
+  std::string body = requestBody({{"filepath", ""}});
+  auto id = peer_.sendRequest("RQLST", body, body.size());
+  auto header = peer_.readAnswer(id, {"ANLST"});
+  if (header.payloadLength > (std::uint64_t(256) << 20)) throw PeerError("oversized listing");
+  std::string json = peer_.readExact(header.payloadLength);
+  int skipped = 0;
+  auto listing = parseListing(json, &skipped);
+  if (!listing) {
+    say("unusable listing of " + std::to_string(json.size()) + " bytes; reconciliation skipped this cycle");
+    return std::nullopt;
+  }
+  if (skipped > 0) say("listing: " + std::to_string(skipped) + " entries with unusable paths left out");
+  return listing;
+}
+
+bool SyncSession::guarded(const Action& a, const PlanInput& in) {
+  try {
+    return execute(a, in);
+  } catch (const PeerError&) {
+    throw;
+  } catch (const std::exception& e) {
+    say("error on " + a.path + ": " + e.what() + "; the store is unchanged for it");
+    return true;
+  }
+}
+
+bool SyncSession::execute(const Action& a, const PlanInput& in) {
+  switch (a.kind) {
+    case ActionKind::MoveOnClient: return moveOnClient(a.path, a.target);
+    case ActionKind::DeleteOnClient: deleteOnClient(a.path, a.isDir); break;
+    case ActionKind::CreateStoreFolder:
+      store_.makeFolder(a.path, now());
+      synced_[a.path] = store_.index().entries().at(a.path).version;
+      say("store: created folder " + a.path);
+      break;
+    case ActionKind::Fetch: fetch(a); break;
+    case ActionKind::PushFolder: pushFolder(a.path); break;
+    case ActionKind::PushFile: pushFile(a.path); break;
+    case ActionKind::RecordKnown:
+      store_.recordKnown(a.path, a.size, a.mtime, a.hash);
+      synced_[a.path] = in.store.at(a.path).version;
+      break;
+    case ActionKind::DeleteInStore:
+      store_.remove(a.path, now());
+      forgetSubtree(a.path);
+      say("store: deleted " + a.path);
+      break;
+    case ActionKind::RenameInStore:
+      if (store_.rename(a.path, a.target, now())) {
+        forgetSubtree(a.path);
+        say("store: renamed " + a.path + " to " + a.target);
+      } else {
+        say("store: nothing to rename at " + a.path);
+      }
+      break;
+    case ActionKind::Skip: say("skipped " + a.path + ": " + a.note); break;
+  }
+  return true;
+}
+
+void SyncSession::forgetSubtree(const std::string& path) {
+  for (auto it = synced_.begin(); it != synced_.end();) {
+    it = it->first == path || isUnder(it->first, path) ? synced_.erase(it) : std::next(it);
+  }
+}
+
+void SyncSession::receiveInto(IncomingFile& file, std::uint64_t size, const std::string& what) {
+  std::uint64_t done = 0;
+  std::uint64_t nextProgress = static_cast<std::uint64_t>(options_.progressBytes);
+  bool diskOk = true;
+  while (done < size) {
+    std::string chunk = peer_.readExact(static_cast<std::size_t>(std::min<std::uint64_t>(size - done, options_.chunkBytes)));
+    diskOk = diskOk && file.write(chunk);
+    done += chunk.size();
+    if (size > static_cast<std::uint64_t>(options_.progressBytes) && (done >= nextProgress || done == size)) {
+      say(what + ": " + std::to_string(done) + " of " + std::to_string(size) + " bytes");
+      nextProgress += static_cast<std::uint64_t>(options_.progressBytes);
+    }
+  }
+  if (!diskOk) throw std::runtime_error("cannot write " + file.path());
+}
+
+void SyncSession::fetch(const Action& a) {
+  auto file = store_.beginIncoming();
+  std::string body = requestBody({{"filepath", a.path}});
+  auto id = peer_.sendRequest("RQFIL", body, body.size());
+  auto header = peer_.readAnswer(id, {"ANFIL"});
+  if (header.payloadLength >= kMaxPayload) throw PeerError("ANFIL announces an impossible size");
+  receiveInto(*file, header.payloadLength, "receiving " + a.path);
+  std::string excess = peer_.readSome(1 << 16, 20);
+  if (!excess.empty()) {
+    while (!peer_.readSome(1 << 16, 300).empty()) {
+    }
+    say("fetch of " + a.path + " dropped: the file changed while it was sent");
+    return;
+  }
+  if (header.payloadLength == 0 && a.size > 0) {
+    say("fetch of " + a.path + " dropped: the client sent no data (gone meanwhile?)");
+    return;
+  }
+  auto result = store_.accept(a.path, *file, a.mode, a.mtime, now());
+  switch (result.outcome) {
+    case AcceptOutcome::Refused: say("fetch of " + a.path + " refused: a folder holds that path in the store"); return;
+    case AcceptOutcome::Unchanged: say("fetched " + a.path + ": same content as the store"); break;
+    case AcceptOutcome::Updated:
+      say("fetched " + a.path + " (" + std::to_string(header.payloadLength) + " bytes) into the store");
+      break;
+    case AcceptOutcome::ConflictClientWon:
+      say("conflict on " + a.path + ": the client's newer copy wins, the store's copy is kept as " +
+          result.conflictPath);
+      break;
+    case AcceptOutcome::ConflictStoreKept:
+      say("conflict on " + a.path + ": the store's newer copy wins, the client's copy is kept as " +
+          result.conflictPath);
+      pushFile(a.path);
+      return;
+  }
+  synced_[a.path] = result.entry.version;
+  if (a.mtime > 0) store_.recordKnown(a.path, header.payloadLength, a.mtime, result.entry.hash);
+}
+
+void SyncSession::pushFolder(const std::string& path) {
+  std::string body = requestBody({{"filepath", folderForm(path)}});
+  auto id = peer_.sendRequest("RQPUT", body, body.size());
+  peer_.readAnswer(id, {"ANPUT"});
+  synced_[path] = store_.index().entries().at(path).version;
+  say("pushed folder " + path);
+}
+
+void SyncSession::pushFile(const std::string& path) {
+  auto entries = store_.index().entries();
+  auto entry = entries.at(path);
+  int fd = ::open(store_.diskPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    say("push of " + path + " skipped: " + std::strerror(errno));
+    return;
+  }
+  struct Closer { int fd; ~Closer() { ::close(fd); } } closer{fd};
+  std::uint64_t size = static_cast<std::uint64_t>(::lseek(fd, 0, SEEK_END));
+  ::lseek(fd, 0, SEEK_SET);
+  std::string body = requestBody({{"filepath", path}});
+  auto putId = peer_.sendRequest("RQPUT", body, body.size());
+  peer_.readAnswer(putId, {"ANPUT"});
+  auto dataId = peer_.sendRequest("RQFDA", "", size);
+  std::string early = peer_.readSome(kq::kHeaderSize, 30);
+  if (!early.empty() || size == 0) {
+    early += peer_.readExact(kq::kHeaderSize - early.size());
+    if (early.compare(0, 5, "ANFDA") != 0) throw PeerError("unexpected answer to RQFDA");
+    if (size > 0) say("push of " + path + " refused by the client (excluded there)");
+    else say("pushed " + path + " (0 bytes)");
+    if (size == 0) synced_[path] = entry.version;
+    return;
+  }
+  std::string buffer(options_.chunkBytes, '\0');
+  std::uint64_t done = 0;
+  std::uint64_t nextProgress = static_cast<std::uint64_t>(options_.progressBytes);
+  bool shortRead = false;
+  while (done < size) {
+    auto want = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, buffer.size()));
+    auto n = ::read(fd, buffer.data(), want);
+    if (n <= 0) {  // the store file shrank: complete the announced size, resend next cycle
+      std::fill(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(want), '\0');
+      n = static_cast<ssize_t>(want);
+      shortRead = true;
+    }
+    peer_.sendAll(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+    done += static_cast<std::uint64_t>(n);
+    if (size > static_cast<std::uint64_t>(options_.progressBytes) && (done >= nextProgress || done == size)) {
+      say("sending " + path + ": " + std::to_string(done) + " of " + std::to_string(size) + " bytes");
+      nextProgress += static_cast<std::uint64_t>(options_.progressBytes);
+    }
+  }
+  peer_.readAnswer(dataId, {"ANFDA"});
+  if (shortRead) {
+    say("push of " + path + " incomplete: the store file shrank while it was sent; it is sent again");
+    return;
+  }
+  synced_[path] = entry.version;
+  say("pushed " + path + " (" + std::to_string(size) + " bytes)");
+}
+
+void SyncSession::deleteOnClient(const std::string& path, bool isDir) {
+  std::string body = requestBody({{"filepath", isDir ? folderForm(path) : path}});
+  auto id = peer_.sendRequest("RQDEL", body, body.size());
+  peer_.readAnswer(id, {"ANDEL"});
+  forgetSubtree(path);
+  say("deleted " + path + (isDir ? "/" : "") + " on the client");
+}
+
+bool SyncSession::moveOnClient(const std::string& from, const std::string& to) {
+  std::string body = requestBody({{"sourcefilepath", folderForm(from)}, {"destinationfilepath", folderForm(to)}});
+  auto id = peer_.sendRequest("RQMOV", body, body.size());
+  auto answer = peer_.readAnswer(id, {"ANMOV", "FLMOV"});
+  if (answer.type == "FLMOV") {
+    failedMoves_.push_back(from);
+    say("client could not move " + from + " to " + to + "; it gets deletions and pushes instead");
+    return false;
+  }
+  forgetSubtree(from);
+  say("moved " + from + " to " + to + " on the client");
+  return true;
+}
+
+void SyncSession::finishCycle() {
+  std::string body = requestBody({{"date", dateMember()}, {"time", timeMember()}});
+  peer_.sendRequest("RQFLS", body, body.size());
+}
+
+void SyncSession::fetchLog() {
+  fs::create_directories(fs::path(contract_.clientLogPath).parent_path());
+  std::string temp = contract_.clientLogPath + "." + std::to_string(reinterpret_cast<std::uintptr_t>(this)) + ".part";
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) throw std::runtime_error("cannot write " + temp);
+  IncomingFile file(temp, fd);
+  std::string body = requestBody({{"logfile", "Filesync.log"}});
+  auto id = peer_.sendRequest("RQLOG", body, body.size());
+  auto header = peer_.readAnswer(id, {"ANLOG"});
+  if (header.payloadLength >= kMaxPayload) throw PeerError("ANLOG announces an impossible size");
+  receiveInto(file, header.payloadLength, "receiving the client log");
+  // The log grows while it is sent: the lines written meanwhile follow the announced size.
+  bool diskOk = true;
+  for (std::string more; !(more = peer_.readSome(1 << 16, 300)).empty();) diskOk = file.write(more) && diskOk;
+  if (!diskOk || ::fsync(fd) != 0) throw std::runtime_error("cannot write " + temp);
+  if (::rename(temp.c_str(), contract_.clientLogPath.c_str()) != 0) throw std::runtime_error("cannot keep the client log");
+  file.taken();
+  say("client log saved to " + contract_.clientLogPath + " (" + std::to_string(file.size()) + " bytes)");
+}
+
+}  // namespace kqs

@@ -1,0 +1,75 @@
+#pragma once
+// SyncSession drives one connected client: every few seconds a cycle drains
+// the client's changes (RQCHG), reconciles a listing of the whole sync folder
+// with the store (RQLST), carries out the planned fetches, pushes, deletions
+// and moves, and closes with RQFLS. One thread runs one session; the
+// contract's lock keeps the cycles of clients of one contract apart.
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "accounts.h"
+#include "peer.h"
+#include "planner.h"
+#include "server_log.h"
+#include "store.h"
+
+namespace kqs {
+
+// ContractState is what the sessions of one contract share.
+struct ContractState {
+  Account account;
+  std::mutex mutex;  // held for a whole cycle
+  std::unique_ptr<Store> store;
+  std::string clientLogPath;
+};
+
+struct SessionOptions {
+  int cycleMs = 3000;           // pause between cycles (also the pause after RQFLS)
+  std::size_t chunkBytes = 1 << 20;
+  std::int64_t progressBytes = 8 << 20;  // transfers above this log progress lines
+  int maxChanges = 1000;        // change reports taken per cycle
+};
+
+class SyncSession {
+ public:
+  SyncSession(Peer& peer, ContractState& contract, ServerLog& log, std::string who, SessionOptions options);
+  // run cycles until the server stops or the client fails; never throws.
+  void run();
+  // cycle runs one synchronisation cycle (throws PeerError when the client fails).
+  void cycle();
+  // fetchLog fetches the client's log with RQLOG into the data folder.
+  void fetchLog();
+
+ private:
+  void say(const std::string& text) { log_.write(who_, text); }
+  std::vector<ChangeReport> drainChanges();
+  std::optional<std::vector<ListingEntry>> requestListing();
+  PlanInput planInput();
+  // execute carries out one action; false when the rest of the plan is stale.
+  bool execute(const Action& action, const PlanInput& in);
+  // guarded runs execute and logs a store error instead of ending the connection.
+  bool guarded(const Action& action, const PlanInput& in);
+  void fetch(const Action& action);
+  void pushFile(const std::string& path);
+  void pushFolder(const std::string& path);
+  void deleteOnClient(const std::string& path, bool isDir);
+  bool moveOnClient(const std::string& from, const std::string& to);
+  void finishCycle();
+  void receiveInto(IncomingFile& file, std::uint64_t size, const std::string& what);
+  void forgetSubtree(const std::string& path);
+  std::string timeMember() const;
+  std::string dateMember() const;
+
+  Peer& peer_;
+  ContractState& contract_;
+  Store& store_;
+  ServerLog& log_;
+  std::string who_;
+  SessionOptions options_;
+  std::map<std::string, std::int64_t> synced_;  // path -> store version left in step with this client
+  std::vector<std::string> failedMoves_;
+};
+
+}  // namespace kqs

@@ -1,0 +1,76 @@
+#pragma once
+// Text on the client link: client JSON carries Windows-1252 bytes as \u00XX
+// escapes, server JSON carries "/" as "\/" and non-ASCII as \uXXXX of the code
+// point; listings and change reports are parsed tolerantly.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace kqs {
+
+// clientTextToUtf8 turns a decoded client JSON string, whose code points up to
+// U+00FF stand for Windows-1252 bytes, into UTF-8.
+std::string clientTextToUtf8(std::string_view decoded);
+
+// jsonString writes a UTF-8 text as a quoted JSON string for the client: "/" as
+// "\/", non-ASCII as \uXXXX of the code point, quotes, backslashes and control
+// characters escaped.
+std::string jsonString(std::string_view utf8);
+
+// requestBody builds a flat JSON object from (name, UTF-8 value) pairs.
+std::string requestBody(const std::vector<std::pair<std::string, std::string>>& members);
+
+// normalizeClientPath checks a server path from the client ("/a/b", a trailing
+// "/" allowed) and returns it without trailing "/"; nullopt when it is empty,
+// relative, or holds "..", "." or empty segments, backslashes or control bytes.
+std::optional<std::string> normalizeClientPath(std::string_view path);
+
+// isSendablePath is false for names the client cannot store as they are: a
+// character outside Windows-1252, a quote, a backslash or a control character.
+bool isSendablePath(std::string_view utf8Path);
+
+// isSystemPath is true under the client's own _log, _config and _trash folders.
+bool isSystemPath(std::string_view path);
+// isExcludedName is true for temporary names: ".tmp", ".TMP" or "~" anywhere.
+bool isExcludedName(std::string_view path);
+
+// parentOf is the folder part of "/a/b" ("/a"; "" for a top-level name).
+std::string parentOf(std::string_view path);
+// lastNameOf is the last segment of "/a/b" ("b").
+std::string lastNameOf(std::string_view path);
+// isUnder is true when path lies strictly below folder.
+bool isUnder(std::string_view path, std::string_view folder);
+
+struct ListingEntry {
+  std::string path;      // normalized, UTF-8
+  bool isDir = false;    // size 0 and no date: a folder (or an entry the client could not read)
+  std::int64_t size = 0;
+  std::int64_t mtime = 0;  // seconds since 1970, 0 when the client sent no date
+};
+
+// parseListing reads an ANLST body: one object whose members filepath, size,
+// mdate and mtime repeat once per entry. Unusable paths are left out and
+// counted in skipped. nullopt when the text is not JSON of that shape.
+std::optional<std::vector<ListingEntry>> parseListing(std::string_view json, int* skipped = nullptr);
+
+struct ChangeReport {
+  std::string changetype;   // "MODIFIED", "DELETED", "RENAMED" or empty
+  std::string path;         // normalized UTF-8; empty for the empty change
+  bool folder = false;      // the report's path ended in "/"
+  std::string newname;      // UTF-8, renames only
+  std::int64_t size = 0;    // -1 when the client found no regular file
+};
+
+// parseChangeReport reads an ANCHG body; nullopt when it is not usable.
+std::optional<ChangeReport> parseChangeReport(std::string_view json);
+
+// localStamp converts "%Y-%m-%d" and "%H.%M.%S" (local time) to seconds since
+// 1970; 0 when either is empty or malformed.
+std::int64_t localStamp(std::string_view date, std::string_view time);
+// formatLocal writes seconds since 1970 in local time with a strftime format.
+std::string formatLocal(std::int64_t seconds, const char* format);
+
+}  // namespace kqs

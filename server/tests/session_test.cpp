@@ -1,0 +1,313 @@
+// Sessions against the scripted client: a real server on a loopback port, real
+// store and sync folders.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "scripted_client.h"
+#include "sync_server.h"
+
+namespace fs = std::filesystem;
+
+namespace kqs {
+namespace {
+
+std::string readFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const fs::path& p, const std::string& data) {
+  fs::create_directories(p.parent_path());
+  std::ofstream(p, std::ios::binary | std::ios::trunc) << data;
+}
+
+// waitUntil polls a condition for up to ten seconds.
+template <typename F>
+bool waitUntil(F condition) {
+  for (int i = 0; i < 200; ++i) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return condition();
+}
+
+class SessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() / ("kqsyncd-test-" + std::to_string(::getpid()) + "-" +
+                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root_);
+    fs::create_directories(root_);
+    book_ = std::make_unique<AccountBook>((root_ / "data").string());
+    book_->add({"1234", "KEY1234abc", ""});
+    book_->add({"5678", "KEY5678xyz", ""});
+  }
+  void TearDown() override {
+    clients_.clear();
+    if (HasFailure()) {
+      std::lock_guard lock(linesMutex_);
+      for (auto& l : lines_) std::fprintf(stderr, "%s\n", l.c_str());
+    }
+    if (server_) {
+      server_->stop();
+      thread_.join();
+      server_.reset();
+    }
+    fs::remove_all(root_);
+  }
+  fs::path store(const std::string& contract = "1234") { return book_->find(contract)->store; }
+  void startServer(int timeoutMs = 3000) {
+    ServerOptions options;
+    options.listen = "127.0.0.1:0";
+    options.timeoutMs = timeoutMs;
+    options.initQuietMs = 100;
+    options.session.cycleMs = 150;
+    options.session.chunkBytes = 64 * 1024;
+    server_ = std::make_unique<SyncServer>(*book_, options, log_);
+    server_->start();
+    port_ = server_->ports().at(0);
+    thread_ = std::thread([this] { server_->run(); });
+  }
+  test::ScriptedClient& client(const std::string& name, const std::string& init = "KQFILESYNC11234KEY1234abc") {
+    clients_.push_back(std::make_unique<test::ScriptedClient>(root_ / name, port_, init));
+    return *clients_.back();
+  }
+  bool logged(const std::string& text) {
+    std::lock_guard lock(linesMutex_);
+    for (auto& l : lines_) {
+      if (l.find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+
+  fs::path root_;
+  std::unique_ptr<AccountBook> book_;
+  std::mutex linesMutex_;
+  std::vector<std::string> lines_;
+  ServerLog log_{[this](const std::string& line) {
+    std::lock_guard lock(linesMutex_);
+    lines_.push_back(line);
+  }};
+  std::unique_ptr<SyncServer> server_;
+  std::thread thread_;
+  int port_ = 0;
+  std::vector<std::unique_ptr<test::ScriptedClient>> clients_;
+};
+
+TEST_F(SessionTest, StoreReachesAnEmptySyncFolder) {
+  std::string big(300000, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
+  fs::create_directories(store());
+  writeFile(store() / "docs" / "a.txt", "hello");
+  writeFile(store() / "big.bin", big);
+  writeFile(store() / "empty.txt", "");
+  fs::create_directories(store() / "emptydir");
+  writeFile(store() / "skip.tmp", "temporary");
+  startServer();
+  auto& c = client("one");
+  c.start();
+  ASSERT_TRUE(c.waitCycles(2));
+  EXPECT_EQ(readFile(root_ / "one" / "docs" / "a.txt"), "hello");
+  EXPECT_EQ(readFile(root_ / "one" / "big.bin"), big);
+  EXPECT_TRUE(fs::exists(root_ / "one" / "empty.txt"));
+  EXPECT_TRUE(fs::is_directory(root_ / "one" / "emptydir"));
+  EXPECT_FALSE(fs::exists(root_ / "one" / "skip.tmp"));
+  // Every request went out as one read: the header followed by its whole JSON body.
+  for (auto& r : c.requests()) {
+    if (r.compare(0, 5, "RQFDA") == 0) continue;
+    ASSERT_GT(r.size(), 17u);
+    EXPECT_EQ(r.back(), '}') << r.substr(0, 5);
+  }
+  bool sawPut = false;
+  for (auto& r : c.requests()) sawPut = sawPut || r.substr(17) == "{\"filepath\":\"\\/docs\\/a.txt\"}";
+  EXPECT_TRUE(sawPut);
+  // A second cycle changes nothing: no further transfers.
+  auto before = c.requests().size();
+  ASSERT_TRUE(c.waitCycles(2));
+  for (std::size_t i = before; i < c.requests().size(); ++i) {
+    auto type = c.requests()[i].substr(0, 5);
+    EXPECT_TRUE(type == "RQCHG" || type == "RQLST" || type == "RQFLS" || type == "RQLOG") << type;
+  }
+}
+
+TEST_F(SessionTest, SyncFolderReachesAnEmptyStore) {
+  writeFile(root_ / "one" / "caf\xc3\xa9.txt", "accent");
+  writeFile(root_ / "one" / "sub" / "deep" / "n.txt", "nested");
+  writeFile(root_ / "one" / "_log" / "Filesync.log", "2024/03/07 14:05:09 : Connected\r\n");
+  writeFile(root_ / "one" / "_config" / "Filesync.ini", "[Basic]\r\n");
+  writeFile(root_ / "one" / "~lock", "x");
+  fs::create_directories(root_ / "one" / "emptydir");
+  startServer();
+  auto& c = client("one");
+  c.start();
+  ASSERT_TRUE(c.waitCycles(2));
+  EXPECT_EQ(readFile(store() / "caf\xc3\xa9.txt"), "accent");
+  EXPECT_EQ(readFile(store() / "sub" / "deep" / "n.txt"), "nested");
+  EXPECT_TRUE(fs::is_directory(store() / "emptydir"));
+  EXPECT_FALSE(fs::exists(store() / "_log"));
+  EXPECT_FALSE(fs::exists(store() / "_config"));
+  EXPECT_FALSE(fs::exists(store() / "~lock"));
+  // After the first cycle the client's log is kept in the data folder.
+  ASSERT_TRUE(waitUntil([&] { return fs::exists(book_->clientLogPath("1234")); }));
+  EXPECT_EQ(readFile(book_->clientLogPath("1234")), "2024/03/07 14:05:09 : Connected\r\n");
+}
+
+TEST_F(SessionTest, EditDeletionAndRenameReportedByTheClient) {
+  writeFile(store() / "a.txt", "one");
+  writeFile(store() / "gone.txt", "bye");
+  writeFile(store() / "old" / "x.txt", "x");
+  startServer();
+  auto& c = client("one");
+  c.start();
+  ASSERT_TRUE(c.waitCycles(2));
+  writeFile(root_ / "one" / "a.txt", "two, longer");
+  c.queue({"MODIFIED", "/a.txt", ""});
+  fs::remove(root_ / "one" / "gone.txt");
+  c.queue({"DELETED", "/gone.txt", ""});
+  fs::rename(root_ / "one" / "old", root_ / "one" / "new");
+  c.queue({"RENAMED", "/old/", "new"});
+  ASSERT_TRUE(c.waitCycles(2));
+  EXPECT_EQ(readFile(store() / "a.txt"), "two, longer");
+  EXPECT_FALSE(fs::exists(store() / "gone.txt"));
+  EXPECT_FALSE(fs::exists(store() / "old"));
+  EXPECT_EQ(readFile(store() / "new" / "x.txt"), "x");
+  // Nothing came back to the client.
+  EXPECT_FALSE(fs::exists(root_ / "one" / "gone.txt"));
+  EXPECT_FALSE(fs::exists(root_ / "one" / "old"));
+  EXPECT_TRUE(logged("client reports RENAMED /old -> new"));
+  EXPECT_TRUE(logged("store: renamed /old to /new"));
+}
+
+TEST_F(SessionTest, TwoClientsOfOneContractConverge) {
+  writeFile(store() / "shared" / "s.txt", "shared");
+  startServer();
+  auto& a = client("a");
+  auto& b = client("b");
+  a.start();
+  b.start();
+  ASSERT_TRUE(a.waitCycles(2));
+  ASSERT_TRUE(b.waitCycles(2));
+  writeFile(root_ / "a" / "from-a.txt", "made in a");
+  a.queue({"MODIFIED", "/from-a.txt", ""});
+  ASSERT_TRUE(waitUntil([&] { return readFile(root_ / "b" / "from-a.txt") == "made in a"; }));
+  fs::remove(root_ / "a" / "from-a.txt");
+  a.queue({"DELETED", "/from-a.txt", ""});
+  ASSERT_TRUE(waitUntil([&] { return !fs::exists(root_ / "b" / "from-a.txt"); }));
+  fs::rename(root_ / "a" / "shared", root_ / "a" / "moved");
+  a.queue({"RENAMED", "/shared/", "moved"});
+  ASSERT_TRUE(waitUntil([&] { return fs::exists(root_ / "b" / "moved" / "s.txt"); }));
+  EXPECT_FALSE(fs::exists(root_ / "b" / "shared"));
+  bool sawMove = false;
+  for (auto& r : b.requests()) {
+    sawMove = sawMove || r.substr(17) == "{\"sourcefilepath\":\"\\/shared\\/\",\"destinationfilepath\":\"\\/moved\\/\"}";
+  }
+  EXPECT_TRUE(sawMove);
+  ASSERT_TRUE(b.waitCycles(2));
+  EXPECT_FALSE(fs::exists(root_ / "a" / "from-a.txt"));
+  EXPECT_EQ(readFile(root_ / "a" / "moved" / "s.txt"), "shared");
+}
+
+TEST_F(SessionTest, RefusedFolderMoveBecomesDeletionsAndPushes) {
+  writeFile(store() / "shared" / "s.txt", "shared");
+  startServer();
+  auto& a = client("a");
+  auto& b = client("b");
+  b.refuseMoves = true;
+  a.start();
+  b.start();
+  ASSERT_TRUE(a.waitCycles(2));
+  ASSERT_TRUE(b.waitCycles(2));
+  fs::rename(root_ / "a" / "shared", root_ / "a" / "moved");
+  a.queue({"RENAMED", "/shared/", "moved"});
+  ASSERT_TRUE(waitUntil([&] { return readFile(root_ / "b" / "moved" / "s.txt") == "shared"; }));
+  ASSERT_TRUE(waitUntil([&] { return !fs::exists(root_ / "b" / "shared"); }));
+  EXPECT_TRUE(logged("client could not move /shared to /moved"));
+}
+
+TEST_F(SessionTest, ConflictKeepsBothVersions) {
+  writeFile(store() / "c.txt", "base");
+  startServer();
+  auto& a = client("a");
+  a.start();
+  ASSERT_TRUE(a.waitCycles(2));
+  a.silent = true;  // hold the client while both sides change the file
+  ASSERT_TRUE(waitUntil([&] { return logged("connection closed") || true; }));
+  writeFile(store() / "c.txt", "store edit");
+  writeFile(root_ / "a" / "c.txt", "client edit, newer");
+  fs::last_write_time(root_ / "a" / "c.txt", fs::last_write_time(store() / "c.txt") + std::chrono::seconds(5));
+  a.silent = false;
+  ASSERT_TRUE(a.waitCycles(3));
+  std::vector<std::string> contents;
+  for (auto& e : fs::directory_iterator(store())) {
+    if (e.is_regular_file()) contents.push_back(readFile(e.path()));
+  }
+  std::sort(contents.begin(), contents.end());
+  EXPECT_EQ(contents, (std::vector<std::string>{"client edit, newer", "store edit"}));
+  EXPECT_EQ(readFile(store() / "c.txt"), "client edit, newer");
+  EXPECT_TRUE(logged("conflict on /c.txt"));
+  ASSERT_TRUE(a.waitCycles(2));
+  int copies = 0;
+  for (auto& e : fs::directory_iterator(root_ / "a")) copies += e.is_regular_file() ? 1 : 0;
+  EXPECT_EQ(copies, 2);  // the conflict copy reached the client too
+}
+
+TEST_F(SessionTest, AdministratorEditsInTheStoreAreSynchronised) {
+  startServer();
+  auto& c = client("one");
+  c.start();
+  ASSERT_TRUE(c.waitCycles(1));
+  writeFile(store() / "admin.txt", "from the administrator");
+  ASSERT_TRUE(waitUntil([&] { return readFile(root_ / "one" / "admin.txt") == "from the administrator"; }));
+  fs::remove(store() / "admin.txt");
+  ASSERT_TRUE(waitUntil([&] { return !fs::exists(root_ / "one" / "admin.txt"); }));
+}
+
+TEST_F(SessionTest, RejectedInitTextsCloseTheConnection) {
+  writeFile(store() / "secret.txt", "s");
+  startServer();
+  struct Case { const char* init; } cases[] = {
+      {"KQFILESYNC11234WRONGKEY"}, {"KQFILESYNC19999KEY1234abc"}, {"HELLO"}, {"KQFILESYNC15678KEY1234abc"}};
+  int n = 0;
+  for (auto& k : cases) {
+    auto& c = client("rejected" + std::to_string(n++), k.init);
+    c.start();
+    EXPECT_TRUE(waitUntil([&] { return c.closedByServer(); })) << k.init;
+    EXPECT_TRUE(c.requests().empty()) << k.init;
+  }
+  EXPECT_TRUE(logged("rejected: the init text"));
+  EXPECT_FALSE(logged("WRONGKEY"));
+}
+
+TEST_F(SessionTest, ContractsDoNotSeeEachOther) {
+  writeFile(store("1234") / "mine.txt", "1234");
+  writeFile(store("5678") / "theirs.txt", "5678");
+  startServer();
+  auto& a = client("a");
+  auto& b = client("b", "KQFILESYNC15678KEY5678xyz");
+  a.start();
+  b.start();
+  ASSERT_TRUE(a.waitCycles(2));
+  ASSERT_TRUE(b.waitCycles(2));
+  EXPECT_TRUE(fs::exists(root_ / "a" / "mine.txt"));
+  EXPECT_FALSE(fs::exists(root_ / "a" / "theirs.txt"));
+  EXPECT_TRUE(fs::exists(root_ / "b" / "theirs.txt"));
+  EXPECT_FALSE(fs::exists(root_ / "b" / "mine.txt"));
+}
+
+TEST_F(SessionTest, ClientThatStopsAnsweringIsDroppedWithoutTouchingTheStore) {
+  writeFile(root_ / "one" / "never.txt", "n");
+  startServer(1000);
+  auto& c = client("one");
+  c.silent = true;
+  c.start();
+  ASSERT_TRUE(waitUntil([&] { return c.closedByServer(); }));
+  EXPECT_TRUE(logged("the client stopped answering"));
+  EXPECT_FALSE(fs::exists(store() / "never.txt"));
+  EXPECT_TRUE(fs::is_empty(store() / ".kqsyncd.tmp"));
+}
+
+}  // namespace
+}  // namespace kqs
