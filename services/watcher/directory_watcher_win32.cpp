@@ -1,5 +1,7 @@
 #include "watcher/directory_watcher_win32.h"
 
+#include <utility>
+
 #include "log/log.h"
 #include "platform/win32/ansi_text.h"
 #include "watcher/change_reporter.h"

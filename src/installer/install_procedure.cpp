@@ -95,7 +95,10 @@ void Installation::createShortcuts(const std::string& exeName, const std::string
   std::int32_t result =
       p_.shell.createShortcut(inFolder(kProgramFolder, exeName), desktop, kShortcutDescription);
   if (result != 0) quietFailure("Cannot create " + desktop + " (" + hexCode(result) + ")");
-  copy(desktop, startupShortcut(appData));
+  // A fresh profile may lack the Startup folder; without it the client would not start at logon.
+  const std::string startup = startupShortcut(appData);
+  if (!p_.fs.createFolders(folderOf(startup))) quietFailure("Cannot create " + folderOf(startup));
+  copy(desktop, startup);
 }
 
 void Installation::installService() {

@@ -24,7 +24,6 @@ class InstallProcedure : public ::testing::Test {
     fs.addFile("Z:\\dist\\zrservice.exe", "service");
     fs.addFile("Z:\\dist\\uninstall.exe", "uninstaller");
     fs.addFolder("C:\\users\\me\\Desktop");
-    fs.addFolder("C:\\users\\me\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup");
   }
   InstallResult configure(const InstallerInput& input) { return installation.configure(input); }
 

@@ -37,7 +37,7 @@ void paintPicture(HDC dc, const HFONT* fonts) {
   RECT caption{left, cy + scaled(100), right, cy + scaled(140)};
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, RGB(255, 255, 255));
-  HGDIOBJ oldFont = SelectObject(dc, fonts[kLogoFont]);
+  HGDIOBJ oldFont = SelectObject(dc, fonts[kHeadingFont]);
   DrawTextW(dc, L"Your files, in step everywhere", -1, &caption, DT_CENTER | DT_SINGLELINE);
   SelectObject(dc, oldFont);
 }

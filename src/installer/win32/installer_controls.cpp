@@ -24,7 +24,7 @@ struct ControlSpec {
 
 // kFirstPage lies on the window itself; kSecondPage on Notebook1.
 const ControlSpec kFirstPage[] = {
-    {kVersionId, L"STATIC", L"", kChild | SS_LEFT, 0, 196, 30, 60, 20, kTextFont},
+    {kVersionId, L"STATIC", L"", kChild | SS_LEFT, 0, 80, 56, 60, 18, kTextFont},
     {kCredentialsHeadingId, L"STATIC", L"Enter your Korvalinq credentials", kChild | SS_LEFT, 0,
      40, 92, 300, 24, kHeadingFont},
     {kEdit1Id, L"EDIT", L"", kChild | WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, 40, 124, 300, 26,
