@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# test-all.sh sets up the machine and runs every test suite: native unit and
-# integration tests, the same unit tests under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and the unit tests as Windows executables under Wine.
+# test-all.sh sets up the machine and runs every test suite: native unit,
+# server and process tests, the unit and server tests again under
+# AddressSanitizer and UndefinedBehaviorSanitizer, the fuzz targets for a bounded
+# time, and the unit tests as Windows executables under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -17,7 +18,10 @@ section "sanitizer build (ASan + UBSan)"
 bash scripts/build.sh asan
 section "sanitizer tests"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-ctest --test-dir build/asan --output-on-failure -R '^unit'
+ctest --test-dir build/asan --output-on-failure -R '^(unit|kqsyncd)$'
+
+section "fuzzing (libFuzzer, clang, ASan + UBSan)"
+bash scripts/fuzz.sh "${KQ_FUZZ_SECONDS:-60}"
 
 section "windows build (mingw-w64)"
 bash scripts/build.sh win

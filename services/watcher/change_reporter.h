@@ -8,7 +8,7 @@
 
 namespace kq {
 
-class NotificationSender;
+class NotificationSink;
 
 enum class ChangeAction : char {
   Added = '1',
@@ -37,7 +37,7 @@ class WatchScope {
 
 class ChangeReporter {
  public:
-  ChangeReporter(WatchScope scope, NotificationSender& out) : scope_(std::move(scope)), out_(out) {}
+  ChangeReporter(WatchScope scope, NotificationSink& out) : scope_(std::move(scope)), out_(out) {}
 
   void added(const std::string& path);
   void removed(const std::string& path);
@@ -51,7 +51,7 @@ class ChangeReporter {
   void report(ChangeAction action, const std::string& path);
 
   WatchScope scope_;
-  NotificationSender& out_;
+  NotificationSink& out_;
 };
 
 }  // namespace kq

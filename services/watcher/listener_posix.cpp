@@ -111,16 +111,16 @@ class WatcherListener::Connection : public NotificationChannel {
   bool closedCleanly = false;
 };
 
-WatcherListener::WatcherListener(EventLoop& loop, NotificationSender& sender, Log& log)
-    : loop_(loop), sender_(sender), log_(log) {
+WatcherListener::WatcherListener(EventLoop& loop, NotificationHub& hub, Log& log)
+    : loop_(loop), hub_(hub), log_(log) {
   pumpTimer_ = loop_.addTimer(1, [this] { pump(); }, false);
 }
 
 WatcherListener::~WatcherListener() {
   loop_.removeTimer(pumpTimer_);
-  if (client_) {
-    loop_.unwatchFd(client_->fd);
-    sender_.detach();
+  for (auto& [fd, client] : clients_) {
+    loop_.unwatchFd(fd);
+    hub_.detach(*client);
   }
   if (listenFd_ >= 0) {
     loop_.unwatchFd(listenFd_);
@@ -150,35 +150,44 @@ bool WatcherListener::listen(int port) {
 void WatcherListener::acceptClient() {
   int fd = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd < 0) return;
-  if (client_) dropClient("Client replaced by a new connection");
   int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  client_ = std::make_unique<Connection>(fd);
-  loop_.watchFd(fd, POLLIN, [this](short revents) { onClientEvent(revents); });
-  sender_.attach(*client_);
+  auto& client = clients_[fd];
+  client = std::make_unique<Connection>(fd);
+  loop_.watchFd(fd, POLLIN, [this, fd](short revents) { onClientEvent(fd, revents); });
+  hub_.attach(*client);
   log_.writeLog("Client connected", true);
   pump();
 }
 
-void WatcherListener::onClientEvent(short revents) {
+void WatcherListener::onClientEvent(int fd, short revents) {
+  auto it = clients_.find(fd);
+  if (it == clients_.end()) return;
   char buffer[4096];
-  ssize_t n = recv(client_->fd, buffer, sizeof buffer, 0);  // the client sends nothing: discard
-  if (n == 0) client_->closedCleanly = true;
+  ssize_t n = recv(fd, buffer, sizeof buffer, 0);  // clients send nothing: discard
+  if (n == 0) it->second->closedCleanly = true;
   if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR) || (revents & (POLLERR | POLLNVAL)))
-    dropClient("Client disconnected");
+    dropClient(fd, "Client disconnected");
 }
 
-void WatcherListener::dropClient(const char* why) {
-  sender_.detach();
-  loop_.unwatchFd(client_->fd);
-  client_.reset();
+void WatcherListener::dropClient(int fd, const char* why) {
+  auto it = clients_.find(fd);
+  if (it == clients_.end()) return;
+  hub_.detach(*it->second);
+  loop_.unwatchFd(fd);
+  clients_.erase(it);
   log_.writeLog(why, true);
 }
 
 void WatcherListener::pump() {
-  bool wasAttached = sender_.attached();
-  int again = sender_.pump(nowMs());
-  if (wasAttached && !sender_.attached() && client_) dropClient("Client connection broke");
+  int again = hub_.pump(nowMs());
+  for (NotificationChannel* gone : hub_.takeBroken()) {
+    for (auto& [fd, client] : clients_) {
+      if (client.get() != gone) continue;
+      dropClient(fd, "Client connection broke");
+      break;
+    }
+  }
   if (again < 0) loop_.setTimerEnabled(pumpTimer_, false);
   else loop_.restartTimer(pumpTimer_, again);
 }

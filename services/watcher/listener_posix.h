@@ -1,12 +1,13 @@
 #pragma once
 // WatcherListener is the service's TCP side on POSIX: it listens on
-// 127.0.0.1, serves one client at a time (a new connection replaces the old
-// one) and lets a NotificationSender pace the messages to it. When the client
-// goes away the service keeps running and serves the next connection.
+// 127.0.0.1 and serves every client that connects through a NotificationHub,
+// which paces the messages to each. When a client goes away the service keeps
+// running and serves the next connection.
+#include <map>
 #include <memory>
 
 #include "platform/posix/event_loop.h"
-#include "watcher/notification_sender.h"
+#include "watcher/notification_hub.h"
 
 namespace kq {
 
@@ -20,27 +21,27 @@ class WatcherListener {
  public:
   static constexpr int kWatcherPort = 11111;
 
-  WatcherListener(EventLoop& loop, NotificationSender& sender, Log& log);
+  WatcherListener(EventLoop& loop, NotificationHub& hub, Log& log);
   ~WatcherListener();
   WatcherListener(const WatcherListener&) = delete;
   WatcherListener& operator=(const WatcherListener&) = delete;
 
   // listen binds 127.0.0.1:port; false (with a log line) when it cannot.
   [[nodiscard]] bool listen(int port = kWatcherPort);
-  // pump lets the sender send what may go now and schedules the next try.
+  // pump lets the hub send what may go now and schedules the next try.
   void pump();
 
  private:
   class Connection;
   void acceptClient();
-  void onClientEvent(short revents);
-  void dropClient(const char* why);
+  void onClientEvent(int fd, short revents);
+  void dropClient(int fd, const char* why);
 
   EventLoop& loop_;
-  NotificationSender& sender_;
+  NotificationHub& hub_;
   Log& log_;
   int listenFd_ = -1;
-  std::unique_ptr<Connection> client_;
+  std::map<int, std::unique_ptr<Connection>> clients_;
   EventLoop::TimerId pumpTimer_ = 0;
 };
 

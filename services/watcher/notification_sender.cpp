@@ -15,6 +15,18 @@ void NotificationSender::push(std::string message) {
   waiting_.push_back(std::move(message));
 }
 
+void NotificationSender::adopt(std::deque<std::string> messages) {
+  for (auto& m : waiting_) messages.push_back(std::move(m));
+  waiting_ = std::move(messages);
+  while (waiting_.size() > kMaxWaiting) waiting_.pop_front();
+}
+
+std::deque<std::string> NotificationSender::takeWaiting() {
+  auto out = std::move(waiting_);
+  waiting_.clear();
+  return out;
+}
+
 void NotificationSender::attach(NotificationChannel& channel) {
   detach();
   channel_ = &channel;

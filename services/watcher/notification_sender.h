@@ -29,7 +29,14 @@ class NotificationChannel {
   virtual ReadProbe probeRead() = 0;
 };
 
-class NotificationSender {
+// NotificationSink takes the messages of a ChangeReporter.
+class NotificationSink {
+ public:
+  virtual ~NotificationSink() = default;
+  virtual void push(std::string message) = 0;
+};
+
+class NotificationSender : public NotificationSink {
  public:
   static constexpr int kMinGapMs = 2;
   static constexpr int kBlindGapMs = 25;
@@ -39,7 +46,11 @@ class NotificationSender {
   explicit NotificationSender(Log& log) : log_(log) {}
 
   // push queues one message.
-  void push(std::string message);
+  void push(std::string message) override;
+  // adopt puts messages that waited elsewhere in front of the own ones.
+  void adopt(std::deque<std::string> messages);
+  // takeWaiting hands over every message not sent yet.
+  std::deque<std::string> takeWaiting();
   // attach starts serving a new client connection (replacing any other).
   void attach(NotificationChannel& channel);
   // detach ends the current connection; a message it may not have read is sent again.

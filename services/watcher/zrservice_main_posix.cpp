@@ -22,7 +22,7 @@
 #include "watcher/change_reporter.h"
 #include "watcher/inotify_watcher_posix.h"
 #include "watcher/listener_posix.h"
-#include "watcher/notification_sender.h"
+#include "watcher/notification_hub.h"
 
 namespace {
 
@@ -116,9 +116,9 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, onStopSignal);
   std::signal(SIGPIPE, SIG_IGN);
 
-  NotificationSender sender(log);
-  ChangeReporter reporter(WatchScope(folder->local), sender);
-  WatcherListener listener(loop, sender, log);
+  NotificationHub hub(log);
+  ChangeReporter reporter(WatchScope(folder->local), hub);
+  WatcherListener listener(loop, hub, log);
   if (!listener.listen()) return 1;
   InotifyWatcher watcher(loop, folder->native, folder->local, reporter, log);
   if (!watcher.start()) return 1;

@@ -5,6 +5,9 @@
 #include <string_view>
 
 #include "engine/engine_ports.h"
+#include "engine/handler_ports.h"
+#include "fileops/server_delete.h"
+#include "fileops/server_move.h"
 #include "protocol/change_report.h"
 #include "protocol/connection.h"
 #include "protocol/cycle_end.h"
@@ -15,6 +18,9 @@
 #include "tracking/exception_filter.h"
 #include "tracking/forced_sync.h"
 #include "tracking/watcher_messages.h"
+#include "transfer/file_receiver.h"
+#include "transfer/file_sender.h"
+#include "transfer/folder_listing.h"
 
 namespace kq {
 
@@ -28,7 +34,10 @@ class SyncEngine {
   void FilesyncSocketConnecting() { connection_.FilesyncSocketConnecting(); }
   void FilesyncSocketConnect() { connection_.FilesyncSocketConnect(); }
   void FilesyncSocketDisconnect() { connection_.FilesyncSocketDisconnect(); }
-  void FilesyncSocketRead(std::string_view bytes) { dispatcher_.FilesyncSocketRead(bytes); }
+  void FilesyncSocketRead(std::string_view bytes) {
+    dispatcher_.FilesyncSocketRead(bytes);
+    serverMove_.endOfReadEvent();  // a move's source lasts one read event
+  }
   void FilesyncSocketError(int code) { connection_.FilesyncSocketError(code); }
   void ReconnectTimer() { connection_.ReconnectTimer(); }
   void Connect1Click() { connection_.Connect1Click(); }
@@ -50,11 +59,15 @@ class SyncEngine {
   void registerHandler(int code, RequestHandler& handler) { dispatcher_.setHandler(code, &handler); }
   // registerReceiver sets the RQFDA receiver (it must live as long as the engine).
   void registerReceiver(FileDataReceiver& receiver) { dispatcher_.setReceiver(&receiver); }
+  FileDataReceiver* receiver() const { return dispatcher_.receiver(); }
 
   ProtocolState& protocol() { return protocol_; }
   ChangeTracker& tracker() { return tracker_; }
   ExceptionFilter& exceptionFilter() { return filter_; }
   ChangeReport& changeReport() { return changeReport_; }
+  FileReceiver& fileReceiver() { return fileReceiver_; }
+  // folderListing lets the platform set the walk's message pump.
+  FolderListing& folderListing() { return folderListing_; }
   const EnginePorts& ports() const { return ports_; }
 
  private:
@@ -71,6 +84,14 @@ class SyncEngine {
   WatcherMessages watcherMessages_;
   ChangeTimer changeTimer_;
   ForcedSync forcedSync_;
+  // File transfer and server-ordered file operations.
+  HandlerPorts handlerPorts_;
+  FileReceiver fileReceiver_;
+  FileRequestHandler fileRequests_;
+  LogRequestHandler logRequests_;
+  FolderListing folderListing_;
+  ServerDelete serverDelete_;
+  ServerMove serverMove_;
 };
 
 }  // namespace kq

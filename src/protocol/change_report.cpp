@@ -30,6 +30,26 @@ std::string localTime(const LocalTime& t) {
   return twoDigits(t.hour) + ":" + twoDigits(t.minute) + ":" + twoDigits(t.second);
 }
 
+// escapeNameText escapes what a JSON string cannot hold as is. Windows names
+// never contain these characters; POSIX names can, and the report must stay JSON.
+std::string escapeNameText(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20) {
+      char buffer[8];
+      std::snprintf(buffer, sizeof buffer, "\\u%04x", byte);
+      out += buffer;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 std::string lastName(const std::string& path) {
   auto slash = path.rfind('\\');
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -69,7 +89,8 @@ void sendPacketANCHG(std::string date, std::string time, const RequestId& reques
       date = localDate(now);
       time = localTime(now);
     }
-    change.filepath = completeEscapes(escapeNonAscii(change.filepath));
+    change.filepath = completeEscapes(escapeNonAscii(escapeNameText(change.filepath)));
+    change.newname = escapeNameText(change.newname);
     std::string json = completeEscapes(escapeNonAscii(changeReportJson(date, time, change)));
     log.writeLog("JSON to Server:", true);
     log.writeLog(json, true);

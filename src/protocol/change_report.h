@@ -37,6 +37,8 @@ std::string changeReportJson(const std::string& date, const std::string& time,
 
 // sendPacketANCHG builds the report and sends header and JSON in one send. An
 // empty date is replaced by the local date and time ("yyyy-mm-dd", "hh:nn:ss").
+// A double quote, backslash or control character in filepath or newname is
+// escaped for JSON; bytes of 0x80 and above go out as \u escapes of their value.
 // It never throws: a failure logs "Error: sendPacketANCHG()" and sends nothing.
 void sendPacketANCHG(std::string date, std::string time, const RequestId& requestId,
                      ChangeRecord change, ServerLink& link, Clock& clock, Log& log);

@@ -3,6 +3,7 @@
 #include "config/config_store.h"
 #include "config/settings.h"
 #include "log/log.h"
+#include "platform/error_reporter.h"
 #include "platform/links.h"
 #include "platform/views.h"
 #include "protocol/dispatcher.h"
@@ -93,6 +94,7 @@ void ServerConnection::FilesyncSocketError(int code) {
     log_.writeLog("Client socket error! Code: " + std::to_string(code), true);
     server_.deactivate();
     reconnectEnabled_ = true;
+    errors_.reportError("Socket Error # " + std::to_string(code));
   } catch (...) {
     reconnectEnabled_ = true;
     log_.writeLog("Error: FilesyncSocketError()", true);

@@ -10,6 +10,7 @@ namespace kq {
 
 class ConfigStore;
 class Dispatcher;
+class ErrorReporter;
 class FileSystem;
 class IniFile;
 class Log;
@@ -24,9 +25,9 @@ class ServerConnection {
  public:
   ServerConnection(ProtocolState& state, Dispatcher& dispatcher, ServerLink& server,
                    ConfigStore& config, IniFile& ini, FileSystem& fs, StatusView& status,
-                   Log& log)
+                   Log& log, ErrorReporter& errors)
       : state_(state), dispatcher_(dispatcher), server_(server), config_(config), ini_(ini),
-        fs_(fs), status_(status), log_(log) {}
+        fs_(fs), status_(status), log_(log), errors_(errors) {}
 
   // ReconnectTimer starts a new connection attempt with a fresh socket unless the
   // link is active. Does nothing while the Reconnect timer is disabled.
@@ -38,7 +39,9 @@ class ServerConnection {
   // FilesyncSocketDisconnect shows the link as down and ends an unfinished file
   // transfer (the receiver closes and removes the partial file).
   void FilesyncSocketDisconnect();
-  // FilesyncSocketError logs the code, closes the link and enables Reconnect.
+  // FilesyncSocketError logs the code, closes the link, enables Reconnect and
+  // hands the error to the application's error reporting (an error box that the
+  // main window closes by itself while the link is down).
   void FilesyncSocketError(int code);
   // Connect1Click disconnects (and disables Reconnect) or connects (and enables it).
   void Connect1Click();
@@ -60,6 +63,7 @@ class ServerConnection {
   FileSystem& fs_;
   StatusView& status_;
   Log& log_;
+  ErrorReporter& errors_;
   bool reconnectEnabled_ = true;
 };
 

@@ -185,6 +185,17 @@ class ZrserviceTest(unittest.TestCase):
             pass
         self.expect([b"1" + local(self.p("after.txt")), b"3" + local(self.p("after.txt"))])
 
+    def test_two_clients_at_once_both_get_every_message(self):
+        second = Client()
+        try:
+            with open(self.p("both.txt"), "w"):
+                pass
+            want = [b"1" + local(self.p("both.txt")), b"3" + local(self.p("both.txt"))]
+            self.expect(want)
+            self.assertEqual(second.reads(lambda g: len(g) >= 2), want)
+        finally:
+            second.close()
+
 
 class ZrserviceConfigTest(unittest.TestCase):
     def test_takes_the_sync_folder_from_filesync_cfg_beside_it(self):

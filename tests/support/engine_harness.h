@@ -13,10 +13,12 @@
 
 #include "config/config_store.h"
 #include "engine/sync_engine.h"
+#include "support/fake_clock.h"
 #include "support/memory_file_system.h"
 #include "support/memory_ini_file.h"
 #include "support/native_fs.h"
 #include "support/recorders.h"
+#include "support/recording_error_reporter.h"
 
 namespace kq::test {
 
@@ -24,7 +26,7 @@ namespace kq::test {
 struct EngineDoubles {
   RecordingServerLink server;
   RecordingWatcherLink watcher;
-  FixedClock clock;
+  FakeClock clock;  // local time 2024-03-07 14:05:09.042 unless a test moves it
   RecordingStatusView status;
   RecordingFolderView folders;
   RecordingDialogs dialogs;
@@ -50,6 +52,7 @@ class EngineHarness : public EngineDoubles {
         config(fileSystem, makeClientConfig(programFolder + "\\KQFilesyncClient.exe")),
         engine(EnginePorts{server, watcher, fs, clock, ini, status, folders, dialogs, processes,
                            config, log, errors}) {
+    clock.setLocalTime(2024, 3, 7, 14, 5, 9, 42);
     writeConfig(settings);
   }
 

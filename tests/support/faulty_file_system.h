@@ -14,13 +14,9 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "support/fs_op.h"
 
 namespace kq::test {
-
-enum class FsOp {
-  Status, CreateFolders, Remove, RemoveAll, Rename, SetAttributes, Attributes,
-  OpenRead, OpenAppend, OpenWrite, Write, Walk
-};
 
 class FaultyFileSystem : public FileSystem {
  public:

@@ -13,15 +13,11 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "support/fs_op.h"
 
 namespace kq::test {
 
 // FsOp names the operations a test can make fail.
-enum class FsOp {
-  Status, CreateFolders, Remove, RemoveAll, Rename, SetAttributes, Attributes,
-  OpenRead, OpenAppend, OpenWrite, Write, Walk
-};
-
 class MemoryFileSystem : public FileSystem {
  public:
   MemoryFileSystem();

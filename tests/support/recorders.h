@@ -7,8 +7,6 @@
 #include <vector>
 
 #include "log/log.h"
-#include "platform/clock.h"
-#include "platform/error_reporter.h"
 #include "platform/process_runner.h"
 #include "platform/links.h"
 #include "platform/views.h"
@@ -106,32 +104,16 @@ class RecordingDialogs : public Dialogs {
   std::vector<std::string> messages;
 };
 
-// FixedClock shows a set local time; sleeps are recorded, not taken.
-class FixedClock : public Clock {
- public:
-  LocalTime now() override { return time; }
-  std::int64_t epochMillis() override { return millis; }
-  LocalTime toLocal(std::int64_t) override { return time; }
-  void sleepMs(int milliseconds) override { sleeps.push_back(milliseconds); }
-  LocalTime time{2024, 3, 7, 14, 5, 9, 42, 4};
-  std::int64_t millis = 1709820309042;
-  std::vector<int> sleeps;
-};
-
 class RecordingProcessRunner : public ProcessRunner {
  public:
   MoveResult moveTree(const std::string& source, const std::string& destination) override {
     moves.emplace_back(source, destination);
-    return result;
+    return delegate != nullptr ? delegate->moveTree(source, destination) : result;
   }
   std::vector<std::pair<std::string, std::string>> moves;
   MoveResult result{true, 0, {}};
-};
-
-class RecordingErrorReporter : public ErrorReporter {
- public:
-  void reportError(const std::string& text) override { errors.push_back(text); }
-  std::vector<std::string> errors;
+  // delegate, when set, does the move (for example a PortableTreeMove on a real disk).
+  ProcessRunner* delegate = nullptr;
 };
 
 }  // namespace kq::test

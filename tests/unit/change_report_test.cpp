@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/engine_harness.h"
+#include "support/fake_clock.h"
 
 namespace kq {
 namespace {
@@ -65,6 +66,9 @@ TEST_F(ChangeReportTest, ReportsOneChangeInTheServerForm) {
       {"code-page byte in a new name",
        [](ChangeTracker& q) { q.renameQueue.push_back({kSync + "\\a.txt", kSync + "\\\xE9t\xE9.txt"}); },
        report("/a.txt", "", "RENAMED", "\\u00e9t\\u00e9.txt")},
+      {"quote and control character (POSIX names)",
+       [](ChangeTracker& q) { q.renameQueue.push_back({kSync + "\\a\"b", kSync + "\\c\td"}); },
+       report("/a\\\"b", "", "RENAMED", "c\\u0009d")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -143,7 +147,7 @@ TEST_F(ChangeReportTest, EmptyDateTakesTheLocalDateAndTime) {
 
 TEST_F(ChangeReportTest, CutOffBodyStillGetsAReportAndTheAnswer) {
   tracker().modificationQueue.push_back(kSync + "\\sub\\a.txt");
-  t.clock.time = {2025, 12, 31, 23, 59, 58, 0, 3};
+  t.clock.setLocalTime(2025, 12, 31, 23, 59, 58);
   t.read(rqchg(R"({"date":"2024-03-07","ti)"));
   const std::string json =
       R"({"date":"2025-12-31","time":"23:59:58","changes":[{"filepath":"/sub/a.txt","date":"2025-12-31","time":"23:59:58","mdate":"","mtime":"","size":"5","changetype":"MODIFIED"}]})";
@@ -225,7 +229,7 @@ TEST(SendPacketAnchg, FailingSendIsLogged) {
     void send(std::string_view) override { throw LinkError("gone"); }
   } link;
   test::RecordingLog log;
-  test::FixedClock clock;
+  test::FakeClock clock;
   sendPacketANCHG("d", "", kId, {}, link, clock, log);
   EXPECT_EQ(log.lines.back(), (LogLine{"Error: sendPacketANCHG()", true}));
 }

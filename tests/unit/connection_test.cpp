@@ -118,6 +118,7 @@ TEST(ServerConnection, ServerDownRetriesEveryTick) {
   EXPECT_EQ(t.log.texts(), twice);
   EXPECT_EQ(t.server.deactivations, 2);
   EXPECT_TRUE(t.engine.reconnectEnabled());
+  EXPECT_EQ(t.errors.errors, (std::vector<std::string>{"Socket Error # 10061", "Socket Error # 10061"}));
 }
 
 TEST(ServerConnection, ManualDisconnectStopsReconnecting) {

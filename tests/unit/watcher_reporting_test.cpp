@@ -5,6 +5,7 @@
 
 #include "support/recorders.h"
 #include "watcher/change_reporter.h"
+#include "watcher/notification_hub.h"
 #include "watcher/notification_sender.h"
 #include "watcher/rename_pairer.h"
 
@@ -166,6 +167,40 @@ TEST(NotificationSender, WithoutAClientTheOldestMessagesGoFirstWithOneLogLine) {
   EXPECT_EQ(sender.waiting().size(), NotificationSender::kMaxWaiting);
   EXPECT_EQ(sender.waiting().front(), "1C:\\S\\5");
   EXPECT_EQ(log.lines.size(), 1u);
+}
+
+}  // namespace
+}  // namespace kq
+
+namespace kq {
+namespace {
+
+TEST(NotificationHub, EveryClientGetsEveryMessageAndTheBacklogGoesToTheFirst) {
+  test::RecordingLog log;
+  NotificationHub hub(log);
+  hub.push("1C:\\S\\early");
+  EXPECT_EQ(hub.pump(0), -1);
+  ScriptedChannel a, b;
+  hub.attach(a);
+  EXPECT_TRUE(hub.backlog().empty());
+  hub.attach(b);
+  hub.push("3C:\\S\\x");
+  for (int t = 10; t < 100; t += 10) hub.pump(t);
+  EXPECT_EQ(a.sent, (std::vector<std::string>{"1C:\\S\\early", "3C:\\S\\x"}));
+  EXPECT_EQ(b.sent, (std::vector<std::string>{"3C:\\S\\x"}));
+
+  b.broken = true;  // b's connection breaks at its next send
+  hub.push("2C:\\S\\y");
+  hub.pump(200);
+  EXPECT_EQ(hub.takeBroken(), (std::vector<NotificationChannel*>{&b}));
+  EXPECT_EQ(hub.clients(), 1u);
+  EXPECT_EQ(a.sent.back(), "2C:\\S\\y");
+
+  a.probe = ReadProbe::Unread;  // a goes away before reading its last message
+  hub.push("3C:\\S\\z");
+  hub.detach(a);
+  EXPECT_EQ(std::vector<std::string>(hub.backlog().begin(), hub.backlog().end()),
+            (std::vector<std::string>{"2C:\\S\\y", "3C:\\S\\z"}));
 }
 
 }  // namespace

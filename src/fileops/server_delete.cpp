@@ -1,0 +1,109 @@
+#include "fileops/server_delete.h"
+
+#include "config/settings.h"
+#include "fileops/robocopy_command.h"
+#include "platform/tree_move.h"
+
+namespace kq {
+
+namespace {
+
+// workingFolderOf is the text up to, not including, the last separator.
+std::string workingFolderOf(const std::string& path) {
+  auto pos = path.find_last_of("\\/");
+  return pos == std::string::npos ? std::string() : path.substr(0, pos);
+}
+
+}  // namespace
+
+void ServerDelete::onMember(const std::string& key, const std::string& value,
+                            PacketContext& packet) {
+  if (key == "\"filepath\"") {
+    LocalPath local = localPathFromServer(p_.syncFolder(), value);
+    if (local.ok()) {
+      deleteItem(local, packet);
+    } else {
+      logRefusal(p_.log, value, local);
+      packet.answerType = "ANDEL";
+    }
+  }
+  p_.tracker.setServerBusy();
+}
+
+void ServerDelete::deleteItem(const LocalPath& local, PacketContext& packet) {
+  try {
+    std::string localPath = local.withSlash();
+    p_.log.writeLog("filepath to delete=" + localPath, true);
+    p_.status.setPanel(1, "Removing file");
+    std::string working = workingFolderOf(localPath);
+    p_.tracker.addServerPath(localPath);
+    int policy = readPolicy();
+    std::string used = p_.folders.currentFolder();
+    p_.folders.showFolder("");
+    bool done = true;
+    if (policy == kDeleteToTrash) {
+      done = moveToTrash(local);
+    } else if (policy == kDeleteLocally) {
+      removeItem(localPath, local.path);
+    }
+    if (done) {
+      p_.log.writeLog("Used directory: " + used, true);
+      p_.log.writeLog("Working directory: " + working, true);
+      if (working == used) p_.folders.showFolder(working);
+    } else {
+      p_.log.writeLog("ERROR: Can't complete RQDEL command!", true);
+    }
+  } catch (...) {
+    p_.log.writeLog("ERROR: Can't complete RQDEL command!", true);
+  }
+  packet.answerType = "ANDEL";
+}
+
+int ServerDelete::readPolicy() {
+  try {
+    return readDeletionPolicy(p_.ini, p_.settingsPath());
+  } catch (...) {
+    p_.log.writeLog("ERROR: Reading _config directory ini file. Default delete to trash.", true);
+    return 0;
+  }
+}
+
+// moveToTrash moves the item to the same place below "_trash"; false when a step failed.
+bool ServerDelete::moveToTrash(const LocalPath& local) {
+  std::string trash = p_.syncFolder() + "\\_trash";
+  std::string destination = trash + local.relative;
+  std::string parent = workingFolderOf(destination);
+  if (!p_.fs.createFolders(parent)) return false;
+  (void)p_.fs.setAttributes(trash, true, false);
+  p_.log.writeLog("Moving file '" + local.path + "' to trash-folder '" + destination + "'", true);
+  if (local.folder) return moveFolderToTrash(local.path, destination);
+  return p_.fs.rename(local.path, destination);
+}
+
+// moveFolderToTrash moves a folder's content into the trash; what could not be
+// moved stays in place (and is logged), only emptied folders are removed.
+bool ServerDelete::moveFolderToTrash(const std::string& folder, const std::string& destination) {
+  p_.tracker.addBlockedPath(folder);
+  p_.log.writeLog("File command move to trash folder: " + robocopyCommandLine(folder, destination), true);
+  MoveResult moved = p_.processes.moveTree(folder, destination);
+  removeEmptyFolderTree(p_.fs, folder);
+  if (p_.fs.exists(folder)) {
+    p_.log.writeLog("ERROR: Not everything was moved to the trash folder, left in place: " + folder +
+                        (moved.detail.empty() ? "" : " (" + moved.detail + ")"), true);
+  }
+  return true;
+}
+
+// removeItem deletes the item with everything below it (localPath is the logged
+// form, ending in a backslash for a folder; diskPath the same without it).
+void ServerDelete::removeItem(const std::string& localPath, const std::string& diskPath) {
+  p_.log.writeLog("Removing file.", true);
+  p_.tracker.addBlockedPath(localPath);
+  if (!p_.fs.exists(diskPath)) {
+    p_.log.writeLog("ERROR: Can not delete the file - the file does not exist!", true);
+    return;
+  }
+  if (!p_.fs.removeAll(diskPath)) p_.log.writeLog("ERROR: Can not remove file!", true);
+}
+
+}  // namespace kq

@@ -1,0 +1,102 @@
+#include "fileops/server_move.h"
+
+#include "fileops/robocopy_command.h"
+
+namespace kq {
+
+namespace {
+
+// MoveParseError marks the failures logged as "Error in RQMOV command parsing!".
+struct MoveParseError {
+  bool failed;  // the move result at that moment
+};
+
+}  // namespace
+
+void ServerMove::onMember(const std::string& key, const std::string& value, PacketContext& packet) {
+  p_.tracker.setServerBusy();
+  if (key == "\"sourcefilepath\"") {
+    rememberSource(value);
+  } else if (key == "\"destinationfilepath\"") {
+    bool failed = false;
+    try {
+      failed = !moveTo(value);
+    } catch (const MoveParseError& e) {
+      p_.log.writeLog("Error in RQMOV command parsing!", true);
+      failed = e.failed;
+    } catch (...) {
+      p_.log.writeLog("Error in RQMOV command parsing!", true);
+    }
+    answer(failed, packet);
+    endOfReadEvent();
+  }
+}
+
+void ServerMove::rememberSource(const std::string& value) {
+  sourceValue_ = value;
+  source_ = localPathFromServer(p_.syncFolder(), value);
+}
+
+// moveTo moves the remembered source to the destination value; false when the
+// move failed or a path was refused.
+bool ServerMove::moveTo(const std::string& value) {
+  LocalPath destination = localPathFromServer(p_.syncFolder(), value);
+  if (sourceValue_.empty()) return true;
+  if (!source_.ok()) {
+    logRefusal(p_.log, sourceValue_, source_);
+    return false;
+  }
+  if (!destination.ok()) {
+    logRefusal(p_.log, value, destination);
+    return false;
+  }
+  p_.log.writeLog("Directory to move:", true);
+  p_.log.writeLog(source_.withSlash(), true);
+  p_.log.writeLog("Move to :", true);
+  p_.log.writeLog(destination.withSlash(), true);
+  p_.folders.showFolder("");
+  if (!p_.fs.exists(source_.path)) {
+    if (!p_.fs.createFolders(destination.path)) throw MoveParseError{false};
+    return true;
+  }
+  if (!renameTest(source_.path)) return false;
+  return moveFolder(source_.path, destination.path);
+}
+
+// renameTest renames the source to a test name and back: a folder that another
+// program holds open cannot be renamed. False when the folder is not available.
+bool ServerMove::renameTest(const std::string& source) {
+  std::string testName = source + "_____";
+  p_.tracker.addBlockedPath(testName);
+  (void)p_.fs.rename(source, testName);
+  if (!p_.fs.exists(testName)) return false;
+  if (!p_.fs.rename(testName, source)) throw MoveParseError{true};
+  return true;
+}
+
+bool ServerMove::moveFolder(const std::string& source, const std::string& destination) {
+  p_.tracker.addBlockedPath(destination);
+  p_.tracker.addBlockedPath(source);
+  p_.log.writeLog("Moving data:", true);
+  p_.log.writeLog("From: " + source, true);
+  p_.log.writeLog("To: " + destination, true);
+  p_.log.writeLog("File command move: " + robocopyCommandLine(source, destination), true);
+  MoveResult moved = p_.processes.moveTree(source, destination);
+  p_.clock.sleepMs(kMoveSettleMs);
+  if (!p_.fs.exists(source)) return true;
+  if (!moved.detail.empty()) p_.log.writeLog("Items left at the source: " + moved.detail, true);
+  return false;
+}
+
+void ServerMove::answer(bool failed, PacketContext& packet) {
+  if (!failed) {
+    packet.answerType = "ANMOV";
+    p_.status.setPanel(1, "Rename folder/file");
+    return;
+  }
+  packet.answerType = "FLMOV";
+  p_.log.writeLog("Error: Can not move directory! Sending FLMOV to the Server...", true);
+  p_.status.setPanel(1, "Move folder/file error!");
+}
+
+}  // namespace kq

@@ -1,0 +1,137 @@
+#include "transfer/file_sender.h"
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "transfer/server_path.h"
+
+namespace kq {
+
+namespace {
+
+// DataPacketSender streams one data packet: header first, then the file's bytes
+// up to the announced size, zero padding for whatever the file cannot deliver.
+class DataPacketSender {
+ public:
+  DataPacketSender(HandlerPorts& p, std::size_t chunkSize) : p_(p), buffer_(chunkSize) {}
+
+  void send(const RequestId& requestId, const std::string& path, bool isLog) {
+    auto in = p_.fs.openRead(path);
+    FileStatus st = in ? p_.fs.status(path) : FileStatus{};
+    size_ = st.type == EntryType::File ? st.size : 0;
+    if (!in) p_.log.writeLog("Error: can not open the file for reading", true);
+    p_.log.writeLog("File size: " + std::to_string(size_), true);
+    p_.log.writeLog("Sending file to Server...", true);
+    header_ = encodeHeader(PacketHeader{isLog ? "ANLOG" : "ANFIL", requestId, size_});
+    hexDump(header_, 16, false, &p_.log);
+    if (in) {
+      sendFileData(*in);
+    } else {
+      p_.log.writeLog("Sended 0 bytes of 0", true);
+    }
+    finish();
+    p_.log.writeLog("The file has been sent to Server...", true);
+  }
+
+ private:
+  void sendFileData(InputStream& in) {
+    do {
+      std::uint64_t remaining = size_ - total_;
+      auto want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), remaining));
+      std::int64_t n = want == 0 ? 0 : in.read(buffer_.data(), want);
+      if (n < 0) {
+        p_.log.writeLog("Error in fin.read()", true);
+        return;
+      }
+      if (n == 0 && sentHeader_) return;  // the file ended before its announced size
+      total_ += static_cast<std::uint64_t>(n);
+      p_.log.writeLog("Sended " + std::to_string(total_) + " bytes of " + std::to_string(size_), true);
+      sendHeaderOnce();
+      if (n > 0) p_.server.send(std::string_view(buffer_.data(), static_cast<std::size_t>(n)));
+      if (n == 0) return;
+    } while (total_ < size_);
+  }
+
+  // finish keeps the framing: the header always goes out, and the bytes the file
+  // did not deliver are sent as zero bytes.
+  void finish() {
+    sendHeaderOnce();
+    if (total_ >= size_) return;
+    std::uint64_t missing = size_ - total_;
+    p_.log.writeLog("ERROR: The file delivered " + std::to_string(total_) + " of " +
+                        std::to_string(size_) + " bytes; padding " + std::to_string(missing) +
+                        " bytes with zeros", true);
+    std::fill(buffer_.begin(), buffer_.end(), '\0');
+    while (total_ < size_) {
+      auto n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), size_ - total_));
+      p_.server.send(std::string_view(buffer_.data(), n));
+      total_ += n;
+    }
+  }
+
+  void sendHeaderOnce() {
+    if (sentHeader_) return;
+    p_.server.send(header_);
+    sentHeader_ = true;
+  }
+
+  HandlerPorts& p_;
+  std::vector<char> buffer_;
+  std::string header_;
+  std::uint64_t size_ = 0;
+  std::uint64_t total_ = 0;
+  bool sentHeader_ = false;
+};
+
+// sendEmptyAnswer answers with a data packet that carries no data.
+void sendEmptyAnswer(HandlerPorts& p, const char* type) {
+  try {
+    p.server.send(encodeHeader(PacketHeader{type, p.protocol.currentRequestId, 0}));
+  } catch (...) {
+    p.log.writeLog("Error in sendDataPacket()", true);
+  }
+}
+
+}  // namespace
+
+void sendDataPacket(HandlerPorts& ports, const RequestId& requestId, const std::string& path,
+                    bool isLog, std::size_t chunkSize) {
+  try {
+    ports.tracker.setServerBusy();
+    ports.log.writeLog("Reading file:", true);
+    ports.log.writeLog(path, true);
+    DataPacketSender sender(ports, std::max<std::size_t>(chunkSize, 1));
+    sender.send(requestId, path, isLog);
+  } catch (...) {
+    ports.log.writeLog("Error in sendDataPacket()", true);
+  }
+}
+
+void FileRequestHandler::onMember(const std::string& key, const std::string& value,
+                                  PacketContext&) {
+  if (key == "\"filepath\"") {
+    p_.log.writeLog("Preparing the file for sending: " + value, true);
+    p_.status.setPanel(1, "Sending file...");
+    LocalPath local = localPathFromServer(p_.syncFolder(), value);
+    if (local.ok() && !local.folder) {
+      sendDataPacket(p_, p_.protocol.currentRequestId, local.path, false);
+    } else {
+      if (local.ok()) local.refusal = "it names a folder";
+      logRefusal(p_.log, value, local);
+      sendEmptyAnswer(p_, "ANFIL");
+    }
+  }
+  p_.tracker.setServerBusy();
+}
+
+void LogRequestHandler::onMember(const std::string& key, const std::string&, PacketContext&) {
+  if (key == "\"logfile\"") {
+    std::string path = p_.syncFolder() + "\\_log" + "\\Filesync.log";
+    p_.status.setPanel(1, "Sending LOG file to Server");
+    sendDataPacket(p_, p_.protocol.currentRequestId, path, true);
+  }
+  p_.tracker.setServerBusy();
+}
+
+}  // namespace kq

@@ -1,0 +1,42 @@
+#pragma once
+// Folder listing: the RQLST handler, simpleSnapshot (the recursive walk that
+// collects the full path of every folder and file) and sendPacketANLST, which
+// answers with one ANLST packet holding the listing text.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/handler_ports.h"
+#include "protocol/request_handler.h"
+
+namespace kq {
+
+class FolderListing : public RequestHandler {
+ public:
+  explicit FolderListing(HandlerPorts& ports) : p_(ports) {}
+
+  // onMember handles one member of an RQLST body ("filepath" names the folder).
+  void onMember(const std::string& key, const std::string& value, PacketContext& packet) override;
+
+  // sendPacketANLST lists folder (the RQLST value as delivered) and sends the
+  // ANLST packet; a refused folder gets the empty listing. Never throws.
+  void sendPacketANLST(const std::string& folder, const RequestId& requestId);
+  // simpleSnapshot fills snapshot with every folder and file below directory,
+  // depth first, each folder before its content. Never throws.
+  void simpleSnapshot(const std::string& directory);
+  // listingText builds the listing of the snapshot (the text sent after the header).
+  std::string listingText(const std::string& syncFolder);
+
+  // snapshot is the last walk's result, one full local path per entry.
+  std::vector<std::string> snapshot;
+  // pumpMessages runs once per walked entry so the platform can handle pending
+  // events during a long walk; it does nothing by default.
+  std::function<void()> pumpMessages = [] {};
+
+ private:
+  std::string entryText(const std::string& path);
+
+  HandlerPorts& p_;
+};
+
+}  // namespace kq

@@ -1,0 +1,166 @@
+#include "transfer/server_path.h"
+
+#include <algorithm>
+#include <cctype>
+#include <vector>
+
+#include "log/log.h"
+#include "platform/codepage.h"
+
+namespace kq {
+
+namespace {
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// readHex4 reads four hex digits at pos.
+bool readHex4(std::string_view s, std::size_t pos, char32_t& out) {
+  if (pos + 4 > s.size()) return false;
+  out = 0;
+  for (std::size_t i = 0; i < 4; ++i) {
+    int v = hexValue(s[pos + i]);
+    if (v < 0) return false;
+    out = (out << 4) | static_cast<char32_t>(v);
+  }
+  return true;
+}
+
+char simpleEscape(char c) {
+  switch (c) {
+    case '"': return '"';
+    case '\\': return '\\';
+    case '/': return '/';
+    case 'b': return '\b';
+    case 'f': return '\f';
+    case 'n': return '\n';
+    case 'r': return '\r';
+    case 't': return '\t';
+    default: return 0;
+  }
+}
+
+bool isSeparator(char c) { return c == '/' || c == '\\'; }
+
+std::string upper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// isDeviceName tells whether a name is one of the reserved DOS device names,
+// which Windows opens as devices whatever the folder and extension.
+bool isDeviceName(std::string_view segment) {
+  std::string base = upper(segment.substr(0, segment.find('.')));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  static const char* const kNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  for (const char* name : kNames) {
+    if (base == name) return true;
+  }
+  return base.size() == 4 && (base.rfind("COM", 0) == 0 || base.rfind("LPT", 0) == 0) &&
+         base[3] >= '1' && base[3] <= '9';
+}
+
+// isParentSegment is true for "..", and for names Windows reduces to it
+// (only dots and blanks, at least two dots).
+bool isParentSegment(std::string_view segment) {
+  if (segment.empty()) return false;
+  bool onlyDotsBlanks = std::all_of(segment.begin(), segment.end(),
+                                    [](char c) { return c == '.' || c == ' '; });
+  return onlyDotsBlanks && std::count(segment.begin(), segment.end(), '.') >= 2;
+}
+
+// characterRefusal names the first character no Windows file name may hold.
+std::string characterRefusal(std::string_view text) {
+  for (char c : text) {
+    auto byte = static_cast<unsigned char>(c);
+    if (c == ':') return "a drive letter or colon";
+    if (byte < 0x20) return "a control character";
+    if (c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*')
+      return "a character not allowed in file names";
+  }
+  return {};
+}
+
+std::vector<std::string_view> splitSegments(std::string_view text) {
+  std::vector<std::string_view> out;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= text.size(); ++i) {
+    if (i == text.size() || isSeparator(text[i])) {
+      if (i > start) out.push_back(text.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  return out;
+}
+
+// relativeRefusal checks the decoded server path; empty when it may be used.
+std::string relativeRefusal(std::string_view decoded) {
+  if (decoded.empty()) return {};
+  if (!isSeparator(decoded[0])) return "the path does not start with a separator";
+  if (decoded.size() > 1 && isSeparator(decoded[1])) return "a UNC or device prefix";
+  if (auto why = characterRefusal(decoded); !why.empty()) return why;
+  for (auto segment : splitSegments(decoded)) {
+    if (isParentSegment(segment)) return "a parent folder segment";
+    if (isDeviceName(segment)) return "a device name";
+  }
+  return {};
+}
+
+}  // namespace
+
+bool decodeJsonString(std::string_view value, std::string& out, std::string& error) {
+  out.clear();
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    char c = value[i];
+    if (c != '\\') {
+      out.push_back(c);
+      continue;
+    }
+    if (++i >= value.size()) { error = "an incomplete escape"; return false; }
+    if (char simple = simpleEscape(value[i]); simple != 0) {
+      out.push_back(simple);
+      continue;
+    }
+    char32_t cp = 0;
+    if (value[i] != 'u' || !readHex4(value, i + 1, cp)) { error = "an invalid escape"; return false; }
+    i += 4;
+    auto byte = unicodeToCp1252(cp);
+    if (!byte) { error = "a character outside the ANSI code page"; return false; }
+    out.push_back(static_cast<char>(*byte));
+  }
+  return true;
+}
+
+LocalPath localPathFromServer(std::string_view syncFolder, std::string_view value, RootUse root) {
+  LocalPath result;
+  std::string decoded, error;
+  if (!decodeJsonString(value, decoded, error)) {
+    result.refusal = error;
+    return result;
+  }
+  result.refusal = relativeRefusal(decoded);
+  if (!result.ok()) return result;
+  auto segments = splitSegments(decoded);
+  for (auto segment : segments) {
+    result.relative += '\\';
+    result.relative += segment;
+  }
+  result.folder = !decoded.empty() && isSeparator(decoded.back()) && !segments.empty();
+  if (segments.empty() && root == RootUse::Refuse) {
+    result.refusal = "it names the sync folder itself";
+    return result;
+  }
+  result.path = std::string(syncFolder) + result.relative;
+  return result;
+}
+
+void logRefusal(Log& log, std::string_view value, const LocalPath& local) {
+  log.writeLog("Refused server path " + std::string(value) + ": " + local.refusal, true);
+}
+
+}  // namespace kq

@@ -1,0 +1,66 @@
+#pragma once
+// ClientApp is the headless client: the sync engine with the POSIX ports, the
+// two client sockets and the main window's four timers on one event loop.
+//
+// Timers, as the main window has them: Reconnect every 10 000 ms (first tick
+// 10 s after start; it follows the engine's enabled state, and turning it on
+// again starts a full interval), CheckChanges every 5000 ms (the first watcher
+// attempt 5 s after start), ErrorHandling every 100 ms and Timer1 every 50 ms.
+#include <memory>
+#include <string>
+
+#include "config/config_store.h"
+#include "engine/sync_engine.h"
+#include "log/log.h"
+#include "platform/posix/clock_posix.h"
+#include "platform/posix/event_loop.h"
+#include "platform/posix/file_system_posix.h"
+#include "platform/posix/ini_file_posix.h"
+#include "platform/posix/tcp_client_posix.h"
+#include "platform/process_runner.h"
+#include "ui/headless/headless_views.h"
+
+namespace kq {
+
+class ClientApp {
+ public:
+  static constexpr int kReconnectMs = 10000;
+  static constexpr int kCheckChangesMs = 5000;
+  static constexpr int kErrorHandlingMs = 100;
+  static constexpr int kTimer1Ms = 50;
+
+  // exeLocalPath is the executable's path as local path text.
+  ClientApp(const std::string& exeLocalPath, std::FILE* statusOut);
+  ~ClientApp();
+
+  // run handles events until stop() (from a signal: requestStop()).
+  void run();
+  void requestStop() { loop_.requestStopFromSignal(); }
+  EventLoop& loop() { return loop_; }
+
+ private:
+  struct ServerEvents;
+  struct WatcherEvents;
+  void createTimers();
+
+  EventLoop loop_;
+  PosixFileSystem fs_;
+  SystemClock clock_;
+  PosixIniFile ini_{fs_};
+  ConfigStore config_;
+  LogView logView_;
+  Logger logger_{fs_, clock_, config_, logView_};
+  TerminalStatusView status_;
+  HeadlessFolderView folders_;
+  StderrDialogs dialogs_{status_};
+  StderrErrorReporter errors_{status_};
+  std::unique_ptr<ProcessRunner> processes_;
+  std::unique_ptr<ServerEvents> serverEvents_;
+  std::unique_ptr<WatcherEvents> watcherEvents_;
+  std::unique_ptr<TcpClient> server_;
+  std::unique_ptr<WatcherClient> watcher_;
+  std::unique_ptr<SyncEngine> engine_;
+  EventLoop::TimerId reconnectTimer_ = 0;
+};
+
+}  // namespace kq

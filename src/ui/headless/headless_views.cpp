@@ -1,0 +1,55 @@
+#include "ui/headless/headless_views.h"
+
+#include "platform/codepage.h"
+
+namespace kq {
+
+void TerminalStatusView::setPanel(int index, const std::string& text) {
+  if (index < 0 || index >= 6 || panels_[index] == text) return;
+  panels_[index] = text;
+  redraw();
+}
+
+void TerminalStatusView::setConnectCaption(const std::string& caption) {
+  if (caption_ == caption) return;
+  caption_ = caption;
+  redraw();
+}
+
+std::string TerminalStatusView::line() const {
+  std::string text;
+  for (const auto& panel : panels_) {
+    if (panel.empty()) continue;
+    if (!text.empty()) text += " | ";
+    text += panel;
+  }
+  if (!text.empty()) text += " ";
+  return text + "[" + caption_ + "]";
+}
+
+void TerminalStatusView::redraw() {
+  if (!out_) return;
+  // Carriage return, the line, then erase what an older, longer line left.
+  std::fprintf(out_, "\r%s\x1b[K", cp1252ToUtf8(line()).c_str());
+  std::fflush(out_);
+  drawn_ = true;
+}
+
+void TerminalStatusView::finish() {
+  if (!out_ || !drawn_) return;
+  std::fputc('\n', out_);
+  std::fflush(out_);
+  drawn_ = false;
+}
+
+void StderrDialogs::information(const std::string& text) {
+  status_.finish();
+  std::fprintf(stderr, "Information: %s\n", cp1252ToUtf8(text).c_str());
+}
+
+void StderrErrorReporter::reportError(const std::string& text) {
+  status_.finish();
+  std::fprintf(stderr, "Korvalinq Drive: %s\n", cp1252ToUtf8(text).c_str());
+}
+
+}  // namespace kq

@@ -1,0 +1,68 @@
+#pragma once
+// The headless client's views. The status panels and the Connect caption make
+// one status line on a terminal, rewritten in place; without a terminal they
+// show nothing. Messages meant for boxes go to the standard error.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/error_reporter.h"
+#include "platform/views.h"
+
+namespace kq {
+
+class TerminalStatusView : public StatusView {
+ public:
+  // out is the terminal; nullptr shows nothing.
+  explicit TerminalStatusView(std::FILE* out) : out_(out) {}
+  void setPanel(int index, const std::string& text) override;
+  void setConnectCaption(const std::string& caption) override;
+  // line is the status line as shown: the non-empty panels, then the caption.
+  std::string line() const;
+  // finish ends the status line so that later output starts on a new line.
+  void finish();
+
+ private:
+  void redraw();
+
+  std::FILE* out_;
+  std::string panels_[6];
+  std::string caption_ = "Connect";
+  bool drawn_ = false;
+};
+
+// HeadlessFolderView has no folder browser: it remembers the folder last shown.
+class HeadlessFolderView : public FolderView {
+ public:
+  void showFolder(const std::string& folder) override { folder_ = folder; }
+  std::string currentFolder() override { return folder_; }
+  std::string selectedFile() override { return {}; }
+  std::vector<std::string> listedFiles() override { return {}; }
+  void refreshFiles() override {}
+
+ private:
+  std::string folder_;
+};
+
+// StderrDialogs writes "Information: " + text lines to the standard error.
+class StderrDialogs : public Dialogs {
+ public:
+  explicit StderrDialogs(TerminalStatusView& status) : status_(status) {}
+  void information(const std::string& text) override;
+
+ private:
+  TerminalStatusView& status_;
+};
+
+// StderrErrorReporter writes each error of the general error reporting as one
+// line "Korvalinq Drive: " + text to the standard error.
+class StderrErrorReporter : public ErrorReporter {
+ public:
+  explicit StderrErrorReporter(TerminalStatusView& status) : status_(status) {}
+  void reportError(const std::string& text) override;
+
+ private:
+  TerminalStatusView& status_;
+};
+
+}  // namespace kq

@@ -1,0 +1,314 @@
+#!/usr/bin/env python3
+"""Process tests of kqfilesync with zrservice: the real programs on loopback,
+a real sync folder, and a scripted sync server in this file that sends exact
+request bytes and checks the exact answers.
+
+The client keeps its product timings (first server attempt 10 s after start,
+first watcher attempt after 5 s), so the scripted server listens before the
+client starts and the checks are grouped into few client runs."""
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+KQFILESYNC = None
+ZRSERVICE = None
+CONTRACT_KEY = b"abcdefghijklmnopqrstuvwx"
+
+
+def local(path):
+    return b"Z:" + path.replace("/", "\\").encode("cp1252")
+
+
+def header(kind, request_id, length):
+    return kind.encode() + request_id + length.to_bytes(8, "big")
+
+
+def free_server_port():
+    """A free port 2NNNN, so that the installer's port "2" + contract reaches it."""
+    for contract in range(4100, 9999, 37):
+        port = 20000 + contract
+        s = socket.socket()
+        try:
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            s.bind(("127.0.0.1", port))
+            s.listen(4)
+            return s, "%04d" % contract
+        except OSError:
+            s.close()
+    raise AssertionError("no free port")
+
+
+class ServerConnection:
+    def __init__(self, sock):
+        self.sock = sock
+        self.sock.settimeout(10)
+
+    def recv_exactly(self, n):
+        data = b""
+        while len(data) < n:
+            chunk = self.sock.recv(n - len(data))
+            if not chunk:
+                raise AssertionError("connection closed after %r" % data)
+            data += chunk
+        return data
+
+    def send(self, data):
+        self.sock.sendall(data)
+
+    def read_packet(self):
+        head = self.recv_exactly(17)
+        return head[:5].decode(), head[5:9], self.recv_exactly(int.from_bytes(head[9:], "big"))
+
+    def close(self):
+        self.sock.close()
+
+
+class Installation:
+    """A program folder with kqfilesync, written by its own install command."""
+
+    def __init__(self, tmp, folder):
+        self.prog = os.path.join(tmp, "prog")
+        os.makedirs(self.prog)
+        self.exe = os.path.join(self.prog, "kqfilesync")
+        shutil.copy(KQFILESYNC, self.exe)
+        self.listener, self.contract = free_server_port()
+        r = subprocess.run([self.exe, "install", "--host", "127.0.0.1", "--contract", self.contract,
+                            "--key", CONTRACT_KEY.decode(), "--folder", folder],
+                           capture_output=True, timeout=10)
+        assert r.returncode == 0, r.stderr
+
+    def start(self):
+        return subprocess.Popen([self.exe], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+
+    def accept(self, timeout):
+        self.listener.settimeout(timeout)
+        sock, _ = self.listener.accept()
+        return ServerConnection(sock)
+
+    def init_text(self):
+        return b"KQFILESYNC" + b"00003" + self.contract.encode() + CONTRACT_KEY
+
+
+class ClientTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="kq-client-")
+        self.sync = os.path.join(self.tmp, "home", "Sync")  # created by the installer
+        self.inst = Installation(self.tmp, self.sync)
+        self.procs = []
+
+    def tearDown(self):
+        for p in self.procs:
+            if p.poll() is None:
+                p.terminate()
+            p.wait(10)
+            p.stderr.close()
+        self.inst.listener.close()
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def log_text(self):
+        try:
+            with open(os.path.join(self.sync, "_log", "Filesync.log"), "rb") as f:
+                return f.read()
+        except FileNotFoundError:
+            return b""
+
+    def wait_log(self, text, timeout=15):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if text in self.log_text():
+                return
+            time.sleep(0.05)
+        self.fail("log never showed %r; log:\n%s" % (text, self.log_text().decode("cp1252")))
+
+    def start_watcher(self):
+        zr = subprocess.Popen([ZRSERVICE, "--folder", self.sync], stderr=subprocess.PIPE)
+        self.procs.append(zr)
+        deadline = time.time() + 5
+        while time.time() < deadline:
+            try:
+                socket.create_connection(("127.0.0.1", 11111), timeout=0.2).close()
+                return zr
+            except OSError:
+                time.sleep(0.05)
+        self.fail("zrservice does not listen")
+
+    def test_connects_sends_init_text_reports_a_local_edit_and_reconnects(self):
+        self.start_watcher()
+        started = time.time()
+        client = self.inst.start()
+        self.procs.append(client)
+
+        conn = self.inst.accept(timeout=20)
+        waited = time.time() - started
+        self.assertGreater(waited, 9, "the first attempt comes with the first Reconnect tick")
+        init = self.inst.init_text()
+        self.assertEqual(conn.recv_exactly(len(init)), init)
+        self.wait_log(b" : Working path: " + local(self.sync))
+        log = self.log_text()
+        for line in [b"Auto connecting to Korvalinq Server...", b"Connecting to Korvalinq Server...",
+                     b"Sending init packet...", b"Working path: " + local(self.sync),
+                     b"Connected to service!", b"Connecting to service..."]:
+            self.assertIn(line, log)
+
+        # A local edit reaches the server through the watcher and RQCHG.
+        with open(os.path.join(self.sync, "report.txt"), "wb") as f:
+            f.write(b"hello")
+        self.wait_log(b"Saving to queue (modification handling): " + local(os.path.join(self.sync, "report.txt")))
+        body = b'{"date":"2024-03-07","time":"10:00:00","filesleft":"12","mbytesleft":"3"}'
+        conn.send(header("RQCHG", b"\x01\x02\x03\x04", len(body)) + body)
+        kind, rid, payload = conn.read_packet()
+        self.assertEqual((kind, rid), ("ANCHG", b"\x01\x02\x03\x04"))
+        self.assertEqual(payload, b'{"date":"2024-03-07","time":"","changes":[{"filepath":"/report.txt",'
+                                  b'"date":"2024-03-07","time":"","mdate":"","mtime":"","size":"5",'
+                                  b'"changetype":"MODIFIED"}]}')
+        # Nothing more is pending: the next report is the empty change.
+        conn.send(header("RQCHG", b"\x05\x06\x07\x08", len(body)) + body)
+        kind, rid, payload = conn.read_packet()
+        self.assertEqual((kind, rid), ("ANCHG", b"\x05\x06\x07\x08"))
+        self.assertEqual(payload, b'{"date":"2024-03-07","time":"","changes":[{"filepath":"",'
+                                  b'"date":"2024-03-07","time":"","mdate":"","mtime":"","size":"0",'
+                                  b'"changetype":""}]}')
+
+        # The server closes: the client notices and connects again within 10 s.
+        conn.close()
+        self.wait_log(b" : Disconnected")
+        closed = time.time()
+        conn = self.inst.accept(timeout=15)
+        self.assertLess(time.time() - closed, 11.5)
+        self.assertEqual(conn.recv_exactly(len(init)), init)
+        conn.close()
+
+        # SIGTERM ends the client cleanly.
+        client.terminate()
+        self.assertEqual(client.wait(10), 0)
+
+    def test_pushed_file_lands_on_disk_and_a_deletion_goes_to_trash_without_echoes(self):
+        self.start_watcher()
+        client = self.inst.start()
+        self.procs.append(client)
+        conn = self.inst.accept(timeout=20)
+        init = self.inst.init_text()
+        self.assertEqual(conn.recv_exactly(len(init)), init)
+        self.wait_log(b" : Working path: " + local(self.sync))
+        self.wait_log(b"Connected to service!")
+
+        body = b'{"filepath":"\\/docs\\/pushed.txt"}'
+        conn.send(header("RQPUT", b"\x11\x12\x13\x14", len(body)) + body)
+        self.assertEqual(conn.recv_exactly(17), header("ANPUT", b"\x11\x12\x13\x14", 0))
+        data = b"server data"
+        conn.send(header("RQFDA", b"\x21\x22\x23\x24", len(data)) + data)
+        self.assertEqual(conn.recv_exactly(17), header("ANFDA", b"\x21\x22\x23\x24", 0))
+        pushed = os.path.join(self.sync, "docs", "pushed.txt")
+        with open(pushed, "rb") as f:
+            self.assertEqual(f.read(), data)
+
+        time.sleep(0.5)  # the watcher's reports of the server's own write arrive
+        empty = (b'{"date":"2024-03-07","time":"","changes":[{"filepath":"","date":"2024-03-07",'
+                 b'"time":"","mdate":"","mtime":"","size":"0","changetype":""}]}')
+        rqchg = b'{"date":"2024-03-07","time":"10:00:00"}'
+        conn.send(header("RQCHG", b"\x31\x32\x33\x34", len(rqchg)) + rqchg)
+        self.assertEqual(conn.read_packet(), ("ANCHG", b"\x31\x32\x33\x34", empty),
+                         "the server's own write is not reported back")
+
+        body = b'{"filepath":"\\/docs\\/pushed.txt"}'
+        conn.send(header("RQDEL", b"\x41\x42\x43\x44", len(body)) + body)
+        self.assertEqual(conn.recv_exactly(17), header("ANDEL", b"\x41\x42\x43\x44", 0))
+        self.assertFalse(os.path.exists(pushed))
+        with open(os.path.join(self.sync, "_trash", "docs", "pushed.txt"), "rb") as f:
+            self.assertEqual(f.read(), data)
+        time.sleep(0.5)
+        conn.send(header("RQCHG", b"\x51\x52\x53\x54", len(rqchg)) + rqchg)
+        self.assertEqual(conn.read_packet(), ("ANCHG", b"\x51\x52\x53\x54", empty),
+                         "the server's own deletion is not reported back")
+        conn.close()
+
+    def test_without_a_server_it_logs_refused_attempts_with_the_windows_code(self):
+        self.inst.listener.close()  # nothing listens on the configured port
+        client = self.inst.start()
+        self.procs.append(client)
+        self.wait_log(b"Client socket error! Code: 10061", timeout=20)
+        log = self.log_text()
+        self.assertIn(b"Auto connecting to Korvalinq Server...", log)
+        self.assertIn(b"Connecting to service...", log)
+        client.send_signal(2)  # SIGINT ends it like Exit
+        self.assertEqual(client.wait(10), 0)
+
+
+class CommandLineTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="kq-cli-")
+        self.exe = os.path.join(self.tmp, "kqfilesync")
+        shutil.copy(KQFILESYNC, self.exe)
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def run_exe(self, args, stdin=b""):
+        return subprocess.run([self.exe] + args, input=stdin, capture_output=True, timeout=10,
+                              cwd=self.tmp)
+
+    def test_without_configuration_it_ends_with_a_hint(self):
+        r = self.run_exe([])
+        self.assertNotEqual(r.returncode, 0)
+        self.assertEqual(r.stderr.count(b"\n"), 1)
+        self.assertIn(b"kqfilesync install", r.stderr)
+
+    def test_install_refuses_missing_values_with_the_installer_messages(self):
+        cases = [
+            (["--host", "ab", "--contract", "1234", "--key", "k", "--folder", "S"], b"Host name expected!\n"),
+            (["--host", "abc", "--key", "k", "--folder", "S"], b"Contract name expected!\n"),
+            (["--host", "abc", "--contract", "1234", "--folder", "S"], b"API key expected!\n"),
+            (["--host", "abc", "--contract", "1234", "--key", "k"],
+             b"Korvalinq Drive destination path expected!\n"),
+        ]
+        for args, message in cases:
+            r = self.run_exe(["install"] + args)
+            self.assertEqual(r.returncode, 1, args)
+            self.assertEqual(r.stderr, message)
+            self.assertFalse(os.path.exists(os.path.join(self.tmp, "filesync.cfg")))
+            self.assertFalse(os.path.exists(os.path.join(self.tmp, "S")))
+
+    def test_install_writes_the_configuration_next_to_the_executable(self):
+        r = self.run_exe(["INSTALL", "--host", "sync.example.com", "--contract", "0042",
+                          "--key", "KEY", "--folder", "my sync/"])
+        self.assertEqual(r.returncode, 0, r.stderr)
+        folder = os.path.join(self.tmp, "my sync")
+        self.assertTrue(os.path.isdir(folder))
+        with open(os.path.join(self.tmp, "filesync.cfg"), "rb") as f:
+            cfg = f.read()
+        kqdir = local(folder).replace(b"\\", b"\\\\")
+        self.assertEqual(cfg, b'{"KQFilsyncConfig":[{"Host":"sync.example.com","port":"20042",'
+                              b'"protocol":"00003","contract":"0042","API-key":"KEY","KQDir":"' + kqdir +
+                              b'","Reconnect":"1"}]}')
+
+    def test_install_asks_on_the_terminal_without_options(self):
+        folder = os.path.join(self.tmp, "asked")
+        r = self.run_exe(["install"], stdin=b"localhost\n1234\nsecret\n" + folder.encode() + b"\n")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        for prompt in [b"Server host: ", b"Contract number", b"API key", b"Sync folder ["]:
+            self.assertIn(prompt, r.stdout)
+        with open(os.path.join(self.tmp, "filesync.cfg"), "rb") as f:
+            cfg = f.read()
+        self.assertIn(b'"Host":"localhost","port":"21234"', cfg)
+        self.assertIn(b'"KQDir":"' + local(folder).replace(b"\\", b"\\\\") + b'"', cfg)
+
+        # Configured now: "install" is ignored and the client runs until SIGTERM.
+        client = subprocess.Popen([self.exe, "install"], stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        time.sleep(0.5)
+        self.assertIsNone(client.poll())
+        client.terminate()
+        self.assertEqual(client.wait(10), 0)
+        self.assertNotIn(b"expected!", client.stderr.read())
+        client.stderr.close()
+
+
+if __name__ == "__main__":
+    KQFILESYNC = os.path.abspath(sys.argv.pop(1))
+    ZRSERVICE = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)

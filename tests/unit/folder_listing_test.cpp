@@ -1,0 +1,139 @@
+#include "transfer/folder_listing.h"
+
+#include <gtest/gtest.h>
+
+#include "support/handler_fixture.h"
+#include "transfer/file_receiver.h"
+
+namespace kq {
+namespace {
+
+const RequestId kId{'L', 'S', 'T', '1'};
+const std::int64_t kStamp = 1700000000;  // 2023-11-14 22:13:20 UTC
+
+class FolderListingTest : public test::HandlerFixture {
+ protected:
+  FolderListingTest() { protocol.currentRequestId = kId; }
+  // list runs an RQLST for value and returns the listing text after checking the header.
+  std::string list(const std::string& value) {
+    server.sends.clear();
+    PacketContext packet{kRQLST, ""};
+    listing.onMember("\"filepath\"", value, packet);
+    EXPECT_EQ(packet.answerType, "");
+    EXPECT_EQ(server.sends.size(), 1u);
+    if (server.sends.size() != 1) return {};
+    const std::string& sent = server.sends[0];
+    std::string text = sent.substr(kHeaderSize);
+    EXPECT_EQ(sent.substr(0, kHeaderSize), encodeHeader(PacketHeader{"ANLST", kId, text.size()}));
+    return text;
+  }
+  static std::string fileEntry(const std::string& path, const std::string& size) {
+    return "\"filepath\":\"" + path + "\",\"size\":\"" + size +
+           "\",\"mdate\":\"2023-11-14\",\"mtime\":\"22.13.20\"";
+  }
+  static std::string folderEntry(const std::string& path) {
+    return "\"filepath\":\"" + path + "\",\"size\":\"0\",\"mdate\":\"\",\"mtime\":\"\"";
+  }
+  FolderListing listing{ports};
+};
+
+TEST_F(FolderListingTest, EmptyFolderGivesTheEmptyListing) {
+  ASSERT_TRUE(disk.fs().createFolders(at("empty")));
+  EXPECT_EQ(list(R"(\/empty)"), "{\"content\":[{}]}");
+  const std::vector<std::string> expected = {
+      "ANLST ===>",
+      "ANLST working directory: " + at("empty"),
+      "Create the simple snapshot for RQLST",
+      "Extra snapshot done",
+      "ANLST JSON to Server:",
+      "{\"content\":[{}]}",
+      "ANLST JSON buffer length: 16",
+  };
+  EXPECT_EQ(log.texts(), expected);
+}
+
+TEST_F(FolderListingTest, SubfolderListsPathsRelativeToTheSyncFolder) {
+  ASSERT_TRUE(write("docs\\report.pdf", "twelve bytes"));
+  setModified("docs\\report.pdf", kStamp);
+  ASSERT_TRUE(disk.fs().createFolders(at("docs\\sub")));
+  std::string text = list(R"(\/docs)");
+  ASSERT_EQ(listing.snapshot.size(), 2u);
+  std::vector<std::string> entries;
+  for (const auto& path : listing.snapshot) {
+    entries.push_back(path == at("docs\\sub") ? folderEntry("/docs/sub")
+                                              : fileEntry("/docs/report.pdf", "12"));
+  }
+  EXPECT_EQ(text, "{\"content\":[{" + entries[0] + "," + entries[1] + "}]}");
+  EXPECT_TRUE(log.contains("ANLST Error: can not read file!"));  // the folder entry
+}
+
+TEST_F(FolderListingTest, WholeSyncFolderDepthFirstWithFolderBeforeContent) {
+  ASSERT_TRUE(write("a\\b\\c.txt", "abc"));
+  setModified("a\\b\\c.txt", kStamp);
+  std::string text = list("");
+  EXPECT_EQ(listing.snapshot, (std::vector<std::string>{at("a"), at("a\\b"), at("a\\b\\c.txt")}));
+  EXPECT_EQ(text, "{\"content\":[{" + folderEntry("/a") + "," + folderEntry("/a/b") + "," +
+                      fileEntry("/a/b/c.txt", "3") + "}]}");
+}
+
+TEST_F(FolderListingTest, PumpRunsOncePerEntry) {
+  ASSERT_TRUE(write("a\\b\\c.txt", "abc"));
+  int pumped = 0;
+  listing.pumpMessages = [&pumped] { ++pumped; };
+  list("");
+  EXPECT_EQ(pumped, 3);
+}
+
+TEST_F(FolderListingTest, MissingFolderGivesTheEmptyListing) {
+  EXPECT_EQ(list(R"(\/nowhere)"), "{\"content\":[{}]}");
+  EXPECT_TRUE(log.contains("Error: createSimpleSnapshot()"));
+  EXPECT_FALSE(log.contains("Extra snapshot done"));
+}
+
+TEST_F(FolderListingTest, RefusedFolderGivesTheEmptyListing) {
+  EXPECT_EQ(list(R"(\/..)"), "{\"content\":[{}]}");
+  EXPECT_TRUE(log.contains("Refused server path \\/..: a parent folder segment"));
+  EXPECT_FALSE(log.contains("Create the simple snapshot for RQLST"));
+}
+
+TEST_F(FolderListingTest, NamesAreEscapedSoAJsonReaderGetsThemBack) {
+  ASSERT_TRUE(disk.fs().createFolders(at("n")));
+  ASSERT_TRUE(write("n\\caf\xe9.txt", "x"));
+  setModified("n\\caf\xe9.txt", kStamp);
+  EXPECT_EQ(list(R"(\/n)"), "{\"content\":[{" + fileEntry("/n/caf\\u00e9.txt", "1") + "}]}");
+  ASSERT_TRUE(disk.fs().remove(at("n\\caf\xe9.txt")));
+  ASSERT_TRUE(write("n\\a$ub.txt", "x"));
+  setModified("n\\a$ub.txt", kStamp);
+  EXPECT_EQ(list(R"(\/n)"), "{\"content\":[{" + fileEntry("/n/a\\u0024ub.txt", "1") + "}]}");
+}
+
+TEST_F(FolderListingTest, NonAsciiRoundTrip) {
+  FileReceiver receiver{ports};
+  PacketContext packet{kRQPUT, ""};
+  receiver.onMember("\"filepath\"", R"(\/caf\u00e9.txt)", packet);
+  receiver.onHeader(encodeHeader(PacketHeader{"RQFDA", kId, 2}) + "ok", packet);
+  ASSERT_EQ(packet.answerType, "ANFDA");
+  setModified("caf\xe9.txt", kStamp);
+  EXPECT_EQ(list(""), "{\"content\":[{" + fileEntry("/caf\\u00e9.txt", "2") + "}]}");
+}
+
+TEST_F(FolderListingTest, OtherKeysGetNoAnswer) {
+  PacketContext packet{kRQLST, ""};
+  listing.onMember("\"date\"", "", packet);
+  EXPECT_TRUE(server.sends.empty());
+  EXPECT_TRUE(tracker.serverBusy);
+}
+
+TEST_F(FolderListingTest, LongListingGoesOutInOnePacketWithItsTrueLength) {
+  for (int i = 0; i < 700; ++i) {
+    ASSERT_TRUE(write("long\\" + std::string(150, 'x') + std::to_string(i) + ".txt", "x"));
+  }
+  std::string text = list("");
+  EXPECT_EQ(listing.snapshot.size(), 701u);
+  EXPECT_GT(text.size(), 131055u);
+  EXPECT_EQ(text.substr(0, 13), "{\"content\":[{");
+  EXPECT_EQ(text.substr(text.size() - 3), "}]}");
+}
+
+}  // namespace
+}  // namespace kq
