@@ -61,6 +61,10 @@ drive() { quiet_wine "$out/installer_driver.exe" "$@" | tr -d '\r' | tee -a "$ou
 shot() { import -display "$DISPLAY" -window root "$out/$1" 2>/dev/null || echo "(no screenshot $1)"; }
 reg_value() { quiet_wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"; }
 
+# The watcher port is machine-wide: wait until no other watcher holds it.
+port_free() { ! ss -ltn 2>/dev/null | grep -q '127.0.0.1:11111 '; }
+wait_for 300 "port 11111 is free for the service" port_free
+
 # An X display of our own and a fresh prefix.
 display=99
 while [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
@@ -143,7 +147,8 @@ echo "== uninstall"
 quiet_wine "C:\\users\\root\\AppData\\Roaming\\Korvalinq Drive\\uninstall.exe" >"$out/uninstall.out" 2>&1 &
 drive answer "Uninstall Korvalinq Drive" $'Do you want to remove Korvalinq Drive from this computer?\n\nThe program, the watcher service ZRService, the shortcuts and the uninstall entry are removed.\nYour sync folder and the files in it are left untouched.' 6 \
   box "Uninstall Korvalinq Drive" $'Korvalinq Drive has been removed from this computer.\nYour sync folder was left untouched.'
-check "no client runs" bash -c "! pgrep -f 'Korvalinq Drive.KQFilesyncClient.exe' >/dev/null"
+client_gone() { ! client_running; }
+wait_for 15 "the client was ended" client_gone
 check "program folder removed" test ! -e "$program"
 check "shortcuts removed" test ! -e "$user_c/Desktop/Filesync.lnk" -a ! -e "$startup_lnk"
 check "uninstaller folder removed" test ! -e "$appdata/Korvalinq Drive"
