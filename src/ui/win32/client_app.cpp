@@ -8,6 +8,7 @@
 
 #include "config/config_store.h"
 #include "engine/sync_engine.h"
+#include "installer/installer.h"
 #include "log/log.h"
 #include "platform/win32/process_runner_win32.h"
 #include "platform/win32/clock_win32.h"
@@ -160,7 +161,9 @@ int runStartup(HINSTANCE instance, const std::wstring& argument) {
         MessageBoxW(nullptr, L"Korvalinq Drive installation already running!", L"Information",
                     MB_OK | MB_ICONEXCLAMATION);
         break;
-      case Role::Installer:  // the installer window is not part of this program yet
+      case Role::Installer:
+        runInstaller(instance);
+        break;
       case Role::Nothing:
         break;
     }
