@@ -11,6 +11,7 @@ packages=(
   libsqlite3-dev sqlite3
   clang libclang-rt-14-dev
   python3 procps iproute2
+  imagemagick x11-apps xdotool
 )
 
 missing=()

@@ -27,6 +27,10 @@ section "windows build (mingw-w64)"
 bash scripts/build.sh win
 section "windows unit tests under wine"
 bash scripts/wine-test.sh build/win build/win/kq_unit_tests.exe
+section "windows client system test under wine"
+bash scripts/win-system-test.sh build/win
+section "windows installation journey under wine"
+bash scripts/win-install-test.sh
 
 if [ -x scripts/test-extra.sh ]; then
   section "further suites"

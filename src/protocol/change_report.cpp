@@ -7,28 +7,13 @@
 #include "platform/clock.h"
 #include "platform/file_system.h"
 #include "platform/links.h"
+#include "platform/time_text.h"
 #include "platform/views.h"
 #include "tracking/change_tracker.h"
 
 namespace kq {
 
 namespace {
-
-std::string twoDigits(int value) {
-  char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "%02d", value);
-  return buffer;
-}
-
-std::string localDate(const LocalTime& t) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", t.year, t.month, t.day);
-  return buffer;
-}
-
-std::string localTime(const LocalTime& t) {
-  return twoDigits(t.hour) + ":" + twoDigits(t.minute) + ":" + twoDigits(t.second);
-}
 
 // escapeNameText escapes what a JSON string cannot hold as is. Windows names
 // never contain these characters; POSIX names can, and the report must stay JSON.
@@ -86,8 +71,8 @@ void sendPacketANCHG(std::string date, std::string time, const RequestId& reques
     log.writeLog("ANCHG ===>", true);
     if (date.empty()) {
       LocalTime now = clock.now();
-      date = localDate(now);
-      time = localTime(now);
+      date = dateText(now, '-');
+      time = timeText(now, ':');
     }
     change.filepath = completeEscapes(escapeNonAscii(escapeNameText(change.filepath)));
     change.newname = escapeNameText(change.newname);

@@ -2,28 +2,12 @@
 
 #include <cstdio>
 
+#include "platform/time_text.h"
 #include "transfer/server_path.h"
 
 namespace kq {
 
 namespace {
-
-std::string twoDigits(int value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%02d", value);
-  return text;
-}
-
-// formatDate and formatTime give "%Y-%m-%d" and "%H.%M.%S".
-std::string formatDate(const LocalTime& t) {
-  char year[16];
-  std::snprintf(year, sizeof year, "%04d", t.year);
-  return std::string(year) + "-" + twoDigits(t.month) + "-" + twoDigits(t.day);
-}
-
-std::string formatTime(const LocalTime& t) {
-  return twoDigits(t.hour) + "." + twoDigits(t.minute) + "." + twoDigits(t.second);
-}
 
 // escapeListedPath escapes a listed path for the listing text: bytes of 0x80 and
 // above as escapeNonAscii marks them, and, so that a JSON reader gets the name
@@ -96,8 +80,8 @@ std::string FolderListing::entryText(const std::string& path) {
   if (st.type == EntryType::File) {
     size = std::to_string(st.size);
     LocalTime t = p_.clock.toLocal(st.modified);
-    date = formatDate(t);
-    time = formatTime(t);
+    date = dateText(t, '-');  // "%Y-%m-%d"
+    time = timeText(t, '.');  // "%H.%M.%S"
   } else {
     p_.log.writeLog("ANLST Error: can not read file!", true);
   }

@@ -31,9 +31,19 @@ FuzzEngine::FuzzEngine() {
 }
 
 void FuzzEngine::checkSends() const {
+  // What goes out after the init text must be whole packets: each header is
+  // followed by exactly the payload it announces (file data may come in chunks).
+  std::string stream;
   for (const std::string& packet : server.sends) {
     if (packet.rfind("KQFILESYNC", 0) == 0) continue;  // the init text of a connection
-    if (packet.size() < kHeaderSize || payloadLength(packet) != packet.size() - kHeaderSize) std::abort();
+    stream += packet;
+  }
+  std::size_t pos = 0;
+  while (pos < stream.size()) {
+    if (stream.size() - pos < kHeaderSize) std::abort();
+    std::uint64_t length = payloadLength(std::string_view(stream).substr(pos, kHeaderSize));
+    if (length > stream.size() - pos - kHeaderSize) std::abort();
+    pos += kHeaderSize + length;
   }
 }
 

@@ -1,0 +1,121 @@
+#include "watcher/directory_watcher_win32.h"
+
+#include <utility>
+
+#include "log/log.h"
+#include "platform/win32/ansi_text.h"
+#include "watcher/change_reporter.h"
+
+namespace kq {
+
+namespace {
+
+constexpr DWORD kFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_SIZE |
+                          FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_ATTRIBUTES;
+
+}  // namespace
+
+DirectoryWatcher::DirectoryWatcher(std::string root, ChangeReporter& reporter, Log& log)
+    : root_(std::move(root)), reporter_(reporter), log_(log), buffer_(kBufferBytes / sizeof(DWORD)) {
+  while (root_.size() > 3 && (root_.back() == '\\' || root_.back() == '/')) root_.pop_back();
+  overlapped_.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+}
+
+DirectoryWatcher::~DirectoryWatcher() {
+  close({});
+  CloseHandle(overlapped_.hEvent);
+}
+
+DWORD DirectoryWatcher::poll() {
+  if (watching()) return INFINITE;
+  return open() ? INFINITE : kRetryMs;
+}
+
+bool DirectoryWatcher::open() {
+  folder_ = CreateFileW(ansiToWide(root_).c_str(), FILE_LIST_DIRECTORY,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+  if (folder_ == INVALID_HANDLE_VALUE) {
+    if (!missingLogged_)
+      log_.writeLog("Cannot watch " + root_ + " (error " + std::to_string(GetLastError()) +
+                        "): trying again every second",
+                    true);
+    missingLogged_ = true;
+    return false;
+  }
+  missingLogged_ = false;
+  if (!request()) return false;
+  log_.writeLog("Watching " + root_, true);
+  return true;
+}
+
+bool DirectoryWatcher::request() {
+  ResetEvent(overlapped_.hEvent);
+  if (ReadDirectoryChangesW(folder_, buffer_.data(), kBufferBytes, TRUE, kFilter, nullptr, &overlapped_,
+                            nullptr))
+    return true;
+  close("Cannot watch " + root_ + " (error " + std::to_string(GetLastError()) + ")");
+  return false;
+}
+
+void DirectoryWatcher::close(const std::string& why) {
+  if (folder_ == INVALID_HANDLE_VALUE) return;
+  CancelIo(folder_);
+  CloseHandle(folder_);
+  folder_ = INVALID_HANDLE_VALUE;
+  ResetEvent(overlapped_.hEvent);
+  if (!why.empty()) log_.writeLog(why, true);
+}
+
+void DirectoryWatcher::onEvent() {
+  if (!watching()) {
+    ResetEvent(overlapped_.hEvent);
+    return;
+  }
+  DWORD size = 0;
+  if (!GetOverlappedResult(folder_, &overlapped_, &size, FALSE)) {
+    DWORD error = GetLastError();
+    if (error != ERROR_NOTIFY_ENUM_DIR) {
+      close("The sync folder " + root_ + " can no longer be watched (error " + std::to_string(error) + ")");
+      return;
+    }
+    size = 0;
+  }
+  if (size == 0) {
+    log_.writeLog("Watch queue overflow: changes in " + root_ + " may have been missed", true);
+  } else {
+    report(reinterpret_cast<const BYTE*>(buffer_.data()), size);
+  }
+  request();
+}
+
+void DirectoryWatcher::report(const BYTE* data, DWORD size) {
+  DWORD offset = 0;
+  while (offset + offsetof(FILE_NOTIFY_INFORMATION, FileName) <= size) {
+    auto* info = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(data + offset);
+    std::wstring name(info->FileName, info->FileNameLength / sizeof(WCHAR));
+    handle(info->Action, root_ + "\\" + wideToAnsi(name));
+    if (info->NextEntryOffset == 0) break;
+    offset += info->NextEntryOffset;
+  }
+  // A rename's halves arrive in one batch: an old name left over has no new one.
+  if (pendingOldName_) reporter_.removed(*std::exchange(pendingOldName_, std::nullopt));
+}
+
+void DirectoryWatcher::handle(DWORD action, const std::string& path) {
+  if (pendingOldName_ && action != FILE_ACTION_RENAMED_NEW_NAME)
+    reporter_.removed(*std::exchange(pendingOldName_, std::nullopt));
+  switch (action) {
+    case FILE_ACTION_ADDED: reporter_.added(path); break;
+    case FILE_ACTION_REMOVED: reporter_.removed(path); break;
+    case FILE_ACTION_MODIFIED: reporter_.modified(path); break;
+    case FILE_ACTION_RENAMED_OLD_NAME: pendingOldName_ = path; break;
+    case FILE_ACTION_RENAMED_NEW_NAME:
+      if (pendingOldName_) reporter_.renamed(*std::exchange(pendingOldName_, std::nullopt), path);
+      else reporter_.added(path);
+      break;
+    default: break;
+  }
+}
+
+}  // namespace kq

@@ -1,0 +1,55 @@
+#pragma once
+// DirectoryWatcher watches the sync folder and everything below it with
+// ReadDirectoryChangesW and reports what changes to a ChangeReporter, as local
+// path text. A rename arrives as its old name followed by its new name; an old
+// name without a new one is a removal. A lost batch of changes (the buffer
+// overflowed) is logged. While the folder is missing it tries again every second.
+#include <windows.h>
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kq {
+
+class ChangeReporter;
+class Log;
+
+class DirectoryWatcher {
+ public:
+  static constexpr DWORD kRetryMs = 1000;
+  static constexpr DWORD kBufferBytes = 64 * 1024;
+
+  DirectoryWatcher(std::string root, ChangeReporter& reporter, Log& log);
+  ~DirectoryWatcher();
+  DirectoryWatcher(const DirectoryWatcher&) = delete;
+  DirectoryWatcher& operator=(const DirectoryWatcher&) = delete;
+
+  // event is signalled when a batch of changes has arrived.
+  HANDLE event() const { return overlapped_.hEvent; }
+  // onEvent reads the finished batch, reports it and asks for the next one.
+  void onEvent();
+  // poll opens the folder when it is not watched yet; returns the milliseconds
+  // until it wants to be called again, INFINITE when it watches.
+  DWORD poll();
+  bool watching() const { return folder_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  bool open();
+  bool request();
+  void close(const std::string& why);
+  void report(const BYTE* data, DWORD size);
+  void handle(DWORD action, const std::string& path);
+
+  std::string root_;
+  ChangeReporter& reporter_;
+  Log& log_;
+  HANDLE folder_ = INVALID_HANDLE_VALUE;
+  OVERLAPPED overlapped_{};
+  std::vector<DWORD> buffer_;  // DWORD-aligned, as the call requires
+  std::optional<std::string> pendingOldName_;
+  bool missingLogged_ = false;
+};
+
+}  // namespace kq

@@ -1,0 +1,43 @@
+#pragma once
+// FolderBrowser is the main window's folder tree (DirectoryListBox1) coupled to
+// its file list (FileListBox1): the tree shows the chain from the root down to
+// the current folder and that folder's subfolders; the list shows the files of
+// the folder selected in the tree. Hidden and system entries are left out.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace kq::win {
+
+class FolderBrowser {
+ public:
+  // create makes both controls as children of parent.
+  void create(HWND parent, HINSTANCE instance, const RECT& treeArea, const RECT& listArea,
+              HFONT treeFont, HFONT listFont);
+  HWND tree() const { return tree_; }
+  HWND list() const { return list_; }
+
+  // showFolder makes folder the current one: tree rebuilt, file list refreshed.
+  void showFolder(const std::string& folder);
+  const std::string& currentFolder() const { return current_; }
+  // selectedFolder is the folder selected in the tree, empty when none.
+  std::string selectedFolder() const;
+  std::string selectedFile() const;
+  std::vector<std::string> listedFiles() const;
+  void refreshFiles();
+  // onNotify handles the tree's notifications: a new selection moves the file
+  // list, a double click opens the selected folder (DirectoryListBox1DblClick).
+  void onNotify(const NMHDR& header);
+
+ private:
+  void rebuildTree(const std::string& folder);
+  std::string listItem(LRESULT index) const;
+
+  HWND tree_ = nullptr, list_ = nullptr;
+  std::string current_;
+  std::vector<std::string> treePaths_;  // full path of each tree item, by its lParam
+  bool filling_ = false;
+};
+
+}  // namespace kq::win

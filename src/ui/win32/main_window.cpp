@@ -1,0 +1,500 @@
+#include "ui/win32/main_window.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include "ui/win32/config_window.h"
+#include "ui/win32/exceptions_window.h"
+#include "ui/win32/log_window.h"
+#include "ui/win32/resource.h"
+#include "ui/win32/settings_window.h"
+#include "ui/win32/small_windows.h"
+#include "ui/win32/text.h"
+
+namespace kq::win {
+namespace {
+
+constexpr wchar_t kClassName[] = L"TForm1";
+constexpr UINT kMsgTray = WM_APP + 1;
+constexpr UINT kMsgBoxes = WM_APP + 2;
+constexpr UINT kServerMessages = WM_APP + 0x100;
+constexpr UINT kWatcherMessages = WM_APP + 0x200;
+constexpr UINT kTrayId = 1;
+// Layout at 96 dpi.
+constexpr int kClientWidth = 669, kClientHeight = 578, kPanelHeight = 42, kListWidth = 335,
+              kStatusHeight = 20;
+constexpr int kPanelWidths[6] = {150, 125, 100, 100, 100, 50};
+
+HFONT makeFont(int pixels, int weight, const wchar_t* face) {
+  return CreateFontW(-scaled(pixels), 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                     DEFAULT_PITCH | FF_SWISS, face);
+}
+
+void setFont(HWND control, HFONT font) {
+  SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+}
+
+void addTool(HWND tooltips, HWND owner, HWND control, const wchar_t* text) {
+  TOOLINFOW tool{};
+  tool.cbSize = sizeof tool;
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.hwnd = owner;
+  tool.uId = reinterpret_cast<UINT_PTR>(control);
+  tool.lpszText = const_cast<wchar_t*>(text);
+  SendMessageW(tooltips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+}  // namespace
+
+MainWindow::MainWindow(HINSTANCE instance, ConfigStore& config, Log& log)
+    : instance_(instance), config_(config), log_(log) {}
+
+MainWindow::~MainWindow() {
+  if (hwnd_ && IsWindow(hwnd_)) {
+    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+    DestroyWindow(hwnd_);
+  }
+  for (HFONT f : {boldFont_, treeFont_, listFont_})
+    if (f) DeleteObject(f);
+  if (popupMenu_) DestroyMenu(popupMenu_);
+}
+
+bool MainWindow::create() {
+  appIcon_ = LoadIconW(instance_, MAKEINTRESOURCEW(IDI_APP));
+  smallIcon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
+                                             GetSystemMetrics(SM_CXSMICON),
+                                             GetSystemMetrics(SM_CYSMICON), 0));
+  folderIcon_ = static_cast<HICON>(
+      LoadImageW(instance_, MAKEINTRESOURCEW(IDI_FOLDER), IMAGE_ICON, 16, 16, 0));
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = &MainWindow::procedure;
+  windowClass.hInstance = instance_;
+  windowClass.hIcon = appIcon_;
+  windowClass.hIconSm = smallIcon_;
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+  windowClass.lpszClassName = kClassName;
+  RegisterClassExW(&windowClass);
+
+  menu_ = LoadMenuW(instance_, MAKEINTRESOURCEW(IDR_MAINMENU));
+  HMENU popupRoot = LoadMenuW(instance_, MAKEINTRESOURCEW(IDR_POPUP));
+  popupMenu_ = popupRoot;
+  accelerators_ = LoadAcceleratorsW(instance_, MAKEINTRESOURCEW(IDR_ACCEL));
+  const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+  RECT r{0, 0, scaled(kClientWidth), scaled(kClientHeight)};
+  AdjustWindowRectEx(&r, style, TRUE, WS_EX_COMPOSITED);
+  hwnd_ = CreateWindowExW(WS_EX_COMPOSITED, kClassName, kMainCaption, style, CW_USEDEFAULT,
+                          CW_USEDEFAULT, r.right - r.left, r.bottom - r.top, nullptr, menu_,
+                          instance_, this);
+  if (!hwnd_) return false;
+  // The menu may wrap onto two rows: make sure the client area is exact.
+  RECT client;
+  GetClientRect(hwnd_, &client);
+  SetWindowPos(hwnd_, nullptr, 0, 0, (r.right - r.left) + scaled(kClientWidth) - client.right,
+               (r.bottom - r.top) + scaled(kClientHeight) - client.bottom,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  createControls();
+
+  AsyncSocket::Events serverEvents;
+  serverEvents.connecting = [this] { route([&] { events_->FilesyncSocketConnecting(); }); };
+  serverEvents.connect = [this] { route([&] { events_->FilesyncSocketConnect(); }); };
+  serverEvents.read = [this](std::string_view bytes) {
+    route([&] { events_->FilesyncSocketRead(bytes); });
+  };
+  serverEvents.disconnect = [this] { route([&] { events_->FilesyncSocketDisconnect(); }); };
+  // The engine logs a socket error and hands it to the error reporting (an error box).
+  serverEvents.error = [this](int code, const char*) {
+    route([&] { events_->FilesyncSocketError(code); });
+  };
+  server_ = std::make_unique<Win32ServerLink>(hwnd_, kServerMessages, serverEvents);
+  // The watcher link reports no errors: "Connecting to service..." in the log is the record.
+  AsyncSocket::Events watcherEvents;
+  watcherEvents.connect = [this] { route([&] { events_->ClientSocket1Connect(); }); };
+  watcherEvents.read = [this](std::string_view bytes) {
+    route([&] { events_->ClientSocket1Read(bytes); });
+  };
+  watcher_ = std::make_unique<Win32WatcherLink>(hwnd_, kWatcherMessages, watcherEvents);
+
+  addTrayIcon();
+  SetTimer(hwnd_, kReconnect, kReconnectMs, nullptr);
+  SetTimer(hwnd_, kCheckChanges, kCheckChangesMs, nullptr);
+  SetTimer(hwnd_, kErrorHandling, kErrorHandlingMs, nullptr);
+  SetTimer(hwnd_, kTimer1, kTimer1Ms, nullptr);
+  reconnectOn_ = true;
+  return true;
+}
+
+void MainWindow::createControls() {
+  boldFont_ = makeFont(12, FW_BOLD, L"Tahoma");
+  treeFont_ = makeFont(13, FW_NORMAL, L"Tahoma");
+  listFont_ = makeFont(12, FW_NORMAL, L"Tahoma");
+  const int listTop = scaled(kPanelHeight);
+  const int listHeight = scaled(kClientHeight - kPanelHeight - kStatusHeight);
+  auto child = [&](DWORD exStyle, const wchar_t* cls, const wchar_t* text, DWORD style, int x,
+                   int y, int w, int h, int id) {
+    return CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, hwnd_,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
+  };
+  panel_ = child(0, L"STATIC", L"", SS_NOTIFY, 0, 0, scaled(kClientWidth), scaled(kPanelHeight),
+                 IDC_MAIN_PANEL1);
+  button1_ = child(0, L"BUTTON", L"The main folder", BS_PUSHBUTTON | WS_TABSTOP, scaled(5),
+                   scaled(5), scaled(112), scaled(32), IDC_MAIN_BUTTON1);
+  setFont(button1_, boldFont_);
+  speedButton1_ = child(0, L"BUTTON", L"", BS_PUSHBUTTON | BS_ICON, scaled(121), scaled(5),
+                        scaled(33), scaled(32), IDC_MAIN_SPEEDBUTTON1);
+  SendMessageW(speedButton1_, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(folderIcon_));
+  image1_ = child(0, L"STATIC", L"", SS_ICON, scaled(kClientWidth - 42), scaled(5), scaled(32),
+                  scaled(32), IDC_MAIN_IMAGE1);
+  SendMessageW(image1_, STM_SETICON, reinterpret_cast<WPARAM>(appIcon_), 0);
+
+  listView_ = child(0, WC_LISTVIEWW, L"", LVS_REPORT | LVS_SINGLESEL, 0, listTop,
+                    scaled(kListWidth), listHeight, IDC_MAIN_LISTVIEW1);
+  const RECT treeArea{0, listTop, scaled(kListWidth), listTop + listHeight};
+  const RECT listArea{scaled(kClientWidth - kListWidth), listTop, scaled(kClientWidth),
+                      listTop + listHeight};
+  browser_.create(hwnd_, instance_, treeArea, listArea, treeFont_, listFont_);
+  SetWindowPos(listView_, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+
+  statusBar_ = child(0, STATUSCLASSNAMEW, L"", 0, 0, 0, 0, 0, IDC_MAIN_STATUSBAR1);
+  SendMessageW(statusBar_, SB_SETBKCOLOR, 0, RGB(160, 160, 160));
+  int edges[6];
+  int right = 0;
+  for (int i = 0; i < 6; ++i) edges[i] = (right += scaled(kPanelWidths[i]));
+  SendMessageW(statusBar_, SB_SETPARTS, 6, reinterpret_cast<LPARAM>(edges));
+
+  tooltips_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_,
+                              nullptr, instance_, nullptr);
+  addTool(tooltips_, hwnd_, speedButton1_, L"Show the contents of the selected folder");
+  addTool(tooltips_, hwnd_, statusBar_, L"Filesync status panel");
+}
+
+void MainWindow::addTrayIcon() {
+  NOTIFYICONDATAW icon{};
+  icon.cbSize = sizeof icon;
+  icon.hWnd = hwnd_;
+  icon.uID = kTrayId;
+  icon.uFlags = NIF_ICON | NIF_MESSAGE | NIF_TIP;
+  icon.uCallbackMessage = kMsgTray;
+  icon.hIcon = smallIcon_ ? smallIcon_ : appIcon_;
+  lstrcpynW(icon.szTip, kApplicationTitle, ARRAYSIZE(icon.szTip));
+  Shell_NotifyIconW(NIM_ADD, &icon);
+}
+
+template <class F>
+void MainWindow::route(F&& call) {
+  if (!events_) return;
+  try {
+    call();
+  } catch (...) {
+    // The engine's handlers catch their own failures; this is the last guard.
+  }
+  syncReconnectTimer();
+}
+
+void MainWindow::syncReconnectTimer() {
+  if (!events_) return;
+  bool wanted = events_->reconnectEnabled();
+  if (wanted == reconnectOn_) return;
+  if (wanted)
+    SetTimer(hwnd_, kReconnect, kReconnectMs, nullptr);
+  else
+    KillTimer(hwnd_, kReconnect);
+  reconnectOn_ = wanted;
+}
+
+LRESULT CALLBACK MainWindow::procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    auto* self = static_cast<MainWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    self->hwnd_ = window;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (!self) return DefWindowProcW(window, message, wParam, lParam);
+  try {
+    return self->dispatch(message, wParam, lParam);
+  } catch (...) {
+    return 0;  // no failure leaves the window procedure
+  }
+}
+
+LRESULT MainWindow::dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (server_ && server_->socket().owns(message)) {
+    server_->socket().handleMessage(message, wParam, lParam);
+    return 0;
+  }
+  if (watcher_ && watcher_->socket().owns(message)) {
+    watcher_->socket().handleMessage(message, wParam, lParam);
+    return 0;
+  }
+  if (taskbarCreated_ && message == taskbarCreated_) {
+    addTrayIcon();
+    return 0;
+  }
+  switch (message) {
+    case WM_CREATE:
+      taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
+      return 0;
+    case WM_TIMER:
+      onTimer(wParam);
+      return 0;
+    case WM_COMMAND:
+      if (HIWORD(wParam) == BN_CLICKED && reinterpret_cast<HWND>(lParam) == button1_)
+        Button1Click();
+      else if (HIWORD(wParam) == BN_CLICKED && reinterpret_cast<HWND>(lParam) == speedButton1_)
+        SpeedButton1Click();
+      else if (lParam == 0)
+        onCommand(LOWORD(wParam));
+      return 0;
+    case WM_NOTIFY:
+      return onNotify(*reinterpret_cast<NMHDR*>(lParam));
+    case WM_CONTEXTMENU: {
+      auto from = reinterpret_cast<HWND>(wParam);
+      if (from == browser_.list() || from == listView_) {  // FileListBox1ContextPopup, ListView1ContextPopup
+        POINT at;
+        GetCursorPos(&at);
+        popupAt(at);
+        return 0;
+      }
+      break;
+    }
+    case WM_SETCURSOR:
+      if (reinterpret_cast<HWND>(wParam) == button1_ || reinterpret_cast<HWND>(wParam) == speedButton1_) {
+        SetCursor(LoadCursorW(nullptr, IDC_HAND));
+        return TRUE;
+      }
+      break;
+    case WM_CTLCOLORSTATIC:
+      return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
+    case WM_SHOWWINDOW:
+      if (wParam) FormShow();
+      break;
+    case kMsgTray:
+      if (LOWORD(lParam) == WM_LBUTTONUP) {
+        TrayIcon1Click();
+      } else if (LOWORD(lParam) == WM_RBUTTONUP || LOWORD(lParam) == WM_CONTEXTMENU) {
+        POINT at;
+        GetCursorPos(&at);
+        popupAt(at);
+      }
+      return 0;
+    case kMsgBoxes:
+      showQueuedBoxes();
+      return 0;
+    case WM_CLOSE:
+      if (FormClose()) DestroyWindow(hwnd_);
+      return 0;
+    case WM_QUERYENDSESSION:
+      return TRUE;
+    case WM_ENDSESSION:
+      if (wParam) {  // Windows shuts down: the program ends
+        terminating_ = true;
+        DestroyWindow(hwnd_);
+      }
+      return 0;
+    case WM_DESTROY: {
+      NOTIFYICONDATAW icon{};
+      icon.cbSize = sizeof icon;
+      icon.hWnd = hwnd_;
+      icon.uID = kTrayId;
+      Shell_NotifyIconW(NIM_DELETE, &icon);
+      for (UINT_PTR id : {kReconnect, kCheckChanges, kErrorHandling, kTimer1}) KillTimer(hwnd_, id);
+      server_->socket().close(false);
+      watcher_->socket().close(false);
+      PostQuitMessage(0);
+      return 0;
+    }
+    default:
+      break;
+  }
+  return DefWindowProcW(hwnd_, message, wParam, lParam);
+}
+
+void MainWindow::onTimer(UINT_PTR id) {
+  switch (id) {
+    case kReconnect:
+      route([&] { events_->ReconnectTimer(); });
+      break;
+    case kCheckChanges:
+      route([&] { events_->CheckChangesTimer(); });
+      if (windows_.config && windows_.config->visible()) windows_.config->showFields();
+      break;
+    case kErrorHandling:
+      ErrorWindowTimer();
+      break;
+    default:  // Timer1: nothing to do
+      break;
+  }
+}
+
+void MainWindow::onCommand(int id) {
+  auto bringUp = [](HWND window) {
+    ShowWindow(window, SW_SHOW);
+    SetForegroundWindow(window);
+  };
+  switch (id) {
+    case IDM_CONNECT: route([&] { events_->Connect1Click(); }); break;
+    case IDM_CONFIGURATION: if (windows_.config) bringUp(windows_.config->hwnd()); break;
+    case IDM_EXCEPTIONS:
+      if (windows_.exceptions) {
+        windows_.exceptions->Exceptions1Click();
+        SetForegroundWindow(windows_.exceptions->hwnd());
+      }
+      break;
+    case IDM_SETTINGS: if (windows_.settings) bringUp(windows_.settings->hwnd()); break;
+    case IDM_ABOUT: if (windows_.about) bringUp(windows_.about->hwnd()); break;
+    case IDM_EXIT: Exit1Click(); break;
+    case IDM_CLIENTLOG: if (windows_.log) windows_.log->showPlaced(); break;
+    case IDM_ITEMA1: route([&] { events_->ItemA1Click(); }); break;
+    case IDM_SYNCHRONIZEALL1: route([&] { events_->Synchronizeall1Click(); }); break;
+    case IDM_ITMEB1: route([&] { events_->ItmeB1Click(); }); break;
+    default: break;  // "SSL Connect" and "Snapshot" are hidden and do nothing
+  }
+}
+
+LRESULT MainWindow::onNotify(const NMHDR& header) {
+  if (header.hwndFrom == browser_.tree()) {
+    browser_.onNotify(header);
+  } else if (header.hwndFrom == listView_) {
+    if (header.code == NM_CLICK) {  // ListView1Click
+      int selected = ListView_GetNextItem(listView_, -1, LVNI_SELECTED);
+      if (selected >= 0) log_.writeLog("Selected =" + std::to_string(selected), true);
+    } else if (header.code == NM_DBLCLK) {  // ListView1DblClick
+      RECT r;
+      GetWindowRect(hwnd_, &r);
+      popupAt(POINT{r.left + 10, r.top + 10});
+    } else if (header.code == LVN_COLUMNCLICK) {
+      POINT at;
+      GetCursorPos(&at);
+      popupAt(at);
+    }
+  }
+  return 0;
+}
+
+void MainWindow::popupAt(POINT where) {
+  SetForegroundWindow(hwnd_);
+  TrackPopupMenu(GetSubMenu(popupMenu_, 0), TPM_LEFTALIGN | TPM_RIGHTBUTTON, where.x, where.y, 0,
+                 hwnd_, nullptr);
+  PostMessageW(hwnd_, WM_NULL, 0, 0);
+}
+
+bool MainWindow::translateAccelerator(MSG& message) {
+  if (!hwnd_ || !accelerators_) return false;
+  if (message.hwnd != hwnd_ && GetAncestor(message.hwnd, GA_ROOT) != hwnd_) return false;
+  return TranslateAcceleratorW(hwnd_, accelerators_, &message) != 0;
+}
+
+// FormShow runs every time the window becomes visible.
+void MainWindow::FormShow() {
+  MONITORINFO info{sizeof info, {}, {}, 0};
+  GetMonitorInfoW(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &info);
+  RECT me;
+  GetWindowRect(hwnd_, &me);
+  int width = me.right - me.left, height = me.bottom - me.top;
+  int left = (info.rcMonitor.right - info.rcMonitor.left) - width;
+  int top = (info.rcMonitor.bottom - info.rcMonitor.top) - height - 40;
+  SetWindowPos(hwnd_, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  try {
+    showFolder("");
+  } catch (...) {
+    log_.writeLog("Error: FormShow()", true);
+  }
+}
+
+// FormClose lets the window close only for "Exit" or when Windows shuts down;
+// otherwise the window is hidden and the program goes on in the tray.
+bool MainWindow::FormClose() {
+  if (exitRequested_ || terminating_) return true;
+  ShowWindow(hwnd_, SW_HIDE);
+  return false;
+}
+
+void MainWindow::TrayIcon1Click() {
+  ShowWindow(hwnd_, SW_SHOW);
+  ShowWindow(hwnd_, SW_RESTORE);
+  SetForegroundWindow(hwnd_);
+}
+
+void MainWindow::Button1Click() {
+  try {
+    showFolder("");
+  } catch (const std::exception& e) {
+    reportError(e.what());
+  }
+}
+
+void MainWindow::SpeedButton1Click() {
+  std::string folder = browser_.selectedFolder();
+  if (folder.empty()) folder = browser_.currentFolder();
+  ShellExecuteW(hwnd_, L"open", L"EXPLORER.EXE", toWide(folder).c_str(), nullptr, SW_SHOWDEFAULT);
+}
+
+void MainWindow::Exit1Click() {
+  exitRequested_ = true;
+  SendMessageW(hwnd_, WM_CLOSE, 0, 0);
+}
+
+// ErrorWindowTimer closes the application's error box while the server link is down.
+void MainWindow::ErrorWindowTimer() {
+  if (server_ && server_->isActive()) return;
+  if (!errorBoxArmed_) {
+    errorBoxArmed_ = true;
+    return;
+  }
+  HWND box = FindWindowW(nullptr, kApplicationTitle);
+  DWORD process = 0;
+  if (box) GetWindowThreadProcessId(box, &process);
+  if (box && process == GetCurrentProcessId()) SendMessageW(box, WM_CLOSE, 0, 0);
+  errorBoxArmed_ = false;
+}
+
+void MainWindow::reportError(const std::string& text) {
+  if (boxOpen_) return;  // at most one box at a time; the log holds the record
+  for (auto& queued : queuedBoxes_)
+    if (queued.first) return;
+  queuedBoxes_.emplace_back(true, text);
+  PostMessageW(hwnd_, kMsgBoxes, 0, 0);
+}
+
+void MainWindow::information(const std::string& text) {
+  queuedBoxes_.emplace_back(false, text);
+  PostMessageW(hwnd_, kMsgBoxes, 0, 0);
+}
+
+void MainWindow::showQueuedBoxes() {
+  if (boxOpen_ || queuedBoxes_.empty()) return;
+  auto [isError, text] = queuedBoxes_.front();
+  queuedBoxes_.erase(queuedBoxes_.begin());
+  boxOpen_ = true;
+  if (isError)
+    MessageBoxW(hwnd_, toWide(text).c_str(), kApplicationTitle, MB_OK | MB_ICONERROR);
+  else
+    MessageBoxW(hwnd_, toWide(text).c_str(), L"Information", MB_OK | MB_ICONINFORMATION);
+  boxOpen_ = false;
+  if (!queuedBoxes_.empty()) PostMessageW(hwnd_, kMsgBoxes, 0, 0);
+}
+
+void MainWindow::setPanel(int index, const std::string& text) {
+  if (index < 0 || index > 5) return;
+  SendMessageW(statusBar_, SB_SETTEXTW, static_cast<WPARAM>(index),
+               reinterpret_cast<LPARAM>(toWide(text).c_str()));
+}
+
+void MainWindow::setConnectCaption(const std::string& caption) {
+  ModifyMenuW(menu_, IDM_CONNECT, MF_BYCOMMAND | MF_STRING, IDM_CONNECT, toWide(caption).c_str());
+  DrawMenuBar(hwnd_);
+}
+
+// showFolder re-reads the configuration and shows folder in the tree, or the
+// sync folder when folder is empty. A configuration that cannot be read is
+// reported to the caller (ConfigError).
+void MainWindow::showFolder(const std::string& folder) {
+  ListView_DeleteAllItems(listView_);
+  config_.reload();
+  browser_.showFolder(folder.empty() ? config_.syncFolder() : folder);
+}
+
+}  // namespace kq::win

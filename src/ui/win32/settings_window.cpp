@@ -1,0 +1,58 @@
+#include "ui/win32/settings_window.h"
+
+#include "ui/win32/resource.h"
+
+namespace kq::win {
+namespace {
+constexpr char kSection[] = "Basic";
+constexpr char kKey[] = "filedeletion";
+constexpr int kRadios[] = {IDC_RADIOBUTTON1, IDC_RADIOBUTTON2, IDC_RADIOBUTTON3};
+}  // namespace
+
+int radioForPolicy(int value) { return value <= 0 ? 0 : value == 1 ? 1 : 2; }
+
+int policyForRadios(bool radio2, bool radio3) { return radio2 ? 1 : radio3 ? 2 : 0; }
+
+SettingsWindow::~SettingsWindow() {
+  if (bold_) DeleteObject(bold_);
+}
+
+void SettingsWindow::onInit() {
+  setClientSize(635, 187);
+  auto base = reinterpret_cast<HFONT>(SendMessageW(hwnd(), WM_GETFONT, 0, 0));
+  LOGFONTW font{};
+  GetObjectW(base ? static_cast<HGDIOBJ>(base) : GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font);
+  font.lfWeight = FW_BOLD;
+  bold_ = CreateFontIndirectW(&font);
+  for (int id : kRadios) SendMessageW(item(id), WM_SETFONT, reinterpret_cast<WPARAM>(bold_), FALSE);
+  load();
+}
+
+void SettingsWindow::onShow() {
+  centreOn(nullptr);
+  load();
+}
+
+void SettingsWindow::load() {
+  try {
+    int selected = radioForPolicy(ini_.readInt(iniPath(), kSection, kKey, 0));
+    CheckRadioButton(hwnd(), IDC_RADIOBUTTON1, IDC_RADIOBUTTON3, kRadios[selected]);
+  } catch (...) {
+  }
+}
+
+void SettingsWindow::Button1Click() {
+  try {
+    int value = policyForRadios(IsDlgButtonChecked(hwnd(), IDC_RADIOBUTTON2) == BST_CHECKED,
+                                IsDlgButtonChecked(hwnd(), IDC_RADIOBUTTON3) == BST_CHECKED);
+    (void)ini_.writeInt(iniPath(), kSection, kKey, value);
+  } catch (...) {
+  }
+  hide();
+}
+
+void SettingsWindow::onCommand(int id, int) {
+  if (id == IDC_BUTTON1) Button1Click();
+}
+
+}  // namespace kq::win
