@@ -20,6 +20,9 @@ section "sanitizer tests"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir build/asan --output-on-failure -R '^(unit|kqsyncd)$'
 
+section "end-to-end synchronisation (kqsyncd + kqfilesync + zrservice)"
+bash scripts/e2e.sh
+
 section "fuzzing (libFuzzer, clang, ASan + UBSan)"
 bash scripts/fuzz.sh "${KQ_FUZZ_SECONDS:-60}"
 
