@@ -20,6 +20,11 @@ struct StoreEntry {
   std::int64_t version = 0;
   bool deleted = false;       // a tombstone
   std::int64_t deletedAt = 0;
+  // The file on disk when its content was last hashed (store scans compare these).
+  std::int64_t mtimeNs = 0;  // nanoseconds since 1970
+  std::int64_t ctimeNs = 0;
+  std::int64_t inode = 0;
+  bool recheck = false;  // changed within the second of its scan: hashed again by the next scan
 };
 
 // KnownCopy is a client copy (path, size, mtime) whose content the server has seen.

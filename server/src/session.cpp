@@ -57,7 +57,10 @@ void SyncSession::run() {
 
 void SyncSession::cycle() {
   std::lock_guard lock(contract_.mutex);
-  store_.scan(now());
+  if (!store_.prepareCycle(now())) {  // the store cannot be read: nothing is decided this cycle
+    finishCycle();
+    return;
+  }
   auto reports = drainChanges();
   PlanInput in = planInput();
   for (auto& action : planChanges(reports, in)) guarded(action, in);

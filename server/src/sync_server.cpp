@@ -62,14 +62,16 @@ void SyncServer::start() {
   for (auto& a : book_.accounts()) {
     auto state = std::make_unique<ContractState>();
     state->account = a;
-    fs::create_directories(a.store);
     fs::create_directories(fs::path(book_.indexPath(a.contract)).parent_path());
-    state->store = std::make_unique<Store>(a.store, book_.indexPath(a.contract), [this, c = a.contract](const std::string& t) {
-      log_.write(c, t);
-    });
+    state->store = std::make_unique<Store>(
+        a.store, book_.indexPath(a.contract), [this, c = a.contract](const std::string& t) { log_.write(c, t); },
+        book_.versionsPath(a.contract), options_.keepVersionsDays);
     state->clientLogPath = book_.clientLogPath(a.contract);
-    int changed = state->store->scan(static_cast<std::int64_t>(::time(nullptr)));
-    log_.write(a.contract, "store " + a.store + " ready (" + std::to_string(changed) + " changes picked up)");
+    state->store->adoptMarker();
+    auto changed = state->store->prepareCycle(static_cast<std::int64_t>(::time(nullptr)));
+    if (changed) {
+      log_.write(a.contract, "store " + a.store + " ready (" + std::to_string(*changed) + " changes picked up)");
+    }
     contracts_[a.contract] = std::move(state);
   }
   if (!options_.listen.empty()) {
