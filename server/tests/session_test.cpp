@@ -1,9 +1,12 @@
 // Sessions against the scripted client: a real server on a loopback port, real
 // store and sync folders.
+#include <sys/wait.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <fstream>
+#include <regex>
 #include <thread>
 
 #include "scripted_client.h"
@@ -269,6 +272,115 @@ TEST_F(SessionTest, AdministratorEditsInTheStoreAreSynchronised) {
   ASSERT_TRUE(waitUntil([&] { return readFile(root_ / "one" / "admin.txt") == "from the administrator"; }));
   fs::remove(store() / "admin.txt");
   ASSERT_TRUE(waitUntil([&] { return !fs::exists(root_ / "one" / "admin.txt"); }));
+}
+
+TEST_F(SessionTest, StoreFolderMissingForAWhileDeletesNothingOnTheClient) {
+  writeFile(store() / "docs" / "a.txt", "a");
+  writeFile(store() / "b.txt", "b");
+  startServer();
+  auto& c = client("one");
+  c.start();
+  ASSERT_TRUE(c.waitCycles(2));
+  ASSERT_EQ(readFile(root_ / "one" / "docs" / "a.txt"), "a");
+  fs::rename(store(), root_ / "away");
+  ASSERT_TRUE(c.waitCycles(3));
+  fs::create_directories(store());  // an empty folder in its place (a mount point without its disk)
+  ASSERT_TRUE(c.waitCycles(3));
+  fs::remove(store());
+  fs::rename(root_ / "away", store());
+  ASSERT_TRUE(c.waitCycles(3));
+  for (auto& r : c.requests()) EXPECT_NE(r.substr(0, 5), "RQDEL");
+  EXPECT_EQ(readFile(root_ / "one" / "docs" / "a.txt"), "a");
+  EXPECT_EQ(readFile(root_ / "one" / "b.txt"), "b");
+  int missing = 0, empty = 0, back = 0;
+  {
+    std::lock_guard lock(linesMutex_);
+    for (auto& l : lines_) {
+      missing += l.find("is not available (missing)") != std::string::npos;
+      empty += l.find("is not available (no marker file .kqsyncd~store)") != std::string::npos;
+      back += l.find("is available again; synchronisation resumes") != std::string::npos;
+    }
+  }
+  EXPECT_EQ(missing, 1);
+  EXPECT_EQ(empty, 1);
+  EXPECT_EQ(back, 1);
+  EXPECT_FALSE(logged("picked up deletion"));
+  // Synchronisation goes on afterwards.
+  writeFile(store() / "later.txt", "later");
+  ASSERT_TRUE(waitUntil([&] { return readFile(root_ / "one" / "later.txt") == "later"; }));
+}
+
+// run runs the kqsyncd command line and returns what it printed and its exit status.
+std::pair<std::string, int> run(const std::string& arguments) {
+  std::string command = std::string(KQSYNCD_PROGRAM) + " " + arguments + " 2>&1";
+  FILE* out = ::popen(command.c_str(), "r");
+  std::string text;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;) text.append(buffer, n);
+  int status = ::pclose(out);
+  return {text, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+TEST_F(SessionTest, VersionsAreListedAndRestoredThroughTheCommandLine) {
+  writeFile(store() / "notes" / "n.txt", "first");
+  book_->save();  // for the command line
+  startServer();
+  auto& c = client("one");
+  c.start();
+  ASSERT_TRUE(c.waitCycles(2));
+  writeFile(root_ / "one" / "notes" / "n.txt", "second, longer");
+  c.queue({"MODIFIED", "/notes/n.txt", ""});
+  ASSERT_TRUE(waitUntil([&] { return readFile(store() / "notes" / "n.txt") == "second, longer"; }));
+  ASSERT_TRUE(c.waitCycles(1));
+  fs::remove(root_ / "one" / "notes" / "n.txt");
+  c.queue({"DELETED", "/notes/n.txt", ""});
+  ASSERT_TRUE(waitUntil([&] { return !fs::exists(store() / "notes" / "n.txt"); }));
+
+  std::string data = "--data " + (root_ / "data").string();
+  auto [listed, status] = run(data + " versions list --contract 1234 /notes");
+  EXPECT_EQ(status, 0) << listed;
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, end; (end = listed.find('\n', at)) != std::string::npos; at = end + 1) {
+    lines.push_back(listed.substr(at, end - at));
+  }
+  ASSERT_EQ(lines.size(), 2u) << listed;
+  std::string stamp = "\\d{4}-\\d{2}-\\d{2}T\\d{2}:\\d{2}:\\d{2}Z";
+  EXPECT_TRUE(std::regex_match(lines[0], std::regex(stamp + "\t5\t" + sha256Hex("first") + "\t/notes/n.txt")))
+      << lines[0];
+  EXPECT_TRUE(
+      std::regex_match(lines[1], std::regex(stamp + "\t14\t" + sha256Hex("second, longer") + "\t/notes/n.txt")))
+      << lines[1];
+  EXPECT_LE(lines[0].substr(0, 20), lines[1].substr(0, 20));
+  EXPECT_EQ(run(data + " versions list --contract 1234 /other").first, "");
+
+  // The version of the first edit's moment is the first content; it reaches the client.
+  auto restored = run(data + " versions restore --contract 1234 notes/n.txt --at " + lines[0].substr(0, 20));
+  EXPECT_EQ(restored.second, 0) << restored.first;
+  EXPECT_EQ(restored.first, "restored /notes/n.txt: the version of " + lines[0].substr(0, 20) + " (5 bytes)\n");
+  ASSERT_TRUE(waitUntil([&] { return readFile(root_ / "one" / "notes" / "n.txt") == "first"; }));
+  // Restoring the newest puts the second content back; the first becomes a version again.
+  EXPECT_EQ(run(data + " versions restore --contract 1234 /notes/n.txt").second, 0);
+  ASSERT_TRUE(waitUntil([&] { return readFile(root_ / "one" / "notes" / "n.txt") == "second, longer"; }));
+  EXPECT_EQ(run(data + " versions list --contract 1234").first.size(), listed.size() + lines[0].size() + 1);
+
+  struct Case {
+    const char* arguments;
+    const char* error;
+  } cases[] = {
+      {"versions restore --contract 1234 /nothing.txt", "kqsyncd: no version of /nothing.txt at or before "},
+      {"versions restore --contract 1234 /notes/n.txt --at yesterday",
+       "kqsyncd: --at needs a UTC time like 2026-12-10T14:03:05Z\n"},
+      {"versions list --contract 9999", "kqsyncd: no account with contract 9999\n"},
+      {"versions list", "kqsyncd: versions list needs --contract\n"},
+      {"versions restore --contract 1234", "kqsyncd: versions restore needs the PATH of a file\n"},
+      {"versions forget --contract 1234", "kqsyncd: versions needs list or restore\n"},
+      {"versions list --contract 1234 --at 2026-12-10T14:03:05Z", "kqsyncd: unknown option --at\n"},
+  };
+  for (auto& k : cases) {
+    auto [text, code] = run(data + " " + k.arguments);
+    EXPECT_EQ(code, 1) << k.arguments;
+    EXPECT_EQ(text.rfind(k.error, 0), 0u) << k.arguments << ": " << text;
+  }
 }
 
 TEST_F(SessionTest, RejectedInitTextsCloseTheConnection) {
