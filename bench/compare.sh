@@ -151,7 +151,7 @@ kq_time() {
 }
 
 rows=()
-add_row() { rows+=("$(printf '%-30s %9s %9s %9s %8s %14s %16s' "$@")"); }
+add_row() { rows+=("$(printf '%-38s %9s %9s %9s %8s %14s %16s' "$@")"); }
 
 run_workload() {  # NAME LABEL FILES BYTES
   local name=$1 label=$2 files=$3 bytes=$4 i plain=() fsynced=() p f
@@ -222,5 +222,5 @@ done
 
 echo
 echo "kq and rsync on loopback, median of $runs runs (seconds); RSS and CPU: kqsyncd/kqfilesync/zrservice"
-printf '%-30s %9s %9s %9s %8s %14s %16s\n' "workload" "kq" "rsync" "+fsync" "kq/fsync" "peak RSS MiB" "CPU s (idle %)"
+printf '%-38s %9s %9s %9s %8s %14s %16s\n' "workload" "kq" "rsync" "+fsync" "kq/fsync" "peak RSS MiB" "CPU s (idle %)"
 printf '%s\n' "${rows[@]}"
