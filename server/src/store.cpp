@@ -149,8 +149,14 @@ Store::Store(std::string root, const std::string& indexPath, Logger log, const s
     : root_(std::move(root)), index_(indexPath), versions_(versionsFolder, keepDays), log_(std::move(log)) {
   // The root itself is never created here: a missing store folder is a fault, not an empty store.
   if (!isFolder(root_)) return;
-  fs::create_directories(root_ + kStoreTempFolder);
-  for (auto& left : fs::directory_iterator(root_ + kStoreTempFolder)) fs::remove_all(left.path());
+  // Leftovers of transfers cut off by a crash; a store that refuses this is reported by the first cycle.
+  std::error_code ec;
+  fs::create_directories(root_ + kStoreTempFolder, ec);
+  for (auto it = fs::directory_iterator(root_ + kStoreTempFolder, ec); !ec && it != fs::directory_iterator();
+       it.increment(ec)) {
+    std::error_code ignored;
+    fs::remove_all(it->path(), ignored);
+  }
 }
 
 void Store::adoptMarker() {
@@ -180,22 +186,11 @@ void Store::reportProblem(const std::string& problem) {
 }
 
 std::optional<int> Store::prepareCycle(std::int64_t now) {
+  pruneIfDue(now);
   std::string problem = storeProblem(root_);
   if (!problem.empty()) {
     reportProblem(problem);
     return std::nullopt;
-  }
-  if (lastPrune_ < 0 || now - lastPrune_ >= kPruneEverySeconds || now < lastPrune_) {
-    lastPrune_ = now;
-    try {
-      int gone = versions_.prune(now);
-      if (gone > 0) {
-        log_("versions: removed " + std::to_string(gone) + " older than " + std::to_string(versions_.keepDays()) +
-             " days");
-      }
-    } catch (const std::exception& e) {
-      log_(std::string("versions: expired versions not removed: ") + e.what());
-    }
   }
   int changed = 0;
   try {
@@ -207,6 +202,20 @@ std::optional<int> Store::prepareCycle(std::int64_t now) {
   }
   reportProblem("");
   return changed;
+}
+
+void Store::pruneIfDue(std::int64_t now) {
+  if (lastPrune_ >= 0 && now - lastPrune_ < kPruneEverySeconds && now >= lastPrune_) return;
+  lastPrune_ = now;
+  try {
+    int gone = versions_.prune(now);
+    if (gone > 0) {
+      log_("versions: removed " + std::to_string(gone) + " older than " + std::to_string(versions_.keepDays()) +
+           " days");
+    }
+  } catch (const std::exception& e) {
+    log_(std::string("versions: expired versions not removed: ") + e.what());
+  }
 }
 
 StoreEntry Store::statEntry(const std::string& path, bool isDir, const std::string& hash) {
@@ -484,6 +493,8 @@ void Store::makeFolder(const std::string& path, std::int64_t) {
     std::error_code ec;
     fs::create_directory(diskPath(path), ec);
     if (ec) throw IndexError("cannot create folder " + diskPath(path) + ": " + ec.message());
+    std::string parent = root_ + parentOf(path);
+    if (!fsyncFolder(parent)) throw IndexError("cannot flush folder " + parent);
     StoreEntry e = statEntry(path, true, "");
     if (!e.isDir || !isFolder(diskPath(path))) throw IndexError(diskPath(path) + " is not a folder");
     e.version = index_.nextVersion();

@@ -94,6 +94,8 @@ class Store {
   // when the cycle must be skipped. A problem is logged once when it starts
   // and once when it ends.
   std::optional<int> prepareCycle(std::int64_t now);
+  // pruneIfDue removes expired versions when a day has passed since it last did.
+  void pruneIfDue(std::int64_t now);
   // scan picks up changes made directly in the folder tree; returns how many
   // entries changed. Throws ScanError (and records nothing) when any folder or
   // file cannot be read.

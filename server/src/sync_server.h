@@ -52,6 +52,8 @@ class SyncServer {
   void acceptFrom(const Listener& listener);
   void serveClient(int fd, std::string peerName, std::vector<const Account*> accounts);
   void reap(bool all);
+  // pruneVersions removes expired versions of every contract once a day.
+  void pruneVersions();
 
   AccountBook book_;
   ServerOptions options_;

@@ -168,6 +168,14 @@ TEST_F(VersionsTest, ExpiredVersionsAreRemoved) {
   Versions shorter((dir_ / "versions").string(), 10);
   EXPECT_EQ(shorter.prune(kNow), 1);
   EXPECT_TRUE(shorter.list("").empty());
+  // A running store removes them at its first cycle and then once a day.
+  put("/c.txt", "3", FetchMode::ClientChanged, kNow - 1000);
+  store_->remove("/c.txt", kNow - 30 * 86400 + 10);  // expires 10 s after kNow
+  ASSERT_TRUE(store_->prepareCycle(kNow));
+  ASSERT_TRUE(store_->prepareCycle(kNow + 3600));
+  EXPECT_EQ(kept(), std::vector<std::string>{"/c.txt: 3"});
+  ASSERT_TRUE(store_->prepareCycle(kNow + 86400));
+  EXPECT_TRUE(kept().empty());
 }
 
 TEST(UtcText, WrittenAndReadBack) {
