@@ -378,6 +378,8 @@ TEST_F(SessionTest, VersionsAreListedAndRestoredThroughTheCommandLine) {
       {"versions restore --contract 1234", "kqsyncd: versions restore needs the PATH of a file\n"},
       {"versions forget --contract 1234", "kqsyncd: versions needs list or restore\n"},
       {"versions list --contract 1234 --at 2026-12-10T14:03:05Z", "kqsyncd: unknown option --at\n"},
+      {"serve --keep-versions 0", "kqsyncd: --keep-versions needs a number of days from 1 to 36500\n"},
+      {"serve --keep-versions 7x", "kqsyncd: --keep-versions needs a number of days from 1 to 36500\n"},
   };
   for (auto& k : cases) {
     auto [text, code] = run(data + " " + k.arguments);
