@@ -9,9 +9,10 @@
 #                             SHA-256 equal, peak memory of both processes bounded
 #   tests/e2e/two_clients.sh  folder -> empty store; two clients converge (the
 #                             second in a network namespace of its own)
-#   tests/e2e/store_safety.sh the store folder missing for a while deletes
-#                             nothing; a version listed and restored through
-#                             the command line reaches the client
+#   tests/e2e/store_safety.sh the store folder renamed away, and its disk
+#                             unmounted, for a while deletes nothing; a version
+#                             listed and restored through the command line
+#                             reaches the client (own network and mount namespace)
 # Exits non-zero when any of them fails; leaves no process or namespace behind.
 # Needs root (network namespaces) and about 5 GB free in the scratch folder.
 # Usage: scripts/e2e.sh [SCRATCH_FOLDER]   (programs from build/native, or
