@@ -1,6 +1,8 @@
 // Previous versions: what keeps one, listing, restoring, expiry and the UTC text.
 #include "versions.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -176,6 +178,29 @@ TEST_F(VersionsTest, ExpiredVersionsAreRemoved) {
   EXPECT_EQ(kept(), std::vector<std::string>{"/c.txt: 3"});
   ASSERT_TRUE(store_->prepareCycle(kNow + 86400));
   EXPECT_TRUE(kept().empty());
+}
+
+TEST_F(VersionsTest, VersionsOnAnotherDiskAreCopies) {
+  fs::path elsewhere = fs::path("/dev/shm") / ("kqsyncd-versions-" + std::to_string(::getpid()));
+  struct stat here{}, there{};
+  if (::stat("/dev/shm", &there) != 0 || ::stat(dir_.c_str(), &here) != 0 || here.st_dev == there.st_dev) {
+    GTEST_SKIP() << "no second file system at /dev/shm";
+  }
+  fs::remove_all(elsewhere);
+  {
+    Store store(root(), (dir_ / "index2.sqlite").string(), [](const std::string&) {}, elsewhere.string());
+    auto file = store.beginIncoming();
+    ASSERT_TRUE(file->write("on the store's disk"));
+    store.accept("/x.txt", *file, FetchMode::ClientChanged, kNow - 10, kNow);
+    store.remove("/x.txt", kNow);
+    auto versions = store.versions().list("");
+    ASSERT_EQ(versions.size(), 1u);
+    EXPECT_EQ(readFile(store.versions().contentPath(versions[0])), "on the store's disk");
+    EXPECT_EQ(versions[0].hash, sha256Hex("on the store's disk"));
+    EXPECT_EQ(::stat(store.versions().contentPath(versions[0]).c_str(), &there), 0);
+    EXPECT_NE(there.st_dev, here.st_dev);
+  }
+  fs::remove_all(elsewhere);
 }
 
 TEST(UtcText, WrittenAndReadBack) {
