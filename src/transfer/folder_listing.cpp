@@ -54,7 +54,7 @@ void FolderListing::sendPacketANLST(const std::string& folder, const RequestId& 
     p_.log.writeLog("ANLST JSON buffer length: " + std::to_string(text.size()), true);
     std::string packet = encodeHeader(PacketHeader{"ANLST", requestId, text.size()});
     packet += text;
-    p_.server.send(packet);
+    if (!p_.server.send(packet)) p_.log.writeLog("Error: sendPacketANLST()", true);
   } catch (...) {
     p_.log.writeLog("Error: sendPacketANLST()", true);
   }

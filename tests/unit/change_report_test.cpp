@@ -225,13 +225,14 @@ TEST(ChangeReportSize, FailingSizeQueryReportsZero) {
 }
 
 TEST(SendPacketAnchg, FailingSendIsLogged) {
-  struct FailingLink : test::RecordingServerLink {
-    void send(std::string_view) override { throw LinkError("gone"); }
-  } link;
+  test::RecordingServerLink link;
+  link.failFrom = 0;
   test::RecordingLog log;
   test::FakeClock clock;
-  sendPacketANCHG("d", "", kId, {}, link, clock, log);
+  EXPECT_FALSE(sendPacketANCHG("d", "", kId, {}, link, clock, log));
   EXPECT_EQ(log.lines.back(), (LogLine{"Error: sendPacketANCHG()", true}));
+  link.failFrom = -1;
+  EXPECT_TRUE(sendPacketANCHG("d", "", kId, {}, link, clock, log));
 }
 
 }  // namespace

@@ -196,7 +196,7 @@ TEST_F(AsyncSocketTest, BigSendCompletesWhileThePeerIsSlow) {
   ASSERT_TRUE(pumpUntil([&] { return socket.connected(); }));
   std::string big(12u << 20, '\0');
   for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i % 251);
-  socket.send(big);
+  EXPECT_TRUE(socket.send(big));
   socket.close(false);
   ASSERT_TRUE(pumpUntil([&] { return got == big.size(); }));
   EXPECT_EQ(checksum, "");
@@ -255,9 +255,9 @@ TEST_F(AsyncSocketTest, ServerLinkRefusesAnotherTargetWhileActive) {
   EXPECT_FALSE(link.isActive());
   ASSERT_TRUE(pumpUntil([&] { return has("disconnect"); }));
   EXPECT_EQ(events, (std::vector<std::string>{"connecting", "connect", "disconnect"}));
-  // A renewed link starts inactive and a send on it fails loudly.
+  // A renewed link starts inactive and a send on it fails without events.
   link.renew();
-  EXPECT_THROW(link.send("x"), LinkError);
+  EXPECT_FALSE(link.send("x"));
   release = true;
 }
 
