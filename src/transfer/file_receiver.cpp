@@ -35,7 +35,8 @@ void FileReceiver::onMember(const std::string& key, const std::string& value,
     p_.log.writeLog("filepath=" + value, true);
     LocalPath local = localPathFromServer(p_.syncFolder(), value);
     if (local.ok() && !local.folder && isPartialFileName(local.path)) {
-      local.refusal = "the name ends in " + std::string(kPartialSuffix) + ", the mark of a file still being received";
+      local.refusal = "the name ends in " + std::string(kPartialSuffix) +
+                      ", the mark of a file still being received";
     }
     if (!local.ok()) {
       refuse(value, local, packet);
@@ -211,7 +212,8 @@ void FileReceiver::finishFile() {
       p_.log.writeLog("ERROR: Received data could not be written completely to file " + target, true);
       break;
     case IncomingFile::Outcome::ReplaceFailed:
-      p_.log.writeLog("ERROR: Can not replace " + target + " with the received file; the file stays as it was", true);
+      p_.log.writeLog("ERROR: Can not replace " + target + " with the received file; the file stays as it was",
+                      true);
       break;
   }
   if (!file_->discard()) p_.log.writeLog("ERROR: Can not remove the temporary file " + file_->temporary(), true);
@@ -231,10 +233,8 @@ void FileReceiver::closeOpenFile() {
 void FileReceiver::onConnectionClosed() {
   if (mode_ == ReceiveMode::Receiving) {
     if (file_ && file_->started()) {
-      bool removed = file_->discard();
-      p_.log.writeLog(std::string(removed ? "Transfer cut off by the closed connection, partial file removed: "
-                                          : "Transfer cut off by the closed connection, partial file could not be removed: ") +
-                          file_->temporary(), true);
+      const char* what = file_->discard() ? "partial file removed: " : "partial file could not be removed: ";
+      p_.log.writeLog("Transfer cut off by the closed connection, " + std::string(what) + file_->temporary(), true);
     } else {
       p_.log.writeLog("Transfer cut off by the closed connection.", true);
     }
