@@ -42,18 +42,6 @@ TEST_F(ReceiveLockedTest, LockedTargetKeepsItsContentAndTheTemporaryFileGoes) {
   EXPECT_FALSE(exists("locked.txt.kqpart"));
 }
 
-TEST_F(ReceiveLockedTest, TargetOpenWithDeleteSharingIsReplaced) {
-  ASSERT_TRUE(write("shared.txt", "older"));
-  std::filesystem::path native = disk.nativeRoot() / "Sync" / "shared.txt";
-  HANDLE held = CreateFileW(native.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(push(R"(\/shared.txt)", "newer"), "ANFDA");
-  CloseHandle(held);
-  EXPECT_EQ(read("shared.txt"), "newer");
-  EXPECT_FALSE(exists("shared.txt.kqpart"));
-}
-
 }  // namespace
 }  // namespace kq
 #endif
