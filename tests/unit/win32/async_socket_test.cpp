@@ -203,6 +203,30 @@ TEST_F(AsyncSocketTest, BigSendCompletesWhileThePeerIsSlow) {
   EXPECT_EQ(events, (std::vector<std::string>{"connecting", "connect"}));
 }
 
+TEST_F(AsyncSocketTest, SendOnAResetConnectionFailsWithErrorAndDisconnectEvents) {
+  Listener server;
+  server.serve([](SOCKET peer) {
+    linger hard{1, 0};
+    setsockopt(peer, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
+  });
+  AsyncSocket socket(window, kFirst, recorder());
+  attach(socket);
+  socket.open("127.0.0.1", server.port);
+  ASSERT_TRUE(pumpUntil([&] { return socket.connected(); }));
+  Sleep(200);  // the peer resets the connection; no message is handled meanwhile
+  std::string chunk(1u << 20, 'x');
+  bool failed = false;
+  for (int i = 0; i < 8 && !failed; ++i) failed = !socket.send(chunk);
+  EXPECT_TRUE(failed);
+  EXPECT_FALSE(socket.connected());
+  EXPECT_FALSE(socket.send("x"));
+  ASSERT_TRUE(pumpUntil([&] { return has("disconnect"); }));
+  ASSERT_EQ(events.size(), 4u);
+  EXPECT_EQ(events[2].rfind("error ", 0), 0u) << events[2];
+  EXPECT_NE(events[2].find(" send"), std::string::npos) << events[2];
+  EXPECT_EQ(events[3], "disconnect");
+}
+
 TEST_F(AsyncSocketTest, RefusedConnectIsAnErrorEvent) {
   AsyncSocket socket(window, kFirst, recorder());
   attach(socket);
