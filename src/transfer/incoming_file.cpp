@@ -39,6 +39,7 @@ void IncomingFile::closeStream() {
 
 IncomingFile::Outcome IncomingFile::commit() {
   if (!failed_ && !openStream()) return Outcome::WriteFailed;  // a file of no bytes is still created
+  if (!failed_ && !stream_->sync()) fail();  // on the disk before it takes the target's place
   closeStream();
   if (failed_) return Outcome::WriteFailed;
   if (fs_.isFolder(target_)) (void)fs_.remove(target_);  // only an empty folder goes

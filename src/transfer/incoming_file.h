@@ -39,7 +39,8 @@ class IncomingFile {
   bool write(std::string_view chunk);
   // closeStream closes the temporary file and keeps it; the next write reopens it.
   void closeStream();
-  // commit closes the temporary file and renames it over the target (an empty
+  // commit writes the temporary file through to the disk, closes it and
+  // renames it over the target (an empty
   // folder in the target's place is removed first). On failure the temporary
   // file is removed and the target is left as it was.
   Outcome commit();

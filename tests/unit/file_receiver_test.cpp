@@ -327,6 +327,8 @@ TEST_F(ReceiveFaultTest, FailedReceivesKeepWhatWasThere) {
       {"the temporary file cannot be reopened", [](auto& fs) { fs.failOpenAppend(".kqpart"); }, true,
        {"ERROR: Can not open the temporary file %T",
         "ERROR: Received data could not be written completely to file %F"}},
+      {"the disk cannot hold the bytes", [](auto& fs) { fs.failSyncs(".kqpart"); }, false,
+       {"ERROR: Received data could not be written completely to file %F"}},
       {"the rename fails", [](auto& fs) { fs.failRename(".kqpart"); }, false,
        {"ERROR: Can not replace %F with the received file; the file stays as it was"}},
   };
