@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <thread>
 #include <nlohmann/json.hpp>
 
 #include "platform/codepage.h"
@@ -74,6 +75,14 @@ std::vector<std::string> ScriptedClient::requests() {
   return requests_;
 }
 
+std::vector<std::uint64_t> ScriptedClient::rqfdaSizes() {
+  std::vector<std::uint64_t> out;
+  for (auto& r : requests()) {
+    if (r.compare(0, 5, "RQFDA") == 0) out.push_back(kq::payloadLength(r));
+  }
+  return out;
+}
+
 std::vector<std::string> ScriptedClient::packetTypes() {
   std::vector<std::string> out;
   for (auto& r : requests()) out.push_back(r.substr(0, 5));
@@ -105,8 +114,16 @@ void ScriptedClient::loop() {
 }
 
 void ScriptedClient::onRead(const std::string& bytes) {
+  if (bytes.empty()) return;
+  if (refusedLeft_ > 0) {
+    auto take = static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), refusedLeft_));
+    refusedLeft_ -= take;
+    dropped_ += take;
+    onRead(bytes.substr(take));  // a request may follow the dropped data in the same read
+    return;
+  }
   if (dataMode_) {
-    std::ofstream(local(receivingName_), std::ios::binary | std::ios::app) << bytes;
+    writeData(bytes);
     received_ += bytes.size();
   } else {
     int code = bytes[0] == '{' ? 0 : kq::packetTypeCode(bytes);
@@ -117,10 +134,22 @@ void ScriptedClient::onRead(const std::string& bytes) {
     }
     std::string type = bytes.substr(0, 5), id = bytes.substr(5, 4);
     lastId_ = id;
+    if (type == "RQFDA" && blocked_) {
+      blocked_ = false;
+      std::uint64_t size = kq::payloadLength(bytes);
+      std::uint64_t here = std::min<std::uint64_t>(size, bytes.size() - kq::kHeaderSize);
+      refusedLeft_ = size - here;
+      dropped_ += here;
+      answer("ANFDA", id, "", 0);
+      if (refusalPauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(refusalPauseMs));
+      onRead(bytes.substr(kq::kHeaderSize + here));
+      return;
+    }
     if (type == "RQFDA") {
       expected_ = kq::payloadLength(bytes);
+      received_ = 0;
+      writeData(bytes.substr(kq::kHeaderSize));
       received_ = bytes.size() - kq::kHeaderSize;
-      std::ofstream(local(receivingName_), std::ios::binary | std::ios::app) << bytes.substr(kq::kHeaderSize);
       dataMode_ = true;
     } else {
       onRequest(type, id, bytes.substr(kq::kHeaderSize));
@@ -132,6 +161,13 @@ void ScriptedClient::onRead(const std::string& bytes) {
     received_ = 0;
     answer("ANFDA", lastId_, "", 0);
   }
+}
+
+void ScriptedClient::writeData(const std::string& bytes) {
+  if (receivingName_.empty()) return;
+  std::uint64_t room = writeLimit > received_ ? writeLimit - received_ : 0;
+  std::ofstream(local(receivingName_), std::ios::binary | std::ios::app)
+      << bytes.substr(0, static_cast<std::size_t>(std::min<std::uint64_t>(room, bytes.size())));
 }
 
 std::string ScriptedClient::local(const std::string& serverPath) const {
@@ -165,9 +201,16 @@ void ScriptedClient::onRequest(const std::string& type, const std::string& id, c
     if (path.back() == '/') {
       fs::create_directories(local(path));
     } else {
-      fs::create_directories(fs::path(local(path)).parent_path());
-      fs::remove(local(path));
-      receivingName_ = path;
+      blocked_ = false;
+      for (auto& fragment : excluded) blocked_ = blocked_ || path.find(fragment) != std::string::npos;
+      bool discard = false;
+      for (auto& fragment : discarded) discard = discard || path.find(fragment) != std::string::npos;
+      receivingName_.clear();
+      if (!blocked_ && !discard) {
+        fs::create_directories(fs::path(local(path)).parent_path());
+        fs::remove(local(path));
+        receivingName_ = path;
+      }
     }
     answer("ANPUT", id, "", 0);
   } else if (type == "RQLST") {

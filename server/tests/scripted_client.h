@@ -37,6 +37,19 @@ class ScriptedClient {
   std::vector<std::string> packetTypes();
   bool silent = false;        // stop answering (the server must time out)
   bool refuseMoves = false;   // answer RQMOV with FLMOV
+  // excluded: the exception list; a pushed file whose path holds one of these
+  // is refused: ANPUT, then ANFDA at once, and its data dropped by count.
+  std::vector<std::string> excluded;
+  int refusalPauseMs = 0;
+  // discarded: a pushed file whose path holds one of these is taken and
+  // answered, but nothing reaches the disk (a folder the client cannot write).
+  std::vector<std::string> discarded;
+  // writeLimit: at most this many bytes of a pushed file reach the disk (a
+  // full disk); the client still answers ANFDA, as a client that lost data does.
+  std::uint64_t writeLimit = UINT64_MAX;     // after answering a refused RQFDA, wait before reading on
+  // dataBytesAfter counts the bytes that followed each RQFDA header up to the next request.
+  std::vector<std::uint64_t> rqfdaSizes();
+  std::uint64_t droppedBytes() const { return dropped_; }
 
  private:
   void loop();
@@ -44,6 +57,7 @@ class ScriptedClient {
   void onRequest(const std::string& type, const std::string& id, const std::string& body);
   void answer(const std::string& type, const std::string& id, const std::string& payload, std::uint64_t length);
   void sendBytes(const std::string& bytes);
+  void writeData(const std::string& bytes);
   std::string local(const std::string& serverPath) const;
   std::string changeReport();
   std::string listing();
@@ -63,6 +77,9 @@ class ScriptedClient {
   std::vector<std::string> requests_;
   // receive state
   bool dataMode_ = false;
+  bool blocked_ = false;             // the last RQPUT named an excluded file
+  std::uint64_t refusedLeft_ = 0;    // data of a refused file still to drop
+  std::atomic<std::uint64_t> dropped_{0};
   std::uint64_t expected_ = 0, received_ = 0;
   std::string receivingName_, lastType_, lastId_, sourcePath_;
   std::string serverDate_;
