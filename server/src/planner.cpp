@@ -266,7 +266,10 @@ bool explainedByPush(const std::string& path, std::int64_t size, std::int64_t mt
   const PushAttempt& p = it->second;
   if (size >= p.size) return false;
   if (mtime == 0) return true;
-  return mtime >= p.startedAt - kPushSlackSeconds && mtime <= p.endedAt + kPushSlackSeconds;
+  // A push the client answered wrote its last byte before the answer; a copy
+  // stamped later is the user's. A cut-off push may have written a little longer.
+  std::int64_t last = p.complete ? p.endedAt : p.endedAt + kPushSlackSeconds;
+  return mtime >= p.startedAt - kPushSlackSeconds && mtime <= last;
 }
 
 bool isOnlySystemListing(const std::vector<ListingEntry>& listing) {

@@ -271,6 +271,8 @@ TEST(PlanEvidence, CopiesLeftByAnUnfinishedPush) {
       {"a short copy written while the push ran", cutOff, cfile("/big", 1000, kT + 10), "PushFile /big"},
       {"an empty copy the client answered for (disk full)", answered, cfile("/big", 0, kT + 20), "PushFile /big"},
       {"written just before the push's own second", answered, cfile("/big", 10, kT - 2), "PushFile /big"},
+      {"written in the last second of a cut-off push", cutOff, cfile("/big", 10, kT + 22), "PushFile /big"},
+      {"stamped after the client answered the push: the user's", answered, cfile("/big", 10, kT + 21), "Fetch /big client"},
       {"edited by the user after the push", answered, cfile("/big", 10, kT + 60), "Fetch /big client"},
       {"edited by the user before the push", answered, cfile("/big", 10, kT - 30), "Fetch /big client"},
       {"longer than the push: not a partial copy", cutOff, cfile("/big", 4000, kT + 10), "Fetch /big client"},

@@ -63,6 +63,11 @@ void ScriptedClient::queue(ClientChange change) {
   changes_.push_back(std::move(change));
 }
 
+void ScriptedClient::queueAfterListing(ClientChange change) {
+  std::lock_guard lock(mutex_);
+  afterListing_.push_back(std::move(change));
+}
+
 bool ScriptedClient::waitCycles(int n, int timeoutMs) {
   std::unique_lock lock(mutex_);
   int target = cycles_ + n;
@@ -216,6 +221,9 @@ void ScriptedClient::onRequest(const std::string& type, const std::string& id, c
   } else if (type == "RQLST") {
     std::string json = listing();
     answer("ANLST", id, json, json.size());
+    std::lock_guard lock(mutex_);
+    changes_.insert(changes_.end(), afterListing_.begin(), afterListing_.end());
+    afterListing_.clear();
   } else if (type == "RQDEL") {
     fs::remove_all(local(value("filepath")));
     answer("ANDEL", id, "", 0);

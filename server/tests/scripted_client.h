@@ -41,6 +41,8 @@ class ScriptedClient {
   // is refused: ANPUT, then ANFDA at once, and its data dropped by count.
   std::vector<std::string> excluded;
   int refusalPauseMs = 0;
+  // queueAfterListing: changes that join the queue once the next listing was answered.
+  void queueAfterListing(ClientChange change);
   // discarded: a pushed file whose path holds one of these is taken and
   // answered, but nothing reaches the disk (a folder the client cannot write).
   std::vector<std::string> discarded;
@@ -74,6 +76,7 @@ class ScriptedClient {
   std::mutex mutex_;
   std::condition_variable cv_;
   std::deque<ClientChange> changes_;
+  std::deque<ClientChange> afterListing_;
   std::vector<std::string> requests_;
   // receive state
   bool dataMode_ = false;

@@ -435,6 +435,30 @@ TEST_F(SessionTest, ChangeRequestsCarryWhatIsLeftToPush) {
   EXPECT_EQ(figures.back(), "\"filesleft\":\"0\",\"mbytesleft\":\"0\"}");
 }
 
+// A change the client reports in answer to the figures before a push is
+// applied at once; the plan made before it leaves that path alone.
+TEST_F(SessionTest, ChangeReportedBetweenPushesIsAppliedOnce) {
+  writeFile(store() / "edit.txt", "one");
+  startServer();
+  auto& c = client("one");
+  c.start();
+  ASSERT_TRUE(c.waitCycles(2));
+  ASSERT_EQ(readFile(root_ / "one" / "edit.txt"), "one");
+  ASSERT_TRUE(c.waitCycles(1));
+  writeFile(store() / "a-push.txt", "pushed first");
+  writeFile(root_ / "one" / "edit.txt", "edited, longer");
+  c.queueAfterListing({"MODIFIED", "/edit.txt", ""});
+  ASSERT_TRUE(c.waitCycles(2));
+  EXPECT_EQ(readFile(store() / "edit.txt"), "edited, longer");
+  EXPECT_EQ(readFile(root_ / "one" / "a-push.txt"), "pushed first");
+  EXPECT_EQ(loggedCount("client reports MODIFIED /edit.txt"), 1);
+  EXPECT_EQ(loggedCount("fetched /edit.txt"), 1);
+  // The report came with the figures of the push, not in a drain.
+  bool sawFigures = false;
+  for (auto& r : c.requests()) sawFigures = sawFigures || r.find("\"filesleft\":\"1\",\"mbytesleft\":\"1\"}") != std::string::npos;
+  EXPECT_TRUE(sawFigures);
+}
+
 // A listing with nothing but the client's own folders (the sync folder went
 // away and the client's log write made it again) deletes nothing.
 TEST_F(SessionTest, ListingOfOnlyTheClientsOwnFoldersDeletesNothing) {
