@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <algorithm>
 #include <filesystem>
 
@@ -16,6 +17,8 @@ namespace kqs {
 namespace {
 
 constexpr std::uint64_t kMaxPayload = std::uint64_t(1) << 62;  // a negative size from the client is refused
+constexpr std::uint64_t kMaxChangeReport = 1 << 20;
+constexpr std::uint64_t kMaxExtraBytes = std::uint64_t(1) << 30;  // data beyond an announced size, read and dropped
 
 std::int64_t now() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
@@ -77,6 +80,7 @@ void SyncSession::cycle() {
   auto reports = drainChanges();
   PlanInput in = planInput();
   for (auto& action : planChanges(reports, in)) guarded(action, in);
+  applyLateReports();
   auto listing = requestListing();
   if (listing && isOnlySystemListing(*listing) && !listed_.empty()) {
     // The client held synchronised files before: a folder that went missing, not a user's deletions.
@@ -84,7 +88,17 @@ void SyncSession::cycle() {
     listing.reset();
   }
   if (listing) reconcile(*listing);
+  applyLateReports();
   finishCycle();
+}
+
+void SyncSession::applyLateReports() {
+  for (int i = 0; i < options_.maxChanges && !lateReports_.empty(); ++i) {
+    ChangeReport report = lateReports_.front();
+    lateReports_.pop_front();
+    PlanInput in = planInput();
+    for (auto& action : planChanges({report}, in)) guarded(action, in);
+  }
 }
 
 void SyncSession::reconcile(const std::vector<ListingEntry>& listing) {
@@ -108,7 +122,9 @@ void SyncSession::reconcile(const std::vector<ListingEntry>& listing) {
       first = false;
       if (std::any_of(touched_.begin(), touched_.end(), [&](auto& t) { return touches(action.path, t); })) continue;
     }
-    if (!guarded(action, in)) break;
+    bool goOn = guarded(action, in);
+    applyLateReports();
+    if (!goOn) break;
     if (action.kind == ActionKind::PushFile) {
       filesLeft_ = std::max<std::int64_t>(0, filesLeft_ - 1);
       bytesLeft_ = std::max<std::int64_t>(0, bytesLeft_ - in.store.at(action.path).size);
@@ -197,12 +213,19 @@ std::vector<ChangeReport> SyncSession::drainChanges() {
 }
 
 std::optional<ChangeReport> SyncSession::requestChange(const std::string& filesLeft, const std::string& mbytesLeft) {
+  auto id = sendChangeRequest(filesLeft, mbytesLeft);
+  auto header = peer_.readAnswer(id, {"ANCHG"});
+  if (header.payloadLength > kMaxChangeReport) throw PeerError("oversized change report");
+  return takeChangeReport(peer_.readExact(header.payloadLength));
+}
+
+kq::RequestId SyncSession::sendChangeRequest(const std::string& filesLeft, const std::string& mbytesLeft) {
   std::string body = requestBody({{"date", dateMember()}, {"time", timeMember()}, {"filesleft", filesLeft},
                                   {"mbytesleft", mbytesLeft}});
-  auto id = peer_.sendRequest("RQCHG", body, body.size());
-  auto header = peer_.readAnswer(id, {"ANCHG"});
-  if (header.payloadLength > 1 << 20) throw PeerError("oversized change report");
-  std::string json = peer_.readExact(header.payloadLength);
+  return peer_.sendRequest("RQCHG", body, body.size());
+}
+
+std::optional<ChangeReport> SyncSession::takeChangeReport(const std::string& json) {
   auto report = parseChangeReport(json);
   if (!report) {
     say("unusable change report: " + json);
@@ -213,6 +236,42 @@ std::optional<ChangeReport> SyncSession::requestChange(const std::string& filesL
         (report->newname.empty() ? "" : " -> " + report->newname));
   }
   return report;
+}
+
+std::uint64_t SyncSession::probeAfterData(const std::function<void(std::string_view)>& extra, std::uint64_t maxExtra) {
+  auto id = sendChangeRequest(std::to_string(filesLeft_), std::to_string(megabytes(bytesLeft_)));
+  const std::string expect = "ANCHG" + std::string(id.begin(), id.end());
+  std::string buffer;
+  std::uint64_t extraBytes = 0;
+  auto spill = [&](std::size_t n) {
+    if (n == 0) return;
+    extraBytes += n;
+    if (extraBytes > maxExtra) throw PeerError("more data than announced, beyond " + std::to_string(maxExtra) + " bytes");
+    extra(std::string_view(buffer.data(), n));
+    buffer.erase(0, n);
+  };
+  std::size_t at;
+  while ((at = buffer.find(expect)) == std::string::npos) {
+    spill(buffer.size() - std::min(buffer.size(), expect.size() - 1));  // keep what may start the header
+    std::string more = peer_.readSome(1 << 16, peer_.timeoutMs());
+    if (more.empty()) throw PeerError("the client stopped answering");
+    buffer += more;
+  }
+  spill(at);
+  if (buffer.size() < kq::kHeaderSize) buffer += peer_.readExact(kq::kHeaderSize - buffer.size());
+  std::uint64_t length = kq::payloadLength(buffer);
+  if (length > kMaxChangeReport) throw PeerError("oversized change report");
+  std::string json = buffer.substr(kq::kHeaderSize);
+  if (json.size() > length) throw PeerError("unexpected bytes after a change report");
+  json += peer_.readExact(static_cast<std::size_t>(length) - json.size());
+  auto report = takeChangeReport(json);
+  if (report && !report->changetype.empty()) {
+    touched_.insert(report->path);
+    if (!report->newname.empty()) touched_.insert(parentOf(report->path) + "/" + report->newname);
+    if (lateReports_.size() < static_cast<std::size_t>(options_.maxChanges)) lateReports_.push_back(*report);
+    else say("change report of " + report->path + " not kept: too many waiting");
+  }
+  return extraBytes;
 }
 
 std::optional<std::vector<ListingEntry>> SyncSession::requestListing() {
@@ -310,10 +369,9 @@ void SyncSession::fetch(const Action& a) {
   auto header = peer_.readAnswer(id, {"ANFIL"});
   if (header.payloadLength >= kMaxPayload) throw PeerError("ANFIL announces an impossible size");
   receiveInto(*file, header.payloadLength, "receiving " + a.path);
-  std::string excess = peer_.readSome(1 << 16, peer_.quietMs());
-  if (!excess.empty()) {
-    while (!peer_.readSome(1 << 16, 300).empty()) {
-    }
+  // The next request's answer shows where the file's data ended: bytes before
+  // it are more than the client announced (a file that grew while it was sent).
+  if (probeAfterData([](std::string_view) {}, kMaxExtraBytes) > 0) {
     say("fetch of " + a.path + " dropped: the file changed while it was sent");
     return;
   }
@@ -474,9 +532,10 @@ void SyncSession::fetchLog() {
   auto header = peer_.readAnswer(id, {"ANLOG"});
   if (header.payloadLength >= kMaxPayload) throw PeerError("ANLOG announces an impossible size");
   receiveInto(file, header.payloadLength, "receiving the client log");
-  // The log grows while it is sent: the lines written meanwhile follow the announced size.
+  // The log grows while it is sent: the lines written meanwhile follow the
+  // announced size, up to the answer of the next request.
   bool diskOk = true;
-  for (std::string more; !(more = peer_.readSome(1 << 16, 300)).empty();) diskOk = file.write(more) && diskOk;
+  probeAfterData([&](std::string_view more) { diskOk = file.write(more) && diskOk; }, kMaxExtraBytes);
   if (!diskOk || ::fsync(fd) != 0) throw std::runtime_error("cannot write " + temp);
   if (::rename(temp.c_str(), contract_.clientLogPath.c_str()) != 0) throw std::runtime_error("cannot keep the client log");
   file.taken();

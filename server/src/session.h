@@ -5,6 +5,8 @@
 // and moves, and closes with RQFLS. One thread runs one session; the
 // contract's lock keeps the cycles of clients of one contract apart.
 #include <chrono>
+#include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -81,6 +83,14 @@ class SyncSession {
   // client reports with it is applied at once and its path left out of the plan.
   void announceProgress(bool force);
   std::optional<ChangeReport> requestChange(const std::string& filesLeft, const std::string& mbytesLeft);
+  kq::RequestId sendChangeRequest(const std::string& filesLeft, const std::string& mbytesLeft);
+  std::optional<ChangeReport> takeChangeReport(const std::string& json);
+  // probeAfterData follows the data of an answer with an RQCHG and finds its
+  // answer by the framing: bytes before the ANCHG header are data beyond the
+  // announced size and go to extra (more than maxExtra end the connection).
+  // Returns their count; the change reported is applied by applyLateReports.
+  std::uint64_t probeAfterData(const std::function<void(std::string_view)>& extra, std::uint64_t maxExtra);
+  void applyLateReports();
   void failedItem(const std::string& path, const std::string& reason);
   PushAttempt& recordPush(const std::string& path, const PushAttempt& attempt);
   std::string pushKey(const std::string& path) const { return clientHost_ + "\n" + path; }
@@ -109,6 +119,7 @@ class SyncSession {
   std::map<std::string, Backoff> backoff_;                // pushes that did not take: when to try again
   std::set<std::string> awaiting_;                        // pushed since the last listing
   std::set<std::string> failedItems_;                     // path + reason, logged once per connection
+  std::deque<ChangeReport> lateReports_;                  // reported with a probe, applied after the action
   std::set<std::string> touched_;                         // paths a report changed while a plan runs
   std::int64_t filesLeft_ = 0;                            // still to push in this cycle
   std::int64_t bytesLeft_ = 0;

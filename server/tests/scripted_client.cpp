@@ -63,6 +63,11 @@ void ScriptedClient::queue(ClientChange change) {
   changes_.push_back(std::move(change));
 }
 
+void ScriptedClient::overrunAfter(const std::string& key, std::string bytes) {
+  std::lock_guard lock(mutex_);
+  overrun_[key] = std::move(bytes);
+}
+
 void ScriptedClient::queueAfterListing(ClientChange change) {
   std::lock_guard lock(mutex_);
   afterListing_.push_back(std::move(change));
@@ -198,9 +203,9 @@ void ScriptedClient::onRequest(const std::string& type, const std::string& id, c
     ++cycles_;
     cv_.notify_all();
   } else if (type == "RQFIL") {
-    sendFile("ANFIL", id, local(value("filepath")));
+    sendFile("ANFIL", id, local(value("filepath")), value("filepath"));
   } else if (type == "RQLOG") {
-    sendFile("ANLOG", id, folder_ / "_log" / "Filesync.log");
+    sendFile("ANLOG", id, folder_ / "_log" / "Filesync.log", "log");
   } else if (type == "RQPUT") {
     std::string path = value("filepath");
     if (path.back() == '/') {
@@ -238,11 +243,18 @@ void ScriptedClient::onRequest(const std::string& type, const std::string& id, c
   }
 }
 
-void ScriptedClient::sendFile(const std::string& type, const std::string& id, const fs::path& path) {
+void ScriptedClient::sendFile(const std::string& type, const std::string& id, const fs::path& path,
+                              const std::string& overrunKey) {
   std::ifstream in(path, std::ios::binary);
   std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   answer(type, id, "", data.size());
-  sendBytes(data);
+  std::string more;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = overrun_.find(overrunKey);
+    if (it != overrun_.end()) more = it->second;
+  }
+  sendBytes(data + more);
 }
 
 std::string ScriptedClient::changeReport() {

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -41,6 +42,10 @@ class ScriptedClient {
   // is refused: ANPUT, then ANFDA at once, and its data dropped by count.
   std::vector<std::string> excluded;
   int refusalPauseMs = 0;
+  // overrunAfter: bytes sent after the announced data of a file (key: its
+  // server path, or "log" for the log), as a client does that reads a growing
+  // file to its end; empty bytes end it.
+  void overrunAfter(const std::string& key, std::string bytes);
   // queueAfterListing: changes that join the queue once the next listing was answered.
   void queueAfterListing(ClientChange change);
   // discarded: a pushed file whose path holds one of these is taken and
@@ -63,7 +68,8 @@ class ScriptedClient {
   std::string local(const std::string& serverPath) const;
   std::string changeReport();
   std::string listing();
-  void sendFile(const std::string& type, const std::string& id, const std::filesystem::path& path);
+  void sendFile(const std::string& type, const std::string& id, const std::filesystem::path& path,
+                const std::string& overrunKey);
 
   std::filesystem::path folder_;
   int port_;
@@ -77,6 +83,7 @@ class ScriptedClient {
   std::condition_variable cv_;
   std::deque<ClientChange> changes_;
   std::deque<ClientChange> afterListing_;
+  std::map<std::string, std::string> overrun_;
   std::vector<std::string> requests_;
   // receive state
   bool dataMode_ = false;

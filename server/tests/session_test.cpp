@@ -459,6 +459,31 @@ TEST_F(SessionTest, ChangeReportedBetweenPushesIsAppliedOnce) {
   EXPECT_TRUE(sawFigures);
 }
 
+// Data beyond an announced size (a client that reads a growing file to its
+// end) is found by the framing of the next answer, not by waiting for silence:
+// the fetch is dropped, the log keeps its late lines, and the session goes on.
+TEST_F(SessionTest, DataBeyondTheAnnouncedSizeIsFoundByFraming) {
+  writeFile(root_ / "one" / "grow.txt", "abc");
+  writeFile(root_ / "one" / "ok.txt", "fine");
+  writeFile(root_ / "one" / "_log" / "Filesync.log", "line 1\r\n");
+  startServer();
+  auto& c = client("one");
+  // Late bytes that hold what looks like a header of another type, too.
+  c.overrunAfter("/grow.txt", std::string("MORE ANFIL\0\0\0\x01", 14) + std::string(100000, 'm'));
+  c.overrunAfter("log", "line 2\r\nline 3\r\n");
+  c.start();
+  ASSERT_TRUE(c.waitCycles(3));
+  EXPECT_FALSE(c.closedByServer());
+  EXPECT_EQ(readFile(store() / "ok.txt"), "fine");
+  EXPECT_FALSE(fs::exists(store() / "grow.txt"));
+  EXPECT_TRUE(logged("fetch of /grow.txt dropped: the file changed while it was sent"));
+  ASSERT_TRUE(waitUntil([&] { return fs::exists(book_->clientLogPath("1234")); }));
+  EXPECT_EQ(readFile(book_->clientLogPath("1234")), "line 1\r\nline 2\r\nline 3\r\n");
+  // Once the file stops growing it is taken.
+  c.overrunAfter("/grow.txt", "");
+  ASSERT_TRUE(waitUntil([&] { return readFile(store() / "grow.txt") == "abc"; }));
+}
+
 // A listing with nothing but the client's own folders (the sync folder went
 // away and the client's log write made it again) deletes nothing.
 TEST_F(SessionTest, ListingOfOnlyTheClientsOwnFoldersDeletesNothing) {
