@@ -85,14 +85,6 @@ std::vector<std::string> ScriptedClient::requests() {
   return requests_;
 }
 
-std::vector<std::uint64_t> ScriptedClient::rqfdaSizes() {
-  std::vector<std::uint64_t> out;
-  for (auto& r : requests()) {
-    if (r.compare(0, 5, "RQFDA") == 0) out.push_back(kq::payloadLength(r));
-  }
-  return out;
-}
-
 std::vector<std::string> ScriptedClient::packetTypes() {
   std::vector<std::string> out;
   for (auto& r : requests()) out.push_back(r.substr(0, 5));

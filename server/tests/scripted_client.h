@@ -41,7 +41,7 @@ class ScriptedClient {
   // excluded: the exception list; a pushed file whose path holds one of these
   // is refused: ANPUT, then ANFDA at once, and its data dropped by count.
   std::vector<std::string> excluded;
-  int refusalPauseMs = 0;
+  int refusalPauseMs = 0;     // after answering a refused RQFDA, wait before reading on
   // overrunAfter: bytes sent after the announced data of a file (key: its
   // server path, or "log" for the log), as a client does that reads a growing
   // file to its end; empty bytes end it.
@@ -53,9 +53,8 @@ class ScriptedClient {
   std::vector<std::string> discarded;
   // writeLimit: at most this many bytes of a pushed file reach the disk (a
   // full disk); the client still answers ANFDA, as a client that lost data does.
-  std::uint64_t writeLimit = UINT64_MAX;     // after answering a refused RQFDA, wait before reading on
-  // dataBytesAfter counts the bytes that followed each RQFDA header up to the next request.
-  std::vector<std::uint64_t> rqfdaSizes();
+  std::atomic<std::uint64_t> writeLimit{UINT64_MAX};
+  // droppedBytes counts the data of refused files that was dropped by count.
   std::uint64_t droppedBytes() const { return dropped_; }
 
  private:
