@@ -127,6 +127,11 @@ void ScriptedClient::onRead(const std::string& bytes) {
   if (dataMode_) {
     writeData(bytes);
     received_ += bytes.size();
+    if (received_ >= cutAfter) {
+      ::shutdown(fd_, SHUT_RDWR);  // killed: nothing more is read or answered
+      dataMode_ = false;
+      return;
+    }
   } else {
     int code = bytes[0] == '{' ? 0 : kq::packetTypeCode(bytes);
     if (code == 0) return;  // a body alone never comes from this server

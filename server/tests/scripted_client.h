@@ -54,6 +54,9 @@ class ScriptedClient {
   // writeLimit: at most this many bytes of a pushed file reach the disk (a
   // full disk); the client still answers ANFDA, as a client that lost data does.
   std::atomic<std::uint64_t> writeLimit{UINT64_MAX};
+  // cutAfter: the client dies once this many bytes of a pushed file reached
+  // its disk (the connection drops, the partial file stays).
+  std::uint64_t cutAfter = UINT64_MAX;
   // droppedBytes counts the data of refused files that was dropped by count.
   std::uint64_t droppedBytes() const { return dropped_; }
 

@@ -411,6 +411,33 @@ TEST_F(SessionTest, ShortCopyLeftByAPushIsNotFetched) {
   EXPECT_EQ(readFile(root_ / "one" / "five.txt"), "12345");
 }
 
+// The client died in the middle of a download; after its restart it reports
+// the partial file as changed. That copy is what the cut-off push left: the
+// store keeps its file and sends it again.
+TEST_F(SessionTest, PartialFileOfACutOffPushIsNotFetchedAfterAReconnection) {
+  std::string big(3000000, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 13);
+  writeFile(store() / "big.bin", big);
+  startServer();
+  auto& first = client("one");
+  first.cutAfter = 1000000;
+  first.start();
+  ASSERT_TRUE(waitUntil([&] { return first.closedByServer() || logged("connection closed"); }));
+  first.stop();
+  auto partial = fs::file_size(root_ / "one" / "big.bin");
+  ASSERT_GE(partial, 1000000u);
+  ASSERT_LT(partial, big.size());
+  auto& again = client("one");
+  again.queue({"MODIFIED", "/big.bin", ""});
+  again.start();
+  ASSERT_TRUE(again.waitCycles(2));
+  EXPECT_EQ(readFile(store() / "big.bin"), big);
+  EXPECT_EQ(readFile(root_ / "one" / "big.bin"), big);
+  EXPECT_TRUE(logged("skipped /big.bin: shorter than the unfinished push to the client; not taken as a client edit"));
+  EXPECT_FALSE(logged("fetched /big.bin"));
+  EXPECT_FALSE(logged("conflict on /big.bin"));
+}
+
 // RQCHG carries what is still to push in this cycle: one request before the
 // pushes (at least), figures as JSON strings, whole MiB rounded up.
 TEST_F(SessionTest, ChangeRequestsCarryWhatIsLeftToPush) {
