@@ -17,6 +17,7 @@
 #include "tracking/change_tracker.h"
 #include "tracking/exception_filter.h"
 #include "tracking/forced_sync.h"
+#include "tracking/sync_folder_monitor.h"
 #include "tracking/watcher_messages.h"
 #include "transfer/file_receiver.h"
 #include "transfer/file_sender.h"
@@ -39,7 +40,10 @@ class SyncEngine {
     serverMove_.endOfReadEvent();  // a move's source lasts one read event
   }
   void FilesyncSocketError(int code) { connection_.FilesyncSocketError(code); }
-  void ReconnectTimer() { connection_.ReconnectTimer(); }
+  // ReconnectTimer connects only while the sync folder is there.
+  void ReconnectTimer() {
+    if (syncFolder_.check()) connection_.ReconnectTimer();
+  }
   void Connect1Click() { connection_.Connect1Click(); }
   // reconnectEnabled is the Reconnect timer's enabled state for the platform.
   bool reconnectEnabled() const { return connection_.reconnectEnabled(); }
@@ -47,7 +51,10 @@ class SyncEngine {
   // Watcher link (ClientSocket1) and the CheckChanges timer.
   void ClientSocket1Connect() { watcherMessages_.ClientSocket1Connect(); }
   void ClientSocket1Read(std::string_view bytes) { watcherMessages_.ClientSocket1Read(bytes); }
-  void CheckChangesTimer() { changeTimer_.changeTimerTick(); }
+  void CheckChangesTimer() {
+    changeTimer_.changeTimerTick();
+    (void)syncFolder_.check();
+  }
 
   // File-list pop-up menu.
   void ItemA1Click() { forcedSync_.ItemA1Click(); }
@@ -63,6 +70,7 @@ class SyncEngine {
 
   ProtocolState& protocol() { return protocol_; }
   ChangeTracker& tracker() { return tracker_; }
+  SyncFolderMonitor& syncFolderMonitor() { return syncFolder_; }
   ExceptionFilter& exceptionFilter() { return filter_; }
   ChangeReport& changeReport() { return changeReport_; }
   FileReceiver& fileReceiver() { return fileReceiver_; }
@@ -75,6 +83,7 @@ class SyncEngine {
   ProtocolState protocol_;
   ExceptionFilter filter_;
   ChangeTracker tracker_;
+  SyncFolderMonitor syncFolder_;
   Dispatcher dispatcher_;
   ServerConnection connection_;
   // Request handlers. Further subsystems (file transfer, file operations) add

@@ -179,6 +179,7 @@ void FileReceiver::completeTransfer(PacketContext& packet) {
     p_.log.writeLog("ERROR: Received data could not be written completely to file " +
                         receivingFileName, true);
   }
+  if (!dataLost_ && !receivingFileName.empty()) p_.tracker.noteServerWriteDone(receivingFileName);
   p_.log.writeLog("File " + receivingFileName + " received successfully", true);
   p_.status.setPanel(1, "File received");
   packet.answerType = "ANFDA";
