@@ -95,6 +95,20 @@ class Installation:
 
 
 class ClientFixture(unittest.TestCase):
+    RQCHG = b'{"date":"2024-03-07","time":"10:00:00"}'
+    EMPTY_CHANGE = (b'{"date":"2024-03-07","time":"","changes":[{"filepath":"","date":"2024-03-07",'
+                    b'"time":"","mdate":"","mtime":"","size":"0","changetype":""}]}')
+
+    def connect(self):
+        conn = self.inst.accept(timeout=25)
+        init = self.inst.init_text()
+        self.assertEqual(conn.recv_exactly(len(init)), init)
+        return conn
+
+    def ask(self, conn, kind, body, rid):
+        conn.send(header(kind, rid, len(body)) + body)
+        return conn.read_packet()
+
     def setUp(self):
         self.tmp = tempfile.mkdtemp(prefix="kq-client-")
         self.sync = os.path.join(self.tmp, "home", "Sync")  # created by the installer
@@ -246,20 +260,6 @@ class SyncFolderAwayClientTest(ClientFixture):
     make it anew (its log waits), gives no listing for it, reports no deletions,
     stays away from the server and carries on when the folder is back."""
 
-    RQCHG = b'{"date":"2024-03-07","time":"10:00:00"}'
-    EMPTY_CHANGE = (b'{"date":"2024-03-07","time":"","changes":[{"filepath":"","date":"2024-03-07",'
-                    b'"time":"","mdate":"","mtime":"","size":"0","changetype":""}]}')
-
-    def connect(self):
-        conn = self.inst.accept(timeout=25)
-        init = self.inst.init_text()
-        self.assertEqual(conn.recv_exactly(len(init)), init)
-        return conn
-
-    def ask(self, conn, kind, body, rid):
-        conn.send(header(kind, rid, len(body)) + body)
-        return conn.read_packet()
-
     def test_folder_moved_away_is_not_made_anew_and_nothing_is_deleted(self):
         files = {os.path.join(self.sync, "a.txt"): b"alpha", os.path.join(self.sync, "docs", "b.txt"): b"beta"}
         os.makedirs(os.path.join(self.sync, "docs"))
@@ -303,6 +303,43 @@ class SyncFolderAwayClientTest(ClientFixture):
         self.wait_log(b" : Sync folder not found: " + local(self.sync))
         self.wait_log(b" : Sync folder found again: " + local(self.sync))
         self.assertNotIn(b"Saving to delete queue", self.log_text())
+        conn.close()
+
+
+class UserChangesAfterAPushTest(ClientFixture):
+    """What the user does to a file right after the server wrote it is the
+    user's change, not an echo of the server's write."""
+
+    def push(self, conn, name, data, rid):
+        body = b'{"filepath":"\\/' + name + b'"}'
+        self.assertEqual(self.ask(conn, "RQPUT", body, rid)[0], "ANPUT")
+        conn.send(header("RQFDA", rid, len(data)) + data)
+        self.assertEqual(conn.recv_exactly(17), header("ANFDA", rid, 0))
+
+    def change(self, conn, rid):
+        return self.ask(conn, "RQCHG", self.RQCHG, rid)[2]
+
+    def test_a_deletion_and_a_same_size_edit_right_after_a_push_are_reported(self):
+        self.start_watcher()
+        client = self.inst.start()
+        self.procs.append(client)
+        conn = self.connect()
+        self.wait_log(b"Connected to service!")
+        self.push(conn, b"gone.txt", b"server data", b"\x10\x00\x00\x00")
+        self.push(conn, b"edited.txt", b"12345", b"\x11\x00\x00\x00")
+        with open(os.path.join(self.sync, "edited.txt"), "wb") as f:
+            f.write(b"abcde")  # the same size, within the same second
+        time.sleep(1)
+        os.remove(os.path.join(self.sync, "gone.txt"))
+        self.wait_log(b"Saving to delete queue: " + local(os.path.join(self.sync, "gone.txt")))
+        self.wait_log(b"Saving to queue (modification handling): " + local(os.path.join(self.sync, "edited.txt")))
+        modified = self.change(conn, b"\x12\x00\x00\x00")
+        self.assertIn(b'"filepath":"/edited.txt"', modified)
+        self.assertIn(b'"changetype":"MODIFIED"', modified)
+        deleted = self.change(conn, b"\x13\x00\x00\x00")
+        self.assertIn(b'"filepath":"/gone.txt"', deleted)
+        self.assertIn(b'"changetype":"DELETED"', deleted)
+        self.assertEqual(self.change(conn, b"\x14\x00\x00\x00"), self.EMPTY_CHANGE)
         conn.close()
 
 
