@@ -6,6 +6,7 @@
 
 #include "engine/engine_ports.h"
 #include "engine/handler_ports.h"
+#include "engine/sync_folder_guard.h"
 #include "fileops/server_delete.h"
 #include "fileops/server_move.h"
 #include "protocol/change_report.h"
@@ -93,7 +94,9 @@ class SyncEngine {
   WatcherMessages watcherMessages_;
   ChangeTimer changeTimer_;
   ForcedSync forcedSync_;
-  // File transfer and server-ordered file operations.
+  // File transfer and server-ordered file operations; their file system never
+  // creates a missing sync folder.
+  SyncFolderGuard guardedFs_;
   HandlerPorts handlerPorts_;
   FileReceiver fileReceiver_;
   FileRequestHandler fileRequests_;

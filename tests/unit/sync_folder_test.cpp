@@ -88,5 +88,20 @@ TEST_F(SyncFolderTest, SettingsAreNotSavedIntoAMissingFolder) {
   EXPECT_FALSE(t.fs.exists(t.syncFolder));
 }
 
+// Whatever the server orders before the client has noticed the loss, nothing
+// makes an empty sync folder appear in its place.
+TEST_F(SyncFolderTest, ServerOrdersDoNotMakeAMissingFolderAnew) {
+  takeFolderAway();
+  const std::string put = R"({"filepath":"\/docs\/new.txt"})";
+  t.read(encodeHeader({"RQPUT", kId, put.size()}) + put);
+  t.read(encodeHeader({"RQFDA", kId, 2}) + "ab");
+  const std::string folder = R"({"filepath":"\/made\/"})";
+  t.read(encodeHeader({"RQPUT", kId, folder.size()}) + folder);
+  const std::string del = R"({"filepath":"\/a.txt"})";
+  t.read(encodeHeader({"RQDEL", kId, del.size()}) + del);
+  EXPECT_FALSE(t.fs.exists(t.syncFolder));
+  EXPECT_EQ(t.memoryFs.content("C:\\away\\Docs\\a.txt"), "alpha");
+}
+
 }  // namespace
 }  // namespace kq
