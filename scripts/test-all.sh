@@ -30,6 +30,10 @@ section "windows build (mingw-w64)"
 bash scripts/build.sh win
 section "windows unit tests under wine"
 bash scripts/wine-test.sh build/win build/win/kq_unit_tests.exe
+section "windows watcher under wine: the sync folder moved, deleted, unmounted"
+(source scripts/wine-env.sh build/win && status=0 &&
+  { python3 tests/integration/zrservice_test.py "$PWD/build/win/services/zrservice.exe" SyncFolderAwayTest ||
+    status=$?; } && { wineserver -k 2>/dev/null || true; } && exit $status)
 section "windows client system test under wine"
 bash scripts/win-system-test.sh build/win
 section "windows installation journey under wine"

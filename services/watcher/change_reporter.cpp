@@ -3,6 +3,7 @@
 #include <array>
 #include <string_view>
 
+#include "transfer/partial_file.h"
 #include "watcher/notification_sender.h"
 
 namespace kq {
@@ -30,14 +31,38 @@ bool WatchScope::contains(const std::string& path) const {
   std::string_view rest(path);
   rest.remove_prefix(root_.size() + 1);
   std::string_view first = rest.substr(0, rest.find('\\'));
-  if (first.empty()) return false;
+  if (first.empty() || isPartialFileName(path)) return false;
   for (auto name : kPrivateFolders)
     if (first == name) return false;
   return true;
 }
 
 void ChangeReporter::report(ChangeAction action, const std::string& path) {
-  out_.push(buildWatcherNotification(action, path));
+  std::string message = buildWatcherNotification(action, path);
+  bool removal = action == ChangeAction::Removed && onRemovalHeld;
+  if (!removal && held_.empty()) {
+    out_.push(std::move(message));
+    return;
+  }
+  if (held_.size() >= kMaxHeld) {
+    out_.push(std::move(held_.front()));
+    held_.pop_front();
+  }
+  held_.push_back(std::move(message));
+  if (removal) onRemovalHeld();
+}
+
+void ChangeReporter::flushHeld() {
+  while (!held_.empty()) {
+    out_.push(std::move(held_.front()));
+    held_.pop_front();
+  }
+}
+
+std::size_t ChangeReporter::dropHeld() {
+  std::size_t count = held_.size();
+  held_.clear();
+  return count;
 }
 
 void ChangeReporter::added(const std::string& path) {

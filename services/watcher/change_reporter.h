@@ -3,7 +3,18 @@
 // messages for the client: one ASCII digit (the ChangeAction) followed by the
 // full local path text. Only paths inside the sync folder are reported; its
 // "_log", "_config" and "_trash" folders count as outside, so a rename across
-// that border is a removal or an addition.
+// that border is a removal or an addition; so do the temporary files of a
+// transfer (names ending in ".kqpart"), so a rename from one is an addition.
+//
+// Removals wait: a folder that is deleted as a whole loses its content first
+// and itself last, and the content's removals must not go out as the user's
+// deletions. Once a removal waits, every later report waits behind it (the
+// order stays); they all go out when the platform calls flushHeld (no removal
+// for kRemovalHoldMs), or are dropped with dropHeld when the sync folder
+// itself has gone. At most kMaxHeld reports wait; past that the oldest go out.
+#include <cstddef>
+#include <deque>
+#include <functional>
 #include <string>
 
 namespace kq {
@@ -27,7 +38,8 @@ class WatchScope {
   // syncFolder is local path text; trailing backslashes are ignored.
   explicit WatchScope(std::string syncFolder);
   // contains is true for a path below the sync folder that is not in one of
-  // its own folders "_log", "_config" and "_trash" (or one of those folders).
+  // its own folders "_log", "_config" and "_trash" (or one of those folders)
+  // and is not the temporary file of a transfer.
   bool contains(const std::string& path) const;
   const std::string& syncFolder() const { return root_; }
 
@@ -37,7 +49,19 @@ class WatchScope {
 
 class ChangeReporter {
  public:
+  static constexpr int kRemovalHoldMs = 1500;
+  static constexpr std::size_t kMaxHeld = 100000;
+
   ChangeReporter(WatchScope scope, NotificationSink& out) : scope_(std::move(scope)), out_(out) {}
+
+  // onRemovalHeld is called whenever a removal starts or extends the wait; the
+  // platform then calls flushHeld kRemovalHoldMs later. Without it nothing waits.
+  std::function<void()> onRemovalHeld;
+  // flushHeld sends every waiting report, in order.
+  void flushHeld();
+  // dropHeld forgets the waiting reports (the sync folder is gone); returns their count.
+  std::size_t dropHeld();
+  std::size_t held() const { return held_.size(); }
 
   void added(const std::string& path);
   void removed(const std::string& path);
@@ -52,6 +76,7 @@ class ChangeReporter {
 
   WatchScope scope_;
   NotificationSink& out_;
+  std::deque<std::string> held_;
 };
 
 }  // namespace kq

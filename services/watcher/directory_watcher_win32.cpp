@@ -10,6 +10,11 @@ namespace kq {
 
 namespace {
 
+bool sameFolder(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
+}
+
 constexpr DWORD kFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_SIZE |
                           FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_ATTRIBUTES;
 
@@ -19,16 +24,55 @@ DirectoryWatcher::DirectoryWatcher(std::string root, ChangeReporter& reporter, L
     : root_(std::move(root)), reporter_(reporter), log_(log), buffer_(kBufferBytes / sizeof(DWORD)) {
   while (root_.size() > 3 && (root_.back() == '\\' || root_.back() == '/')) root_.pop_back();
   overlapped_.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  reporter_.onRemovalHeld = [this] { holdUntil_ = GetTickCount64() + ChangeReporter::kRemovalHoldMs; };
 }
 
 DirectoryWatcher::~DirectoryWatcher() {
+  reporter_.onRemovalHeld = nullptr;
   close({});
   CloseHandle(overlapped_.hEvent);
 }
 
 DWORD DirectoryWatcher::poll() {
-  if (watching()) return INFINITE;
-  return open() ? INFINITE : kRetryMs;
+  ULONGLONG now = GetTickCount64();
+  if (holdUntil_ != 0 && now >= holdUntil_) {
+    holdUntil_ = 0;
+    reporter_.flushHeld();
+  }
+  if (now >= nextCheck_) {
+    nextCheck_ = now + kRetryMs;
+    if (watching()) checkRoot();
+    if (!watching()) (void)open();
+  }
+  return untilNextPoll(now);
+}
+
+DWORD DirectoryWatcher::untilNextPoll(ULONGLONG now) const {
+  ULONGLONG next = nextCheck_;
+  if (holdUntil_ != 0 && holdUntil_ < next) next = holdUntil_;
+  return next > now ? static_cast<DWORD>(next - now) : 0;
+}
+
+// checkRoot notices that the path no longer names the watched folder (it was
+// moved away, deleted, or its drive is gone).
+void DirectoryWatcher::checkRoot() {
+  HANDLE now = CreateFileW(ansiToWide(root_).c_str(), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  BY_HANDLE_FILE_INFORMATION info{};
+  bool same = now != INVALID_HANDLE_VALUE && GetFileInformationByHandle(now, &info) &&
+              (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && sameFolder(info, identity_);
+  if (now != INVALID_HANDLE_VALUE) CloseHandle(now);
+  if (!same) rootLost("The sync folder is gone: ");
+}
+
+// rootLost stops watching; the removals that wait are the folder's own going
+// and are not reported.
+void DirectoryWatcher::rootLost(const std::string& why) {
+  std::size_t dropped = reporter_.dropHeld();
+  holdUntil_ = 0;
+  pendingOldName_.reset();
+  close(why + root_ + (dropped > 0 ? " (" + std::to_string(dropped) + " changes before it not reported)" : ""));
 }
 
 bool DirectoryWatcher::open() {
@@ -44,6 +88,7 @@ bool DirectoryWatcher::open() {
     return false;
   }
   missingLogged_ = false;
+  if (!GetFileInformationByHandle(folder_, &identity_)) identity_ = {};
   if (!request()) return false;
   log_.writeLog("Watching " + root_, true);
   return true;
@@ -76,7 +121,7 @@ void DirectoryWatcher::onEvent() {
   if (!GetOverlappedResult(folder_, &overlapped_, &size, FALSE)) {
     DWORD error = GetLastError();
     if (error != ERROR_NOTIFY_ENUM_DIR) {
-      close("The sync folder " + root_ + " can no longer be watched (error " + std::to_string(error) + ")");
+      rootLost("The sync folder can no longer be watched (error " + std::to_string(error) + "): ");
       return;
     }
     size = 0;
@@ -86,7 +131,7 @@ void DirectoryWatcher::onEvent() {
   } else {
     report(reinterpret_cast<const BYTE*>(buffer_.data()), size);
   }
-  request();
+  if (watching()) request();
 }
 
 void DirectoryWatcher::report(const BYTE* data, DWORD size) {
@@ -100,6 +145,8 @@ void DirectoryWatcher::report(const BYTE* data, DWORD size) {
   }
   // A rename's halves arrive in one batch: an old name left over has no new one.
   if (pendingOldName_) reporter_.removed(*std::exchange(pendingOldName_, std::nullopt));
+  // The batch may be the folder's own going: look at once, not at the next check.
+  if (reporter_.held() > 0) checkRoot();
 }
 
 void DirectoryWatcher::handle(DWORD action, const std::string& path) {

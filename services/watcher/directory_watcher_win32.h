@@ -4,6 +4,10 @@
 // path text. A rename arrives as its old name followed by its new name; an old
 // name without a new one is a removal. A lost batch of changes (the buffer
 // overflowed) is logged. While the folder is missing it tries again every second.
+// Every second it also checks that the path still names the folder it watches:
+// a sync folder moved away, deleted or unmounted is not reported as emptied
+// (the removals that wait in the ChangeReporter are dropped), and is watched
+// again when it comes back, without reports for the time it was away.
 #include <windows.h>
 
 #include <cstddef>
@@ -30,14 +34,18 @@ class DirectoryWatcher {
   HANDLE event() const { return overlapped_.hEvent; }
   // onEvent reads the finished batch, reports it and asks for the next one.
   void onEvent();
-  // poll opens the folder when it is not watched yet; returns the milliseconds
-  // until it wants to be called again, INFINITE when it watches.
+  // poll opens the folder when it is not watched yet, checks the watched one and
+  // sends the reports that waited long enough; returns the milliseconds until
+  // it wants to be called again.
   DWORD poll();
   bool watching() const { return folder_ != INVALID_HANDLE_VALUE; }
 
  private:
   bool open();
   bool request();
+  void checkRoot();
+  void rootLost(const std::string& why);
+  DWORD untilNextPoll(ULONGLONG now) const;
   void close(const std::string& why);
   void report(const BYTE* data, DWORD size);
   void handle(DWORD action, const std::string& path);
@@ -50,6 +58,9 @@ class DirectoryWatcher {
   std::vector<DWORD> buffer_;  // DWORD-aligned, as the call requires
   std::optional<std::string> pendingOldName_;
   bool missingLogged_ = false;
+  ULONGLONG holdUntil_ = 0;   // when the waiting reports go out (0: none wait)
+  ULONGLONG nextCheck_ = 0;   // when the watched folder is checked next
+  BY_HANDLE_FILE_INFORMATION identity_{};
 };
 
 }  // namespace kq

@@ -42,12 +42,19 @@ InotifyWatcher::InotifyWatcher(EventLoop& loop, std::string nativeRoot, std::str
   while (localRoot_.size() > 1 && (localRoot_.back() == '\\' || localRoot_.back() == '/'))
     localRoot_.pop_back();
   unpairedTimer_ = loop_.addTimer(kUnpairedMoveMs, [this] { flushUnpaired(); }, false);
-  rootTimer_ = loop_.addTimer(kRootRetryMs, [this] { tryWatchRoot(); }, false);
+  rootTimer_ = loop_.addTimer(kRootRetryMs, [this] { onRootTimer(); }, false);
+  holdTimer_ = loop_.addTimer(ChangeReporter::kRemovalHoldMs, [this] {
+    loop_.setTimerEnabled(holdTimer_, false);
+    reporter_.flushHeld();
+  }, false);
+  reporter_.onRemovalHeld = [this] { loop_.restartTimer(holdTimer_, ChangeReporter::kRemovalHoldMs); };
 }
 
 InotifyWatcher::~InotifyWatcher() {
   loop_.removeTimer(unpairedTimer_);
   loop_.removeTimer(rootTimer_);
+  loop_.removeTimer(holdTimer_);
+  reporter_.onRemovalHeld = nullptr;
   if (fd_ >= 0) {
     loop_.unwatchFd(fd_);
     close(fd_);
@@ -65,28 +72,53 @@ bool InotifyWatcher::start() {
   return true;
 }
 
+void InotifyWatcher::onRootTimer() {
+  if (rootWd_ < 0)
+    tryWatchRoot();
+  else
+    checkRoot();
+}
+
 void InotifyWatcher::tryWatchRoot() {
   if (rootWd_ >= 0) return;
-  if (!isRealFolder(nativeRoot_)) {
+  loop_.setTimerEnabled(rootTimer_, true);
+  struct stat st {};
+  if (lstat(nativeRoot_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
     if (!missingLogged_) log_.writeLog("Waiting for the sync folder: " + localRoot_, true);
     missingLogged_ = true;
-    loop_.setTimerEnabled(rootTimer_, true);
     return;
   }
   watchTree(nativeRoot_, false);
   for (const auto& [wd, folder] : folders_)
     if (folder == nativeRoot_) rootWd_ = wd;
-  if (rootWd_ < 0) {
-    loop_.setTimerEnabled(rootTimer_, true);
-    return;
-  }
+  if (rootWd_ < 0) return;
+  rootDevice_ = st.st_dev;
+  rootInode_ = st.st_ino;
   missingLogged_ = false;
-  loop_.setTimerEnabled(rootTimer_, false);
   log_.writeLog("Watching " + localRoot_, true);
 }
 
+// checkRoot notices a sync folder whose path names something else now: one of
+// its parents was moved or the folder was replaced, which inotify does not tell.
+void InotifyWatcher::checkRoot() {
+  struct stat st {};
+  if (lstat(nativeRoot_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    rootLost("The sync folder is gone: ");
+  } else if (st.st_dev != rootDevice_ || st.st_ino != rootInode_) {
+    rootLost("The sync folder was replaced: ");
+    tryWatchRoot();
+  }
+}
+
+// rootLost stops watching; the removals that wait are the folder's own going
+// and are not reported.
 void InotifyWatcher::rootLost(const std::string& why) {
-  log_.writeLog(why + localRoot_, true);
+  std::size_t dropped = reporter_.dropHeld();
+  loop_.setTimerEnabled(holdTimer_, false);
+  (void)pairer_.takeUnpaired();
+  log_.writeLog(why + localRoot_ +
+                    (dropped > 0 ? " (" + std::to_string(dropped) + " changes before it not reported)" : ""),
+                true);
   for (const auto& [wd, folder] : folders_) inotify_rm_watch(fd_, wd);
   folders_.clear();
   rootWd_ = -1;
@@ -182,8 +214,8 @@ void InotifyWatcher::handleEvent(std::uint32_t mask, std::uint32_t cookie, int w
     if (wd == rootWd_) rootLost("The sync folder is gone: ");
     return;
   }
-  if (wd == rootWd_ && (mask & (IN_DELETE_SELF | IN_MOVE_SELF))) {
-    rootLost("The sync folder was removed or moved: ");
+  if (wd == rootWd_ && (mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT))) {
+    rootLost(mask & IN_UNMOUNT ? "The sync folder was unmounted: " : "The sync folder was removed or moved: ");
     return;
   }
   if (!name) return;

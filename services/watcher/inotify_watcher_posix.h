@@ -4,6 +4,14 @@
 // New folders are watched as they appear and scanned, so that files created in
 // them before their watch was added are reported too. Moves are paired by
 // their cookie; a half without partner is a move across the folder's border.
+//
+// A sync folder that is moved away, deleted or unmounted is not reported as
+// emptied: removals wait a moment (see ChangeReporter) and are dropped when
+// the folder itself goes; every second the watcher checks that its path still
+// names the folder it watches. It then waits for the folder to come back and
+// watches it again without reporting anything for the time it was away.
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -35,7 +43,9 @@ class InotifyWatcher {
   bool watching() const { return rootWd_ >= 0; }
 
  private:
+  void onRootTimer();
   void tryWatchRoot();
+  void checkRoot();
   void rootLost(const std::string& why);
   // watchTree watches folder and everything below it; with report set, every
   // entry found below it is reported as added.
@@ -60,7 +70,10 @@ class InotifyWatcher {
   RenamePairer pairer_;
   EventLoop::TimerId unpairedTimer_ = 0;
   EventLoop::TimerId rootTimer_ = 0;
+  EventLoop::TimerId holdTimer_ = 0;
   bool missingLogged_ = false;
+  dev_t rootDevice_ = 0;  // identity of the watched folder
+  ino_t rootInode_ = 0;
 };
 
 }  // namespace kq

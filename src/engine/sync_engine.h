@@ -6,6 +6,7 @@
 
 #include "engine/engine_ports.h"
 #include "engine/handler_ports.h"
+#include "engine/sync_folder_guard.h"
 #include "fileops/server_delete.h"
 #include "fileops/server_move.h"
 #include "protocol/change_report.h"
@@ -17,6 +18,7 @@
 #include "tracking/change_tracker.h"
 #include "tracking/exception_filter.h"
 #include "tracking/forced_sync.h"
+#include "tracking/sync_folder_monitor.h"
 #include "tracking/watcher_messages.h"
 #include "transfer/file_receiver.h"
 #include "transfer/file_sender.h"
@@ -43,7 +45,10 @@ class SyncEngine {
     serverMove_.endOfReadEvent();  // a move's source lasts one read event
   }
   void FilesyncSocketError(int code) { connection_.FilesyncSocketError(code); }
-  void ReconnectTimer() { connection_.ReconnectTimer(); }
+  // ReconnectTimer connects only while the sync folder is there.
+  void ReconnectTimer() {
+    if (syncFolder_.check()) connection_.ReconnectTimer();
+  }
   void Connect1Click() { connection_.Connect1Click(); }
   // reconnectEnabled is the Reconnect timer's enabled state for the platform.
   bool reconnectEnabled() const { return connection_.reconnectEnabled(); }
@@ -51,7 +56,10 @@ class SyncEngine {
   // Watcher link (ClientSocket1) and the CheckChanges timer.
   void ClientSocket1Connect() { watcherMessages_.ClientSocket1Connect(); }
   void ClientSocket1Read(std::string_view bytes) { watcherMessages_.ClientSocket1Read(bytes); }
-  void CheckChangesTimer() { changeTimer_.changeTimerTick(); }
+  void CheckChangesTimer() {
+    changeTimer_.changeTimerTick();
+    (void)syncFolder_.check();
+  }
 
   // File-list pop-up menu.
   void ItemA1Click() { forcedSync_.ItemA1Click(); }
@@ -67,6 +75,7 @@ class SyncEngine {
 
   ProtocolState& protocol() { return protocol_; }
   ChangeTracker& tracker() { return tracker_; }
+  SyncFolderMonitor& syncFolderMonitor() { return syncFolder_; }
   ExceptionFilter& exceptionFilter() { return filter_; }
   ChangeReport& changeReport() { return changeReport_; }
   FileReceiver& fileReceiver() { return fileReceiver_; }
@@ -79,6 +88,7 @@ class SyncEngine {
   ProtocolState protocol_;
   ExceptionFilter filter_;
   ChangeTracker tracker_;
+  SyncFolderMonitor syncFolder_;
   Dispatcher dispatcher_;
   ServerConnection connection_;
   // Request handlers. Further subsystems (file transfer, file operations) add
@@ -88,7 +98,9 @@ class SyncEngine {
   WatcherMessages watcherMessages_;
   ChangeTimer changeTimer_;
   ForcedSync forcedSync_;
-  // File transfer and server-ordered file operations.
+  // File transfer and server-ordered file operations; their file system never
+  // creates a missing sync folder.
+  SyncFolderGuard guardedFs_;
   HandlerPorts handlerPorts_;
   FileReceiver fileReceiver_;
   FileRequestHandler fileRequests_;

@@ -36,7 +36,7 @@ void ServerDelete::deleteItem(const LocalPath& local, PacketContext& packet) {
     p_.log.writeLog("filepath to delete=" + localPath, true);
     p_.status.setPanel(1, "Removing file");
     std::string working = workingFolderOf(localPath);
-    p_.tracker.addServerPath(localPath);
+    p_.tracker.noteServerRemoval(localPath);
     int policy = readPolicy();
     std::string used = p_.folders.currentFolder();
     p_.folders.showFolder("");

@@ -28,6 +28,18 @@ std::string LogPaths::rotated(const LocalTime& day) const {
   return logFolder + "\\Filesync_" + format("%04d-%02d-%02d", day.year, day.month, day.day) + ".log";
 }
 
+std::string LogPaths::rotatedBySize(const LocalTime& t) const {
+  return logFolder + "\\Filesync_" +
+         format("%04d-%02d-%02d_%02d-%02d-%02d", t.year, t.month, t.day, t.hour, t.minute, t.second) +
+         ".log";
+}
+
+bool LogPaths::isRetired(const std::string& name) {
+  const std::string prefix = "Filesync_", suffix = ".log";
+  return name.size() > prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+         name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
 std::string logLine(const LocalTime& t, const std::string& text) {
   return format("%04d/%02d/%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second) +
          " : " + text;

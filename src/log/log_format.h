@@ -13,6 +13,10 @@ namespace kq {
 inline constexpr const char* kProductVersion = "0.4.2";
 inline constexpr std::int64_t kDayMs = 86400000;
 inline constexpr std::int64_t kLogMaxAgeDays = 30;
+// A log file is also retired once it holds kLogMaxBytes; the current file and
+// the newest retired ones make at most kLogKeptFiles files.
+inline constexpr std::uint64_t kLogMaxBytes = 10ull * 1024 * 1024;
+inline constexpr std::size_t kLogKeptFiles = 5;
 
 // LogPaths are the folders and files of the log below the sync folder.
 struct LogPaths {
@@ -23,6 +27,11 @@ struct LogPaths {
         stampFile(logFolder + "\\time.inf") {}
   // rotated is the name a retired log file gets on the given day: "Filesync_yyyy-mm-dd.log".
   std::string rotated(const LocalTime& day) const;
+  // rotatedBySize is the name of a file retired for its size:
+  // "Filesync_yyyy-mm-dd_hh-nn-ss.log".
+  std::string rotatedBySize(const LocalTime& time) const;
+  // isRetired tells whether a file name (without folder) is that of a retired log file.
+  static bool isRetired(const std::string& name);
 
   std::string configFolder, logFolder, logFile, stampFile;
 };

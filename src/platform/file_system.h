@@ -18,6 +18,7 @@ struct FileStatus {
   EntryType type = EntryType::None;
   std::uint64_t size = 0;       // bytes; 0 for folders
   std::int64_t modified = 0;    // last modification, seconds since 1970-01-01 UTC
+  std::int64_t modifiedNanos = 0;  // the part of that second, in nanoseconds (0 where unknown)
   bool exists() const { return type != EntryType::None; }
 };
 

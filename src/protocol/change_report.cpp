@@ -144,6 +144,8 @@ void ChangeReport::giveBack(const TakenChange& taken) {
 ChangeRecord ChangeReport::nextChange() {
   std::string folder = config_.syncFolder();
   ChangeRecord change;
+  // While the sync folder is missing its queued changes wait: it may come back as it was.
+  if (!fs_.isFolder(folder)) return change;
   for (;;) {
     bool reported;
     if (!tracker_.renameQueue.empty()) {

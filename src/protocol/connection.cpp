@@ -71,8 +71,11 @@ void ServerConnection::connect() {
 
 void ServerConnection::prepareWorkingPath() {
   std::string folder = config_.syncFolder();
-  if (!fs_.isFolder(folder) && !fs_.createFolders(folder)) {
-    throw std::runtime_error("cannot create " + folder);
+  if (!fs_.isFolder(folder)) {
+    // A missing sync folder is not made anew (empty, it would read as every file deleted).
+    log_.writeLog("Sync folder not found: " + folder, true);
+    server_.deactivate();
+    return;
   }
   log_.writeLog("Working path: " + folder, true);
 }

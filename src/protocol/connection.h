@@ -33,8 +33,8 @@ class ServerConnection {
   // link is active. Does nothing while the Reconnect timer is disabled.
   void ReconnectTimer();
   void FilesyncSocketConnecting();
-  // FilesyncSocketConnect reads InitialSync, sends the init text and makes sure
-  // the working path exists.
+  // FilesyncSocketConnect reads InitialSync, sends the init text and checks the
+  // working path: a missing sync folder closes the link instead of being created.
   void FilesyncSocketConnect();
   // FilesyncSocketDisconnect shows the link as down and ends an unfinished file
   // transfer (the receiver closes and removes the partial file).

@@ -30,19 +30,48 @@ bool ChangeTracker::isQueuedModification(const std::string& path) const {
   return holds(modificationQueue, path);
 }
 
-void ChangeTracker::noteServerWriteDone(const std::string& path) {
-  std::erase_if(serverWrites, [&](const ServerWrite& w) { return w.path == path; });
-  FileStatus st = fs_.status(path);
-  if (st.type != EntryType::File) return;
-  if (serverWrites.size() >= kMaxServerWrites) serverWrites.pop_front();
-  serverWrites.push_back({path, st.size, st.modified});
+void ChangeTracker::addServerPath(const std::string& path) {
+  if (serverQueue.size() >= kMaxServerPaths) serverQueue.erase(serverQueue.begin());
+  serverQueue.push_back(path);
+}
+
+void ChangeTracker::noteServerWriteDone(const std::string& localPath) {
+  std::erase(serverQueue, localPath);
+  serverEchoes.noteWritten(localPath, fs_.status(localPath));
+}
+
+void ChangeTracker::noteServerRemoval(const std::string& localPath) {
+  serverEchoes.noteRemoved(localPath);
+}
+
+// isWriteEcho: the server is writing path now, or path still holds exactly
+// what the server's write left there.
+bool ChangeTracker::isWriteEcho(const std::string& path) {
+  return isServerPath(path) || serverEchoes.isWriteEcho(path, fs_);
+}
+
+// isRemovalEcho: the server's write of path is under way (its older copy is
+// being replaced), or the client removed path for the server and it is still
+// gone. A deletion of a file the server finished writing is the user's change.
+bool ChangeTracker::isRemovalEcho(const std::string& path) {
+  if (isServerPath(path) && !fs_.exists(path)) return true;
+  return serverEchoes.isRemovalEcho(path, fs_);
 }
 
 void ChangeTracker::handleWatcherChange(int action, const std::string& path) {
   if (isPartialFileName(path)) {
-    if (action == 4) pendingOldName.clear();  // the rename that completes a received file
+    if (action == 4) {
+      pendingOldName.clear();
+      renameFromPartial_ = true;
+    }
     return;
   }
+  if (action == 5 && renameFromPartial_) {
+    renameFromPartial_ = false;
+    handleModification(path);
+    return;
+  }
+  if (action == 4) renameFromPartial_ = false;
   switch (action) {
     case 1:
     case 3: handleModification(path); break;
@@ -66,7 +95,7 @@ void ChangeTracker::handleOldName(const std::string& path) {
 
 // handleNewName consumes pendingOldName whatever the outcome.
 void ChangeTracker::handleNewName(const std::string& path) {
-  if (isServerPath(path) || pendingOldName.empty()) {
+  if (isWriteEcho(path) || pendingOldName.empty()) {
     log_.writeLog("Directory/file was renamed from Server or renaming is blocked by restriction.", true);
   } else {
     log_.writeLog("New name: " + path, true);
@@ -96,7 +125,7 @@ void ChangeTracker::dropPendingDeletion(const std::string& path) { std::erase(de
 
 // handleModification tests exclusion before blocking; folders are never queued.
 void ChangeTracker::handleModification(const std::string& path) {
-  if (isServerPath(path) || isQueuedModification(path)) return;
+  if (isQueuedModification(path) || isWriteEcho(path)) return;
   if (fs_.isFolder(path)) return;
   const bool excluded = filter_.isExcluded(path);
   const bool blocked = isBlocked(path);
@@ -112,7 +141,7 @@ void ChangeTracker::handleModification(const std::string& path) {
 
 // handleDeletion tests blocking before exclusion; no existence test is made.
 void ChangeTracker::handleDeletion(const std::string& path) {
-  if (isServerPath(path) || holds(deleteQueue, path)) return;
+  if (holds(deleteQueue, path) || isRemovalEcho(path)) return;
   if (isBlocked(path)) {
     log_.writeLog("Blocked delete directory: " + path, false);
   } else if (filter_.isExcluded(path)) {
@@ -121,6 +150,14 @@ void ChangeTracker::handleDeletion(const std::string& path) {
     log_.writeLog("Saving to delete queue: " + path, true);
     deleteQueue.push_back(path);
   }
+}
+
+void ChangeTracker::dropDeletionsOfPresentPaths() {
+  std::erase_if(deleteQueue, [this](const std::string& path) {
+    if (!fs_.exists(path)) return false;
+    log_.writeLog("Deletion dropped, the item is there again: " + path, true);
+    return true;
+  });
 }
 
 void ChangeTracker::onServerRoundFinished(const std::string& key) {
@@ -137,9 +174,11 @@ void ChangeTracker::onServerRoundFinished(const std::string& key) {
 }
 
 void ChangeTracker::resetServerQueueIfIdle(std::size_t deleteQueueSizeAtStart) {
-  if (serverQueue.empty() || serverBusy || deleteQueueSizeAtStart != 0) return;
+  if (serverBusy || deleteQueueSizeAtStart != 0) return;
+  if (serverQueue.empty() && !serverEchoes.hasRemovals()) return;
   log_.writeLog("Resetting Server queue", true);
   serverQueue.clear();
+  serverEchoes.forgetRemovals();
 }
 
 }  // namespace kq

@@ -3,10 +3,12 @@
 // RQCHG: the three change queues, the echo lists (serverQueue, blockedPaths),
 // pendingOldName and serverBusy, with the admission rules for watcher reports
 // and the change timer's work. Plain in-memory state; every decision is logged.
-#include <cstdint>
+#include <cstddef>
 #include <deque>
 #include <string>
 #include <vector>
+
+#include "tracking/server_echoes.h"
 
 namespace kq {
 
@@ -14,14 +16,6 @@ class Log;
 class StatusView;
 class ExceptionFilter;
 class FileSystem;
-
-// ServerWrite is what a completed push left at a path.
-struct ServerWrite {
-  std::string path;
-  std::uint64_t size = 0;
-  std::int64_t modified = 0;
-  bool operator==(const ServerWrite&) const = default;
-};
 
 struct RenameEntry {
   std::string oldPath;
@@ -34,18 +28,25 @@ class ChangeTracker {
   ChangeTracker(Log& log, StatusView& status, ExceptionFilter& filter, FileSystem& fs)
       : log_(log), status_(status), filter_(filter), fs_(fs) {}
 
+  // kMaxServerPaths bounds serverQueue; the oldest entry goes first.
+  static constexpr std::size_t kMaxServerPaths = 10000;
+
   // handleWatcherChange applies the admission rules to one watcher report:
   // action 1 added, 2 removed, 3 modified, 4 rename old name, 5 rename new name;
-  // other actions are ignored, and so is every report of a file still being
-  // received (its temporary name).
+  // other actions are ignored. Temporary files of a transfer (".kqpart") are
+  // never queued; a rename from one is the arrival of the new name's content.
   void handleWatcherChange(int action, const std::string& path);
 
-  void addServerPath(const std::string& path) { serverQueue.push_back(path); }
-  // noteServerWriteDone records the size and modification time of a file that a
-  // push has just completed at path; a newer record of the path replaces the
-  // older one and the oldest records go beyond kMaxServerWrites.
-  void noteServerWriteDone(const std::string& path);
-  static constexpr std::size_t kMaxServerWrites = 4096;
+  // addServerPath records a path the server is writing now (announced, not yet
+  // complete): reports of it are echoes until noteServerWriteDone.
+  void addServerPath(const std::string& path);
+  // noteServerWriteDone: the server's file at localPath is complete; the tracker
+  // remembers its size and modification time, and a report of it is an echo
+  // only while the file still has exactly those.
+  void noteServerWriteDone(const std::string& localPath);
+  // noteServerRemoval: the client removes localPath for the server; a report of
+  // its removal is an echo while nothing stands there.
+  void noteServerRemoval(const std::string& localPath);
   void addBlockedPath(const std::string& fragment) { blockedPaths.push_back(fragment); }
   void setServerBusy() { serverBusy = true; }
   // isServerPath: path equals an entry of serverQueue.
@@ -58,6 +59,10 @@ class ChangeTracker {
   // is still pending is dropped: the file exists again, and reporting the older
   // deletion after the new content would delete it on the server.
   void appendModification(const std::string& path);
+
+  // dropDeletionsOfPresentPaths forgets queued deletions of paths that exist
+  // (the sync folder came back with them); each is logged.
+  void dropDeletionsOfPresentPaths();
 
   // onServerRoundFinished runs for every member of an RQFLS body; key is the
   // member's key in quoted JSON form ("\"time\"" logs the queue sizes).
@@ -72,9 +77,10 @@ class ChangeTracker {
   std::deque<RenameEntry> renameQueue;
   std::vector<std::string> serverQueue;
   std::vector<std::string> blockedPaths;
-  std::deque<ServerWrite> serverWrites;
   std::string pendingOldName;
   bool serverBusy = false;
+  // serverEchoes holds what the client finished writing or removed for the server.
+  ServerEchoes serverEchoes;
 
  private:
   void handleOldName(const std::string& path);
@@ -83,11 +89,15 @@ class ChangeTracker {
   void handleDeletion(const std::string& path);
   void appendRename(const std::string& path);
   void dropPendingDeletion(const std::string& path);
+  bool isWriteEcho(const std::string& path);
+  bool isRemovalEcho(const std::string& path);
 
   Log& log_;
   StatusView& status_;
   ExceptionFilter& filter_;
   FileSystem& fs_;
+  // renameFromPartial_: the armed old name was a transfer's temporary file.
+  bool renameFromPartial_ = false;
 };
 
 }  // namespace kq

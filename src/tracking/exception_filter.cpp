@@ -58,7 +58,8 @@ bool ExceptionFilter::load(const std::string& syncFolder) {
 
 bool ExceptionFilter::save(const std::string& syncFolder) {
   const std::string folder = configFolder(syncFolder);
-  return fs_.createFolders(folder) && fs_.setAttributes(folder, true, true) &&
+  // A missing sync folder is not created anew for its settings.
+  return fs_.isFolder(syncFolder) && fs_.createFolders(folder) && fs_.setAttributes(folder, true, true) &&
          fs_.writeText(folder + "\\" + kExtensionsFile, joinExceptionLines(extensionExceptions)) &&
          fs_.writeText(folder + "\\" + kPrefixesFile, joinExceptionLines(prefixExceptions));
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/time_text.h"
+#include "tracking/sync_folder_monitor.h"
 #include "transfer/partial_file.h"
 #include "transfer/server_path.h"
 
@@ -42,6 +43,7 @@ void FolderListing::sendPacketANLST(const std::string& folder, const RequestId& 
     p_.log.writeLog("ANLST ===>", true);
     std::string syncFolder = p_.syncFolder();
     LocalPath local = localPathFromServer(syncFolder, folder, RootUse::Allow);
+    if (!p_.fs.isFolder(syncFolder)) return sendNoListing(syncFolder, requestId);
     if (local.ok()) {
       p_.log.writeLog("ANLST working directory: " + local.path, true);
       simpleSnapshot(local.path);
@@ -49,9 +51,10 @@ void FolderListing::sendPacketANLST(const std::string& folder, const RequestId& 
       logRefusal(p_.log, folder, local);
       snapshot.clear();
     }
+    // The folder may have gone during the walk: what was seen is not all there is.
+    if (!p_.fs.isFolder(syncFolder)) return sendNoListing(syncFolder, requestId);
     std::string text = listingText(syncFolder);
-    p_.log.writeLog("ANLST JSON to Server:", true);
-    p_.log.writeLog(text, true);
+    p_.log.writeLog(summary_, true);
     p_.log.writeLog("ANLST JSON buffer length: " + std::to_string(text.size()), true);
     std::string packet = encodeHeader(PacketHeader{"ANLST", requestId, text.size()});
     packet += text;
@@ -61,30 +64,47 @@ void FolderListing::sendPacketANLST(const std::string& folder, const RequestId& 
   }
 }
 
+// sendNoListing answers a listing of a missing sync folder: an ANLST without
+// any text. An empty folder would be the text {"content":[{}]}, from which the
+// server would conclude that every file was deleted; no text is no listing.
+void FolderListing::sendNoListing(const std::string& syncFolder, const RequestId& requestId) {
+  snapshot.clear();
+  p_.log.writeLog(syncFolderNotFound(syncFolder), true);
+  p_.log.writeLog("ANLST without a listing: the sync folder is missing", true);
+  p_.server.send(encodeHeader(PacketHeader{"ANLST", requestId, 0}));
+}
+
 std::string FolderListing::listingText(const std::string& syncFolder) {
   std::string body;
+  ListingCounts counts;
   for (std::size_t i = 0; i < snapshot.size(); ++i) {
     if (i > 0) body += ",";
-    body += entryText(snapshot[i]);
+    body += entryText(snapshot[i], counts);
   }
   std::string text = "{\"content\":[{" + body + "}]}";
   text = replaceAll(text, escapeListedPath(syncFolder), "");
   text = replaceAll(text, "\\", "/");
+  summary_ = "ANLST listing: " + std::to_string(snapshot.size()) + " entries (" +
+             std::to_string(counts.files) + " files, " + std::to_string(counts.folders) + " folders, " +
+             std::to_string(counts.unreadable) + " unreadable)";
   return completeEscapes(text);
 }
 
 // entryText is one entry of the listing; sizes and times come from the status.
-std::string FolderListing::entryText(const std::string& path) {
-  p_.log.writeLog(path, true);
+// Entries are counted for the summary line, not logged one by one.
+std::string FolderListing::entryText(const std::string& path, ListingCounts& counts) {
   std::string size = "0", date, time;
   FileStatus st = p_.fs.status(path);
   if (st.type == EntryType::File) {
+    ++counts.files;
     size = std::to_string(st.size);
     LocalTime t = p_.clock.toLocal(st.modified);
     date = dateText(t, '-');  // "%Y-%m-%d"
     time = timeText(t, '.');  // "%H.%M.%S"
+  } else if (st.type == EntryType::Folder) {
+    ++counts.folders;
   } else {
-    p_.log.writeLog("ANLST Error: can not read file!", true);
+    ++counts.unreadable;
   }
   return "\"filepath\":\"" + escapeListedPath(path) + "\",\"size\":\"" + size +
          "\",\"mdate\":\"" + date + "\",\"mtime\":\"" + time + "\"";
@@ -99,8 +119,8 @@ void FolderListing::simpleSnapshot(const std::string& directory) {
       FileStatus st = p_.fs.status(entry.path);
       if (!st.exists()) {
         p_.log.writeLog("simpleSnapshot() - Error get files/directories snapshot!", true);
-      } else if (st.type == EntryType::File && isPartialFileName(entry.path)) {
-        // a file still being received is not the client's to list
+      } else if (isPartialFileName(entry.path)) {
+        // a file still being received is not there yet
       } else if (st.type == EntryType::Folder || st.type == EntryType::File) {
         snapshot.push_back(entry.path);
       }

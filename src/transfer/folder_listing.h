@@ -19,10 +19,13 @@ class FolderListing : public RequestHandler {
   void onMember(const std::string& key, const std::string& value, PacketContext& packet) override;
 
   // sendPacketANLST lists folder (the RQLST value as delivered) and sends the
-  // ANLST packet; a refused folder gets the empty listing. Never throws.
+  // ANLST packet; a refused folder gets the empty listing, a missing sync folder
+  // an ANLST without text (no listing). The listing is logged as one summary
+  // line. Never throws.
   void sendPacketANLST(const std::string& folder, const RequestId& requestId);
   // simpleSnapshot fills snapshot with every folder and file below directory,
-  // depth first, each folder before its content. Never throws.
+  // depth first, each folder before its content; files still being received
+  // (".kqpart") are left out. Never throws.
   void simpleSnapshot(const std::string& directory);
   // listingText builds the listing of the snapshot (the text sent after the header).
   std::string listingText(const std::string& syncFolder);
@@ -34,9 +37,14 @@ class FolderListing : public RequestHandler {
   std::function<void()> pumpMessages = [] {};
 
  private:
-  std::string entryText(const std::string& path);
+  struct ListingCounts {
+    std::size_t files = 0, folders = 0, unreadable = 0;
+  };
+  std::string entryText(const std::string& path, ListingCounts& counts);
+  void sendNoListing(const std::string& syncFolder, const RequestId& requestId);
 
   HandlerPorts& p_;
+  std::string summary_;  // the summary line of the last listingText
 };
 
 }  // namespace kq

@@ -94,7 +94,21 @@ class Installation:
         return b"KQFILESYNC" + b"00003" + self.contract.encode() + CONTRACT_KEY
 
 
-class ClientTest(unittest.TestCase):
+class ClientFixture(unittest.TestCase):
+    RQCHG = b'{"date":"2024-03-07","time":"10:00:00"}'
+    EMPTY_CHANGE = (b'{"date":"2024-03-07","time":"","changes":[{"filepath":"","date":"2024-03-07",'
+                    b'"time":"","mdate":"","mtime":"","size":"0","changetype":""}]}')
+
+    def connect(self):
+        conn = self.inst.accept(timeout=25)
+        init = self.inst.init_text()
+        self.assertEqual(conn.recv_exactly(len(init)), init)
+        return conn
+
+    def ask(self, conn, kind, body, rid):
+        conn.send(header(kind, rid, len(body)) + body)
+        return conn.read_packet()
+
     def setUp(self):
         self.tmp = tempfile.mkdtemp(prefix="kq-client-")
         self.sync = os.path.join(self.tmp, "home", "Sync")  # created by the installer
@@ -137,6 +151,8 @@ class ClientTest(unittest.TestCase):
                 time.sleep(0.05)
         self.fail("zrservice does not listen")
 
+
+class ClientTest(ClientFixture):
     def test_connects_sends_init_text_reports_a_local_edit_and_reconnects(self):
         self.start_watcher()
         started = time.time()
@@ -248,6 +264,94 @@ class ClientTest(unittest.TestCase):
         self.assertEqual(client.wait(10), 0)
 
 
+class SyncFolderAwayClientTest(ClientFixture):
+    """A sync folder that goes away is not an empty folder: the client does not
+    make it anew (its log waits), gives no listing for it, reports no deletions,
+    stays away from the server and carries on when the folder is back."""
+
+    def test_folder_moved_away_is_not_made_anew_and_nothing_is_deleted(self):
+        files = {os.path.join(self.sync, "a.txt"): b"alpha", os.path.join(self.sync, "docs", "b.txt"): b"beta"}
+        os.makedirs(os.path.join(self.sync, "docs"))
+        for path, data in files.items():
+            with open(path, "wb") as f:
+                f.write(data)
+        self.start_watcher()
+        client = self.inst.start()
+        self.procs.append(client)
+        conn = self.connect()
+        self.wait_log(b"Connected to service!")
+        while self.ask(conn, "RQCHG", self.RQCHG, b"\x01\x00\x00\x00")[2] != self.EMPTY_CHANGE:
+            pass  # the files written before the start may be reported first
+
+        away = self.sync + ".away"
+        os.rename(self.sync, away)
+        # Asked at once, before the client has noticed by itself: no listing at all.
+        self.assertEqual(self.ask(conn, "RQLST", b'{"filepath":""}', b"\x02\x00\x00\x00"),
+                         ("ANLST", b"\x02\x00\x00\x00", b""))
+        self.assertEqual(self.ask(conn, "RQCHG", self.RQCHG, b"\x03\x00\x00\x00")[2], self.EMPTY_CHANGE)
+        # Within a change-timer tick the client leaves the server ...
+        conn.sock.settimeout(8)
+        self.assertEqual(conn.sock.recv(100), b"")
+        conn.close()
+        # ... and does not come back while the folder is missing, nor make it anew.
+        with self.assertRaises(socket.timeout):
+            self.inst.accept(timeout=12)
+        self.assertFalse(os.path.exists(self.sync))
+        self.assertIsNone(client.poll())
+
+        os.rename(away, self.sync)
+        conn = self.connect()
+        kind, rid, listing = self.ask(conn, "RQLST", b'{"filepath":""}', b"\x04\x00\x00\x00")
+        self.assertEqual(kind, "ANLST")
+        for name in [b"/a.txt", b"/docs", b"/docs/b.txt"]:
+            self.assertIn(b'"filepath":"' + name + b'"', listing)
+        self.assertEqual(self.ask(conn, "RQCHG", self.RQCHG, b"\x05\x00\x00\x00")[2], self.EMPTY_CHANGE)
+        for path, data in files.items():
+            with open(path, "rb") as f:
+                self.assertEqual(f.read(), data)
+        self.wait_log(b" : Sync folder not found: " + local(self.sync))
+        self.wait_log(b" : Sync folder found again: " + local(self.sync))
+        self.assertNotIn(b"Saving to delete queue", self.log_text())
+        conn.close()
+
+
+class UserChangesAfterAPushTest(ClientFixture):
+    """What the user does to a file right after the server wrote it is the
+    user's change, not an echo of the server's write."""
+
+    def push(self, conn, name, data, rid):
+        body = b'{"filepath":"\\/' + name + b'"}'
+        self.assertEqual(self.ask(conn, "RQPUT", body, rid)[0], "ANPUT")
+        conn.send(header("RQFDA", rid, len(data)) + data)
+        self.assertEqual(conn.recv_exactly(17), header("ANFDA", rid, 0))
+
+    def change(self, conn, rid):
+        return self.ask(conn, "RQCHG", self.RQCHG, rid)[2]
+
+    def test_a_deletion_and_a_same_size_edit_right_after_a_push_are_reported(self):
+        self.start_watcher()
+        client = self.inst.start()
+        self.procs.append(client)
+        conn = self.connect()
+        self.wait_log(b"Connected to service!")
+        self.push(conn, b"gone.txt", b"server data", b"\x10\x00\x00\x00")
+        self.push(conn, b"edited.txt", b"12345", b"\x11\x00\x00\x00")
+        with open(os.path.join(self.sync, "edited.txt"), "wb") as f:
+            f.write(b"abcde")  # the same size, within the same second
+        time.sleep(1)
+        os.remove(os.path.join(self.sync, "gone.txt"))
+        self.wait_log(b"Saving to delete queue: " + local(os.path.join(self.sync, "gone.txt")))
+        self.wait_log(b"Saving to queue (modification handling): " + local(os.path.join(self.sync, "edited.txt")))
+        modified = self.change(conn, b"\x12\x00\x00\x00")
+        self.assertIn(b'"filepath":"/edited.txt"', modified)
+        self.assertIn(b'"changetype":"MODIFIED"', modified)
+        deleted = self.change(conn, b"\x13\x00\x00\x00")
+        self.assertIn(b'"filepath":"/gone.txt"', deleted)
+        self.assertIn(b'"changetype":"DELETED"', deleted)
+        self.assertEqual(self.change(conn, b"\x14\x00\x00\x00"), self.EMPTY_CHANGE)
+        conn.close()
+
+
 class CommandLineTest(unittest.TestCase):
     def setUp(self):
         self.tmp = tempfile.mkdtemp(prefix="kq-cli-")
@@ -317,7 +421,21 @@ class CommandLineTest(unittest.TestCase):
         client.stderr.close()
 
 
+def in_own_namespaces():
+    """Runs this file again in its own network namespace (the watcher's port
+    11111 is then this test's alone); False where that cannot be."""
+    if os.environ.get("KQ_IN_NAMESPACES") == "1" or shutil.which("unshare") is None:
+        return False
+    if subprocess.run(["unshare", "-n", "true"], capture_output=True).returncode != 0:
+        return False
+    env = dict(os.environ, KQ_IN_NAMESPACES="1")
+    r = subprocess.run(["unshare", "-n", "sh", "-c", 'ip link set lo up && exec "$@"', "sh", sys.executable] +
+                       sys.argv, env=env)
+    sys.exit(r.returncode)
+
+
 if __name__ == "__main__":
+    in_own_namespaces()
     KQFILESYNC = os.path.abspath(sys.argv.pop(1))
     ZRSERVICE = os.path.abspath(sys.argv.pop(1))
     unittest.main(verbosity=2)

@@ -54,6 +54,8 @@ class EngineHarness : public EngineDoubles {
                            config, log, errors}) {
     clock.setLocalTime(2024, 3, 7, 14, 5, 9, 42);
     writeConfig(settings);
+    // The sync folder exists, as the installation leaves it.
+    if (!fs.createFolders(syncFolder)) throw std::runtime_error("no sync folder");
   }
 
   // writeConfig writes "filesync.cfg" with settings and syncFolder and reads it back.

@@ -117,6 +117,7 @@ MemoryFileSystem::Node& MemoryFileSystem::create(const std::string& key, EntryTy
   node = Node{};
   node.type = type;
   node.modified = now_;
+  node.modifiedNanos = nowNanos_;
   node.order = nextOrder_++;
   return node;
 }
@@ -141,6 +142,7 @@ FileStatus MemoryFileSystem::status(const std::string& path) {
   st.type = node->type;
   st.size = node->type == EntryType::File ? node->data.size() : 0;
   st.modified = node->modified;
+  st.modifiedNanos = node->modifiedNanos;
   return st;
 }
 
@@ -249,6 +251,7 @@ std::unique_ptr<OutputStream> MemoryFileSystem::openOutput(const std::string& pa
   if (truncate) {
     node->data.clear();
     node->modified = now_;
+    node->modifiedNanos = nowNanos_;
   }
   return std::make_unique<MemoryOutput>(*this, key);
 }
@@ -267,6 +270,7 @@ bool MemoryFileSystem::writeTo(const std::string& key, const char* data, std::si
   if (failing(FsOp::Write, key) || !node || node->type != EntryType::File) return false;
   node->data.append(data, size);
   node->modified = now_;
+  node->modifiedNanos = nowNanos_;
   return true;
 }
 
@@ -332,6 +336,7 @@ void MemoryFileSystem::addFile(const std::string& path, const std::string& conte
   if (!node || node->type != EntryType::File) node = &create(key, EntryType::File);
   node->data = content;
   node->modified = now_;
+  node->modifiedNanos = nowNanos_;
 }
 
 std::optional<std::string> MemoryFileSystem::content(const std::string& path) const {
@@ -349,8 +354,11 @@ std::vector<std::string> MemoryFileSystem::entries() const {
   return out;
 }
 
-void MemoryFileSystem::setModified(const std::string& path, std::int64_t seconds) {
-  if (Node* node = find(normalize(path))) node->modified = seconds;
+void MemoryFileSystem::setModified(const std::string& path, std::int64_t seconds, std::int64_t nanos) {
+  if (Node* node = find(normalize(path))) {
+    node->modified = seconds;
+    node->modifiedNanos = nanos;
+  }
 }
 
 }  // namespace kq::test

@@ -53,8 +53,11 @@ class MemoryFileSystem : public FileSystem {
   // entries lists every entry's normalised path ("C:\a\b") in creation order.
   std::vector<std::string> entries() const;
   // setTime sets the modification time (seconds since 1970) given to later writes.
-  void setTime(std::int64_t seconds) { now_ = seconds; }
-  void setModified(const std::string& path, std::int64_t seconds);
+  void setTime(std::int64_t seconds, std::int64_t nanos = 0) {
+    now_ = seconds;
+    nowNanos_ = nanos;
+  }
+  void setModified(const std::string& path, std::int64_t seconds, std::int64_t nanos = 0);
 
   // normalize turns local path text into the key of an entry ("" is the implicit root).
   static std::string normalize(const std::string& path);
@@ -65,6 +68,7 @@ class MemoryFileSystem : public FileSystem {
     std::string data;
     bool hidden = false, system = false;
     std::int64_t modified = 0;
+    std::int64_t modifiedNanos = 0;
     std::uint64_t order = 0;
   };
   struct Rule {
@@ -91,6 +95,7 @@ class MemoryFileSystem : public FileSystem {
   std::map<FsOp, int> calls_;
   std::uint64_t nextOrder_ = 1;
   std::int64_t now_ = 1700000000;
+  std::int64_t nowNanos_ = 0;
 };
 
 }  // namespace kq::test

@@ -247,6 +247,149 @@ TEST_F(ChangeTrackerTest, ServerQueueResetOnlyWhenIdle) {
   }
 }
 
+
+// What happens on the disk and in the watcher's reports, in order, for the
+// echo tests: the server's completed writes and removals, the user's writes
+// and deletions (at a given time of day), and reports.
+struct EchoStep {
+  enum Kind { ServerWrite, ServerAnnounce, ServerRemoval, UserWrite, UserDelete, Watcher } kind;
+  std::string path;
+  std::string content = {};
+  std::int64_t second = 1700000000, nanos = 0;
+  int action = 0;
+};
+
+EchoStep serverWrites(const std::string& path, const std::string& content, std::int64_t nanos = 0) {
+  return {EchoStep::ServerWrite, path, content, 1700000000, nanos};
+}
+EchoStep serverAnnounces(const std::string& path) { return {EchoStep::ServerAnnounce, path}; }
+EchoStep serverRemoves(const std::string& path) { return {EchoStep::ServerRemoval, path}; }
+EchoStep userWrites(const std::string& path, const std::string& content, std::int64_t second,
+                    std::int64_t nanos) {
+  return {EchoStep::UserWrite, path, content, second, nanos};
+}
+EchoStep userDeletes(const std::string& path) { return {EchoStep::UserDelete, path}; }
+EchoStep reports(int action, const std::string& path) { return {EchoStep::Watcher, path, {}, 0, 0, action}; }
+
+struct EchoCase {
+  const char* name;
+  std::vector<EchoStep> steps;
+  Lines lines;
+  Paths modifications;
+  Paths deletions;
+};
+
+const std::string kA = "C:\\Sync\\a.txt";
+
+const EchoCase kEchoCases[] = {
+    {"the reports of the server's write are echoes", {serverWrites(kA, "abc"), reports(1, kA), reports(3, kA), reports(3, kA)},
+     {}, {}, {}},
+    {"a deletion right after the arrival is the user's",
+     {serverWrites(kA, "abc"), reports(3, kA), userDeletes(kA), reports(2, kA)},
+     {{"Saving to delete queue: " + kA, true}}, {}, {kA}},
+    {"a same-size edit within the same second is the user's",
+     {serverWrites(kA, "abc", 100), reports(3, kA), userWrites(kA, "xyz", 1700000000, 200), reports(3, kA)},
+     {{"Saving to queue (modification handling): " + kA, true}}, {kA}, {}},
+    {"a new time alone is the user's",
+     {serverWrites(kA, "abc"), userWrites(kA, "abc", 1700000003, 0), reports(3, kA)},
+     {{"Saving to queue (modification handling): " + kA, true}}, {kA}, {}},
+    {"a late report of the older copy's removal, once the write is complete",
+     {serverWrites(kA, "abc"), reports(2, kA), reports(1, kA)}, {}, {}, {}},
+    {"a write under way: its reports and the older copy's removal are echoes",
+     {serverAnnounces(kA), reports(2, kA), reports(1, kA), reports(3, kA)}, {}, {}, {}},
+    {"the removal the server ordered is an echo while the path stays empty",
+     {serverWrites(kA, "abc"), serverRemoves(kA), reports(2, kA), reports(2, kA)}, {}, {}, {}},
+    {"a path filled again after the server's removal is the user's",
+     {serverWrites(kA, "abc"), serverRemoves(kA), userWrites(kA, "new", 1700000001, 0), reports(1, kA),
+      userDeletes(kA), reports(2, kA)},
+     {{"Saving to queue (modification handling): " + kA, true}, {"Saving to delete queue: " + kA, true}},
+     {kA}, {kA}},
+    {"a folder removed with a trailing separator", {serverRemoves("C:\\Sync\\docs\\"), reports(2, "C:\\Sync\\docs")},
+     {}, {}, {}},
+    {"temporary files of a transfer are never queued",
+     {userWrites(kA + ".kqpart", "ab", 1700000001, 0), reports(1, kA + ".kqpart"), reports(3, kA + ".kqpart"),
+      reports(2, kA + ".kqpart")},
+     {}, {}, {}},
+    {"a rename from the temporary file onto the server's write is an echo",
+     {serverWrites(kA, "abc"), reports(4, kA + ".kqpart"), reports(5, kA)}, {}, {}, {}},
+    {"a rename from a temporary file without the server's write is an addition",
+     {userWrites(kA, "abc", 1700000001, 0), reports(4, kA + ".kqpart"), reports(5, kA)},
+     {{"Saving to queue (modification handling): " + kA, true}}, {kA}, {}},
+    {"an old name after a temporary file's old name is a normal rename",
+     {reports(4, kA + ".kqpart"), reports(4, "C:\\Sync\\b.txt"), reports(5, kA)},
+     {{"Old name: C:\\Sync\\b.txt", true}, {"New name: " + kA, true}}, {}, {}},
+};
+
+TEST_F(ChangeTrackerTest, EchoesAreTheServersWorkOnlyWhileThePathHoldsIt) {
+  for (const auto& c : kEchoCases) {
+    test::MemoryFileSystem disk;
+    test::RecordingLog lines;
+    ExceptionFilter exceptions{disk};
+    ChangeTracker t{lines, status, exceptions, disk};
+    disk.addFolder("C:\\Sync");
+    for (const auto& step : c.steps) {
+      switch (step.kind) {
+        case EchoStep::ServerWrite:
+          t.addServerPath(step.path);
+          disk.setTime(1700000000, step.nanos);
+          disk.addFile(step.path, step.content);
+          t.noteServerWriteDone(step.path);
+          break;
+        case EchoStep::ServerAnnounce: t.addServerPath(step.path); break;
+        case EchoStep::ServerRemoval:
+          t.noteServerRemoval(step.path);
+          (void)disk.removeAll(step.path);
+          break;
+        case EchoStep::UserWrite:
+          disk.setTime(step.second, step.nanos);
+          disk.addFile(step.path, step.content);
+          break;
+        case EchoStep::UserDelete: (void)disk.remove(step.path); break;
+        case EchoStep::Watcher: t.handleWatcherChange(step.action, step.path); break;
+      }
+    }
+    EXPECT_EQ(lines.lines, c.lines) << c.name;
+    EXPECT_EQ(Paths(t.modificationQueue.begin(), t.modificationQueue.end()), c.modifications) << c.name;
+    EXPECT_EQ(Paths(t.deleteQueue.begin(), t.deleteQueue.end()), c.deletions) << c.name;
+  }
+}
+
+TEST_F(ChangeTrackerTest, IdleResetForgetsRemovalsButNotWrittenFiles) {
+  fs.addFolder("C:\\Sync");
+  fs.addFile("C:\\Sync\\kept.txt", "abc");
+  tracker.noteServerWriteDone("C:\\Sync\\kept.txt");
+  tracker.noteServerRemoval("C:\\Sync\\gone.txt");
+  tracker.resetServerQueueIfIdle(0);
+  EXPECT_EQ(log.lines, (Lines{{"Resetting Server queue", true}}));
+  report({{3, "C:\\Sync\\kept.txt"}, {2, "C:\\Sync\\gone.txt"}});
+  EXPECT_TRUE(tracker.modificationQueue.empty());
+  EXPECT_EQ(tracker.deleteQueue, std::deque<std::string>{"C:\\Sync\\gone.txt"});
+}
+
+TEST_F(ChangeTrackerTest, RememberedWritesAndServerPathsAreBounded) {
+  fs.addFolder("C:\\Sync");
+  const std::size_t n = ServerEchoes::kMaxRecords + 1;
+  for (std::size_t i = 0; i < n; ++i) {
+    std::string path = "C:\\Sync\\f" + std::to_string(i);
+    fs.addFile(path, "x");
+    tracker.noteServerWriteDone(path);
+    tracker.addServerPath("C:\\Sync\\busy" + std::to_string(i));
+  }
+  EXPECT_EQ(tracker.serverEchoes.size(), ServerEchoes::kMaxRecords);
+  EXPECT_EQ(tracker.serverQueue.size(), ChangeTracker::kMaxServerPaths);
+  EXPECT_EQ(tracker.serverQueue.front(), "C:\\Sync\\busy1");
+  report({{3, "C:\\Sync\\f0"}, {3, "C:\\Sync\\f" + std::to_string(n - 1)}});
+  EXPECT_EQ(tracker.modificationQueue, std::deque<std::string>{"C:\\Sync\\f0"});  // the oldest is forgotten
+}
+
+TEST_F(ChangeTrackerTest, DeletionsOfPathsThatAreThereAgainAreDropped) {
+  fs.addFile("C:\\Sync\\back.txt", "b");
+  tracker.deleteQueue = {"C:\\Sync\\back.txt", "C:\\Sync\\gone.txt"};
+  tracker.dropDeletionsOfPresentPaths();
+  EXPECT_EQ(tracker.deleteQueue, std::deque<std::string>{"C:\\Sync\\gone.txt"});
+  EXPECT_EQ(log.lines, (Lines{{"Deletion dropped, the item is there again: C:\\Sync\\back.txt", true}}));
+}
+
 }  // namespace
 }  // namespace kq
 
@@ -276,7 +419,7 @@ TEST(ChangeTrackerPartialFiles, TemporaryNamesAreNeverQueued) {
   EXPECT_EQ(tracker.modificationQueue, std::deque<std::string>{"C:\\Sync\\b.kqpart.txt"});
 }
 
-TEST(ChangeTrackerServerWrites, RecordsSizeAndTimeBounded) {
+TEST(ChangeTrackerServerWrites, RecordsOnlyFilesThatExist) {
   test::RecordingLog log;
   test::RecordingStatusView status;
   test::MemoryFileSystem fs;
@@ -286,14 +429,9 @@ TEST(ChangeTrackerServerWrites, RecordsSizeAndTimeBounded) {
   ASSERT_TRUE(fs.writeText("C:\\Sync\\a.txt", "abc"));
   tracker.noteServerWriteDone("C:\\Sync\\a.txt");
   tracker.noteServerWriteDone("C:\\Sync\\missing.txt");
-  FileStatus st = fs.status("C:\\Sync\\a.txt");
-  EXPECT_EQ(tracker.serverWrites, (std::deque<ServerWrite>{{"C:\\Sync\\a.txt", 3, st.modified}}));
-  for (std::size_t i = 0; i < ChangeTracker::kMaxServerWrites; ++i) {
-    ASSERT_TRUE(fs.writeText("C:\\Sync\\f" + std::to_string(i), ""));
-    tracker.noteServerWriteDone("C:\\Sync\\f" + std::to_string(i));
-  }
-  EXPECT_EQ(tracker.serverWrites.size(), ChangeTracker::kMaxServerWrites);
-  EXPECT_EQ(tracker.serverWrites.front().path, "C:\\Sync\\f0");
+  EXPECT_EQ(tracker.serverEchoes.size(), 1u);
+  EXPECT_TRUE(tracker.serverEchoes.isWriteEcho("C:\\Sync\\a.txt", fs));
+  EXPECT_FALSE(tracker.serverEchoes.isWriteEcho("C:\\Sync\\missing.txt", fs));
 }
 
 }  // namespace

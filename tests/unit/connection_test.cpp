@@ -67,15 +67,20 @@ TEST(ServerConnection, ChangedHostWhileConnectedEndsTheConnectHandler) {
   t.engine.FilesyncSocketConnect();
   EXPECT_EQ(t.log.lines.back(), (LogLine{"Error: FilesyncSocketConnect()", true}));
   EXPECT_FALSE(t.log.contains("Working path: " + kSync));
-  EXPECT_FALSE(t.fs.isFolder(kSync));
   EXPECT_EQ(t.server.sends.size(), 1u);  // the init text went out before
 }
 
-TEST(ServerConnection, WorkingPathThatCannotBeCreatedIsAnError) {
+TEST(ServerConnection, MissingWorkingPathClosesTheLinkAndIsNotCreated) {
   test::MemoryEngine t;
-  t.memoryFs.failOn(test::FsOp::CreateFolders, kSync);
-  t.connect();
-  EXPECT_EQ(t.log.lines.back(), (LogLine{"Error: FilesyncSocketConnect()", true}));
+  t.engine.ReconnectTimer();
+  ASSERT_TRUE(t.fs.removeAll(kSync));
+  t.log.lines.clear();
+  t.engine.FilesyncSocketConnecting();
+  t.server.active = true;
+  t.engine.FilesyncSocketConnect();
+  EXPECT_EQ(t.log.lines.back(), (LogLine{"Sync folder not found: " + kSync, true}));
+  EXPECT_EQ(t.server.deactivations, 1);
+  EXPECT_FALSE(t.fs.exists(kSync));
 }
 
 TEST(ServerConnection, ReconnectTimerStartsAFreshAttemptOnlyWhenInactive) {

@@ -74,6 +74,7 @@ TEST(ExceptionFilter, SplitsAndJoinsLines) {
 
 class ExceptionFilesTest : public ::testing::Test {
  protected:
+  void SetUp() override { fs.addFolder(kSync); }
   test::MemoryFileSystem fs;
   ExceptionFilter filter{fs};
 };
@@ -108,6 +109,12 @@ TEST_F(ExceptionFilesTest, LoadKeepsListsWhenTheFileCannotBeRead) {
   EXPECT_FALSE(filter.load(kSync));
   EXPECT_EQ(filter.extensionExceptions, (Lines{".bak"}));
   EXPECT_EQ(filter.prefixExceptions, (Lines{"~"}));
+}
+
+TEST_F(ExceptionFilesTest, SaveNeverCreatesAMissingSyncFolder) {
+  ASSERT_TRUE(fs.removeAll(kSync));
+  EXPECT_FALSE(filter.save(kSync));
+  EXPECT_FALSE(fs.exists(kSync));
 }
 
 TEST_F(ExceptionFilesTest, SaveCreatesHiddenSystemFolderAndCrLfFiles) {
@@ -146,6 +153,7 @@ TEST_F(ExceptionFilesTest, SaveStopsAtTheFirstFailure) {
   };
   for (const auto& c : cases) {
     test::MemoryFileSystem disk;
+    disk.addFolder(kSync);
     ExceptionFilter f{disk};
     disk.failOn(c.op, c.path);
     EXPECT_FALSE(f.save(kSync));
@@ -163,6 +171,7 @@ class ExceptionsEditorTest : public ::testing::Test {
     return record;
   }
   void writeConfig() {
+    fs.addFolder(kSync);
     fs.addFile("C:\\Program\\KQ\\filesync.cfg",
                "{\"KQFilsyncConfig\":[{\"Host\":\"h\",\"port\":\"12345\",\"protocol\":\"00003\","
                "\"contract\":\"1234\",\"API-key\":\"k\",\"KQDir\":\"C:\\\\Sync\",\"Reconnect\":\"1\"}]}");

@@ -49,7 +49,9 @@ TEST_F(FileReceiverTest, FilePushedInOneRead) {
   EXPECT_EQ(receiver.receivingFileName, "");
   EXPECT_EQ(status.panels[1], "File received");
   EXPECT_TRUE(tracker.serverBusy);
-  EXPECT_EQ(tracker.serverQueue, std::vector<std::string>{at("docs\\report.pdf")});
+  EXPECT_TRUE(tracker.serverQueue.empty());  // complete: remembered by what it holds
+  tracker.handleWatcherChange(3, at("docs\\report.pdf"));
+  EXPECT_TRUE(tracker.modificationQueue.empty());
   const std::vector<test::LogLine> expected = {
       {"filepath=\\/docs\\/report.pdf", true},
       {"File name received", true},
@@ -198,7 +200,7 @@ TEST_F(FileReceiverTest, NonAsciiNameIsStoredInTheCodePage) {
   put(R"(\/caf\u00e9.txt)");
   EXPECT_EQ(feed(header(2) + "ok"), "ANFDA");
   EXPECT_EQ(read("caf\xe9.txt"), "ok");
-  EXPECT_EQ(tracker.serverQueue, std::vector<std::string>{at("caf\xe9.txt")});
+  EXPECT_EQ(tracker.serverEchoes.size(), 1u);
 #ifndef _WIN32
   EXPECT_TRUE(std::filesystem::exists(disk.nativeRoot() / "Sync" / "caf\xc3\xa9.txt"));
 #endif
@@ -225,7 +227,7 @@ TEST_F(FileReceiverTest, ClosedConnectionEndsTheTransfer) {
   EXPECT_FALSE(exists("big.bin.kqpart"));
   EXPECT_EQ(log.texts().back(),
             "Transfer cut off by the closed connection, partial file removed: " + at("big.bin.kqpart"));
-  EXPECT_TRUE(tracker.serverWrites.empty());
+  EXPECT_EQ(tracker.serverEchoes.size(), 0u);
   // After reconnecting, a new request header is no longer taken as file data.
   put(R"(\/next.txt)");
   EXPECT_EQ(feed(header(1) + "n"), "ANFDA");
@@ -367,7 +369,7 @@ TEST_F(ReceiveFaultTest, FailedReceivesKeepWhatWasThere) {
       }
       EXPECT_EQ(shown, expected);
       EXPECT_EQ(status.panels[1], "File not received");
-      EXPECT_TRUE(tracker.serverWrites.empty());
+      EXPECT_EQ(tracker.serverEchoes.size(), 0u);
     }
   }
 }
@@ -387,13 +389,14 @@ TEST_F(ReceiveFaultTest, TheRestOfAFailedTransferIsNotWrittenAnywhere) {
 TEST_F(FileReceiverTest, CompletedFileIsNotedForTheTracker) {
   put(R"(\/docs\/n.txt)");
   EXPECT_EQ(feed(header(4) + "four"), "ANFDA");
-  FileStatus st = disk.fs().status(at("docs\\n.txt"));
-  EXPECT_EQ(tracker.serverWrites, (std::deque<ServerWrite>{{at("docs\\n.txt"), 4, st.modified}}));
+  const std::string n = at("docs\\n.txt");
+  EXPECT_EQ(tracker.serverEchoes.size(), 1u);
+  EXPECT_TRUE(tracker.serverEchoes.isWriteEcho(n, disk.fs()));
   // A second push of the same path replaces the record.
   put(R"(\/docs\/n.txt)");
   EXPECT_EQ(feed(header(2) + "ab"), "ANFDA");
-  ASSERT_EQ(tracker.serverWrites.size(), 1u);
-  EXPECT_EQ(tracker.serverWrites[0].size, 2u);
+  EXPECT_EQ(tracker.serverEchoes.size(), 1u);
+  EXPECT_TRUE(tracker.serverEchoes.isWriteEcho(n, disk.fs()));
 }
 
 TEST_F(FileReceiverTest, ATemporaryNameIsNeverPushed) {

@@ -45,8 +45,7 @@ TEST_F(FolderListingTest, EmptyFolderGivesTheEmptyListing) {
       "ANLST working directory: " + at("empty"),
       "Create the simple snapshot for RQLST",
       "Extra snapshot done",
-      "ANLST JSON to Server:",
-      "{\"content\":[{}]}",
+      "ANLST listing: 0 entries (0 files, 0 folders, 0 unreadable)",
       "ANLST JSON buffer length: 16",
   };
   EXPECT_EQ(log.texts(), expected);
@@ -64,7 +63,47 @@ TEST_F(FolderListingTest, SubfolderListsPathsRelativeToTheSyncFolder) {
                                               : fileEntry("/docs/report.pdf", "12"));
   }
   EXPECT_EQ(text, "{\"content\":[{" + entries[0] + "," + entries[1] + "}]}");
-  EXPECT_TRUE(log.contains("ANLST Error: can not read file!"));  // the folder entry
+  // One summary line, not a line per entry and not the text.
+  EXPECT_TRUE(log.contains("ANLST listing: 2 entries (1 files, 1 folders, 0 unreadable)"));
+  EXPECT_FALSE(log.contains(at("docs\\report.pdf")));
+  EXPECT_FALSE(log.contains(text));
+}
+
+TEST_F(FolderListingTest, ManyEntriesStillLogTheSameFewLines) {
+  for (int i = 0; i < 300; ++i) ASSERT_TRUE(write("many\\f" + std::to_string(i) + ".txt", "x"));
+  list("");
+  EXPECT_EQ(log.lines.size(), 6u);
+  EXPECT_TRUE(log.contains("ANLST listing: 301 entries (300 files, 1 folders, 0 unreadable)"));
+}
+
+TEST_F(FolderListingTest, FilesStillBeingReceivedAreNotListed) {
+  ASSERT_TRUE(write("a.txt", "abc"));
+  setModified("a.txt", kStamp);
+  ASSERT_TRUE(write("b.txt.kqpart", "half"));
+  EXPECT_EQ(list(""), "{\"content\":[{" + fileEntry("/a.txt", "3") + "}]}");
+}
+
+// A missing sync folder is answered with an ANLST that holds no text: the empty
+// listing would tell the server that every file was deleted.
+TEST_F(FolderListingTest, MissingSyncFolderGetsNoListingAndIsNotCreated) {
+  ASSERT_TRUE(write("a.txt", "abc"));
+  ASSERT_TRUE(disk.fs().removeAll(sync));
+  for (const std::string value : {"", R"(\/docs)"}) {
+    SCOPED_TRACE(value);
+    log.lines.clear();
+    EXPECT_EQ(list(value), "");
+    EXPECT_EQ(log.texts(), (std::vector<std::string>{"ANLST ===>", "Sync folder not found: " + sync,
+                                                     "ANLST without a listing: the sync folder is missing"}));
+    EXPECT_FALSE(disk.fs().exists(sync));
+  }
+}
+
+TEST_F(FolderListingTest, SyncFolderThatGoesDuringTheWalkGetsNoListing) {
+  ASSERT_TRUE(write("a\\b.txt", "abc"));
+  // The drive goes away in the middle of the walk: nothing can be seen any more.
+  listing.pumpMessages = [this] { faulty.failStatus(sync); };
+  EXPECT_EQ(list(""), "");
+  EXPECT_TRUE(log.contains("Sync folder not found: " + sync));
 }
 
 TEST_F(FolderListingTest, WholeSyncFolderDepthFirstWithFolderBeforeContent) {

@@ -38,6 +38,7 @@ class LogTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fs.addFile(kCfg, cfgText("sync.example.com"));
+    fs.addFolder("C:\\Sync");  // as the installation leaves it
     clock.setLocal(2024, 3, 7, 14, 5, 9, 42);
   }
   // loadConfig reads the configuration into the main record, as the main window does.
@@ -125,6 +126,7 @@ TEST_F(LogTest, FileIsRetiredOnceThirtyDaysOld) {
     SCOPED_TRACE(c.ageMs);
     MemoryFileSystem disk;
     disk.addFile(kCfg, cfgText("h"));
+    disk.addFolder("C:\\Sync");
     FakeClock time;
     time.setLocal(2024, 3, 7, 14, 5, 9, 42);
     ConfigStore config{disk, makeClientConfig("C:\\KQ\\KQFilesyncClient.exe")};
@@ -189,6 +191,7 @@ TEST_F(LogTest, StampContentDecidesTheAge) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.stamp);
     (void)fs.removeAll("C:\\Sync");
+    fs.addFolder("C:\\Sync");
     loadConfig();
     log.writeLog("start", true);
     fs.addFile(kStamp, c.stamp);
@@ -227,17 +230,90 @@ TEST_F(LogTest, ViewIsClearedAboveTenThousandLines) {
   EXPECT_EQ(view.lines(), std::vector<std::string>{"2024/03/07 14:05:09 : c"});
 }
 
-TEST_F(LogTest, MissingDriveKeepsTheLineInTheView) {
+TEST_F(LogTest, MissingSyncFolderIsNotCreatedAndItsLinesWait) {
   fs.addFile(kCfg, cfgText("h", "Q:\\\\Sync"));
   loadConfig();
   log.writeLog("offline", true);
+  log.writeLog("trace", false);
   EXPECT_EQ(view.lines().size(), 1u);
-  EXPECT_FALSE(fs.exists("Q:\\Sync"));
   fs.mountDrive("Q:");
+  clock.advanceMs(2000);
+  log.writeLog("drive back, folder not", true);
+  EXPECT_FALSE(fs.exists("Q:\\Sync"));  // never made anew by the log
+  EXPECT_EQ(log.heldLines().size(), 2u);
+
+  fs.addFolder("Q:\\Sync");
+  clock.advanceMs(1000);
   log.writeLog("back", true);
   EXPECT_EQ(fs.content("Q:\\Sync\\_log\\Filesync.log"),
-            header("Thu Mar 07 2024 14:05:09.042", "h", "Q:\\Sync") + "2024/03/07 14:05:09 : back\r\n");
-  EXPECT_EQ(view.lines().size(), 2u);
+            header("Thu Mar 07 2024 14:05:12.042", "h", "Q:\\Sync") + "2024/03/07 14:05:09 : offline\r\n" +
+                "2024/03/07 14:05:11 : drive back, folder not\r\n2024/03/07 14:05:12 : back\r\n");
+  EXPECT_TRUE(log.heldLines().empty());
+  EXPECT_EQ(view.lines().size(), 3u);
+}
+
+TEST_F(LogTest, LinesBeyondTheBoundAreCountedWhileTheFolderIsMissing) {
+  loadConfig();
+  ASSERT_TRUE(fs.removeAll("C:\\Sync"));
+  for (std::size_t i = 0; i < Logger::kMaxHeldLines + 3; ++i) log.writeLog("line " + std::to_string(i), true);
+  EXPECT_FALSE(fs.exists("C:\\Sync"));
+  fs.addFolder("C:\\Sync");
+  log.writeLog("back", true);
+  std::string text = logText();
+  EXPECT_NE(text.find(" : line 999\r\n"), std::string::npos);
+  EXPECT_EQ(text.find(" : line 1000\r\n"), std::string::npos);
+  const std::string tail = "2024/03/07 14:05:09 : Log lines dropped while the sync folder was missing: 3\r\n"
+                           "2024/03/07 14:05:09 : back\r\n";
+  ASSERT_GE(text.size(), tail.size());
+  EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+}
+
+TEST_F(LogTest, FileIsRetiredWhenItReachesTenMebibytes) {
+  loadConfig();
+  log.writeLog("start", true);
+  const std::string line = "2024/03/07 14:05:09 : full\r\n";
+  const std::string start = logText();
+  struct Case {
+    std::uint64_t sizeBefore;
+    bool show;
+    bool retired;
+  } cases[] = {
+      {kLogMaxBytes + 5, false, false},  // a quiet line adds nothing and retires nothing by size
+      {kLogMaxBytes - line.size() - 1, true, false},
+      {kLogMaxBytes - line.size(), true, true},
+  };
+  const std::string retired = "C:\\Sync\\_log\\Filesync_2024-03-07_14-05-09.log";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sizeBefore);
+    (void)fs.remove(retired);
+    fs.addFile(kLog, start + std::string(c.sizeBefore - start.size(), 'x'));
+    log.writeLog("full", c.show);
+    EXPECT_EQ(fs.exists(retired), c.retired);
+    EXPECT_EQ(fs.exists(kLog), !c.retired);
+  }
+  log.writeLog("next", true);  // after a retirement the next line starts a new file
+  EXPECT_EQ(logText(), header("Thu Mar 07 2024 14:05:09.042") + "2024/03/07 14:05:09 : next\r\n");
+}
+
+TEST_F(LogTest, OnlyTheNewestRetiredFilesAreKept) {
+  loadConfig();
+  log.writeLog("start", true);
+  const char* older[] = {"Filesync_2024-01-01.log", "Filesync_2024-02-01.log", "Filesync_2024-02-01_10-00-00.log",
+                         "Filesync_2024-03-01.log", "Filesync_2024-03-06_23-59-59.log"};
+  std::int64_t t = 1600000000;  // before the disk's time of the file retired below
+  for (const char* name : older) {
+    fs.addFile(std::string("C:\\Sync\\_log\\") + name, "old");
+    fs.setModified(std::string("C:\\Sync\\_log\\") + name, t += 1000);
+  }
+  fs.addFile("C:\\Sync\\_log\\notes.txt", "not a log");
+  ASSERT_TRUE(fs.remove(kStamp));
+  log.writeLog("after", true);  // retires the current file as Filesync_2024-03-07.log
+  for (const char* gone : {"Filesync_2024-01-01.log", "Filesync_2024-02-01.log"})
+    EXPECT_FALSE(fs.exists(std::string("C:\\Sync\\_log\\") + gone)) << gone;
+  for (const char* kept : {"Filesync_2024-02-01_10-00-00.log", "Filesync_2024-03-01.log",
+                           "Filesync_2024-03-06_23-59-59.log", "Filesync_2024-03-07.log", "notes.txt"})
+    EXPECT_TRUE(fs.exists(std::string("C:\\Sync\\_log\\") + kept)) << kept;
+  EXPECT_TRUE(fs.exists(kLog));
 }
 
 TEST_F(LogTest, DiskFailuresAreSwallowed) {
@@ -290,6 +366,7 @@ TEST(LogFormat, StartTimeUsesEnglishNames) {
   for (const auto& c : cases) EXPECT_EQ(logStartTime(c.time), c.text);
   EXPECT_EQ(logLine({2024, 3, 7, 4, 5, 9, 0, 4}, "x \xE9"), "2024/03/07 04:05:09 : x \xE9");
   EXPECT_EQ(LogPaths("C:\\S").rotated({2024, 1, 2}), "C:\\S\\_log\\Filesync_2024-01-02.log");
+  EXPECT_EQ(LogPaths("C:\\S").rotatedBySize({2024, 1, 2, 3, 4, 5}), "C:\\S\\_log\\Filesync_2024-01-02_03-04-05.log");
 }
 
 }  // namespace

@@ -57,6 +57,22 @@ TEST_F(TransferScenario, PushOverManyReadsWithTheNextRequestBehindTheData) {
   EXPECT_EQ(read("big.bin"), content);
 }
 
+// The lines that reach the log file do not repeat with every read of file data.
+TEST_F(TransferScenario, ShownLinesOfAPushDoNotGrowWithItsReads) {
+  auto shownLinesOfPush = [this](const std::string& name, int reads) {
+    t.log.lines.clear();
+    t.read(request("RQPUT", R"({"filepath":"\/)" + name + R"("})"));
+    const std::size_t chunk = 229376;
+    t.read(rqfda(chunk * reads) + std::string(chunk - 17, 'x'));
+    for (int i = 1; i < reads; ++i) t.read(std::string(chunk, 'x'));
+    t.read(std::string(17, 'x'));
+    std::size_t shown = 0;
+    for (const auto& line : t.log.lines) shown += line.show;
+    return shown;
+  };
+  EXPECT_EQ(shownLinesOfPush("one.bin", 1), shownLinesOfPush("ten.bin", 10));
+}
+
 TEST_F(TransferScenario, ZeroSizeAndExcludedPushes) {
   t.read(request("RQPUT", R"({"filepath":"\/empty.txt"})") );
   t.read(rqfda(0));

@@ -29,6 +29,8 @@ TEST(WatchScope, KeepsTheSyncFolderWithoutItsOwnFolders) {
       {"Z:\\home\\me\\Sync2\\a.txt", false},
       {"Z:\\home\\me\\sync\\a.txt", false},  // exact text, as the client compares
       {"Z:\\home\\me\\other.txt", false},
+      {"Z:\\home\\me\\Sync\\docs\\a.txt.kqpart", false},  // a file still being received
+      {"Z:\\home\\me\\Sync\\a.kqpart.txt", true},
   };
   WatchScope scope("Z:\\home\\me\\Sync\\");
   EXPECT_EQ(scope.syncFolder(), "Z:\\home\\me\\Sync");
@@ -60,6 +62,46 @@ TEST_F(ReporterFixture, RenamesAcrossTheBorderBecomeRemovalsOrAdditions) {
   EXPECT_EQ(messages(), (std::vector<std::string>{"4C:\\Sync\\a.txt", "5C:\\Sync\\b.txt",
                                                   "2C:\\Sync\\c.txt", "1C:\\Sync\\d.txt",
                                                   "2C:\\Sync\\e.txt"}));
+}
+
+TEST_F(ReporterFixture, TemporaryFilesOfATransferAreNeverReported) {
+  reporter.added("C:\\Sync\\a.txt.kqpart");
+  reporter.modified("C:\\Sync\\a.txt.kqpart");
+  reporter.renamed("C:\\Sync\\a.txt.kqpart", "C:\\Sync\\a.txt");  // completed: the file arrives
+  reporter.renamed("C:\\Sync\\b.txt", "C:\\Sync\\b.txt.kqpart");
+  reporter.removed("C:\\Sync\\c.txt.kqpart");
+  EXPECT_EQ(messages(), (std::vector<std::string>{"1C:\\Sync\\a.txt", "2C:\\Sync\\b.txt"}));
+}
+
+// Removals wait, and everything after one waits behind it, until the platform
+// flushes them or drops them because the sync folder itself went.
+TEST_F(ReporterFixture, RemovalsWaitInOrderUntilFlushedOrDropped) {
+  int holds = 0;
+  reporter.onRemovalHeld = [&holds] { ++holds; };
+  reporter.modified("C:\\Sync\\a.txt");
+  reporter.removed("C:\\Sync\\b.txt");
+  reporter.added("C:\\Sync\\b.txt");
+  reporter.removed("C:\\Sync\\_log\\x");  // outside: neither waits nor extends the wait
+  EXPECT_EQ(messages(), std::vector<std::string>{"3C:\\Sync\\a.txt"});
+  EXPECT_EQ(holds, 1);
+  EXPECT_EQ(reporter.held(), 2u);
+  reporter.flushHeld();
+  EXPECT_EQ(messages(), (std::vector<std::string>{"3C:\\Sync\\a.txt", "2C:\\Sync\\b.txt", "1C:\\Sync\\b.txt"}));
+
+  reporter.removed("C:\\Sync\\c.txt");
+  reporter.modified("C:\\Sync\\d.txt");
+  EXPECT_EQ(reporter.dropHeld(), 2u);
+  reporter.flushHeld();
+  EXPECT_EQ(messages().size(), 3u);
+  reporter.modified("C:\\Sync\\e.txt");  // nothing waits: straight out
+  EXPECT_EQ(messages().back(), "3C:\\Sync\\e.txt");
+}
+
+TEST_F(ReporterFixture, WaitingReportsAreBounded) {
+  reporter.onRemovalHeld = [] {};
+  for (std::size_t i = 0; i < ChangeReporter::kMaxHeld + 2; ++i) reporter.removed("C:\\Sync\\f" + std::to_string(i));
+  EXPECT_EQ(reporter.held(), ChangeReporter::kMaxHeld);
+  EXPECT_EQ(sender.waiting().front(), "2C:\\Sync\\f0");  // the oldest went out
 }
 
 TEST(RenamePairer, PairsByCookieAndHandsBackAnUnpairedOldName) {

@@ -59,7 +59,8 @@ FileStatus PosixFileSystem::status(const std::string& path) {
   if (!native || ::stat(native->c_str(), &st) != 0) return result;
   result.type = typeOf(st.st_mode);
   result.size = result.type == EntryType::File ? static_cast<std::uint64_t>(st.st_size) : 0;
-  result.modified = static_cast<std::int64_t>(st.st_mtime);
+  result.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+  result.modifiedNanos = static_cast<std::int64_t>(st.st_mtim.tv_nsec);
   return result;
 }
 

@@ -104,6 +104,7 @@ FileStatus Win32FileSystem::status(const std::string& path) {
   auto ticks = (static_cast<std::int64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
                data.ftLastWriteTime.dwLowDateTime;
   result.modified = (ticks - kEpochAsFileTime) / 10000000;
+  result.modifiedNanos = ((ticks - kEpochAsFileTime) % 10000000) * 100;
   return result;
 }
 

@@ -64,15 +64,14 @@ void showStartupError(const std::string& text) {
   MessageBoxW(nullptr, toWide(text).c_str(), kApplicationTitle, MB_OK | MB_ICONERROR);
 }
 
-// openSyncFolder is the folder action: Explorer on the configured sync folder,
-// created first when it is missing.
+// openSyncFolder is the folder action: Explorer on the configured sync folder.
+// A missing folder is not created: empty, it would read as every file deleted.
 void openSyncFolder(ClientConfig record, FileSystem& fs) {
   ConfigFields fields;
   readConfig(record, record.configFolder, fields, fs);
   const std::string folder = syncFolderPath(record);
   if (folder.empty()) throw ConfigError("No sync folder is configured");
-  if (!fs.isFolder(folder) && !fs.createFolders(folder))
-    throw std::runtime_error("Cannot create the folder " + folder);
+  if (!fs.isFolder(folder)) throw std::runtime_error("Sync folder not found: " + folder);
   ShellExecuteW(nullptr, L"open", L"EXPLORER.EXE", toWide(folder).c_str(), nullptr, SW_SHOWDEFAULT);
 }
 

@@ -1,0 +1,62 @@
+#pragma once
+// ServerEchoes remembers what the client left on the disk for the server: the
+// files it finished writing (path, size, modification time) and the paths it
+// removed. A watcher report for such a path is an echo of the server's own
+// work only while the path still holds exactly that: the same size and time
+// for a written file, nothing at all for a removed path. Anything else is the
+// user's change; the record is then forgotten. The set is bounded: past
+// kMaxRecords the oldest record is forgotten first.
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <string>
+#include <unordered_map>
+
+#include "platform/file_system.h"
+
+namespace kq {
+
+class ServerEchoes {
+ public:
+  static constexpr std::size_t kMaxRecords = 10000;
+
+  // noteWritten remembers the file at path as the server's write (status is what
+  // the file system reports for it now); anything but a file is not remembered.
+  void noteWritten(const std::string& path, const FileStatus& status);
+  // noteRemoved remembers that the client removed path for the server.
+  void noteRemoved(const std::string& path);
+
+  // isWriteEcho: a report that path was added or modified is an echo when the
+  // client wrote path for the server and it still holds exactly that file.
+  bool isWriteEcho(const std::string& path, FileSystem& fs);
+  // isRemovalEcho: a report that path was removed is an echo when the client
+  // removed path for the server and nothing stands there now, or when path
+  // still holds exactly the file the client wrote for the server (a late
+  // report of the older copy's removal).
+  bool isRemovalEcho(const std::string& path, FileSystem& fs);
+
+  // forgetRemovals drops the records of removals (they only explain the reports
+  // that follow the removal at once); written files stay remembered.
+  void forgetRemovals();
+  bool hasRemovals() const { return removals_ > 0; }
+  std::size_t size() const { return records_.size(); }
+
+ private:
+  struct Record {
+    bool removed = false;
+    std::uint64_t size = 0;
+    std::int64_t modified = 0;
+    std::int64_t modifiedNanos = 0;
+    std::list<std::string>::iterator age;
+  };
+
+  static bool holdsWritten(const Record& r, const std::string& path, FileSystem& fs);
+  void put(const std::string& path, Record record);
+  void forget(std::unordered_map<std::string, Record>::iterator it);
+
+  std::unordered_map<std::string, Record> records_;
+  std::list<std::string> order_;  // oldest first
+  std::size_t removals_ = 0;
+};
+
+}  // namespace kq
