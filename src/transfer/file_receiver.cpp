@@ -197,12 +197,11 @@ void FileReceiver::completeTransfer(PacketContext& packet) {
 // finishFile closes the temporary file and renames it over the target; only a
 // file that took every byte replaces the older copy.
 void FileReceiver::finishFile() {
-  if (file_->open()) {
-    file_->closeStream();
-    p_.log.writeLog("File closed.", true);
-  }
+  bool wasOpen = file_->open();
+  IncomingFile::Outcome outcome = file_->commit();
+  if (wasOpen) p_.log.writeLog("File closed.", true);
   const std::string& target = file_->target();
-  switch (file_->commit()) {
+  switch (outcome) {
     case IncomingFile::Outcome::Done:
       p_.tracker.noteServerWriteDone(target);
       p_.log.writeLog("File " + target + " received successfully", true);

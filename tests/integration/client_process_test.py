@@ -230,7 +230,7 @@ class ClientTest(ClientFixture):
         self.assertEqual(conn.recv_exactly(17), header("ANFDA", b"\x21\x22\x23\x24", 0))
         pushed = os.path.join(self.sync, "docs", "pushed.txt")
         with open(pushed, "rb") as f:
-            self.assertEqual(f.read(), data)
+            self.assertEqual(f.read(), data, self.log_text().decode("cp1252"))
 
         time.sleep(0.5)  # the watcher's reports of the server's own write arrive
         empty = (b'{"date":"2024-03-07","time":"","changes":[{"filepath":"","date":"2024-03-07",'

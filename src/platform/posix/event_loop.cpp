@@ -176,7 +176,9 @@ void EventLoop::runDueTimers() {
     Timer& t = it->second;
     if (t.due > now) continue;
     auto interval = std::chrono::milliseconds(t.intervalMs);
-    while (t.due <= now) t.due += interval;  // missed ticks merge into this one
+    // On time, the timer keeps its schedule; ticks missed while the thread was
+    // busy merge into this one and the next follows a whole interval later.
+    t.due = t.due + interval > now ? t.due + interval : now + interval;
     auto tick = t.tick;
     dispatch(tick);
   }

@@ -205,14 +205,18 @@ TEST_F(AsyncSocketTest, BigSendCompletesWhileThePeerIsSlow) {
 
 TEST_F(AsyncSocketTest, SendOnAResetConnectionFailsWithErrorAndDisconnectEvents) {
   Listener server;
-  server.serve([](SOCKET peer) {
+  std::atomic<bool> reset{false};
+  server.serve([&](SOCKET peer) {
+    while (!reset) Sleep(5);
     linger hard{1, 0};
     setsockopt(peer, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
   });
   AsyncSocket socket(window, kFirst, recorder());
   attach(socket);
   socket.open("127.0.0.1", server.port);
-  ASSERT_TRUE(pumpUntil([&] { return socket.connected(); }));
+  bool connected = pumpUntil([&] { return socket.connected(); });
+  reset = true;
+  ASSERT_TRUE(connected);
   Sleep(200);  // the peer resets the connection; no message is handled meanwhile
   std::string chunk(1u << 20, 'x');
   bool failed = false;
