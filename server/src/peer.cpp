@@ -9,6 +9,8 @@
 #include <cstring>
 #include <thread>
 
+#include "log_text.h"
+
 namespace kqs {
 
 namespace {
@@ -37,34 +39,54 @@ bool Peer::waitFor(short events, int timeoutMs) {
 
 std::string Peer::readSome(std::size_t n, int waitMs) {
   if (!waitFor(POLLIN, waitMs)) return {};
-  std::string buffer(n, '\0');
-  auto got = ::recv(fd_, buffer.data(), n, 0);
-  if (got < 0) throw PeerError(std::string("receive: ") + std::strerror(errno));
+  char buffer[kChunk];
+  auto got = ::recv(fd_, buffer, std::min(n, kChunk), 0);
+  if (got < 0) {
+    if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) return {};
+    throw PeerError(std::string("receive: ") + std::strerror(errno));
+  }
   if (got == 0) throw PeerError("the client closed the connection");
-  buffer.resize(static_cast<std::size_t>(got));
-  return buffer;
+  return std::string(buffer, static_cast<std::size_t>(got));
 }
 
-std::string Peer::readInit(int quietMs, std::size_t maxBytes) {
-  std::string text = readSome(maxBytes, timeoutMs_);
-  if (text.empty()) throw PeerError("no init text");
-  while (text.size() < maxBytes) {
-    std::string more = readSome(maxBytes - text.size(), quietMs);
-    if (more.empty()) break;
-    text += more;
+int Peer::msUntil(Clock::time_point deadline) const {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return static_cast<int>(std::max<long long>(1, left));
+}
+
+void Peer::readUntil(std::string& out, std::size_t n, Clock::time_point deadline, const char* what) {
+  std::size_t target = out.size() + n;
+  while (out.size() < target) {
+    if (Clock::now() >= deadline) throw PeerError(what);
+    std::string part = readSome(target - out.size(), msUntil(deadline));
+    if (part.empty()) continue;
+    // Grow with what arrived (doubling, never beyond what is still due).
+    if (out.capacity() < out.size() + part.size()) {
+      out.reserve(std::min(target, std::max(out.size() + part.size(), 2 * out.capacity())));
+    }
+    out += part;
   }
-  return text;
 }
 
 std::string Peer::readExact(std::size_t n) {
   std::string out;
-  out.reserve(n);
-  while (out.size() < n) {
-    std::string part = readSome(n - out.size(), timeoutMs_);
-    if (part.empty()) throw PeerError("the client stopped answering");
-    out += part;
-  }
+  readUntil(out, n, Clock::now() + std::chrono::milliseconds(timeoutMs_), "the client stopped answering");
   return out;
+}
+
+std::string Peer::readBody(std::size_t n) {
+  std::string out;
+  readUntil(out, n, answerDeadline_, "the client did not send its answer within the timeout");
+  return out;
+}
+
+void Peer::skipBody(std::uint64_t n) {
+  while (n > 0) {
+    std::string part;
+    auto want = static_cast<std::size_t>(std::min<std::uint64_t>(n, kChunk));
+    readUntil(part, want, answerDeadline_, "the client did not send its answer within the timeout");
+    n -= want;
+  }
 }
 
 void Peer::sendAll(std::string_view bytes) {
@@ -89,15 +111,17 @@ kq::RequestId Peer::sendRequest(const std::string& type, const std::string& body
   sendAll(kq::encodeHeader({type, id, payloadLength}) + body);
   timing_ = payloadLength == body.size();
   sentAt_ = std::chrono::steady_clock::now();
+  answerDeadline_ = sentAt_ + std::chrono::milliseconds(timeoutMs_);
   return id;
 }
 
 kq::PacketHeader Peer::readAnswer(const kq::RequestId& id, std::initializer_list<std::string_view> expected) {
-  std::string raw = readExact(kq::kHeaderSize);
+  std::string raw;
+  readUntil(raw, kq::kHeaderSize, answerDeadline_, "the client stopped answering");
   kq::PacketHeader header{raw.substr(0, 5), kq::requestIdOf(raw), kq::payloadLength(raw)};
   bool known = false;
   for (auto e : expected) known = known || header.type == e;
-  if (!known) throw PeerError("unexpected answer \"" + header.type + "\"");
+  if (!known) throw PeerError("unexpected answer \"" + logValue(header.type) + "\"");
   if (header.requestId != id) throw PeerError("answer " + header.type + " carries another request id");
   if (timing_ && header.payloadLength == 0) {
     auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - sentAt_).count();

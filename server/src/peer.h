@@ -2,6 +2,11 @@
 // Peer is the server's end of one client connection: blocking reads and writes
 // bounded by poll() timeouts and a stop flag. A request goes out in one send()
 // call (header and JSON body together) so that it arrives in one client read.
+// Reads never allocate for bytes that have not arrived: a buffer grows with
+// what was received, so a peer announcing much and sending little costs
+// nothing. An answer (header and body) must arrive whole within the client
+// timeout after its request was sent; file data must arrive chunk by chunk
+// within the timeout each.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -24,19 +29,27 @@ class Peer {
   Peer(const Peer&) = delete;
   Peer& operator=(const Peer&) = delete;
 
-  // readInit collects the init text: the first bytes, then until the line is
-  // quiet for quietMs or maxBytes arrived.
-  std::string readInit(int quietMs, std::size_t maxBytes);
   // sendAll writes every byte, in as few send() calls as the socket allows.
   void sendAll(std::string_view bytes);
   // sendRequest sends header + body as one unit and returns the request id used.
   kq::RequestId sendRequest(const std::string& type, const std::string& body, std::uint64_t payloadLength);
-  // readExact reads n bytes (throws on timeout, close or stop).
+  // readExact reads n bytes, all within the client timeout (throws on timeout, close or stop).
   std::string readExact(std::size_t n);
-  // readSome reads up to n bytes that are already waiting or arrive within waitMs; "" when none.
+  // readBody reads the n payload bytes of the answer just read, within the
+  // time left to that answer.
+  std::string readBody(std::size_t n);
+  // skipBody reads and drops n payload bytes of the answer just read, in
+  // chunks, within the time left to that answer.
+  void skipBody(std::uint64_t n);
+  // readSome reads up to n bytes (at most one chunk) that are already waiting
+  // or arrive within waitMs; "" when none.
   std::string readSome(std::size_t n, int waitMs);
-  // readHeader reads a 17-byte header and checks it answers request id with one of the expected types.
+  // readAnswer reads a 17-byte header and checks it answers request id with
+  // one of the expected types; the header must arrive within the client
+  // timeout after the request was sent.
   kq::PacketHeader readAnswer(const kq::RequestId& id, std::initializer_list<std::string_view> expected);
+  // kChunk is the most one read takes at a time.
+  static constexpr std::size_t kChunk = 64 * 1024;
   // pause waits ms milliseconds; false when the server is stopping.
   bool pause(int ms) const;
   int timeoutMs() const { return timeoutMs_; }
@@ -48,8 +61,12 @@ class Peer {
   static constexpr int kMaxQuietMs = 30;
 
  private:
+  using Clock = std::chrono::steady_clock;
   // waitFor polls for events until the timeout; false on timeout.
   bool waitFor(short events, int timeoutMs);
+  // readUntil appends n received bytes to out; throws when the deadline passes first.
+  void readUntil(std::string& out, std::size_t n, Clock::time_point deadline, const char* what);
+  int msUntil(Clock::time_point deadline) const;
 
   int fd_;
   int timeoutMs_;
@@ -57,6 +74,7 @@ class Peer {
   std::uint32_t nextId_ = 1;
   bool timing_ = false;  // the last request was header + body: its header-only answer gives a round trip
   std::chrono::steady_clock::time_point sentAt_;
+  Clock::time_point answerDeadline_;  // the answer to the last request is due by then
   std::int64_t smoothedRoundTripUs_ = -1;  // -1 until the first round trip
 };
 

@@ -5,8 +5,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <chrono>
 #include <ctime>
 #include <filesystem>
+
+#include "log_text.h"
 
 namespace fs = std::filesystem;
 
@@ -19,6 +22,9 @@ constexpr std::uint64_t kMaxPayload = std::uint64_t(1) << 62;  // a negative siz
 std::int64_t now() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
 std::string folderForm(const std::string& path) { return path + "/"; }
+
+// shown is a client-controlled value as the log shows it.
+std::string shown(std::string_view value) { return logValue(value); }
 
 }  // namespace
 
@@ -91,16 +97,22 @@ std::vector<ChangeReport> SyncSession::drainChanges() {
     auto id = peer_.sendRequest("RQCHG", body, body.size());
     auto header = peer_.readAnswer(id, {"ANCHG"});
     if (header.payloadLength > 1 << 20) throw PeerError("oversized change report");
-    std::string json = peer_.readExact(header.payloadLength);
-    auto report = parseChangeReport(json);
+    std::string json = peer_.readBody(header.payloadLength);
+    std::string refusal;
+    auto report = parseChangeReport(json, &refusal);
     if (!report) {
-      say("unusable change report: " + json);
+      say("unusable change report of " + std::to_string(json.size()) + " bytes skipped");
       continue;
     }
     if (report->changetype.empty()) break;
-    say("client reports " + report->changetype + " " + report->path +
-        (report->newname.empty() ? "" : " -> " + report->newname));
-    reports.push_back(*report);
+    if (!refusal.empty()) {
+      say("change report refused, " + refusal + ": " + shown(report->changetype) + " " + shown(report->path) +
+          (report->newname.empty() ? "" : " -> " + shown(report->newname)));
+      continue;
+    }
+    say("client reports " + shown(report->changetype) + " " + shown(report->path) +
+        (report->newname.empty() ? "" : " -> " + shown(report->newname)));
+    reports.push_back(std::move(*report));
   }
   return reports;
 }
@@ -109,15 +121,26 @@ std::optional<std::vector<ListingEntry>> SyncSession::requestListing() {
   std::string body = requestBody({{"filepath", ""}});
   auto id = peer_.sendRequest("RQLST", body, body.size());
   auto header = peer_.readAnswer(id, {"ANLST"});
-  if (header.payloadLength > (std::uint64_t(256) << 20)) throw PeerError("oversized listing");
-  std::string json = peer_.readExact(header.payloadLength);
+  if (header.payloadLength > options_.maxListingBytes) {
+    say("listing of " + std::to_string(header.payloadLength) + " bytes is over the limit of " +
+        std::to_string(options_.maxListingBytes) + " bytes (--max-listing); the cycle ends without reconciliation");
+    peer_.skipBody(header.payloadLength);
+    return std::nullopt;
+  }
+  std::optional<std::vector<ListingEntry>> listing;
   int skipped = 0;
-  auto listing = parseListing(json, &skipped);
+  std::string refusal;
+  std::size_t size = static_cast<std::size_t>(header.payloadLength);
+  {
+    std::string json = peer_.readBody(size);
+    listing = parseListing(json, &skipped, &refusal);
+  }  // the text goes before the plan is made
   if (!listing) {
-    say("unusable listing of " + std::to_string(json.size()) + " bytes; reconciliation skipped this cycle");
+    say("unusable listing of " + std::to_string(size) + " bytes; reconciliation skipped this cycle");
     return std::nullopt;
   }
   if (skipped > 0) say("listing: " + std::to_string(skipped) + " entries with unusable paths left out");
+  if (!refusal.empty()) say("listing entry refused, " + refusal);
   return listing;
 }
 
@@ -127,7 +150,7 @@ bool SyncSession::guarded(const Action& a, const PlanInput& in) {
   } catch (const PeerError&) {
     throw;
   } catch (const std::exception& e) {
-    say("error on " + a.path + ": " + e.what() + "; the store is unchanged for it");
+    say("error on " + shown(a.path) + ": " + e.what() + "; the store is unchanged for it");
     return true;
   }
 }
@@ -139,7 +162,7 @@ bool SyncSession::execute(const Action& a, const PlanInput& in) {
     case ActionKind::CreateStoreFolder:
       store_.makeFolder(a.path, now());
       synced_[a.path] = store_.index().entry(a.path).value().version;
-      say("store: created folder " + a.path);
+      say("store: created folder " + shown(a.path));
       break;
     case ActionKind::Fetch: fetch(a); break;
     case ActionKind::PushFolder: pushFolder(a.path); break;
@@ -151,18 +174,18 @@ bool SyncSession::execute(const Action& a, const PlanInput& in) {
     case ActionKind::DeleteInStore:
       store_.remove(a.path, now());
       forgetSubtree(a.path);
-      say("store: deleted " + a.path + (a.note.empty() ? "" : " (" + a.note + ")"));
+      say("store: deleted " + shown(a.path) + (a.note.empty() ? "" : " (" + shown(a.note) + ")"));
       break;
     case ActionKind::RenameInStore:
       if (store_.rename(a.path, a.target, now())) {
         forgetSubtree(a.path);
-        say("store: renamed " + a.path + " to " + a.target);
+        say("store: renamed " + shown(a.path) + " to " + shown(a.target));
       } else {
-        say("store: nothing to rename at " + a.path);
+        say("store: nothing to rename at " + shown(a.path));
       }
       break;
     case ActionKind::Skip:
-      if (saidSkips_.insert(a.path + "\n" + a.note).second) say("skipped " + a.path + ": " + a.note);
+      if (saidSkips_.insert(a.path + "\n" + a.note).second) say("skipped " + shown(a.path) + ": " + shown(a.note));
       break;
   }
   return true;
@@ -198,35 +221,34 @@ void SyncSession::fetch(const Action& a) {
   auto id = peer_.sendRequest("RQFIL", body, body.size());
   auto header = peer_.readAnswer(id, {"ANFIL"});
   if (header.payloadLength >= kMaxPayload) throw PeerError("ANFIL announces an impossible size");
-  receiveInto(*file, header.payloadLength, "receiving " + a.path);
+  receiveInto(*file, header.payloadLength, "receiving " + shown(a.path));
   std::string excess = peer_.readSome(1 << 16, peer_.quietMs());
   if (!excess.empty()) {
-    while (!peer_.readSome(1 << 16, 300).empty()) {
-    }
-    say("fetch of " + a.path + " dropped: the file changed while it was sent");
+    drainUntilQuiet(300);
+    say("fetch of " + shown(a.path) + " dropped: the file changed while it was sent");
     return;
   }
   if (header.payloadLength == 0 && a.size > 0) {
-    say("fetch of " + a.path + " dropped: the client sent no data (gone meanwhile?)");
+    say("fetch of " + shown(a.path) + " dropped: the client sent no data (gone meanwhile?)");
     return;
   }
   auto result = store_.accept(a.path, *file, a.mode, a.mtime, now());
   switch (result.outcome) {
-    case AcceptOutcome::Refused: say("fetch of " + a.path + " refused: a folder holds that path in the store"); return;
+    case AcceptOutcome::Refused: say("fetch of " + shown(a.path) + " refused: a folder holds that path in the store"); return;
     case AcceptOutcome::DeletionStands:
-      say("fetched " + a.path + ": the content deleted in the store; the deletion stands");
+      say("fetched " + shown(a.path) + ": the content deleted in the store; the deletion stands");
       return;
-    case AcceptOutcome::Unchanged: say("fetched " + a.path + ": same content as the store"); break;
+    case AcceptOutcome::Unchanged: say("fetched " + shown(a.path) + ": same content as the store"); break;
     case AcceptOutcome::Updated:
-      say("fetched " + a.path + " (" + std::to_string(header.payloadLength) + " bytes) into the store");
+      say("fetched " + shown(a.path) + " (" + std::to_string(header.payloadLength) + " bytes) into the store");
       break;
     case AcceptOutcome::ConflictClientWon:
-      say("conflict on " + a.path + ": the client's newer copy wins, the store's copy is kept as " +
-          result.conflictPath);
+      say("conflict on " + shown(a.path) + ": the client's newer copy wins, the store's copy is kept as " +
+          shown(result.conflictPath));
       break;
     case AcceptOutcome::ConflictStoreKept:
-      say("conflict on " + a.path + ": the store's newer copy wins, the client's copy is kept as " +
-          result.conflictPath);
+      say("conflict on " + shown(a.path) + ": the store's newer copy wins, the client's copy is kept as " +
+          shown(result.conflictPath));
       pushFile(a.path);
       return;
   }
@@ -234,19 +256,27 @@ void SyncSession::fetch(const Action& a) {
   if (a.mtime > 0) store_.recordKnown(a.path, header.payloadLength, a.mtime, result.entry.hash);
 }
 
+void SyncSession::drainUntilQuiet(int quietMs) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(peer_.timeoutMs());
+  while (!peer_.readSome(Peer::kChunk, quietMs).empty()) {
+    if (std::chrono::steady_clock::now() >= deadline) throw PeerError("the client does not stop sending");
+  }
+}
+
 void SyncSession::pushFolder(const std::string& path) {
   std::string body = requestBody({{"filepath", folderForm(path)}});
   auto id = peer_.sendRequest("RQPUT", body, body.size());
   peer_.readAnswer(id, {"ANPUT"});
   synced_[path] = store_.index().entry(path).value().version;
-  say("pushed folder " + path);
+  say("pushed folder " + shown(path));
 }
 
 void SyncSession::pushFile(const std::string& path) {
   auto entry = store_.index().entry(path).value();
   int fd = ::open(store_.diskPath(path).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    say("push of " + path + " skipped: " + std::strerror(errno));
+    std::string why = std::strerror(errno);
+    say("push of " + shown(path) + " skipped: " + why);
     return;
   }
   struct Closer { int fd; ~Closer() { ::close(fd); } } closer{fd};
@@ -260,8 +290,8 @@ void SyncSession::pushFile(const std::string& path) {
   if (!early.empty() || size == 0) {
     early += peer_.readExact(kq::kHeaderSize - early.size());
     if (early.compare(0, 5, "ANFDA") != 0) throw PeerError("unexpected answer to RQFDA");
-    if (size > 0) say("push of " + path + " refused by the client (excluded there)");
-    else say("pushed " + path + " (0 bytes)");
+    if (size > 0) say("push of " + shown(path) + " refused by the client (excluded there)");
+    else say("pushed " + shown(path) + " (0 bytes)");
     if (size == 0) synced_[path] = entry.version;
     return;
   }
@@ -280,17 +310,17 @@ void SyncSession::pushFile(const std::string& path) {
     peer_.sendAll(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
     done += static_cast<std::uint64_t>(n);
     if (size > static_cast<std::uint64_t>(options_.progressBytes) && (done >= nextProgress || done == size)) {
-      say("sending " + path + ": " + std::to_string(done) + " of " + std::to_string(size) + " bytes");
+      say("sending " + shown(path) + ": " + std::to_string(done) + " of " + std::to_string(size) + " bytes");
       nextProgress += static_cast<std::uint64_t>(options_.progressBytes);
     }
   }
   peer_.readAnswer(dataId, {"ANFDA"});
   if (shortRead) {
-    say("push of " + path + " incomplete: the store file shrank while it was sent; it is sent again");
+    say("push of " + shown(path) + " incomplete: the store file shrank while it was sent; it is sent again");
     return;
   }
   synced_[path] = entry.version;
-  say("pushed " + path + " (" + std::to_string(size) + " bytes)");
+  say("pushed " + shown(path) + " (" + std::to_string(size) + " bytes)");
 }
 
 void SyncSession::deleteOnClient(const std::string& path, bool isDir) {
@@ -300,7 +330,7 @@ void SyncSession::deleteOnClient(const std::string& path, bool isDir) {
   forgetSubtree(path);
   auto gone = store_.index().entry(path);
   if (gone && gone->deleted) deletionOrdered_[path] = gone->deletedAt;
-  say("deleted " + path + (isDir ? "/" : "") + " on the client");
+  say("deleted " + shown(path) + (isDir ? "/" : "") + " on the client");
 }
 
 bool SyncSession::moveOnClient(const std::string& from, const std::string& to) {
@@ -309,11 +339,11 @@ bool SyncSession::moveOnClient(const std::string& from, const std::string& to) {
   auto answer = peer_.readAnswer(id, {"ANMOV", "FLMOV"});
   if (answer.type == "FLMOV") {
     failedMoves_.push_back(from);
-    say("client could not move " + from + " to " + to + "; it gets deletions and pushes instead");
+    say("client could not move " + shown(from) + " to " + shown(to) + "; it gets deletions and pushes instead");
     return false;
   }
   forgetSubtree(from);
-  say("moved " + from + " to " + to + " on the client");
+  say("moved " + shown(from) + " to " + shown(to) + " on the client");
   return true;
 }
 
@@ -326,17 +356,37 @@ void SyncSession::fetchLog() {
   fs::create_directories(fs::path(contract_.clientLogPath).parent_path());
   std::string temp = contract_.clientLogPath + "." + std::to_string(reinterpret_cast<std::uintptr_t>(this)) + ".part";
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) throw std::runtime_error("cannot write " + temp);
-  IncomingFile file(temp, fd);
+  if (fd < 0) throw std::runtime_error("cannot write " + temp + ": " + std::strerror(errno));
+  IncomingFile file(temp, fd);  // removed unless kept
   std::string body = requestBody({{"logfile", "Filesync.log"}});
   auto id = peer_.sendRequest("RQLOG", body, body.size());
   auto header = peer_.readAnswer(id, {"ANLOG"});
   if (header.payloadLength >= kMaxPayload) throw PeerError("ANLOG announces an impossible size");
+  if (header.payloadLength > options_.maxLogBytes) {
+    say("client log of " + std::to_string(header.payloadLength) + " bytes not kept: over the limit of " +
+        std::to_string(options_.maxLogBytes) + " bytes (--max-log)");
+    for (std::uint64_t left = header.payloadLength; left > 0;) {
+      auto n = std::min<std::uint64_t>(left, options_.chunkBytes);
+      peer_.readExact(static_cast<std::size_t>(n));
+      left -= n;
+    }
+    drainUntilQuiet(300);
+    return;
+  }
   receiveInto(file, header.payloadLength, "receiving the client log");
-  // The log grows while it is sent: the lines written meanwhile follow the announced size.
+  // The log grows while it is sent: the lines written meanwhile follow the
+  // announced size. They are kept up to the limit; a client that keeps sending
+  // beyond it is out of turn.
   bool diskOk = true;
-  for (std::string more; !(more = peer_.readSome(1 << 16, 300)).empty();) diskOk = file.write(more) && diskOk;
-  if (!diskOk || ::fsync(fd) != 0) throw std::runtime_error("cannot write " + temp);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(peer_.timeoutMs());
+  for (std::string more; !(more = peer_.readSome(Peer::kChunk, 300)).empty();) {
+    if (static_cast<std::uint64_t>(file.size()) + more.size() > options_.maxLogBytes ||
+        std::chrono::steady_clock::now() >= deadline) {
+      throw PeerError("the client sent more than its log after ANLOG");
+    }
+    diskOk = file.write(more) && diskOk;
+  }
+  if (!diskOk || ::fsync(fd) != 0) throw std::runtime_error("cannot write " + temp + ": " + std::strerror(errno));
   if (::rename(temp.c_str(), contract_.clientLogPath.c_str()) != 0) throw std::runtime_error("cannot keep the client log");
   file.taken();
   say("client log saved to " + contract_.clientLogPath + " (" + std::to_string(file.size()) + " bytes)");

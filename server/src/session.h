@@ -31,6 +31,8 @@ struct SessionOptions {
   std::size_t chunkBytes = 1 << 20;
   std::int64_t progressBytes = 8 << 20;  // transfers above this log progress lines
   int maxChanges = 1000;        // change reports taken per cycle
+  std::uint64_t maxListingBytes = std::uint64_t(64) << 20;  // a longer listing ends the cycle unreconciled
+  std::uint64_t maxLogBytes = std::uint64_t(64) << 20;      // a longer client log is not kept
 };
 
 class SyncSession {
@@ -47,6 +49,9 @@ class SyncSession {
   void say(const std::string& text) { log_.write(who_, text); }
   std::vector<ChangeReport> drainChanges();
   std::optional<std::vector<ListingEntry>> requestListing();
+  // drainUntilQuiet reads and drops what the client sends until it is quiet for
+  // quietMs; the client timeout bounds the whole drain.
+  void drainUntilQuiet(int quietMs);
   PlanInput planInput();
   // execute carries out one action; false when the rest of the plan is stale.
   bool execute(const Action& action, const PlanInput& in);

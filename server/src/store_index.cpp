@@ -10,7 +10,9 @@ namespace {
 class Statement {
  public:
   Statement(sqlite3* db, const char* sql) : db_(db) {
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) throw IndexError(sqlite3_errmsg(db));
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
+      throw IndexError(sqlite3_errmsg(db));
+    }
   }
   ~Statement() { sqlite3_finalize(stmt_); }
   Statement& bind(int i, const std::string& v) {
@@ -72,10 +74,15 @@ StoreIndex::~StoreIndex() { sqlite3_close(db_); }
 void StoreIndex::exec(const char* sql) {
   char* error = nullptr;
   if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-    std::string message = error ? error : "unknown error";
+    std::string message = error ? error : sqlite3_errmsg(db_);
     sqlite3_free(error);
     throw IndexError(message);
   }
+}
+
+void StoreIndex::rollback() noexcept {
+  if (sqlite3_get_autocommit(db_) != 0) return;  // no transaction is open any more
+  sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 std::map<std::string, StoreEntry> StoreIndex::entries() {
