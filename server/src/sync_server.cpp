@@ -241,8 +241,12 @@ void SyncServer::acceptFrom(std::size_t listener) {
       continue;
     }
     if (waiting_.size() >= maxWaiting_) {
-      closeWaiting(waiting_.begin(), "no init text yet while " + std::to_string(maxWaiting_) +
-                                         " connections wait for theirs; the longest waiting one makes room");
+      // The longest waiting connection that sent nothing makes room (one whose
+      // init text is arriving only when every one has sent some).
+      auto silent = std::find_if(waiting_.begin(), waiting_.end(), [](const Waiting& w) { return w.text.empty(); });
+      closeWaiting(silent != waiting_.end() ? silent : waiting_.begin(),
+                   "no init text yet while " + std::to_string(maxWaiting_) +
+                       " connections wait for theirs; the longest waiting one makes room");
     }
     int yes = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
