@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <thread>
 
 #include "log_text.h"
@@ -54,39 +56,50 @@ int Peer::msUntil(Clock::time_point deadline) const {
   return static_cast<int>(std::max<long long>(1, left));
 }
 
-void Peer::readUntil(std::string& out, std::size_t n, Clock::time_point deadline, const char* what) {
-  std::size_t target = out.size() + n;
-  while (out.size() < target) {
+template <typename Take>
+void Peer::readUntil(std::size_t n, Clock::time_point deadline, const char* what, Take take) {
+  while (n > 0) {
     if (Clock::now() >= deadline) throw PeerError(what);
-    std::string part = readSome(target - out.size(), msUntil(deadline));
-    if (part.empty()) continue;
-    // Grow with what arrived (doubling, never beyond what is still due).
-    if (out.capacity() < out.size() + part.size()) {
-      out.reserve(std::min(target, std::max(out.size() + part.size(), 2 * out.capacity())));
-    }
-    out += part;
+    std::string part = readSome(n, msUntil(deadline));
+    n -= part.size();
+    if (!part.empty()) take(part);
   }
 }
 
 std::string Peer::readExact(std::size_t n) {
   std::string out;
-  readUntil(out, n, Clock::now() + std::chrono::milliseconds(timeoutMs_), "the client stopped answering");
+  readUntil(n, Clock::now() + std::chrono::milliseconds(timeoutMs_), "the client stopped answering",
+            [&](const std::string& part) { out += part; });
   return out;
 }
 
-std::string Peer::readBody(std::size_t n) {
-  std::string out;
-  readUntil(out, n, answerDeadline_, "the client did not send its answer within the timeout");
-  return out;
+void Peer::readBody(std::size_t n, Received& into) {
+  std::size_t limit = into.size() + n;
+  readUntil(n, answerDeadline_, "the client did not send its answer within the timeout",
+            [&](const std::string& part) { into.append(part, limit); });
 }
 
 void Peer::skipBody(std::uint64_t n) {
   while (n > 0) {
-    std::string part;
     auto want = static_cast<std::size_t>(std::min<std::uint64_t>(n, kChunk));
-    readUntil(part, want, answerDeadline_, "the client did not send its answer within the timeout");
+    readUntil(want, answerDeadline_, "the client did not send its answer within the timeout",
+              [](const std::string&) {});
     n -= want;
   }
+}
+
+Received::~Received() { std::free(data_); }
+
+void Received::append(std::string_view bytes, std::size_t limit) {
+  if (size_ + bytes.size() > capacity_) {
+    std::size_t grown = std::min(std::max(size_ + bytes.size(), 2 * capacity_), std::max(limit, size_ + bytes.size()));
+    auto* moved = static_cast<char*>(std::realloc(data_, grown));
+    if (moved == nullptr) throw std::bad_alloc();
+    data_ = moved;
+    capacity_ = grown;
+  }
+  std::memcpy(data_ + size_, bytes.data(), bytes.size());
+  size_ += bytes.size();
 }
 
 void Peer::sendAll(std::string_view bytes) {
@@ -117,7 +130,8 @@ kq::RequestId Peer::sendRequest(const std::string& type, const std::string& body
 
 kq::PacketHeader Peer::readAnswer(const kq::RequestId& id, std::initializer_list<std::string_view> expected) {
   std::string raw;
-  readUntil(raw, kq::kHeaderSize, answerDeadline_, "the client stopped answering");
+  readUntil(kq::kHeaderSize, answerDeadline_, "the client stopped answering",
+            [&](const std::string& part) { raw += part; });
   kq::PacketHeader header{raw.substr(0, 5), kq::requestIdOf(raw), kq::payloadLength(raw)};
   bool known = false;
   for (auto e : expected) known = known || header.type == e;

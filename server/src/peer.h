@@ -22,6 +22,25 @@ struct PeerError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Received holds the bytes of one answer body as they arrive. It grows with
+// realloc(), which moves a large block by remapping its pages rather than
+// copying them, so holding n bytes never costs much more than n.
+class Received {
+ public:
+  Received() = default;
+  ~Received();
+  Received(const Received&) = delete;
+  Received& operator=(const Received&) = delete;
+  // append adds bytes; the buffer doubles at most, and never beyond limit.
+  void append(std::string_view bytes, std::size_t limit);
+  std::string_view view() const { return {data_, size_}; }
+  std::size_t size() const { return size_; }
+
+ private:
+  char* data_ = nullptr;
+  std::size_t size_ = 0, capacity_ = 0;
+};
+
 class Peer {
  public:
   Peer(int fd, int timeoutMs, const std::atomic<bool>& stop);
@@ -37,7 +56,7 @@ class Peer {
   std::string readExact(std::size_t n);
   // readBody reads the n payload bytes of the answer just read, within the
   // time left to that answer.
-  std::string readBody(std::size_t n);
+  void readBody(std::size_t n, Received& into);
   // skipBody reads and drops n payload bytes of the answer just read, in
   // chunks, within the time left to that answer.
   void skipBody(std::uint64_t n);
@@ -65,7 +84,9 @@ class Peer {
   // waitFor polls for events until the timeout; false on timeout.
   bool waitFor(short events, int timeoutMs);
   // readUntil appends n received bytes to out; throws when the deadline passes first.
-  void readUntil(std::string& out, std::size_t n, Clock::time_point deadline, const char* what);
+  // readUntil hands n received bytes to take, chunk by chunk; throws when the deadline passes first.
+  template <typename Take>
+  void readUntil(std::size_t n, Clock::time_point deadline, const char* what, Take take);
   int msUntil(Clock::time_point deadline) const;
 
   int fd_;

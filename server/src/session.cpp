@@ -97,9 +97,10 @@ std::vector<ChangeReport> SyncSession::drainChanges() {
     auto id = peer_.sendRequest("RQCHG", body, body.size());
     auto header = peer_.readAnswer(id, {"ANCHG"});
     if (header.payloadLength > 1 << 20) throw PeerError("oversized change report");
-    std::string json = peer_.readBody(header.payloadLength);
+    Received json;
+    peer_.readBody(header.payloadLength, json);
     std::string refusal;
-    auto report = parseChangeReport(json, &refusal);
+    auto report = parseChangeReport(json.view(), &refusal);
     if (!report) {
       say("unusable change report of " + std::to_string(json.size()) + " bytes skipped");
       continue;
@@ -132,8 +133,9 @@ std::optional<std::vector<ListingEntry>> SyncSession::requestListing() {
   std::string refusal;
   std::size_t size = static_cast<std::size_t>(header.payloadLength);
   {
-    std::string json = peer_.readBody(size);
-    listing = parseListing(json, &skipped, &refusal);
+    Received json;
+    peer_.readBody(size, json);
+    listing = parseListing(json.view(), &skipped, &refusal);
   }  // the text goes before the plan is made
   if (!listing) {
     say("unusable listing of " + std::to_string(size) + " bytes; reconciliation skipped this cycle");
