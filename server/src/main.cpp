@@ -129,12 +129,16 @@ std::size_t count(const std::string& name, const std::string& text) {
   return static_cast<std::size_t>(value);
 }
 
+// mebibytes reads a size option in MiB (1 to 1,048,576) as bytes.
+std::uint64_t mebibytes(const std::string& name, const std::string& text) {
+  std::size_t value = count(name, text);
+  if (value > (std::size_t(1) << 20)) throw std::runtime_error("--" + name + " is at most 1048576 (MiB)");
+  return std::uint64_t(value) << 20;
+}
+
 int serveCommand(Args& args) {
   requireOnly(args, {"listen", "host", "cycle", "timeout", "init-timeout", "max-waiting", "max-connections",
                      "max-listing", "max-log"});
-  kqs::DataLock lock(args.dataDir);
-  kqs::AccountBook book(args.dataDir);
-  book.load();
   kqs::ServerOptions options;
   options.listen = args.options.count("listen") ? args.options["listen"] : "";
   if (args.options.count("host")) options.host = args.options["host"];
@@ -143,10 +147,13 @@ int serveCommand(Args& args) {
   if (args.options.count("init-timeout")) options.initTimeoutMs = static_cast<int>(std::stod(args.options["init-timeout"]) * 1000);
   if (args.options.count("max-waiting")) options.maxWaiting = count("max-waiting", args.options["max-waiting"]);
   if (args.options.count("max-connections")) options.maxConnections = count("max-connections", args.options["max-connections"]);
-  if (args.options.count("max-listing")) options.session.maxListingBytes = std::uint64_t(count("max-listing", args.options["max-listing"])) << 20;
-  if (args.options.count("max-log")) options.session.maxLogBytes = std::uint64_t(count("max-log", args.options["max-log"])) << 20;
+  if (args.options.count("max-listing")) options.session.maxListingBytes = mebibytes("max-listing", args.options["max-listing"]);
+  if (args.options.count("max-log")) options.session.maxLogBytes = mebibytes("max-log", args.options["max-log"]);
   if (options.session.cycleMs < 200 || options.timeoutMs < 1000) throw std::runtime_error("cycle or timeout too short");
   if (options.initTimeoutMs < 500) throw std::runtime_error("init timeout too short");
+  kqs::DataLock lock(args.dataDir);
+  kqs::AccountBook book(args.dataDir);
+  book.load();
   kqs::ServerLog log;
   kqs::SyncServer server(book, options, log);
   server.start();

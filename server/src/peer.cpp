@@ -115,6 +115,9 @@ void Peer::sendAll(std::string_view bytes) {
     }
     bytes.remove_prefix(static_cast<std::size_t>(sent));
   }
+  // An answer is due within the timeout after the last byte of its request
+  // (file data included) went out.
+  answerDeadline_ = Clock::now() + std::chrono::milliseconds(timeoutMs_);
 }
 
 kq::RequestId Peer::sendRequest(const std::string& type, const std::string& body, std::uint64_t payloadLength) {
@@ -124,7 +127,6 @@ kq::RequestId Peer::sendRequest(const std::string& type, const std::string& body
   sendAll(kq::encodeHeader({type, id, payloadLength}) + body);
   timing_ = payloadLength == body.size();
   sentAt_ = std::chrono::steady_clock::now();
-  answerDeadline_ = sentAt_ + std::chrono::milliseconds(timeoutMs_);
   return id;
 }
 

@@ -5,8 +5,8 @@
 // Reads never allocate for bytes that have not arrived: a buffer grows with
 // what was received, so a peer announcing much and sending little costs
 // nothing. An answer (header and body) must arrive whole within the client
-// timeout after its request was sent; file data must arrive chunk by chunk
-// within the timeout each.
+// timeout after the last byte of its request was sent; file data must arrive
+// chunk by chunk within the timeout each.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -65,7 +65,7 @@ class Peer {
   std::string readSome(std::size_t n, int waitMs);
   // readAnswer reads a 17-byte header and checks it answers request id with
   // one of the expected types; the header must arrive within the client
-  // timeout after the request was sent.
+  // timeout after the request (with its data) was sent.
   kq::PacketHeader readAnswer(const kq::RequestId& id, std::initializer_list<std::string_view> expected);
   // kChunk is the most one read takes at a time.
   static constexpr std::size_t kChunk = 64 * 1024;

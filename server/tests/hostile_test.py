@@ -334,6 +334,8 @@ class HostileTest(unittest.TestCase):
         time.sleep(2)
         self.assertLess(s.cpu_seconds() - cpu_before, 3.0)
         self.assertTrue(any("the longest waiting one makes room" in l for l in self.lines()))
+        self.assertIn("the open-file limit of 1024 allows 494 connections (64 waiting for their init text)",
+                      s.log())
         for sock in idle:
             sock.close()
         self.assertStillServing()
