@@ -195,6 +195,23 @@ TEST_F(PeerDeadlineTest, ABodyThatArrivesInPiecesIsWhole) {
   writer.join();
 }
 
+TEST_F(PeerDeadlineTest, TheAnswerToDataIsDueAfterTheLastByteWentOut) {
+  // Sending the data takes longer than the timeout; the answer still counts.
+  auto id = peer_->sendRequest("RQFDA", "", 4 * 1000);
+  std::thread client([&] {
+    std::string got(kq::kHeaderSize + 4 * 1000, '\0');
+    ASSERT_EQ(::recv(client_, got.data(), got.size(), MSG_WAITALL), static_cast<ssize_t>(got.size()));
+    std::string answer = kq::encodeHeader({"ANFDA", kq::requestIdOf(got), 0});
+    ASSERT_EQ(::send(client_, answer.data(), answer.size(), 0), static_cast<ssize_t>(answer.size()));
+  });
+  for (int i = 0; i < 4; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    peer_->sendAll(std::string(1000, 'd'));
+  }
+  EXPECT_EQ(peer_->readAnswer(id, {"ANFDA"}).type, "ANFDA");
+  client.join();
+}
+
 TEST(StoreIndexErrors, AFullDatabaseSaysSoAndNotThatTheRollbackFailed) {
   fs::path dir = fs::temp_directory_path() / ("kqsyncd-full-" + std::to_string(::getpid()));
   fs::remove_all(dir);
