@@ -61,22 +61,82 @@ void SyncSession::run() {
   }
 }
 
+void TurnLock::lock() {
+  std::unique_lock lock(mutex_);
+  std::uint64_t ticket = next_++;
+  turn_.wait(lock, [&] { return serving_ == ticket; });
+}
+
+void TurnLock::unlock() {
+  {
+    std::lock_guard lock(mutex_);
+    ++serving_;
+  }
+  turn_.notify_all();
+}
+
 void SyncSession::cycle() {
-  std::lock_guard lock(contract_.mutex);
-  store_.scan(now());
-  auto reports = drainChanges();
-  PlanInput in = planInput();
-  for (auto& action : planChanges(reports, in)) guarded(action, in);
+  auto reports = drainChanges();  // the client's answers only: no lock
+  std::vector<Action> actions;
+  PlanInput in;
+  {
+    std::lock_guard lock(contract_.turns);
+    store_.scan(now());
+    in = planInput();
+    actions = planChanges(reports, in);
+    generation_ = store_.index().currentVersion();
+  }
+  carryOut(actions, in, false);
   auto listing = requestListing();
   if (listing) {
-    in = planInput();
-    auto inStep = listedInStep(*listing, in);
-    for (auto& action : planListing(*listing, in)) {
-      if (!guarded(action, in)) break;
+    std::map<std::string, std::int64_t> inStep;
+    {
+      std::lock_guard lock(contract_.turns);
+      in = planInput();
+      inStep = listedInStep(*listing, in);
+      actions = planListing(*listing, in);
+      generation_ = store_.index().currentVersion();
     }
+    listing.reset();
+    carryOut(actions, in, true);
     listed_ = std::move(inStep);
   }
   finishCycle();
+}
+
+bool SyncSession::carryOut(const std::vector<Action>& actions, const PlanInput& in, bool stopWhenStale) {
+  for (auto& action : actions) {
+    if (action.kind == ActionKind::Skip) {
+      execute(action, in);  // only a log line
+      continue;
+    }
+    std::lock_guard lock(contract_.turns);
+    if (!stillValid(action, in)) {
+      say("the store changed meanwhile; the rest of this cycle's plan waits for the next cycle");
+      return false;
+    }
+    bool go = guarded(action, in);
+    generation_ = store_.index().currentVersion();
+    if (!go && stopWhenStale) return false;
+  }
+  return true;
+}
+
+bool SyncSession::stillValid(const Action& a, const PlanInput& in) {
+  // A folder action depends on everything below the folder: any change by
+  // another session makes it stale.
+  bool folderWide = a.isDir && (a.kind == ActionKind::DeleteInStore || a.kind == ActionKind::RenameInStore ||
+                                a.kind == ActionKind::MoveOnClient || a.kind == ActionKind::DeleteOnClient);
+  if (folderWide || a.kind == ActionKind::RenameInStore) return store_.index().currentVersion() == generation_;
+  for (const std::string* path : {&a.path, &a.target}) {
+    if (path->empty()) continue;
+    auto now = store_.index().entry(*path);
+    auto planned = in.store.find(*path);
+    bool wasThere = planned != in.store.end();
+    if (now.has_value() != wasThere) return false;
+    if (now && (now->version != planned->second.version || now->deleted != planned->second.deleted)) return false;
+  }
+  return true;
 }
 
 PlanInput SyncSession::planInput() {

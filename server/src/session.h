@@ -2,8 +2,12 @@
 // SyncSession drives one connected client: every few seconds a cycle drains
 // the client's changes (RQCHG), reconciles a listing of the whole sync folder
 // with the store (RQLST), carries out the planned fetches, pushes, deletions
-// and moves, and closes with RQFLS. One thread runs one session; the
-// contract's lock keeps the cycles of clients of one contract apart.
+// and moves, and closes with RQFLS. One thread runs one session. The
+// contract's lock is taken to plan and again for each action, so the other
+// clients of the contract wait at most one action (one file transfer) of a
+// slow client; an action whose part of the store changed since it was planned
+// is not carried out, and the next cycle plans again.
+#include <condition_variable>
 #include <map>
 #include <set>
 #include <mutex>
@@ -18,10 +22,24 @@
 
 namespace kqs {
 
+// TurnLock hands the store of a contract to its sessions in the order they
+// asked for it (a ticket lock): a session that takes it again at once still
+// waits behind the others.
+class TurnLock {
+ public:
+  void lock();
+  void unlock();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable turn_;
+  std::uint64_t next_ = 0, serving_ = 0;
+};
+
 // ContractState is what the sessions of one contract share.
 struct ContractState {
   Account account;
-  std::mutex mutex;  // held for a whole cycle
+  TurnLock turns;  // held to plan, and for each action
   std::unique_ptr<Store> store;
   std::string clientLogPath;
 };
@@ -55,6 +73,12 @@ class SyncSession {
   PlanInput planInput();
   // execute carries out one action; false when the rest of the plan is stale.
   bool execute(const Action& action, const PlanInput& in);
+  // carryOut runs a plan action by action, each under the contract's lock;
+  // false when it stopped early (an action said the rest is stale, or the
+  // store changed under a folder action meanwhile).
+  bool carryOut(const std::vector<Action>& actions, const PlanInput& in, bool stopWhenStale);
+  // stillValid is true when what the action touches is as it was planned.
+  bool stillValid(const Action& action, const PlanInput& in);
   // guarded runs execute and logs a store error instead of ending the connection.
   bool guarded(const Action& action, const PlanInput& in);
   void fetch(const Action& action);
@@ -79,6 +103,7 @@ class SyncSession {
   std::map<std::string, std::int64_t> listed_;           // the last listing's entries in step (path -> version)
   std::map<std::string, std::int64_t> deletionOrdered_;  // path -> deletion time ordered on the client
   std::set<std::string> saidSkips_;                       // skip notes logged once per connection
+  std::int64_t generation_ = 0;  // the store's version counter as this session last left it
 };
 
 }  // namespace kqs

@@ -381,6 +381,37 @@ class HostileTest(unittest.TestCase):
             sock.close()
         self.assertStillServing()
 
+    def test_a_slow_client_holds_the_other_clients_for_one_transfer_at_most(self):
+        s = self.start("--timeout", "10")
+        slow = Conversation()
+        rid, _ = slow.expect("RQCHG")
+        slow.answer("ANCHG", rid, EMPTY_CHANGE)
+        rid, _ = slow.expect("RQLST")
+        slow.answer("ANLST", rid, listing([("/slow%d.bin" % i, 100000) for i in (1, 2, 3)]))
+        other = None
+        served = []
+        for i in (1, 2, 3):
+            rid, body = slow.expect("RQFIL")
+            self.assertIn(b"slow%d.bin" % i, body)
+            if i == 1:
+                other = threading.Thread(target=lambda: served.append(legitimate_cycle(s, "quick.txt")))
+                other.start()
+            if i == 3:
+                # The other client's fetch came between two transfers of the slow one.
+                self.assertTrue(os.path.exists(os.path.join(s.store, "quick.txt")),
+                                "the other client waited for the whole cycle of the slow one")
+            slow.answer("ANFIL", rid, b"", length=100000)
+            for _ in range(20):  # 2 s per file, each piece well within the timeout
+                slow.sock.sendall(b"s" * 5000)
+                time.sleep(0.1)
+        slow.expect("RQFLS")
+        other.join()
+        slow.close()
+        self.assertEqual(served, [True])
+        for i in (1, 2, 3):
+            self.assertEqual(os.path.getsize(os.path.join(s.store, "slow%d.bin" % i)), 100000)
+        self.assertStillServing()
+
     # -- the log ---------------------------------------------------------------------
 
     def test_client_values_cannot_forge_log_lines(self):
