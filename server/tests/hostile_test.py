@@ -412,6 +412,65 @@ class HostileTest(unittest.TestCase):
             self.assertEqual(os.path.getsize(os.path.join(s.store, "slow%d.bin" % i)), 100000)
         self.assertStillServing()
 
+    def test_an_action_whose_path_changed_meanwhile_waits_for_the_next_cycle(self):
+        # The slow client's transfers of /a.bin and /b.bin give the other one
+        # its turns to plan; its fetch of /x.txt then comes after the slow
+        # client's own, which changed /x.txt.
+        s = self.start("--timeout", "10")
+        slow = Conversation()
+        rid, _ = slow.expect("RQCHG")
+        slow.answer("ANCHG", rid, EMPTY_CHANGE)
+        rid, _ = slow.expect("RQLST")
+        slow.answer("ANLST", rid, listing([("/a.bin", 50000), ("/b.bin", 50000), ("/x.txt", 6)]))
+        cycles = []
+
+        def other():
+            c = Conversation()
+            content = b"from client B"
+            try:
+                while len(cycles) < 2:  # the stale cycle, then the one that merges
+                    kind, orid, _ = c.request()
+                    if kind == "RQCHG":
+                        c.answer("ANCHG", orid, EMPTY_CHANGE)
+                    elif kind == "RQLST":
+                        c.answer("ANLST", orid, listing([("/x.txt", len(content))]))
+                    elif kind == "RQFIL":
+                        c.answer("ANFIL", orid, content)
+                    elif kind == "RQLOG":
+                        c.answer("ANLOG", orid, b"log\r\n")
+                    elif kind == "RQFLS":
+                        cycles.append(kind)
+                    else:
+                        c.answer("AN" + kind[2:], orid)
+            finally:
+                c.close()
+
+        thread = threading.Thread(target=other)
+        for name in ("a.bin", "b.bin"):
+            rid, body = slow.expect("RQFIL")
+            self.assertIn(name.encode(), body)
+            if not thread.is_alive():
+                thread.start()
+            slow.answer("ANFIL", rid, b"", length=50000)
+            for _ in range(20):  # 3 s each
+                slow.sock.sendall(b"a" * 2500)
+                time.sleep(0.15)
+        rid, body = slow.expect("RQFIL")
+        self.assertIn(b"x.txt", body)
+        slow.answer("ANFIL", rid, b"from A")
+        thread.join(30)
+        self.assertFalse(thread.is_alive())
+        slow.close()
+        self.assertIn("] the store changed meanwhile; the rest of this cycle's plan waits for the next cycle", s.log())
+        # Nothing is lost: both copies of /x.txt are in the store.
+        contents = set()
+        for name in os.listdir(s.store):
+            if name.startswith("x"):
+                with open(os.path.join(s.store, name), "rb") as f:
+                    contents.add(f.read())
+        self.assertEqual(contents, {b"from A", b"from client B"})
+        self.assertStillServing()
+
     # -- the log ---------------------------------------------------------------------
 
     def test_client_values_cannot_forge_log_lines(self):
