@@ -382,34 +382,37 @@ class HostileTest(unittest.TestCase):
         self.assertStillServing()
 
     def test_a_slow_client_holds_the_other_clients_for_one_transfer_at_most(self):
+        # The other client needs three turns of the contract's lock (to plan
+        # its changes, to plan its listing, to fetch); each waits for at most
+        # one transfer of the slow client, so its file is in the store long
+        # before the slow client's cycle of five transfers ends.
         s = self.start("--timeout", "10")
         slow = Conversation()
         rid, _ = slow.expect("RQCHG")
         slow.answer("ANCHG", rid, EMPTY_CHANGE)
         rid, _ = slow.expect("RQLST")
-        slow.answer("ANLST", rid, listing([("/slow%d.bin" % i, 100000) for i in (1, 2, 3)]))
-        other = None
+        names = ["slow%d.bin" % i for i in range(1, 6)]
+        slow.answer("ANLST", rid, listing([("/" + n, 60000) for n in names]))
         served = []
-        for i in (1, 2, 3):
+        other = threading.Thread(target=lambda: served.append(legitimate_cycle(s, "quick.txt")))
+        for i, name in enumerate(names):
             rid, body = slow.expect("RQFIL")
-            self.assertIn(b"slow%d.bin" % i, body)
-            if i == 1:
-                other = threading.Thread(target=lambda: served.append(legitimate_cycle(s, "quick.txt")))
+            self.assertIn(name.encode(), body)
+            if i == 0:
                 other.start()
-            if i == 3:
-                # The other client's fetch came between two transfers of the slow one.
+            if i == 4:
                 self.assertTrue(os.path.exists(os.path.join(s.store, "quick.txt")),
                                 "the other client waited for the whole cycle of the slow one")
-            slow.answer("ANFIL", rid, b"", length=100000)
-            for _ in range(20):  # 2 s per file, each piece well within the timeout
+            slow.answer("ANFIL", rid, b"", length=60000)
+            for _ in range(12):  # 1.2 s per file, each piece well within the timeout
                 slow.sock.sendall(b"s" * 5000)
                 time.sleep(0.1)
         slow.expect("RQFLS")
         other.join()
         slow.close()
         self.assertEqual(served, [True])
-        for i in (1, 2, 3):
-            self.assertEqual(os.path.getsize(os.path.join(s.store, "slow%d.bin" % i)), 100000)
+        for name in names:
+            self.assertEqual(os.path.getsize(os.path.join(s.store, name)), 60000)
         self.assertStillServing()
 
     def test_an_action_whose_path_changed_meanwhile_waits_for_the_next_cycle(self):
