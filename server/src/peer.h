@@ -66,6 +66,9 @@ class Peer {
   // readAnswer reads a 17-byte header and checks it answers request id with
   // one of the expected types; the header must arrive within the client
   // timeout after the request (with its data) was sent.
+  // readable is true when bytes from the client are waiting (no wait).
+  bool readable();
+  // readHeader reads a 17-byte header and checks it answers request id with one of the expected types.
   kq::PacketHeader readAnswer(const kq::RequestId& id, std::initializer_list<std::string_view> expected);
   // kChunk is the most one read takes at a time.
   static constexpr std::size_t kChunk = 64 * 1024;

@@ -2,13 +2,13 @@
 // SyncSession drives one connected client: every few seconds a cycle drains
 // the client's changes (RQCHG), reconciles a listing of the whole sync folder
 // with the store (RQLST), carries out the planned fetches, pushes, deletions
-// and moves, and closes with RQFLS. One thread runs one session. The
-// contract's lock is taken to plan and again for each action, so the other
-// clients of the contract wait at most one action (one file transfer) of a
-// slow client; an action whose part of the store changed since it was planned
-// is not carried out, and the next cycle plans again.
-#include <condition_variable>
+// and moves, and closes with RQFLS. One thread runs one session; the
+// contract's lock keeps the cycles of clients of one contract apart.
+#include <chrono>
+#include <deque>
+#include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <mutex>
 #include <string>
@@ -22,26 +22,17 @@
 
 namespace kqs {
 
-// TurnLock hands the store of a contract to its sessions in the order they
-// asked for it (a ticket lock): a session that takes it again at once still
-// waits behind the others.
-class TurnLock {
- public:
-  void lock();
-  void unlock();
-
- private:
-  std::mutex mutex_;
-  std::condition_variable turn_;
-  std::uint64_t next_ = 0, serving_ = 0;
-};
-
 // ContractState is what the sessions of one contract share.
 struct ContractState {
   Account account;
-  TurnLock turns;  // held to plan, and for each action
+  std::mutex mutex;  // held for a whole cycle
   std::unique_ptr<Store> store;
   std::string clientLogPath;
+  // pushes: client host + "\n" + path -> the last push of that path to a
+  // client on that host; it outlives the connection, so that a partial copy
+  // found after a reconnection is still explained. At most kMaxPushRecords.
+  std::map<std::string, PushAttempt> pushes;
+  static constexpr std::size_t kMaxPushRecords = 10000;
 };
 
 struct SessionOptions {
@@ -51,6 +42,9 @@ struct SessionOptions {
   int maxChanges = 1000;        // change reports taken per cycle
   std::uint64_t maxListingBytes = std::uint64_t(64) << 20;  // a longer listing ends the cycle unreconciled
   std::uint64_t maxLogBytes = std::uint64_t(64) << 20;      // a longer client log is not kept
+  int firstRetrySeconds = 10;   // a push that did not take is tried again after this, doubling
+  int maxRetrySeconds = 600;    // up to this
+  int progressMs = 1000;        // RQCHG with the figures left to push, at most this often during pushes
 };
 
 class SyncSession {
@@ -67,26 +61,41 @@ class SyncSession {
   void say(const std::string& text) { log_.write(who_, text); }
   std::vector<ChangeReport> drainChanges();
   std::optional<std::vector<ListingEntry>> requestListing();
-  // drainUntilQuiet reads and drops what the client sends until it is quiet for
-  // quietMs; the client timeout bounds the whole drain.
-  void drainUntilQuiet(int quietMs);
   PlanInput planInput();
   // execute carries out one action; false when the rest of the plan is stale.
   bool execute(const Action& action, const PlanInput& in);
-  // carryOut runs a plan action by action, each under the contract's lock;
-  // false when it stopped early (an action said the rest is stale, or the
-  // store changed under a folder action meanwhile).
-  bool carryOut(const std::vector<Action>& actions, const PlanInput& in, bool stopWhenStale);
-  // stillValid is true when what the action touches is as it was planned.
-  bool stillValid(const Action& action, const PlanInput& in);
   // guarded runs execute and logs a store error instead of ending the connection.
   bool guarded(const Action& action, const PlanInput& in);
   void fetch(const Action& action);
   void pushFile(const std::string& path);
+  // sendData sends RQFDA and every byte of the file, then takes the answer.
+  void sendData(const std::string& path, int fd, std::uint64_t size, bool& refusedEarly, bool& shortRead);
   void pushFolder(const std::string& path);
   void deleteOnClient(const std::string& path, bool isDir);
   bool moveOnClient(const std::string& from, const std::string& to);
   void finishCycle();
+  // reconcile plans the listing and carries the plan out.
+  void reconcile(const std::vector<ListingEntry>& listing);
+  // checkPushes compares the pushes since the last listing with this plan:
+  // a path pushed again did not take on the client and backs off.
+  void checkPushes(const std::vector<Action>& plan, const std::map<std::string, std::int64_t>& inStep,
+                   const PlanInput& in);
+  bool backingOff(const Action& action) const;
+  // announceProgress sends an RQCHG with what is left to push; a change the
+  // client reports with it is applied at once and its path left out of the plan.
+  void announceProgress(bool force);
+  std::optional<ChangeReport> requestChange(const std::string& filesLeft, const std::string& mbytesLeft);
+  kq::RequestId sendChangeRequest(const std::string& filesLeft, const std::string& mbytesLeft);
+  std::optional<ChangeReport> takeChangeReport(std::string_view json);
+  // probeAfterData follows the data of an answer with an RQCHG and finds its
+  // answer by the framing: bytes before the ANCHG header are data beyond the
+  // announced size and go to extra (more than maxExtra end the connection).
+  // Returns their count; the change reported is applied by applyLateReports.
+  std::uint64_t probeAfterData(const std::function<void(std::string_view)>& extra, std::uint64_t maxExtra);
+  void applyLateReports();
+  void failedItem(const std::string& path, const std::string& reason);
+  PushAttempt& recordPush(const std::string& path, const PushAttempt& attempt);
+  std::string pushKey(const std::string& path) const { return clientHost_ + "\n" + path; }
   void receiveInto(IncomingFile& file, std::uint64_t size, const std::string& what);
   void forgetSubtree(const std::string& path);
   std::string timeMember() const;
@@ -103,7 +112,20 @@ class SyncSession {
   std::map<std::string, std::int64_t> listed_;           // the last listing's entries in step (path -> version)
   std::map<std::string, std::int64_t> deletionOrdered_;  // path -> deletion time ordered on the client
   std::set<std::string> saidSkips_;                       // skip notes logged once per connection
-  std::int64_t generation_ = 0;  // the store's version counter as this session last left it
+  std::string clientHost_;                                // the client's address without its port
+  std::set<std::string> refused_;                         // files the client refused on this connection
+  struct Backoff {
+    int delaySeconds = 0;
+    std::int64_t nextTry = 0;
+  };
+  std::map<std::string, Backoff> backoff_;                // pushes that did not take: when to try again
+  std::set<std::string> awaiting_;                        // pushed since the last listing
+  std::set<std::string> failedItems_;                     // path + reason, logged once per connection
+  std::deque<ChangeReport> lateReports_;                  // reported with a probe, applied after the action
+  std::set<std::string> touched_;                         // paths a report changed while a plan runs
+  std::int64_t filesLeft_ = 0;                            // still to push in this cycle
+  std::int64_t bytesLeft_ = 0;
+  std::chrono::steady_clock::time_point lastProgress_{};
 };
 
 }  // namespace kqs

@@ -79,15 +79,21 @@ void SyncServer::start() {
   for (auto& a : book_.accounts()) {
     auto state = std::make_unique<ContractState>();
     state->account = a;
-    fs::create_directories(a.store);
     fs::create_directories(fs::path(book_.indexPath(a.contract)).parent_path());
-    state->store = std::make_unique<Store>(a.store, book_.indexPath(a.contract), [this, c = a.contract](const std::string& t) {
-      log_.write(c, t);
-    });
+    state->store = std::make_unique<Store>(
+        a.store, book_.indexPath(a.contract), [this, c = a.contract](const std::string& t) { log_.write(c, t); },
+        book_.versionsPath(a.contract), options_.keepVersionsDays);
     state->clientLogPath = book_.clientLogPath(a.contract);
     removeLeftoverUploads(state->clientLogPath);
-    int changed = state->store->scan(static_cast<std::int64_t>(::time(nullptr)));
-    log_.write(a.contract, "store " + a.store + " ready (" + std::to_string(changed) + " changes picked up)");
+    try {
+      state->store->adoptMarker();
+    } catch (const std::exception& e) {
+      log_.write(a.contract, std::string("store marker not written: ") + e.what());
+    }
+    auto changed = state->store->prepareCycle(static_cast<std::int64_t>(::time(nullptr)));
+    if (changed) {
+      log_.write(a.contract, "store " + a.store + " ready (" + std::to_string(*changed) + " changes picked up)");
+    }
     contracts_[a.contract] = std::move(state);
   }
   fitLimitsToDescriptors();
@@ -183,6 +189,7 @@ int SyncServer::pollTimeoutMs(Clock::time_point now) const {
 void SyncServer::run() {
   while (!stopping_) {
     reap(false);
+    pruneVersions();
     auto now = Clock::now();
     checkWaiting(now);
     bool accepting = now >= acceptPausedUntil_;
@@ -215,6 +222,14 @@ void SyncServer::run() {
   log_.write("", "stopping: ending " + std::to_string(workers_.size()) + " client connection(s)");
   reap(true);
   log_.write("", "stopped");
+}
+
+void SyncServer::pruneVersions() {
+  auto now = static_cast<std::int64_t>(::time(nullptr));
+  for (auto& [contract, state] : contracts_) {
+    std::unique_lock lock(state->mutex, std::try_to_lock);  // a busy contract prunes in its next cycle
+    if (lock) state->store->pruneIfDue(now);
+  }
 }
 
 void SyncServer::acceptFrom(std::size_t listener) {

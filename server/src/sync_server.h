@@ -32,6 +32,7 @@ struct ServerOptions {
   int initTimeoutMs = 10000;  // the init text must arrive within this after connecting
   std::size_t maxWaiting = 64;       // connections waiting for their init text
   std::size_t maxConnections = 512;  // connections in all
+  int keepVersionsDays = Versions::kDefaultKeepDays;  // previous versions of store files are kept this long
   SessionOptions session;
 };
 
@@ -81,6 +82,8 @@ class SyncServer {
   void serveClient(int fd, std::string who, std::string accountContract);
   void reap(bool all);
   std::size_t openConnections() const { return waiting_.size() + workers_.size(); }
+  // pruneVersions removes expired versions of every contract once a day.
+  void pruneVersions();
 
   AccountBook book_;
   ServerOptions options_;
