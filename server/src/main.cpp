@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "accounts.h"
+#include "data_lock.h"
 #include "store.h"
 #include "sync_server.h"
 #include "versions.h"
@@ -27,10 +28,13 @@ constexpr const char* kUsage =
     "  account remove --contract N\n"
     "                      remove an account (its store folder is kept)\n"
     "  serve [--listen HOST:PORT] [--host HOST] [--cycle SECONDS] [--timeout SECONDS]\n"
-    "        [--keep-versions DAYS]\n"
+    "        [--keep-versions DAYS] [--init-timeout SECONDS] [--max-waiting N]\n"
+    "        [--max-connections N] [--max-listing MIB] [--max-log MIB]\n"
     "                      serve every account: on port \"2\" + contract (e.g. 21234)\n"
     "                      at HOST (default 0.0.0.0), or all on one HOST:PORT;\n"
-    "                      previous versions of store files are kept DAYS (30)\n"
+    "                      previous versions of store files are kept DAYS (30);\n"
+    "                      limits: init text within 10 s, 64 connections waiting\n"
+    "                      for it, 512 in all, listings and client logs of 64 MiB\n"
     "  versions list --contract N [PATH]\n"
     "                      list the kept versions (of PATH and below it):\n"
     "                      TIME, SIZE, SHA-256 and PATH, tab-separated\n"
@@ -45,7 +49,8 @@ constexpr const char* kUsage =
     "  --help              show this text\n"
     "\n"
     "One thread serves each connected client; SIGTERM or SIGINT stops the server\n"
-    "cleanly. Store folders can be inspected and edited: changes are picked up.\n";
+    "cleanly. Store folders can be inspected and edited: changes are picked up.\n"
+    "One server at a time uses a data folder (its lock file is kqsyncd.lock).\n";
 
 kqs::SyncServer* gServer = nullptr;
 
@@ -181,17 +186,44 @@ int versionsCommand(Args& args) {
   return 0;
 }
 
+// count reads a whole number option of at least 1.
+std::size_t count(const std::string& name, const std::string& text) {
+  std::size_t used = 0;
+  unsigned long long value = 0;
+  try {
+    value = std::stoull(text, &used);
+  } catch (...) {
+  }
+  if (used != text.size() || value < 1 || text[0] == '-') throw std::runtime_error("--" + name + " needs a whole number of at least 1");
+  return static_cast<std::size_t>(value);
+}
+
+// mebibytes reads a size option in MiB (1 to 1,048,576) as bytes.
+std::uint64_t mebibytes(const std::string& name, const std::string& text) {
+  std::size_t value = count(name, text);
+  if (value > (std::size_t(1) << 20)) throw std::runtime_error("--" + name + " is at most 1048576 (MiB)");
+  return std::uint64_t(value) << 20;
+}
+
 int serveCommand(Args& args) {
-  requireOnly(args, {"listen", "host", "cycle", "timeout", "keep-versions"});
-  kqs::AccountBook book(args.dataDir);
-  book.load();
+  requireOnly(args, {"listen", "host", "cycle", "timeout", "init-timeout", "max-waiting", "max-connections",
+                     "max-listing", "max-log", "keep-versions"});
   kqs::ServerOptions options;
   options.listen = args.options.count("listen") ? args.options["listen"] : "";
   if (args.options.count("host")) options.host = args.options["host"];
   if (args.options.count("cycle")) options.session.cycleMs = static_cast<int>(std::stod(args.options["cycle"]) * 1000);
   if (args.options.count("timeout")) options.timeoutMs = static_cast<int>(std::stod(args.options["timeout"]) * 1000);
+  if (args.options.count("init-timeout")) options.initTimeoutMs = static_cast<int>(std::stod(args.options["init-timeout"]) * 1000);
+  if (args.options.count("max-waiting")) options.maxWaiting = count("max-waiting", args.options["max-waiting"]);
+  if (args.options.count("max-connections")) options.maxConnections = count("max-connections", args.options["max-connections"]);
+  if (args.options.count("max-listing")) options.session.maxListingBytes = mebibytes("max-listing", args.options["max-listing"]);
+  if (args.options.count("max-log")) options.session.maxLogBytes = mebibytes("max-log", args.options["max-log"]);
   if (options.session.cycleMs < 200 || options.timeoutMs < 1000) throw std::runtime_error("cycle or timeout too short");
   if (args.options.count("keep-versions")) options.keepVersionsDays = keepDays(args.options["keep-versions"]);
+  if (options.initTimeoutMs < 500) throw std::runtime_error("init timeout too short");
+  kqs::DataLock lock(args.dataDir);
+  kqs::AccountBook book(args.dataDir);
+  book.load();
   kqs::ServerLog log;
   kqs::SyncServer server(book, options, log);
   server.start();

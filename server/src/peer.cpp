@@ -6,8 +6,12 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <thread>
+
+#include "log_text.h"
 
 namespace kqs {
 
@@ -39,34 +43,65 @@ bool Peer::readable() { return waitFor(POLLIN, 0); }
 
 std::string Peer::readSome(std::size_t n, int waitMs) {
   if (!waitFor(POLLIN, waitMs)) return {};
-  std::string buffer(n, '\0');
-  auto got = ::recv(fd_, buffer.data(), n, 0);
-  if (got < 0) throw PeerError(std::string("receive: ") + std::strerror(errno));
+  char buffer[kChunk];
+  auto got = ::recv(fd_, buffer, std::min(n, kChunk), 0);
+  if (got < 0) {
+    if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) return {};
+    throw PeerError(std::string("receive: ") + std::strerror(errno));
+  }
   if (got == 0) throw PeerError("the client closed the connection");
-  buffer.resize(static_cast<std::size_t>(got));
-  return buffer;
+  return std::string(buffer, static_cast<std::size_t>(got));
 }
 
-std::string Peer::readInit(int quietMs, std::size_t maxBytes) {
-  std::string text = readSome(maxBytes, timeoutMs_);
-  if (text.empty()) throw PeerError("no init text");
-  while (text.size() < maxBytes) {
-    std::string more = readSome(maxBytes - text.size(), quietMs);
-    if (more.empty()) break;
-    text += more;
+int Peer::msUntil(Clock::time_point deadline) const {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return static_cast<int>(std::max<long long>(1, left));
+}
+
+template <typename Take>
+void Peer::readUntil(std::size_t n, Clock::time_point deadline, const char* what, Take take) {
+  while (n > 0) {
+    if (Clock::now() >= deadline) throw PeerError(what);
+    std::string part = readSome(n, msUntil(deadline));
+    n -= part.size();
+    if (!part.empty()) take(part);
   }
-  return text;
 }
 
 std::string Peer::readExact(std::size_t n) {
   std::string out;
-  out.reserve(n);
-  while (out.size() < n) {
-    std::string part = readSome(n - out.size(), timeoutMs_);
-    if (part.empty()) throw PeerError("the client stopped answering");
-    out += part;
-  }
+  readUntil(n, Clock::now() + std::chrono::milliseconds(timeoutMs_), "the client stopped answering",
+            [&](const std::string& part) { out += part; });
   return out;
+}
+
+void Peer::readBody(std::size_t n, Received& into) {
+  std::size_t limit = into.size() + n;
+  readUntil(n, answerDeadline_, "the client did not send its answer within the timeout",
+            [&](const std::string& part) { into.append(part, limit); });
+}
+
+void Peer::skipBody(std::uint64_t n) {
+  while (n > 0) {
+    auto want = static_cast<std::size_t>(std::min<std::uint64_t>(n, kChunk));
+    readUntil(want, answerDeadline_, "the client did not send its answer within the timeout",
+              [](const std::string&) {});
+    n -= want;
+  }
+}
+
+Received::~Received() { std::free(data_); }
+
+void Received::append(std::string_view bytes, std::size_t limit) {
+  if (size_ + bytes.size() > capacity_) {
+    std::size_t grown = std::min(std::max(size_ + bytes.size(), 2 * capacity_), std::max(limit, size_ + bytes.size()));
+    auto* moved = static_cast<char*>(std::realloc(data_, grown));
+    if (moved == nullptr) throw std::bad_alloc();
+    data_ = moved;
+    capacity_ = grown;
+  }
+  std::memcpy(data_ + size_, bytes.data(), bytes.size());
+  size_ += bytes.size();
 }
 
 void Peer::sendAll(std::string_view bytes) {
@@ -82,6 +117,9 @@ void Peer::sendAll(std::string_view bytes) {
     }
     bytes.remove_prefix(static_cast<std::size_t>(sent));
   }
+  // An answer is due within the timeout after the last byte of its request
+  // (file data included) went out.
+  answerDeadline_ = Clock::now() + std::chrono::milliseconds(timeoutMs_);
 }
 
 kq::RequestId Peer::sendRequest(const std::string& type, const std::string& body, std::uint64_t payloadLength) {
@@ -95,11 +133,13 @@ kq::RequestId Peer::sendRequest(const std::string& type, const std::string& body
 }
 
 kq::PacketHeader Peer::readAnswer(const kq::RequestId& id, std::initializer_list<std::string_view> expected) {
-  std::string raw = readExact(kq::kHeaderSize);
+  std::string raw;
+  readUntil(kq::kHeaderSize, answerDeadline_, "the client stopped answering",
+            [&](const std::string& part) { raw += part; });
   kq::PacketHeader header{raw.substr(0, 5), kq::requestIdOf(raw), kq::payloadLength(raw)};
   bool known = false;
   for (auto e : expected) known = known || header.type == e;
-  if (!known) throw PeerError("unexpected answer \"" + header.type + "\"");
+  if (!known) throw PeerError("unexpected answer \"" + logValue(header.type) + "\"");
   if (header.requestId != id) throw PeerError("answer " + header.type + " carries another request id");
   if (timing_ && header.payloadLength == 0) {
     auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - sentAt_).count();

@@ -2,6 +2,11 @@
 // Peer is the server's end of one client connection: blocking reads and writes
 // bounded by poll() timeouts and a stop flag. A request goes out in one send()
 // call (header and JSON body together) so that it arrives in one client read.
+// Reads never allocate for bytes that have not arrived: a buffer grows with
+// what was received, so a peer announcing much and sending little costs
+// nothing. An answer (header and body) must arrive whole within the client
+// timeout after the last byte of its request was sent; file data must arrive
+// chunk by chunk within the timeout each.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -17,6 +22,25 @@ struct PeerError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Received holds the bytes of one answer body as they arrive. It grows with
+// realloc(), which moves a large block by remapping its pages rather than
+// copying them, so holding n bytes never costs much more than n.
+class Received {
+ public:
+  Received() = default;
+  ~Received();
+  Received(const Received&) = delete;
+  Received& operator=(const Received&) = delete;
+  // append adds bytes; the buffer doubles at most, and never beyond limit.
+  void append(std::string_view bytes, std::size_t limit);
+  std::string_view view() const { return {data_, size_}; }
+  std::size_t size() const { return size_; }
+
+ private:
+  char* data_ = nullptr;
+  std::size_t size_ = 0, capacity_ = 0;
+};
+
 class Peer {
  public:
   Peer(int fd, int timeoutMs, const std::atomic<bool>& stop);
@@ -24,21 +48,30 @@ class Peer {
   Peer(const Peer&) = delete;
   Peer& operator=(const Peer&) = delete;
 
-  // readInit collects the init text: the first bytes, then until the line is
-  // quiet for quietMs or maxBytes arrived.
-  std::string readInit(int quietMs, std::size_t maxBytes);
   // sendAll writes every byte, in as few send() calls as the socket allows.
   void sendAll(std::string_view bytes);
   // sendRequest sends header + body as one unit and returns the request id used.
   kq::RequestId sendRequest(const std::string& type, const std::string& body, std::uint64_t payloadLength);
-  // readExact reads n bytes (throws on timeout, close or stop).
+  // readExact reads n bytes, all within the client timeout (throws on timeout, close or stop).
   std::string readExact(std::size_t n);
-  // readSome reads up to n bytes that are already waiting or arrive within waitMs; "" when none.
+  // readBody reads the n payload bytes of the answer just read, within the
+  // time left to that answer.
+  void readBody(std::size_t n, Received& into);
+  // skipBody reads and drops n payload bytes of the answer just read, in
+  // chunks, within the time left to that answer.
+  void skipBody(std::uint64_t n);
+  // readSome reads up to n bytes (at most one chunk) that are already waiting
+  // or arrive within waitMs; "" when none.
   std::string readSome(std::size_t n, int waitMs);
+  // readAnswer reads a 17-byte header and checks it answers request id with
+  // one of the expected types; the header must arrive within the client
+  // timeout after the request (with its data) was sent.
   // readable is true when bytes from the client are waiting (no wait).
   bool readable();
   // readHeader reads a 17-byte header and checks it answers request id with one of the expected types.
   kq::PacketHeader readAnswer(const kq::RequestId& id, std::initializer_list<std::string_view> expected);
+  // kChunk is the most one read takes at a time.
+  static constexpr std::size_t kChunk = 64 * 1024;
   // pause waits ms milliseconds; false when the server is stopping.
   bool pause(int ms) const;
   int timeoutMs() const { return timeoutMs_; }
@@ -50,8 +83,14 @@ class Peer {
   static constexpr int kMaxQuietMs = 30;
 
  private:
+  using Clock = std::chrono::steady_clock;
   // waitFor polls for events until the timeout; false on timeout.
   bool waitFor(short events, int timeoutMs);
+  // readUntil appends n received bytes to out; throws when the deadline passes first.
+  // readUntil hands n received bytes to take, chunk by chunk; throws when the deadline passes first.
+  template <typename Take>
+  void readUntil(std::size_t n, Clock::time_point deadline, const char* what, Take take);
+  int msUntil(Clock::time_point deadline) const;
 
   int fd_;
   int timeoutMs_;
@@ -59,6 +98,7 @@ class Peer {
   std::uint32_t nextId_ = 1;
   bool timing_ = false;  // the last request was header + body: its header-only answer gives a round trip
   std::chrono::steady_clock::time_point sentAt_;
+  Clock::time_point answerDeadline_;  // the answer to the last request is due by then
   std::int64_t smoothedRoundTripUs_ = -1;  // -1 until the first round trip
 };
 

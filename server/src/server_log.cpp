@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "log_text.h"
 #include "wire_text.h"
 
 namespace kqs {
@@ -15,8 +16,8 @@ ServerLog::ServerLog()
 
 void ServerLog::write(const std::string& who, const std::string& text) {
   std::string line = formatLocal(static_cast<std::int64_t>(std::time(nullptr)), "%Y/%m/%d %H:%M:%S");
-  line += who.empty() ? " " : " [" + who + "] ";
-  line += text;
+  line += who.empty() ? " " : " [" + escapeLogText(who) + "] ";
+  line += escapeLogText(text);
   std::lock_guard lock(mutex_);
   sink_(line);
 }

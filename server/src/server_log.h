@@ -1,6 +1,7 @@
 #pragma once
 // ServerLog writes one stamped line per event ("yyyy/mm/dd hh:nn:ss [who] text")
-// to a stream or to a sink (tests); thread-safe.
+// to a stream or to a sink (tests); thread-safe. Control bytes anywhere in a
+// line are written as \xNN (see log_text.h), so every line is one line.
 #include <functional>
 #include <mutex>
 #include <string>

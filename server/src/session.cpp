@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "log_text.h"
+
 namespace fs = std::filesystem;
 
 namespace kqs {
@@ -23,6 +25,9 @@ constexpr std::uint64_t kMaxExtraBytes = std::uint64_t(1) << 30;  // data beyond
 std::int64_t now() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
 std::string folderForm(const std::string& path) { return path + "/"; }
+
+// shown is a client-controlled value as the log shows it.
+std::string shown(std::string_view value) { return logValue(value); }
 
 // hostOf is a peer name ("10.0.0.2:51234", "[::1]:51234") without its port.
 std::string hostOf(const std::string& who) {
@@ -157,7 +162,7 @@ void SyncSession::checkPushes(const std::vector<Action>& plan, const std::map<st
     b.delaySeconds = b.delaySeconds == 0 ? options_.firstRetrySeconds
                                          : std::min(options_.maxRetrySeconds, b.delaySeconds * 2);
     b.nextTry = now() + b.delaySeconds;
-    say("push of " + path + " did not take on the client (" +
+    say("push of " + shown(path) + " did not take on the client (" +
         (inStep.count(path) != 0 ? "different" : "missing or different") + " in its listing); failed item, tried again in " +
         std::to_string(b.delaySeconds) + " s");
   }
@@ -184,7 +189,7 @@ void SyncSession::announceProgress(bool force) {
 
 void SyncSession::failedItem(const std::string& path, const std::string& reason) {
   if (!failedItems_.insert(path + "\n" + reason).second) return;
-  say("failed item " + path + ": " + reason + " (" + std::to_string(failedItems_.size()) +
+  say("failed item " + shown(path) + ": " + reason + " (" + std::to_string(failedItems_.size()) +
       " failed on this connection)");
 }
 
@@ -219,7 +224,9 @@ std::optional<ChangeReport> SyncSession::requestChange(const std::string& filesL
   auto id = sendChangeRequest(filesLeft, mbytesLeft);
   auto header = peer_.readAnswer(id, {"ANCHG"});
   if (header.payloadLength > kMaxChangeReport) throw PeerError("oversized change report");
-  return takeChangeReport(peer_.readExact(header.payloadLength));
+  Received json;
+  peer_.readBody(static_cast<std::size_t>(header.payloadLength), json);
+  return takeChangeReport(json.view());
 }
 
 kq::RequestId SyncSession::sendChangeRequest(const std::string& filesLeft, const std::string& mbytesLeft) {
@@ -228,15 +235,21 @@ kq::RequestId SyncSession::sendChangeRequest(const std::string& filesLeft, const
   return peer_.sendRequest("RQCHG", body, body.size());
 }
 
-std::optional<ChangeReport> SyncSession::takeChangeReport(const std::string& json) {
-  auto report = parseChangeReport(json);
+std::optional<ChangeReport> SyncSession::takeChangeReport(std::string_view json) {
+  std::string refusal;
+  auto report = parseChangeReport(json, &refusal);
   if (!report) {
-    say("unusable change report: " + json);
+    say("unusable change report of " + std::to_string(json.size()) + " bytes skipped");
+    return std::nullopt;
+  }
+  if (!refusal.empty()) {
+    say("change report refused, " + refusal + ": " + shown(report->changetype) + " " + shown(report->path) +
+        (report->newname.empty() ? "" : " -> " + shown(report->newname)));
     return std::nullopt;
   }
   if (!report->changetype.empty()) {
-    say("client reports " + report->changetype + " " + report->path +
-        (report->newname.empty() ? "" : " -> " + report->newname));
+    say("client reports " + shown(report->changetype) + " " + shown(report->path) +
+        (report->newname.empty() ? "" : " -> " + shown(report->newname)));
   }
   return report;
 }
@@ -272,7 +285,7 @@ std::uint64_t SyncSession::probeAfterData(const std::function<void(std::string_v
     touched_.insert(report->path);
     if (!report->newname.empty()) touched_.insert(parentOf(report->path) + "/" + report->newname);
     if (lateReports_.size() < static_cast<std::size_t>(options_.maxChanges)) lateReports_.push_back(*report);
-    else say("change report of " + report->path + " not kept: too many waiting");
+    else say("change report of " + shown(report->path) + " not kept: too many waiting");
   }
   return extraBytes;
 }
@@ -281,15 +294,27 @@ std::optional<std::vector<ListingEntry>> SyncSession::requestListing() {
   std::string body = requestBody({{"filepath", ""}});
   auto id = peer_.sendRequest("RQLST", body, body.size());
   auto header = peer_.readAnswer(id, {"ANLST"});
-  if (header.payloadLength > (std::uint64_t(256) << 20)) throw PeerError("oversized listing");
-  std::string json = peer_.readExact(header.payloadLength);
+  if (header.payloadLength > options_.maxListingBytes) {
+    say("listing of " + std::to_string(header.payloadLength) + " bytes is over the limit of " +
+        std::to_string(options_.maxListingBytes) + " bytes (--max-listing); the cycle ends without reconciliation");
+    peer_.skipBody(header.payloadLength);
+    return std::nullopt;
+  }
+  std::optional<std::vector<ListingEntry>> listing;
   int skipped = 0;
-  auto listing = parseListing(json, &skipped);
+  std::string refusal;
+  std::size_t size = static_cast<std::size_t>(header.payloadLength);
+  {
+    Received json;
+    peer_.readBody(size, json);
+    listing = parseListing(json.view(), &skipped, &refusal);
+  }  // the text goes before the plan is made
   if (!listing) {
-    say("unusable listing of " + std::to_string(json.size()) + " bytes; reconciliation skipped this cycle");
+    say("unusable listing of " + std::to_string(size) + " bytes; reconciliation skipped this cycle");
     return std::nullopt;
   }
   if (skipped > 0) say("listing: " + std::to_string(skipped) + " entries with unusable paths left out");
+  if (!refusal.empty()) say("listing entry refused, " + refusal);
   return listing;
 }
 
@@ -299,7 +324,7 @@ bool SyncSession::guarded(const Action& a, const PlanInput& in) {
   } catch (const PeerError&) {
     throw;
   } catch (const std::exception& e) {
-    say("error on " + a.path + ": " + e.what() + "; the store is unchanged for it");
+    say("error on " + shown(a.path) + ": " + e.what() + "; the store is unchanged for it");
     return true;
   }
 }
@@ -311,7 +336,7 @@ bool SyncSession::execute(const Action& a, const PlanInput& in) {
     case ActionKind::CreateStoreFolder:
       store_.makeFolder(a.path, now());
       synced_[a.path] = store_.index().entry(a.path).value().version;
-      say("store: created folder " + a.path);
+      say("store: created folder " + shown(a.path));
       break;
     case ActionKind::Fetch: fetch(a); break;
     case ActionKind::PushFolder: pushFolder(a.path); break;
@@ -323,19 +348,19 @@ bool SyncSession::execute(const Action& a, const PlanInput& in) {
     case ActionKind::DeleteInStore:
       store_.remove(a.path, now());
       forgetSubtree(a.path);
-      say("store: deleted " + a.path + (a.note.empty() ? "" : " (" + a.note + ")"));
+      say("store: deleted " + shown(a.path) + (a.note.empty() ? "" : " (" + shown(a.note) + ")"));
       break;
     case ActionKind::RenameInStore:
       if (store_.rename(a.path, a.target, now())) {
         forgetSubtree(a.path);
-        say("store: renamed " + a.path + " to " + a.target);
+        say("store: renamed " + shown(a.path) + " to " + shown(a.target));
       } else {
-        say("store: nothing to rename at " + a.path);
+        say("store: nothing to rename at " + shown(a.path));
       }
       break;
     case ActionKind::Skip:
       if (a.failed) failedItem(a.path, a.note);
-      else if (saidSkips_.insert(a.path + "\n" + a.note).second) say("skipped " + a.path + ": " + a.note);
+      else if (saidSkips_.insert(a.path + "\n" + a.note).second) say("skipped " + shown(a.path) + ": " + shown(a.note));
       break;
   }
   return true;
@@ -371,34 +396,34 @@ void SyncSession::fetch(const Action& a) {
   auto id = peer_.sendRequest("RQFIL", body, body.size());
   auto header = peer_.readAnswer(id, {"ANFIL"});
   if (header.payloadLength >= kMaxPayload) throw PeerError("ANFIL announces an impossible size");
-  receiveInto(*file, header.payloadLength, "receiving " + a.path);
+  receiveInto(*file, header.payloadLength, "receiving " + shown(a.path));
   // The next request's answer shows where the file's data ended: bytes before
   // it are more than the client announced (a file that grew while it was sent).
   if (probeAfterData([](std::string_view) {}, kMaxExtraBytes) > 0) {
-    say("fetch of " + a.path + " dropped: the file changed while it was sent");
+    say("fetch of " + shown(a.path) + " dropped: the file changed while it was sent");
     return;
   }
   if (header.payloadLength == 0 && a.size > 0) {
-    say("fetch of " + a.path + " dropped: the client sent no data (gone meanwhile?)");
+    say("fetch of " + shown(a.path) + " dropped: the client sent no data (gone meanwhile?)");
     return;
   }
   auto result = store_.accept(a.path, *file, a.mode, a.mtime, now());
   switch (result.outcome) {
-    case AcceptOutcome::Refused: say("fetch of " + a.path + " refused: a folder holds that path in the store"); return;
+    case AcceptOutcome::Refused: say("fetch of " + shown(a.path) + " refused: a folder holds that path in the store"); return;
     case AcceptOutcome::DeletionStands:
-      say("fetched " + a.path + ": the content deleted in the store; the deletion stands");
+      say("fetched " + shown(a.path) + ": the content deleted in the store; the deletion stands");
       return;
-    case AcceptOutcome::Unchanged: say("fetched " + a.path + ": same content as the store"); break;
+    case AcceptOutcome::Unchanged: say("fetched " + shown(a.path) + ": same content as the store"); break;
     case AcceptOutcome::Updated:
-      say("fetched " + a.path + " (" + std::to_string(header.payloadLength) + " bytes) into the store");
+      say("fetched " + shown(a.path) + " (" + std::to_string(header.payloadLength) + " bytes) into the store");
       break;
     case AcceptOutcome::ConflictClientWon:
-      say("conflict on " + a.path + ": the client's newer copy wins, the store's copy is kept as " +
-          result.conflictPath);
+      say("conflict on " + shown(a.path) + ": the client's newer copy wins, the store's copy is kept as " +
+          shown(result.conflictPath));
       break;
     case AcceptOutcome::ConflictStoreKept:
-      say("conflict on " + a.path + ": the store's newer copy wins, the client's copy is kept as " +
-          result.conflictPath);
+      say("conflict on " + shown(a.path) + ": the store's newer copy wins, the client's copy is kept as " +
+          shown(result.conflictPath));
       pushFile(a.path);
       return;
   }
@@ -411,7 +436,7 @@ void SyncSession::pushFolder(const std::string& path) {
   auto id = peer_.sendRequest("RQPUT", body, body.size());
   peer_.readAnswer(id, {"ANPUT"});
   synced_[path] = store_.index().entry(path).value().version;
-  say("pushed folder " + path);
+  say("pushed folder " + shown(path));
 }
 
 PushAttempt& SyncSession::recordPush(const std::string& path, const PushAttempt& attempt) {
@@ -428,7 +453,8 @@ void SyncSession::pushFile(const std::string& path) {
   auto entry = store_.index().entry(path).value();
   int fd = ::open(store_.diskPath(path).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    say("push of " + path + " skipped: " + std::strerror(errno));
+    std::string why = std::strerror(errno);
+    say("push of " + shown(path) + " skipped: " + why);
     return;
   }
   struct Closer { int fd; ~Closer() { ::close(fd); } } closer{fd};
@@ -456,12 +482,12 @@ void SyncSession::pushFile(const std::string& path) {
     return;
   }
   if (shortRead) {
-    say("push of " + path + " incomplete: the store file shrank while it was sent; it is sent again");
+    say("push of " + shown(path) + " incomplete: the store file shrank while it was sent; it is sent again");
     return;
   }
   synced_[path] = entry.version;
   awaiting_.insert(path);
-  say("pushed " + path + " (" + std::to_string(size) + " bytes)");
+  say("pushed " + shown(path) + " (" + std::to_string(size) + " bytes)");
 }
 
 void SyncSession::sendData(const std::string& path, int fd, std::uint64_t size, bool& refusedEarly, bool& shortRead) {
@@ -488,7 +514,7 @@ void SyncSession::sendData(const std::string& path, int fd, std::uint64_t size, 
     done += static_cast<std::uint64_t>(n);
     if (!refusedEarly && size > static_cast<std::uint64_t>(options_.progressBytes) &&
         (done >= nextProgress || done == size)) {
-      say("sending " + path + ": " + std::to_string(done) + " of " + std::to_string(size) + " bytes");
+      say("sending " + shown(path) + ": " + std::to_string(done) + " of " + std::to_string(size) + " bytes");
       nextProgress += static_cast<std::uint64_t>(options_.progressBytes);
     }
   }
@@ -502,7 +528,7 @@ void SyncSession::deleteOnClient(const std::string& path, bool isDir) {
   forgetSubtree(path);
   auto gone = store_.index().entry(path);
   if (gone && gone->deleted) deletionOrdered_[path] = gone->deletedAt;
-  say("deleted " + path + (isDir ? "/" : "") + " on the client");
+  say("deleted " + shown(path) + (isDir ? "/" : "") + " on the client");
 }
 
 bool SyncSession::moveOnClient(const std::string& from, const std::string& to) {
@@ -511,11 +537,11 @@ bool SyncSession::moveOnClient(const std::string& from, const std::string& to) {
   auto answer = peer_.readAnswer(id, {"ANMOV", "FLMOV"});
   if (answer.type == "FLMOV") {
     failedMoves_.push_back(from);
-    say("client could not move " + from + " to " + to + "; it gets deletions and pushes instead");
+    say("client could not move " + shown(from) + " to " + shown(to) + "; it gets deletions and pushes instead");
     return false;
   }
   forgetSubtree(from);
-  say("moved " + from + " to " + to + " on the client");
+  say("moved " + shown(from) + " to " + shown(to) + " on the client");
   return true;
 }
 
@@ -534,12 +560,25 @@ void SyncSession::fetchLog() {
   auto id = peer_.sendRequest("RQLOG", body, body.size());
   auto header = peer_.readAnswer(id, {"ANLOG"});
   if (header.payloadLength >= kMaxPayload) throw PeerError("ANLOG announces an impossible size");
+  if (header.payloadLength > options_.maxLogBytes) {
+    say("client log of " + std::to_string(header.payloadLength) + " bytes not kept: over the limit of " +
+        std::to_string(options_.maxLogBytes) + " bytes (--max-log)");
+    for (std::uint64_t left = header.payloadLength; left > 0;) {
+      auto n = std::min<std::uint64_t>(left, options_.chunkBytes);
+      peer_.readExact(static_cast<std::size_t>(n));
+      left -= n;
+    }
+    probeAfterData([](std::string_view) {}, kMaxExtraBytes);
+    return;  // the temporary file goes with file
+  }
   receiveInto(file, header.payloadLength, "receiving the client log");
   // The log grows while it is sent: the lines written meanwhile follow the
-  // announced size, up to the answer of the next request.
+  // announced size, up to the answer of the next request; they are kept up
+  // to the limit, and more is out of turn.
   bool diskOk = true;
-  probeAfterData([&](std::string_view more) { diskOk = file.write(more) && diskOk; }, kMaxExtraBytes);
-  if (!diskOk || ::fsync(fd) != 0) throw std::runtime_error("cannot write " + temp);
+  probeAfterData([&](std::string_view more) { diskOk = file.write(more) && diskOk; },
+                 options_.maxLogBytes - header.payloadLength);
+  if (!diskOk || ::fsync(fd) != 0) throw std::runtime_error("cannot write " + temp + ": " + std::strerror(errno));
   if (::rename(temp.c_str(), contract_.clientLogPath.c_str()) != 0) throw std::runtime_error("cannot keep the client log");
   file.taken();
   say("client log saved to " + contract_.clientLogPath + " (" + std::to_string(file.size()) + " bytes)");

@@ -40,6 +40,8 @@ struct SessionOptions {
   std::size_t chunkBytes = 1 << 20;
   std::int64_t progressBytes = 8 << 20;  // transfers above this log progress lines
   int maxChanges = 1000;        // change reports taken per cycle
+  std::uint64_t maxListingBytes = std::uint64_t(64) << 20;  // a longer listing ends the cycle unreconciled
+  std::uint64_t maxLogBytes = std::uint64_t(64) << 20;      // a longer client log is not kept
   int firstRetrySeconds = 10;   // a push that did not take is tried again after this, doubling
   int maxRetrySeconds = 600;    // up to this
   int progressMs = 1000;        // RQCHG with the figures left to push, at most this often during pushes
@@ -84,7 +86,7 @@ class SyncSession {
   void announceProgress(bool force);
   std::optional<ChangeReport> requestChange(const std::string& filesLeft, const std::string& mbytesLeft);
   kq::RequestId sendChangeRequest(const std::string& filesLeft, const std::string& mbytesLeft);
-  std::optional<ChangeReport> takeChangeReport(const std::string& json);
+  std::optional<ChangeReport> takeChangeReport(std::string_view json);
   // probeAfterData follows the data of an answer with an RQCHG and finds its
   // answer by the framing: bytes before the ANCHG header are data beyond the
   // announced size and go to extra (more than maxExtra end the connection).

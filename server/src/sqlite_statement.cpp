@@ -5,7 +5,7 @@ namespace kqs {
 void execSql(sqlite3* db, const char* sql) {
   char* error = nullptr;
   if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-    std::string message = error ? error : "unknown error";
+    std::string message = error ? error : sqlite3_errmsg(db);
     sqlite3_free(error);
     throw IndexError(message);
   }

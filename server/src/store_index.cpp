@@ -76,6 +76,11 @@ StoreIndex::~StoreIndex() { sqlite3_close(db_); }
 
 void StoreIndex::exec(const char* sql) { execSql(db_, sql); }
 
+void StoreIndex::rollback() noexcept {
+  if (sqlite3_get_autocommit(db_) != 0) return;  // no transaction is open any more
+  sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
 std::map<std::string, StoreEntry> StoreIndex::entries() {
   std::map<std::string, StoreEntry> out;
   std::string sql = std::string("SELECT ") + kEntryColumns + " FROM entries";

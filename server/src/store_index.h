@@ -44,7 +44,9 @@ class StoreIndex {
   void rename(const std::string& path, const std::string& target, bool isDir, std::int64_t at);
   void recordKnown(const std::string& path, const KnownCopy& copy);
 
-  // transaction runs body inside BEGIN/COMMIT (ROLLBACK when it throws).
+  // transaction runs body inside BEGIN/COMMIT (ROLLBACK when it throws). The
+  // error that ended it is the one thrown: a failed rollback (SQLite may have
+  // rolled back by itself, e.g. on a full disk) never hides it.
   template <typename F>
   void transaction(F&& body) {
     exec("BEGIN IMMEDIATE");
@@ -52,13 +54,15 @@ class StoreIndex {
       body();
       exec("COMMIT");
     } catch (...) {
-      exec("ROLLBACK");
+      rollback();
       throw;
     }
   }
   void exec(const char* sql);
 
  private:
+  // rollback ends an open transaction, if SQLite still has one; never throws.
+  void rollback() noexcept;
   sqlite3* db_ = nullptr;
 };
 

@@ -2,7 +2,15 @@
 // SyncServer listens for clients (one port per account, "2" + contract, or one
 // shared address), checks each init text against the accounts and runs one
 // SyncSession thread per accepted client until stop() is called.
+// The accept loop itself collects the init texts (no thread per connection
+// before authentication): a connection must send it within initTimeoutMs; at
+// most maxWaiting connections wait for it (a new one closes the one that has
+// waited longest) and at most maxConnections are open in all (a new one beyond
+// is closed at once). Both counts shrink to what the open-file limit allows.
+// When accept() finds no descriptor left, the longest waiting connections are
+// closed and accepting pauses briefly instead of spinning.
 #include <atomic>
+#include <chrono>
 #include <list>
 #include <map>
 #include <memory>
@@ -21,6 +29,9 @@ struct ServerOptions {
   std::string host = "0.0.0.0";  // address of the per-account ports
   int timeoutMs = 60000;    // a client that does not answer within this is dropped
   int initQuietMs = 300;    // the init text is complete after this much silence
+  int initTimeoutMs = 10000;  // the init text must arrive within this after connecting
+  std::size_t maxWaiting = 64;       // connections waiting for their init text
+  std::size_t maxConnections = 512;  // connections in all
   int keepVersionsDays = Versions::kDefaultKeepDays;  // previous versions of store files are kept this long
   SessionOptions session;
 };
@@ -48,10 +59,29 @@ class SyncServer {
     std::thread thread;
     std::shared_ptr<std::atomic<bool>> done;
   };
+  using Clock = std::chrono::steady_clock;
+  // Waiting is a connection whose init text is being collected.
+  struct Waiting {
+    int fd;
+    std::string name;
+    std::size_t listener;
+    std::string text;
+    Clock::time_point acceptedAt, lastByteAt;
+  };
   void bindListener(const std::string& host, int port, std::vector<const Account*> accounts);
-  void acceptFrom(const Listener& listener);
-  void serveClient(int fd, std::string peerName, std::vector<const Account*> accounts);
+  void fitLimitsToDescriptors();
+  void removeLeftoverUploads(const std::string& clientLogPath);
+  void acceptFrom(std::size_t listener);
+  // acceptFailed handles a failed accept(); false when accepting should stop for now.
+  bool acceptFailed(int error);
+  void readInit(std::list<Waiting>::iterator it);
+  void checkWaiting(Clock::time_point now);
+  void closeWaiting(std::list<Waiting>::iterator it, const std::string& why);
+  void authenticate(std::list<Waiting>::iterator it);
+  int pollTimeoutMs(Clock::time_point now) const;
+  void serveClient(int fd, std::string who, std::string accountContract);
   void reap(bool all);
+  std::size_t openConnections() const { return waiting_.size() + workers_.size(); }
   // pruneVersions removes expired versions of every contract once a day.
   void pruneVersions();
 
@@ -61,6 +91,12 @@ class SyncServer {
   std::map<std::string, std::unique_ptr<ContractState>> contracts_;
   std::vector<Listener> listeners_;
   std::list<Worker> workers_;
+  std::list<Waiting> waiting_;  // oldest first
+  std::size_t maxWaiting_ = 0, maxConnections_ = 0;
+  Clock::time_point acceptPausedUntil_{};
+  int acceptBackoffMs_ = 0;  // 0 while accept() works
+  std::size_t refused_ = 0;  // connections closed at once since the last note
+  Clock::time_point refusedNotedAt_{};
   std::atomic<bool> stopping_{false};
   int wakeRead_ = -1, wakeWrite_ = -1;
 };

@@ -1,10 +1,13 @@
 #include "wire_text.h"
 
-#include <ctime>
+#include <algorithm>
 #include <cstdio>
+#include <ctime>
+#include <map>
 
 #include <nlohmann/json.hpp>
 
+#include "log_text.h"
 #include "platform/codepage.h"
 
 namespace kqs {
@@ -33,12 +36,6 @@ void appendEscape(std::string& out, unsigned value) {
   out += buf;
 }
 
-std::string valueText(const nlohmann::json& v) {
-  if (v.is_string()) return v.get<std::string>();
-  if (v.is_number_integer()) return std::to_string(v.get<std::int64_t>());
-  return {};
-}
-
 bool parseInt64(const std::string& text, std::int64_t& out) {
   if (text.empty()) return false;
   try {
@@ -52,36 +49,137 @@ bool parseInt64(const std::string& text, std::int64_t& out) {
   }
 }
 
-// ListingSax collects the string members of the listing in document order, so
-// repeated keys in one object are all kept.
-struct ListingSax : nlohmann::json_sax<nlohmann::json> {
-  std::vector<std::pair<std::string, std::string>> members;
+// ScalarSax keeps the scalars of a document as text (null and booleans as "").
+struct ScalarSax : nlohmann::json_sax<nlohmann::json> {
+  bool null() override { return scalar(""); }
+  bool boolean(bool) override { return scalar(""); }
+  bool number_integer(number_integer_t v) override { return scalar(std::to_string(v)); }
+  bool number_unsigned(number_unsigned_t v) override { return scalar(std::to_string(v)); }
+  bool number_float(number_float_t, const string_t& s) override { return scalar(s); }
+  bool string(string_t& v) override { return scalar(std::move(v)); }
+  bool binary(binary_t&) override { return true; }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+    return false;
+  }
+  virtual bool scalar(std::string v) = 0;
+};
+
+// ListingSax builds the listing's entries while the text is read: the members
+// filepath, size, mdate and mtime below the content array, in document order,
+// so repeated keys in one object are all kept.
+struct ListingSax : ScalarSax {
+  struct Raw {
+    std::string path, size, mdate, mtime;
+    bool open = false;
+  };
+  std::vector<ListingEntry> out;
+  int bad = 0;
+  std::string firstRefusal;
+  Raw raw;
   std::string key_;
   int depth = 0;
   bool sawContent = false;
-  bool null() override { return keep(""); }
-  bool boolean(bool) override { return keep(""); }
-  bool number_integer(number_integer_t v) override { return keep(std::to_string(v)); }
-  bool number_unsigned(number_unsigned_t v) override { return keep(std::to_string(v)); }
-  bool number_float(number_float_t, const string_t& s) override { return keep(s); }
-  bool string(string_t& v) override { return keep(v); }
-  bool binary(binary_t&) override { return true; }
+
   bool start_object(std::size_t) override { ++depth; return true; }
   bool end_object() override { --depth; return true; }
   bool start_array(std::size_t) override { ++depth; return true; }
   bool end_array() override { --depth; return true; }
   bool key(string_t& k) override {
     if (depth == 1 && k == "content") sawContent = true;
-    key_ = k;
+    key_ = std::move(k);
     return true;
   }
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
-    return false;
-  }
-  bool keep(std::string v) {
-    if (depth >= 3) members.emplace_back(key_, std::move(v));
+  bool scalar(std::string v) override {
+    if (depth < 3) return true;
+    if (key_ == "filepath") {
+      flush();
+      raw.open = true;
+      raw.path = std::move(v);
+    } else if (key_ == "size") {
+      raw.size = std::move(v);
+    } else if (key_ == "mdate") {
+      raw.mdate = std::move(v);
+    } else if (key_ == "mtime") {
+      raw.mtime = std::move(v);
+    }
     return true;
   }
+  void flush() {
+    if (!raw.open) return;
+    std::string utf8 = clientTextToUtf8(raw.path);
+    auto path = normalizeClientPath(utf8);
+    std::int64_t size = 0;
+    if (!path || (!raw.size.empty() && !parseInt64(raw.size, size)) || size < 0) {
+      ++bad;
+      std::string problem = firstRefusal.empty() ? pathLimitProblem(utf8) : "";
+      if (!problem.empty()) firstRefusal = problem + ": " + logValue(utf8);
+    } else {
+      ListingEntry e{std::move(*path), false, size, localStamp(raw.mdate, raw.mtime)};
+      e.isDir = size == 0 && raw.mdate.empty();
+      out.push_back(std::move(e));
+    }
+    raw = Raw{};
+  }
+};
+
+// ChangeSax keeps the scalar members of the first object of the top-level
+// "changes" array (a later member of the same name wins).
+struct ChangeSax : ScalarSax {
+  bool number_float(number_float_t, const string_t&) override { return scalar(""); }
+  std::map<std::string, std::string> members;
+  std::string key_;
+  int depth = 0;
+  bool topIsObject = false;
+  bool inChanges = false;    // inside the top-level "changes" array
+  bool sawChanges = false;   // "changes" held an array
+  int elements = 0;          // elements of the changes array begun so far
+  bool firstIsObject = false;
+
+  bool open(bool object) {
+    if (depth == 0) topIsObject = object;
+    if (depth == 1 && key_ == "changes" && !object) {
+      inChanges = true;
+      sawChanges = true;
+      elements = 0;
+      firstIsObject = false;
+      members.clear();
+    } else if (depth == 2 && inChanges && ++elements == 1) {
+      firstIsObject = object;
+    } else if (depth == 3 && inChanges && elements == 1 && firstIsObject) {
+      members[key_] = "";  // not a scalar: unusable as text
+    }
+    ++depth;
+    return true;
+  }
+  bool close() {
+    --depth;
+    if (depth == 1) inChanges = false;
+    return true;
+  }
+  bool start_object(std::size_t) override { return open(true); }
+  bool end_object() override { return close(); }
+  bool start_array(std::size_t) override { return open(false); }
+  bool end_array() override { return close(); }
+  bool key(string_t& k) override {
+    key_ = std::move(k);
+    return true;
+  }
+  bool scalar(std::string v) override {
+    if (depth == 1 && key_ == "changes") {
+      sawChanges = false;  // "changes" holds no array
+      members.clear();
+    } else if (depth == 2 && inChanges) {
+      ++elements;
+    } else if (depth == 3 && inChanges && elements == 1 && firstIsObject) {
+      members[key_] = std::move(v);
+    }
+    return true;
+  }
+  std::string member(const char* name) const {
+    auto it = members.find(name);
+    return it == members.end() ? std::string() : it->second;
+  }
+  bool has(const char* name) const { return members.count(name) != 0; }
 };
 
 }  // namespace
@@ -125,8 +223,37 @@ std::string requestBody(const std::vector<std::pair<std::string, std::string>>& 
   return out + "}";
 }
 
+std::string pathLimitProblem(std::string_view path) {
+  std::size_t characters = 0, name = 0, longestName = 0, depth = 0;
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    auto c = static_cast<unsigned char>(path[i]);
+    if ((c & 0xC0) == 0x80) continue;  // a continuation byte
+    ++characters;
+    if (c == '/') {
+      name = 0;
+      if (i + 1 < path.size()) ++depth;
+    } else {
+      if (i == 0) ++depth;
+      longestName = std::max(longestName, ++name);
+    }
+  }
+  if (characters > kMaxPathCharacters) {
+    return "path too long (" + std::to_string(characters) + " characters, at most " +
+           std::to_string(kMaxPathCharacters) + ")";
+  }
+  if (longestName > kMaxNameCharacters) {
+    return "name too long (" + std::to_string(longestName) + " characters, at most " +
+           std::to_string(kMaxNameCharacters) + ")";
+  }
+  if (depth > kMaxPathDepth) {
+    return "path too deep (" + std::to_string(depth) + " levels, at most " + std::to_string(kMaxPathDepth) + ")";
+  }
+  return {};
+}
+
 std::optional<std::string> normalizeClientPath(std::string_view path) {
   if (path.size() < 2 || path[0] != '/') return std::nullopt;
+  if (!pathLimitProblem(path).empty()) return std::nullopt;
   if (path.back() == '/') path.remove_suffix(1);
   std::size_t start = 1;
   while (start <= path.size()) {
@@ -180,53 +307,48 @@ bool isUnder(std::string_view path, std::string_view folder) {
   return path.size() > folder.size() + 1 && path.substr(0, folder.size()) == folder && path[folder.size()] == '/';
 }
 
-std::optional<std::vector<ListingEntry>> parseListing(std::string_view json, int* skipped) {
+std::optional<std::vector<ListingEntry>> parseListing(std::string_view json, int* skipped,
+                                                      std::string* firstRefusal) {
   ListingSax sax;
-  if (!nlohmann::json::sax_parse(json, &sax) || !sax.sawContent) return std::nullopt;
-  std::vector<ListingEntry> out;
-  int bad = 0;
-  struct Raw { std::string path, size, mdate, mtime; bool open = false; } raw;
-  auto flush = [&] {
-    if (!raw.open) return;
-    auto path = normalizeClientPath(clientTextToUtf8(raw.path));
-    std::int64_t size = 0;
-    if (!path || (!raw.size.empty() && !parseInt64(raw.size, size)) || size < 0) {
-      ++bad;
-    } else {
-      ListingEntry e{*path, false, size, localStamp(raw.mdate, raw.mtime)};
-      e.isDir = size == 0 && raw.mdate.empty();
-      out.push_back(std::move(e));
-    }
-    raw = Raw{};
-  };
-  for (auto& [key, value] : sax.members) {
-    if (key == "filepath") { flush(); raw.open = true; raw.path = value; }
-    else if (key == "size") raw.size = value;
-    else if (key == "mdate") raw.mdate = value;
-    else if (key == "mtime") raw.mtime = value;
+  // One entry per "filepath": reserving them spares the copies of a growing vector.
+  std::size_t entries = 0;
+  for (auto at = json.find("\"filepath\""); at != std::string_view::npos; at = json.find("\"filepath\"", at + 1)) {
+    ++entries;
   }
-  flush();
-  if (skipped != nullptr) *skipped = bad;
-  return out;
+  sax.out.reserve(entries);
+  if (!nlohmann::json::sax_parse(json, &sax) || !sax.sawContent) return std::nullopt;
+  sax.flush();
+  if (skipped != nullptr) *skipped = sax.bad;
+  if (firstRefusal != nullptr) *firstRefusal = sax.firstRefusal;
+  return std::move(sax.out);
 }
 
-std::optional<ChangeReport> parseChangeReport(std::string_view json) {
-  auto doc = nlohmann::json::parse(json, nullptr, false);
-  if (doc.is_discarded() || !doc.is_object() || !doc.contains("changes") || !doc["changes"].is_array() ||
-      doc["changes"].empty() || !doc["changes"][0].is_object()) {
+std::optional<ChangeReport> parseChangeReport(std::string_view json, std::string* refusal) {
+  ChangeSax sax;
+  if (!nlohmann::json::sax_parse(json, &sax) || !sax.topIsObject || !sax.sawChanges || sax.elements == 0 ||
+      !sax.firstIsObject) {
     return std::nullopt;
   }
-  const auto& change = doc["changes"][0];
   ChangeReport report;
-  report.changetype = change.contains("changetype") ? valueText(change["changetype"]) : "";
-  std::string rawPath = change.contains("filepath") ? clientTextToUtf8(valueText(change["filepath"])) : "";
+  report.changetype = sax.member("changetype");
+  std::string rawPath = clientTextToUtf8(sax.member("filepath"));
   if (report.changetype.empty()) return report;
+  std::string problem = pathLimitProblem(rawPath);
+  if (sax.has("newname")) report.newname = clientTextToUtf8(sax.member("newname"));
+  if (problem.empty() && report.newname.size() > kMaxNameCharacters) {
+    problem = pathLimitProblem("/" + report.newname);
+  }
+  if (!problem.empty()) {
+    if (refusal == nullptr) return std::nullopt;
+    report.path = rawPath;
+    *refusal = problem;
+    return report;
+  }
   auto path = normalizeClientPath(rawPath);
   if (!path) return std::nullopt;
   report.path = *path;
   report.folder = rawPath.back() == '/';
-  if (change.contains("newname")) report.newname = clientTextToUtf8(valueText(change["newname"]));
-  std::string size = change.contains("size") ? valueText(change["size"]) : "";
+  std::string size = sax.member("size");
   if (!parseInt64(size, report.size)) report.size = report.changetype == "RENAMED" ? 0 : -1;
   return report;
 }

@@ -25,8 +25,19 @@ std::string requestBody(const std::vector<std::pair<std::string, std::string>>& 
 
 // normalizeClientPath checks a server path from the client ("/a/b", a trailing
 // "/" allowed) and returns it without trailing "/"; nullopt when it is empty,
-// relative, or holds "..", "." or empty segments, backslashes or control bytes.
+// relative, or holds "..", "." or empty segments, backslashes or control bytes,
+// or breaks a limit of pathLimitProblem.
 std::optional<std::string> normalizeClientPath(std::string_view path);
+
+// The limits of a path taken from a client (in characters of its UTF-8 text).
+constexpr std::size_t kMaxPathCharacters = 32767;
+constexpr std::size_t kMaxNameCharacters = 255;
+constexpr std::size_t kMaxPathDepth = 256;
+
+// pathLimitProblem says which limit a UTF-8 path breaks ("" when none): more
+// than kMaxPathCharacters in all, a name of more than kMaxNameCharacters, or
+// more than kMaxPathDepth names. Linear in the length of the path.
+std::string pathLimitProblem(std::string_view utf8Path);
 
 // isSendablePath is false for names the client cannot store as they are: a
 // character outside Windows-1252, a quote, a backslash or a control character.
@@ -53,8 +64,12 @@ struct ListingEntry {
 
 // parseListing reads an ANLST body: one object whose members filepath, size,
 // mdate and mtime repeat once per entry. Unusable paths are left out and
-// counted in skipped. nullopt when the text is not JSON of that shape.
-std::optional<std::vector<ListingEntry>> parseListing(std::string_view json, int* skipped = nullptr);
+// counted in skipped; the first path left out for breaking a path limit is
+// described in firstRefusal ("path too deep (...): /a/a/...", escaped and cut
+// for the log). nullopt when the text is not JSON of that shape. The entries
+// are built while the text is read (no copy of its members is kept).
+std::optional<std::vector<ListingEntry>> parseListing(std::string_view json, int* skipped = nullptr,
+                                                      std::string* firstRefusal = nullptr);
 
 struct ChangeReport {
   std::string changetype;   // "MODIFIED", "DELETED", "RENAMED" or empty
@@ -64,8 +79,11 @@ struct ChangeReport {
   std::int64_t size = 0;    // -1 when the client found no regular file
 };
 
-// parseChangeReport reads an ANCHG body; nullopt when it is not usable.
-std::optional<ChangeReport> parseChangeReport(std::string_view json);
+// parseChangeReport reads an ANCHG body (without building a document of it);
+// nullopt when it is not usable. A report whose path or new name breaks a
+// path limit is not to be carried out: with refusal given, it comes back with
+// the path as sent and *refusal says which limit; without, it is nullopt.
+std::optional<ChangeReport> parseChangeReport(std::string_view json, std::string* refusal = nullptr);
 
 // localStamp converts "%Y-%m-%d" and "%H.%M.%S" (local time) to seconds since
 // 1970; 0 when either is empty or malformed.
