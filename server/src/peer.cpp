@@ -127,8 +127,6 @@ kq::RequestId Peer::sendRequest(const std::string& type, const std::string& body
   std::uint32_t value = nextId_++;
   for (int i = 0; i < 4; ++i) id[i] = static_cast<char>((value >> (8 * (3 - i))) & 0xFF);
   sendAll(kq::encodeHeader({type, id, payloadLength}) + body);
-  timing_ = payloadLength == body.size();
-  sentAt_ = std::chrono::steady_clock::now();
   return id;
 }
 
@@ -141,17 +139,7 @@ kq::PacketHeader Peer::readAnswer(const kq::RequestId& id, std::initializer_list
   for (auto e : expected) known = known || header.type == e;
   if (!known) throw PeerError("unexpected answer \"" + logValue(header.type) + "\"");
   if (header.requestId != id) throw PeerError("answer " + header.type + " carries another request id");
-  if (timing_ && header.payloadLength == 0) {
-    auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - sentAt_).count();
-    smoothedRoundTripUs_ = smoothedRoundTripUs_ < 0 ? us : (7 * smoothedRoundTripUs_ + us) / 8;
-  }
-  timing_ = false;
   return header;
-}
-
-int Peer::quietMs() const {
-  if (smoothedRoundTripUs_ < 0) return kMaxQuietMs;
-  return static_cast<int>(std::min<std::int64_t>(kMaxQuietMs, 2 + 2 * smoothedRoundTripUs_ / 1000));
 }
 
 bool Peer::pause(int ms) const {

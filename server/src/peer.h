@@ -75,12 +75,6 @@ class Peer {
   // pause waits ms milliseconds; false when the server is stopping.
   bool pause(int ms) const;
   int timeoutMs() const { return timeoutMs_; }
-  // quietMs is how long to listen for bytes that would come right behind the
-  // last ones (an early refusal, a file that grew): twice the smoothed round
-  // trip of header-only answers plus 2 ms, at most kMaxQuietMs (also before
-  // any round trip was seen).
-  int quietMs() const;
-  static constexpr int kMaxQuietMs = 30;
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -96,10 +90,7 @@ class Peer {
   int timeoutMs_;
   const std::atomic<bool>& stop_;
   std::uint32_t nextId_ = 1;
-  bool timing_ = false;  // the last request was header + body: its header-only answer gives a round trip
-  std::chrono::steady_clock::time_point sentAt_;
   Clock::time_point answerDeadline_;  // the answer to the last request is due by then
-  std::int64_t smoothedRoundTripUs_ = -1;  // -1 until the first round trip
 };
 
 }  // namespace kqs
