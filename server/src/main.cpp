@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "accounts.h"
+#include "cli/arg_parser.h"
 #include "sync_server.h"
 
 namespace {
@@ -31,6 +32,7 @@ constexpr const char* kUsage =
     "  --data DIR          data folder with accounts.json, the indexes and the\n"
     "                      clients' logs (default: $HOME/.local/share/kqsyncd)\n"
     "  --help              show this text\n"
+    "  --version           show the version and build\n"
     "\n"
     "One thread serves each connected client; SIGTERM or SIGINT stops the server\n"
     "cleanly. Store folders can be inspected and edited: changes are picked up.\n";
@@ -41,26 +43,26 @@ void onSignal(int) {
   if (gServer != nullptr) gServer->stop();
 }
 
+using kq::cli::UsageError;
+
 struct Args {
   std::string dataDir;
   std::vector<std::string> words;
   std::map<std::string, std::string> options;
   bool help = false;
+  bool version = false;
 };
 
+// parseArgs reads the flags --help (-h) and --version and "--name VALUE"
+// options; which names a command takes is checked by the command.
 Args parseArgs(int argc, char** argv) {
+  kq::cli::ParsedArgs parsed = kq::cli::parseArgs(
+      std::vector<std::string>(argv + 1, argv + argc), {{"help", false, 'h'}, {"version", false}}, true);
   Args args;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "--help" || a == "-h") {
-      args.help = true;
-    } else if (a.rfind("--", 0) == 0) {
-      if (i + 1 >= argc) throw std::runtime_error("option " + a + " needs a value");
-      args.options[a.substr(2)] = argv[++i];
-    } else {
-      args.words.push_back(a);
-    }
-  }
+  args.help = parsed.flags.count("help") > 0;
+  args.version = parsed.flags.count("version") > 0;
+  args.words = parsed.words;
+  args.options = parsed.values;
   if (args.options.count("data")) {
     args.dataDir = args.options["data"];
     args.options.erase("data");
@@ -75,18 +77,30 @@ void requireOnly(const Args& args, std::initializer_list<const char*> allowed) {
   for (auto& [name, value] : args.options) {
     bool ok = false;
     for (auto* a : allowed) ok = ok || name == a;
-    if (!ok) throw std::runtime_error("unknown option --" + name);
+    if (!ok) throw UsageError("unknown option --" + name);
   }
+}
+
+// requireWords throws UsageError for words after the first count ones.
+void requireWords(const Args& args, std::size_t count) {
+  if (args.words.size() > count) throw UsageError("unexpected argument: " + args.words[count]);
+}
+
+// secondsOption reads an option in seconds as milliseconds.
+int secondsOption(Args& args, const char* name, double min, double max, int fallbackMs) {
+  if (!args.options.count(name)) return fallbackMs;
+  return static_cast<int>(kq::cli::parseNumber(name, args.options[name], min, max) * 1000);
 }
 
 int accountCommand(Args& args) {
   kqs::AccountBook book(args.dataDir);
   book.load();
   std::string verb = args.words.size() > 1 ? args.words[1] : "";
+  requireWords(args, 2);
   if (verb == "add") {
     requireOnly(args, {"contract", "key", "store"});
     if (!args.options.count("contract") || !args.options.count("key")) {
-      throw std::runtime_error("account add needs --contract and --key");
+      throw UsageError("account add needs --contract and --key");
     }
     book.add({args.options["contract"], args.options["key"], args.options["store"]});
     book.save();
@@ -106,21 +120,21 @@ int accountCommand(Args& args) {
     book.save();
     std::printf("removed contract %s (its store folder is kept)\n", args.options["contract"].c_str());
   } else {
-    throw std::runtime_error("account needs add, list or remove");
+    throw UsageError("account needs add, list or remove");
   }
   return 0;
 }
 
 int serveCommand(Args& args) {
   requireOnly(args, {"listen", "host", "cycle", "timeout"});
+  requireWords(args, 1);
   kqs::AccountBook book(args.dataDir);
   book.load();
   kqs::ServerOptions options;
   options.listen = args.options.count("listen") ? args.options["listen"] : "";
   if (args.options.count("host")) options.host = args.options["host"];
-  if (args.options.count("cycle")) options.session.cycleMs = static_cast<int>(std::stod(args.options["cycle"]) * 1000);
-  if (args.options.count("timeout")) options.timeoutMs = static_cast<int>(std::stod(args.options["timeout"]) * 1000);
-  if (options.session.cycleMs < 200 || options.timeoutMs < 1000) throw std::runtime_error("cycle or timeout too short");
+  options.session.cycleMs = secondsOption(args, "cycle", 0.2, 86400, options.session.cycleMs);
+  options.timeoutMs = secondsOption(args, "timeout", 1, 86400, options.timeoutMs);
   kqs::ServerLog log;
   kqs::SyncServer server(book, options, log);
   server.start();
@@ -140,13 +154,21 @@ int serveCommand(Args& args) {
 int main(int argc, char** argv) {
   try {
     Args args = parseArgs(argc, argv);
-    if (args.help || args.words.empty()) {
-      std::fputs(kUsage, args.help ? stdout : stderr);
-      return args.help ? 0 : 2;
+    if (args.help) {
+      std::fputs(kUsage, stdout);
+      return 0;
     }
+    if (args.version) {
+      std::printf("%s\n", kq::cli::versionText("kqsyncd").c_str());
+      return 0;
+    }
+    if (args.words.empty()) throw UsageError("a command is needed");
     if (args.words[0] == "account") return accountCommand(args);
     if (args.words[0] == "serve") return serveCommand(args);
-    throw std::runtime_error("unknown command " + args.words[0]);
+    throw UsageError("unknown command " + args.words[0]);
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "kqsyncd: %s\n\n%s", e.what(), kUsage);
+    return kq::cli::kExitUsage;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kqsyncd: %s\n", e.what());
     return 1;

@@ -1,28 +1,76 @@
 #include "ui/headless/client_app.h"
 
+#include <unistd.h>
+
+#include <ctime>
+
 #include "tracking/exceptions_editor.h"
 #include "ui/headless/tree_move_runner.h"
 
 namespace kq {
 
+namespace {
+
+std::int64_t nowSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+ClientConfig configRecord(const ClientApp::Setup& setup) {
+  ClientConfig record = makeClientConfig(setup.exeLocalPath);
+  record.configFolder = setup.configFolderLocal;
+  return record;
+}
+
+}  // namespace
+
+// The notices see every event before the engine does.
 struct ClientApp::ServerEvents : LinkEvents {
   SyncEngine* engine = nullptr;
+  ClientNotices* notices = nullptr;
   void onConnecting() override { engine->FilesyncSocketConnecting(); }
-  void onConnect() override { engine->FilesyncSocketConnect(); }
-  void onRead(std::string_view bytes) override { engine->FilesyncSocketRead(bytes); }
-  void onDisconnect() override { engine->FilesyncSocketDisconnect(); }
-  void onError(int code) override { engine->FilesyncSocketError(code); }
+  void onConnect() override {
+    notices->serverConnected();
+    engine->FilesyncSocketConnect();
+  }
+  void onRead(std::string_view bytes) override {
+    notices->serverRead();
+    engine->FilesyncSocketRead(bytes);
+  }
+  void onDisconnect() override {
+    notices->serverDisconnected();
+    engine->FilesyncSocketDisconnect();
+  }
+  void onError(int code) override {
+    notices->serverError(code);
+    engine->FilesyncSocketError(code);
+  }
 };
 
-// The watcher link has connect and read handlers only.
+// The engine has connect and read handlers only for the watcher link.
 struct ClientApp::WatcherEvents : LinkEvents {
   SyncEngine* engine = nullptr;
-  void onConnect() override { engine->ClientSocket1Connect(); }
+  ClientNotices* notices = nullptr;
+  void onConnect() override {
+    notices->watcherConnected();
+    engine->ClientSocket1Connect();
+  }
   void onRead(std::string_view bytes) override { engine->ClientSocket1Read(bytes); }
+  void onError(int) override { notices->watcherUnavailable(); }
 };
 
-ClientApp::ClientApp(const std::string& exeLocalPath, std::FILE* statusOut)
-    : config_(fs_, makeClientConfig(exeLocalPath)), status_(statusOut) {
+ClientApp::ClientApp(const Setup& setup, std::FILE* statusOut)
+    : config_(fs_, configRecord(setup)), status_(statusOut) {
+  notices_ = std::make_unique<ClientNotices>(
+      logger_, setup.server, [this](const std::string& text) { tell(text); },
+      [this](int code) {
+        exitCode_ = code;
+        loop_.stop();
+      });
+  ClientState initial;
+  initial.pid = static_cast<long>(::getpid());
+  initial.server = setup.server.host + ":" + setup.server.port;
+  initial.contract = setup.server.contract;
+  initial.syncFolder = setup.syncFolderNative;
+  publisher_ = std::make_unique<StatePublisher>(initial, stateFilePath(setup.syncFolderNative));
+  followViews();
   processes_ = makeTreeMoveRunner(fs_);
   serverEvents_ = std::make_unique<ServerEvents>();
   watcherEvents_ = std::make_unique<WatcherEvents>();
@@ -37,10 +85,26 @@ ClientApp::ClientApp(const std::string& exeLocalPath, std::FILE* statusOut)
                     folders_, dialogs_,  *processes_, config_, logger_, errors_};
   engine_ = std::make_unique<SyncEngine>(ports);
   serverEvents_->engine = engine_.get();
+  serverEvents_->notices = notices_.get();
   watcherEvents_->engine = engine_.get();
+  watcherEvents_->notices = notices_.get();
   // The exceptions editor is created at start-up and loads the lists.
   ExceptionsEditor(engine_->exceptionFilter(), config_, logger_).FormShow();
   createTimers();
+}
+
+void ClientApp::followViews() {
+  status_.onPanel = [this](int index, const std::string& text) { publisher_->onPanel(index, text, nowSeconds()); };
+  status_.onCaption = [this](const std::string& caption) { publisher_->onCaption(caption); };
+  logView_.onChange = [this](const std::string* added, bool) {
+    if (added) publisher_->onLogLine(*added);
+  };
+}
+
+void ClientApp::tell(const std::string& text) {
+  status_.finish();
+  std::fprintf(stderr, "kqfilesync: %s\n", text.c_str());
+  std::fflush(stderr);
 }
 
 ClientApp::~ClientApp() {
@@ -56,9 +120,16 @@ void ClientApp::createTimers() {
   // No error boxes to close and nothing to do: the timers run as the window's do.
   loop_.addTimer(kErrorHandlingMs, [] {});
   loop_.addTimer(kTimer1Ms, [] {});
+  loop_.addTimer(kPublishMs, [this] { publisher_->publish(nowSeconds()); });
   loop_.setAfterEach([this] { loop_.setTimerEnabled(reconnectTimer_, engine_->reconnectEnabled()); });
 }
 
-void ClientApp::run() { loop_.run(); }
+int ClientApp::run() {
+  publisher_->publish(nowSeconds());
+  loop_.run();
+  publisher_->onPanel(0, "Disconnected", nowSeconds());
+  publisher_->publish(nowSeconds());
+  return exitCode_;
+}
 
 }  // namespace kq

@@ -5,12 +5,14 @@
 namespace kq {
 
 void TerminalStatusView::setPanel(int index, const std::string& text) {
+  if (onPanel) onPanel(index, text);
   if (index < 0 || index >= 6 || panels_[index] == text) return;
   panels_[index] = text;
   redraw();
 }
 
 void TerminalStatusView::setConnectCaption(const std::string& caption) {
+  if (onCaption) onCaption(caption);
   if (caption_ == caption) return;
   caption_ = caption;
   redraw();
@@ -48,6 +50,7 @@ void StderrDialogs::information(const std::string& text) {
 }
 
 void StderrErrorReporter::reportError(const std::string& text) {
+  if (text.rfind("Socket Error # ", 0) == 0) return;
   status_.finish();
   std::fprintf(stderr, "Korvalinq Drive: %s\n", cp1252ToUtf8(text).c_str());
 }

@@ -3,6 +3,7 @@
 // one status line on a terminal, rewritten in place; without a terminal they
 // show nothing. Messages meant for boxes go to the standard error.
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,9 @@ class TerminalStatusView : public StatusView {
   std::string line() const;
   // finish ends the status line so that later output starts on a new line.
   void finish();
+  // onPanel and onCaption see every call, also those that change nothing.
+  std::function<void(int index, const std::string& text)> onPanel;
+  std::function<void(const std::string& caption)> onCaption;
 
  private:
   void redraw();
@@ -55,7 +59,8 @@ class StderrDialogs : public Dialogs {
 };
 
 // StderrErrorReporter writes each error of the general error reporting as one
-// line "Korvalinq Drive: " + text to the standard error.
+// line "Korvalinq Drive: " + text to the standard error. Socket errors
+// ("Socket Error # 10061") are left to the clearer connection messages.
 class StderrErrorReporter : public ErrorReporter {
  public:
   explicit StderrErrorReporter(TerminalStatusView& status) : status_(status) {}
