@@ -17,6 +17,7 @@
 #include "tracking/change_tracker.h"
 #include "tracking/exception_filter.h"
 #include "tracking/forced_sync.h"
+#include "tracking/known_files.h"
 #include "tracking/watcher_messages.h"
 #include "transfer/file_receiver.h"
 #include "transfer/file_sender.h"
@@ -63,6 +64,8 @@ class SyncEngine {
 
   ProtocolState& protocol() { return protocol_; }
   ChangeTracker& tracker() { return tracker_; }
+  // knownFiles finds at start what changed while the client was not running.
+  KnownFiles& knownFiles() { return knownFiles_; }
   ExceptionFilter& exceptionFilter() { return filter_; }
   ChangeReport& changeReport() { return changeReport_; }
   FileReceiver& fileReceiver() { return fileReceiver_; }
@@ -75,6 +78,7 @@ class SyncEngine {
   ProtocolState protocol_;
   ExceptionFilter filter_;
   ChangeTracker tracker_;
+  KnownFiles knownFiles_;
   Dispatcher dispatcher_;
   ServerConnection connection_;
   // Request handlers. Further subsystems (file transfer, file operations) add

@@ -326,6 +326,33 @@ class ServerTest(Scratch):
         self.assertNotIn(b"cannot reach", client_err)
         self.assertNotIn(b"zrservice is not running", client_err)
 
+    def test_a_file_deleted_while_client_and_watcher_were_stopped_is_deleted_in_the_store(self):
+        self.install()
+        watcher = self.start_watcher()
+        client = self.start_client()
+        os.makedirs(self.store, exist_ok=True)
+        for name in ("keep.txt", "gone.txt"):
+            with open(os.path.join(self.store, name), "w") as f:
+                f.write(name)
+        synced = lambda name: os.path.exists(os.path.join(self.sync, name))
+        self.wait_for("both files in the sync folder", lambda: synced("keep.txt") and synced("gone.txt"), 40)
+        for p in (client, watcher):
+            p.terminate()
+            self.assertEqual(p.wait(10), 0)
+        with open(os.path.join(self.sync, "_config", "KnownFiles.dat")) as f:
+            self.assertIn("\tgone.txt\n", f.read())
+
+        os.remove(os.path.join(self.sync, "gone.txt"))
+        self.start_watcher()
+        self.start_client()
+        in_store = lambda name: os.path.exists(os.path.join(self.store, name))
+        self.wait_for("the deletion in the store", lambda: not in_store("gone.txt"), 40)
+        self.assertIn("Deleted while the client was stopped: gone.txt", self.log_text())
+        cycle = self.status_json()[1]["last_completed_cycle"] or int(time.time())
+        self.wait_for("two more cycles", lambda: (self.status_json()[1]["last_completed_cycle"] or 0) >= cycle + 2, 20)
+        self.assertFalse(synced("gone.txt"), "the deleted file came back")
+        self.assertTrue(synced("keep.txt") and in_store("keep.txt"))
+
     def test_rejected_credentials_stop_the_client_with_the_reason(self):
         self.install("1234", "WRONGKEY")
         self.start_watcher()

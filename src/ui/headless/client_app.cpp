@@ -90,15 +90,27 @@ ClientApp::ClientApp(const Setup& setup, std::FILE* statusOut)
   watcherEvents_->notices = notices_.get();
   // The exceptions editor is created at start-up and loads the lists.
   ExceptionsEditor(engine_->exceptionFilter(), config_, logger_).FormShow();
+  engine_->knownFiles().findChanges(config_.syncFolder());
+  rememberFiles();
   createTimers();
 }
 
 void ClientApp::followViews() {
-  status_.onPanel = [this](int index, const std::string& text) { publisher_->onPanel(index, text, nowSeconds()); };
+  status_.onPanel = [this](int index, const std::string& text) {
+    publisher_->onPanel(index, text, nowSeconds());
+    // Panel 2 is set when a server cycle ends.
+    if (index == 2 && nowSeconds() - rememberedAt_ >= kRememberEverySeconds) loop_.post([this] { rememberFiles(); });
+  };
   status_.onCaption = [this](const std::string& caption) { publisher_->onCaption(caption); };
   logView_.onChange = [this](const std::string* added, bool) {
     if (added) publisher_->onLogLine(*added);
   };
+}
+
+void ClientApp::rememberFiles() {
+  rememberedAt_ = nowSeconds();
+  if (!engine_->knownFiles().remember(config_.syncFolder()))
+    logger_.writeLog("The list of known files cannot be saved", true);
 }
 
 void ClientApp::tell(const std::string& text) {
@@ -127,6 +139,7 @@ void ClientApp::createTimers() {
 int ClientApp::run() {
   publisher_->publish(nowSeconds());
   loop_.run();
+  rememberFiles();
   publisher_->onPanel(0, "Disconnected", nowSeconds());
   publisher_->publish(nowSeconds());
   return exitCode_;

@@ -33,6 +33,9 @@ class ClientApp {
   static constexpr int kTimer1Ms = 50;
 
   static constexpr int kPublishMs = 1000;
+  // The files of the sync folder are remembered at start, at the end of a
+  // server cycle (at most every kRememberEverySeconds) and at the stop.
+  static constexpr int kRememberEverySeconds = 30;
 
   struct Setup {
     std::string exeLocalPath;        // the executable's path as local path text
@@ -56,6 +59,7 @@ class ClientApp {
   void createTimers();
   void followViews();
   void tell(const std::string& text);
+  void rememberFiles();
 
   EventLoop loop_;
   PosixFileSystem fs_;
@@ -79,6 +83,7 @@ class ClientApp {
   std::unique_ptr<ClientNotices> notices_;
   std::unique_ptr<StatePublisher> publisher_;
   int exitCode_ = 0;
+  std::int64_t rememberedAt_ = 0;
 };
 
 }  // namespace kq
