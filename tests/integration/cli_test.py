@@ -192,6 +192,11 @@ class InstallTest(Scratch):
         code, state = self.status_json()
         self.assertEqual((code, state["running"], state["sync_folder"], state["server"]),
                          (3, False, self.sync, "127.0.0.1:21234"))
+        # The watcher finds the same configuration.
+        zr = subprocess.Popen([os.path.join(self.prog, "zrservice")], env=self.env, stderr=subprocess.PIPE)
+        self.procs.append(zr)
+        watching = b"Watching Z:" + self.sync.replace("/", "\\").encode()
+        self.assertIn(watching, zr.stderr.readline() + zr.stderr.readline())
         # A configuration beside the program wins over the user's.
         other = os.path.join(self.tmp, "Other")
         r = self.client("install", "--host", "127.0.0.1", "--contract", "5", "--key", KEY, "--folder", other)
