@@ -22,7 +22,7 @@ KEY = "abcdefghijklmnopqrstuvwx"
 
 
 def run(args, env=None, timeout=10, cwd=None):
-    return subprocess.run(args, capture_output=True, timeout=timeout, env=env, cwd=cwd)
+    return subprocess.run(args, capture_output=True, timeout=timeout, env=env, cwd=cwd, input=b"")
 
 
 def mode(path):
@@ -177,6 +177,8 @@ class InstallTest(Scratch):
                                             "add --force to replace it\n" % cfg)
         with open(cfg, "rb") as f:
             self.assertEqual(f.read(), first)
+        r = self.client("install")  # asking for the values would be in vain
+        self.assertEqual((r.returncode, r.stdout), (1, b""))
         r = self.install("0009", "K2", "--force")
         self.assertTrue(r.stdout.decode().startswith("Replaced the earlier installation in %s.\n" % cfg))
         with open(cfg, "rb") as f:

@@ -135,11 +135,6 @@ int runInstall(const std::vector<std::string>& args, const std::string& exeNativ
     std::fprintf(io.err, "kqfilesync install: %s\n%s", e.what(), kUsage);
     return cli::kExitUsage;
   }
-  if (parsed.values.empty() && !parsed.has("force") && !parsed.has("user")) {
-    typed = askAll(io);
-  } else {
-    typed = {parsed.value("host"), parsed.value("contract"), parsed.value("key"), parsed.value("folder")};
-  }
   const bool user = parsed.has("user"), force = parsed.has("force");
   const std::string configFolder =
       user ? cli::userConfigFolder() : std::filesystem::path(exeNativePath).parent_path().string();
@@ -148,6 +143,12 @@ int runInstall(const std::vector<std::string>& args, const std::string& exeNativ
   const bool replacing = std::filesystem::exists(configFile, ec);
   if (replacing && !force)
     return fail(io, "Korvalinq Drive is already installed: " + configFile + " exists; add --force to replace it");
+  // Without values the four are asked for, after the check above: nothing is asked in vain.
+  if (parsed.values.empty()) {
+    typed = askAll(io);
+  } else {
+    typed = {parsed.value("host"), parsed.value("contract"), parsed.value("key"), parsed.value("folder")};
+  }
 
   InstallerInput input;
   input.host = utf8ToCp1252(typed.host.value_or(""));
