@@ -56,7 +56,7 @@ where to look next:
   server log            $data/kqsyncd.log
   client log            $sync/_log/Filesync.log
   watcher log           $demo/program/zrservice.log
-  client state          $demo/program/kqfilesync status   (while it runs: add --json)
+  client state          $demo/program/kqfilesync status   (--json for scripts)
   run the demo again    bash scripts/demo.sh $demo
   set up for real       docs/linux.md (install, systemd units, status), server/README.md
 EOF
