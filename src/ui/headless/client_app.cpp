@@ -90,6 +90,7 @@ ClientApp::ClientApp(const Setup& setup, std::FILE* statusOut)
   watcherEvents_->notices = notices_.get();
   // The exceptions editor is created at start-up and loads the lists.
   ExceptionsEditor(engine_->exceptionFilter(), config_, logger_).FormShow();
+  engine_->start();
   engine_->knownFiles().findChanges(config_.syncFolder());
   rememberFiles();
   createTimers();
