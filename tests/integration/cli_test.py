@@ -360,6 +360,38 @@ class ServerTest(Scratch):
         self.assertFalse(synced("gone.txt"), "the deleted file came back")
         self.assertTrue(synced("keep.txt") and in_store("keep.txt"))
 
+    def test_status_names_the_file_being_received_with_bytes_done_total_and_rate(self):
+        # Loopback slowed to 5 MB/s: the 30 MB file takes about six seconds.
+        if not shutil.which("tc"):
+            self.skipTest("tc (iproute2) is not installed")
+        r = run(["tc", "qdisc", "add", "dev", "lo", "root", "tbf", "rate", "40mbit", "burst", "256kb", "latency", "400ms"])
+        if r.returncode != 0:
+            self.skipTest("the kernel cannot slow the loopback down: " + r.stderr.decode())
+        self.addCleanup(run, ["tc", "qdisc", "del", "dev", "lo", "root"])
+        os.makedirs(self.store, exist_ok=True)
+        size = 30 * 1024 * 1024
+        with open(os.path.join(self.store, "big.bin"), "wb") as f:
+            f.write(os.urandom(size))
+        self.install()
+        self.start_client()
+        samples = []
+        deadline = time.time() + 60
+        target = os.path.join(self.sync, "big.bin")
+        while time.time() < deadline and not (os.path.exists(target) and os.path.getsize(target) == size):
+            transfer = self.status_json()[1]["current_transfer"]
+            if transfer:
+                samples.append(transfer)
+            time.sleep(0.3)
+        self.assertTrue(samples, "no transfer was ever shown")
+        self.assertTrue(all(t["file"] == "big.bin" and t["bytes_total"] == size and 0 <= t["bytes_done"] < size
+                            for t in samples), samples[-3:])
+        done = [t["bytes_done"] for t in samples]
+        self.assertEqual(done, sorted(done))
+        rates = [t["bytes_per_second"] for t in samples if t["bytes_per_second"] > 0]
+        self.assertTrue(rates, samples[-3:])
+        self.assertTrue(all(1e6 < rate < 20e6 for rate in rates), rates)  # about 5 MB/s
+        self.wait_for("the transfer ends in the status", lambda: self.status_json()[1]["current_transfer"] is None, 10)
+
     def test_rejected_credentials_stop_the_client_with_the_reason(self):
         self.install("1234", "WRONGKEY")
         self.start_watcher()

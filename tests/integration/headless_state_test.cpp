@@ -1,9 +1,13 @@
 // The headless client's messages and published state, without sockets.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "support/recorders.h"
 #include "ui/headless/client_notices.h"
+#include "ui/headless/headless_views.h"
 #include "ui/headless/status_publisher.h"
+#include "ui/headless/transfer_meter.h"
 
 namespace kq {
 namespace {
@@ -116,6 +120,43 @@ TEST(StateFileTest, TheStateReadsBackAndShowsAsText) {
   EXPECT_NE(text.find("Server:          h:21234 (connected)\n"), std::string::npos) << text;
   EXPECT_NE(text.find("Now:             /big.iso 3.0 MB / 10.0 MB at 512.0 KB/s\n"), std::string::npos) << text;
   EXPECT_NE(statusText(s, false).find("Client:          not running\n"), std::string::npos);
+}
+
+TEST(TransferMeterTest, TheRateComesFromTheBytesBetweenSamplesAndStartsAfreshPerFile) {
+  TransferMeter meter;
+  struct Sample {
+    const char* file;
+    std::int64_t done, ms;
+    double rate;
+  };
+  const Sample samples[] = {
+      {"a.iso", 1000, 0, 0},            // the first sample has no rate yet
+      {"a.iso", 3000, 1000, 2000},      // 2000 bytes in one second
+      {"a.iso", 7000, 2000, 3000},      // 4000 bytes/s, averaged with the last rate
+      {"a.iso", 7000, 2000, 3000},      // no time passed: the rate stands
+      {"b.iso", 500, 2500, 0},          // another file
+      {"b.iso", 1500, 3000, 2000},
+      {"b.iso", 100, 4000, 0},          // fewer bytes: a new transfer of the same name
+  };
+  for (const auto& s : samples) {
+    TransferProgress p = meter.sample(s.file, s.done, 10000, s.ms);
+    EXPECT_EQ((std::tuple{p.file, p.bytesDone, p.bytesTotal}), (std::tuple{std::string(s.file), s.done, 10000}));
+    EXPECT_DOUBLE_EQ(p.bytesPerSecond, s.rate) << s.file << " " << s.ms;
+  }
+}
+
+TEST(TerminalStatusViewTest, TheProgressFollowsTheActivity) {
+  TerminalStatusView view(nullptr);
+  view.setPanel(0, "sync.example.com");
+  view.setPanel(1, "Receiving file data...");
+  view.setPanel(4, "Files left: 2");
+  view.setConnectCaption("Disconnect");
+  view.setProgress(transferText({"docs/big.iso", 1572864, 4194304, 358400}));
+  EXPECT_EQ(view.line(), "sync.example.com | Receiving file data... | docs/big.iso 1.5 MB / 4.0 MB at 350.0 KB/s | "
+                         "Files left: 2 [Disconnect]");
+  view.setProgress("");
+  EXPECT_EQ(view.line(), "sync.example.com | Receiving file data... | Files left: 2 [Disconnect]");
+  EXPECT_EQ(transferText({"a", 10, 2048, 0}), "a 10 B / 2.0 KB");
 }
 
 }  // namespace

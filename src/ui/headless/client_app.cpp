@@ -2,8 +2,10 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <ctime>
 
+#include "platform/codepage.h"
 #include "tracking/exceptions_editor.h"
 #include "ui/headless/tree_move_runner.h"
 
@@ -12,6 +14,20 @@ namespace kq {
 namespace {
 
 std::int64_t nowSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+std::int64_t steadyMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// shownName is a file of the sync folder as the user knows it: "docs/big.iso".
+std::string shownName(const std::string& localPath, const std::string& syncFolder) {
+  std::string name = localPath;
+  if (name.rfind(syncFolder + "\\", 0) == 0) name = name.substr(syncFolder.size() + 1);
+  for (char& c : name)
+    if (c == '\\') c = '/';
+  return cp1252ToUtf8(name);
+}
 
 ClientConfig configRecord(const ClientApp::Setup& setup) {
   ClientConfig record = makeClientConfig(setup.exeLocalPath);
@@ -114,6 +130,28 @@ void ClientApp::rememberFiles() {
     logger_.writeLog("The list of known files cannot be saved", true);
 }
 
+// sampleTransfer shows the file being received, its bytes done / total and the rate.
+void ClientApp::sampleTransfer() {
+  const FileReceiver& receiver = engine_->fileReceiver();
+  const bool underWay = engine_->protocol().fileDataMode && !receiver.receivingFileName.empty() &&
+                        receiver.receivedFileBytes < receiver.expectedFileSize;
+  if (!underWay) {
+    if (!transferShown_) return;
+    transferShown_ = false;
+    meter_.reset();
+    status_.setProgress("");
+    publisher_->setTransfer(std::nullopt);
+    return;
+  }
+  TransferProgress progress =
+      meter_.sample(shownName(receiver.receivingFileName, config_.syncFolder()),
+                    static_cast<std::int64_t>(receiver.receivedFileBytes),
+                    static_cast<std::int64_t>(receiver.expectedFileSize), steadyMs());
+  transferShown_ = true;
+  status_.setProgress(transferText(progress));
+  publisher_->setTransfer(progress);
+}
+
 void ClientApp::tell(const std::string& text) {
   status_.finish();
   std::fprintf(stderr, "kqfilesync: %s\n", text.c_str());
@@ -133,7 +171,10 @@ void ClientApp::createTimers() {
   // No error boxes to close and nothing to do: the timers run as the window's do.
   loop_.addTimer(kErrorHandlingMs, [] {});
   loop_.addTimer(kTimer1Ms, [] {});
-  loop_.addTimer(kPublishMs, [this] { publisher_->publish(nowSeconds()); });
+  loop_.addTimer(kPublishMs, [this] {
+    sampleTransfer();
+    publisher_->publish(nowSeconds());
+  });
   loop_.setAfterEach([this] { loop_.setTimerEnabled(reconnectTimer_, engine_->reconnectEnabled()); });
 }
 

@@ -22,6 +22,7 @@
 #include "ui/headless/headless_views.h"
 #include "ui/headless/private_files.h"
 #include "ui/headless/status_publisher.h"
+#include "ui/headless/transfer_meter.h"
 
 namespace kq {
 
@@ -60,6 +61,7 @@ class ClientApp {
   void followViews();
   void tell(const std::string& text);
   void rememberFiles();
+  void sampleTransfer();
 
   EventLoop loop_;
   PosixFileSystem fs_;
@@ -84,6 +86,8 @@ class ClientApp {
   std::unique_ptr<StatePublisher> publisher_;
   int exitCode_ = 0;
   std::int64_t rememberedAt_ = 0;
+  TransferMeter meter_;
+  bool transferShown_ = false;
 };
 
 }  // namespace kq

@@ -18,12 +18,22 @@ void TerminalStatusView::setConnectCaption(const std::string& caption) {
   redraw();
 }
 
+void TerminalStatusView::setProgress(const std::string& text) {
+  if (progress_ == text) return;
+  progress_ = text;
+  redraw();
+}
+
 std::string TerminalStatusView::line() const {
   std::string text;
-  for (const auto& panel : panels_) {
-    if (panel.empty()) continue;
+  auto add = [&text](const std::string& part) {
+    if (part.empty()) return;
     if (!text.empty()) text += " | ";
-    text += panel;
+    text += part;
+  };
+  for (int i = 0; i < 6; ++i) {
+    add(panels_[i]);
+    if (i == 1) add(progress_);
   }
   if (!text.empty()) text += " ";
   return text + "[" + caption_ + "]";

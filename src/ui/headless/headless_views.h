@@ -18,7 +18,10 @@ class TerminalStatusView : public StatusView {
   explicit TerminalStatusView(std::FILE* out) : out_(out) {}
   void setPanel(int index, const std::string& text) override;
   void setConnectCaption(const std::string& caption) override;
-  // line is the status line as shown: the non-empty panels, then the caption.
+  // setProgress shows the transfer under way after the activity panel; empty: none.
+  void setProgress(const std::string& text);
+  // line is the status line as shown: the non-empty panels (the progress after
+  // panel 1), then the caption.
   std::string line() const;
   // finish ends the status line so that later output starts on a new line.
   void finish();
@@ -32,6 +35,7 @@ class TerminalStatusView : public StatusView {
   std::FILE* out_;
   std::string panels_[6];
   std::string caption_ = "Connect";
+  std::string progress_;
   bool drawn_ = false;
 };
 

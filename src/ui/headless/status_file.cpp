@@ -98,8 +98,10 @@ bool writeStateFile(const std::string& path, const std::string& text) {
 }
 
 std::string transferText(const TransferProgress& t) {
-  return t.file + " " + sizeText(t.bytesDone) + " / " + sizeText(t.bytesTotal) + " at " +
-         sizeText(static_cast<std::int64_t>(t.bytesPerSecond)) + "/s";
+  std::string text = t.file + " " + sizeText(t.bytesDone) + " / " + sizeText(t.bytesTotal);
+  // The rate is known from the second sample on.
+  if (t.bytesPerSecond > 0) text += " at " + sizeText(static_cast<std::int64_t>(t.bytesPerSecond)) + "/s";
+  return text;
 }
 
 std::string statusText(const ClientState& s, bool running) {
