@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "accounts.h"
+#include "cli/arg_parser.h"
 #include "data_lock.h"
 #include "store.h"
 #include "sync_server.h"
@@ -47,6 +48,7 @@ constexpr const char* kUsage =
     "  --data DIR          data folder with accounts.json, the indexes and the\n"
     "                      clients' logs (default: $HOME/.local/share/kqsyncd)\n"
     "  --help              show this text\n"
+    "  --version           show the version and build\n"
     "\n"
     "One thread serves each connected client; SIGTERM or SIGINT stops the server\n"
     "cleanly. Store folders can be inspected and edited: changes are picked up.\n"
@@ -58,26 +60,26 @@ void onSignal(int) {
   if (gServer != nullptr) gServer->stop();
 }
 
+using kq::cli::UsageError;
+
 struct Args {
   std::string dataDir;
   std::vector<std::string> words;
   std::map<std::string, std::string> options;
   bool help = false;
+  bool version = false;
 };
 
+// parseArgs reads the flags --help (-h) and --version and "--name VALUE"
+// options; which names a command takes is checked by the command.
 Args parseArgs(int argc, char** argv) {
+  kq::cli::ParsedArgs parsed = kq::cli::parseArgs(
+      std::vector<std::string>(argv + 1, argv + argc), {{"help", false, 'h'}, {"version", false}}, true);
   Args args;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "--help" || a == "-h") {
-      args.help = true;
-    } else if (a.rfind("--", 0) == 0) {
-      if (i + 1 >= argc) throw std::runtime_error("option " + a + " needs a value");
-      args.options[a.substr(2)] = argv[++i];
-    } else {
-      args.words.push_back(a);
-    }
-  }
+  args.help = parsed.flags.count("help") > 0;
+  args.version = parsed.flags.count("version") > 0;
+  args.words = parsed.words;
+  args.options = parsed.values;
   if (args.options.count("data")) {
     args.dataDir = args.options["data"];
     args.options.erase("data");
@@ -92,18 +94,30 @@ void requireOnly(const Args& args, std::initializer_list<const char*> allowed) {
   for (auto& [name, value] : args.options) {
     bool ok = false;
     for (auto* a : allowed) ok = ok || name == a;
-    if (!ok) throw std::runtime_error("unknown option --" + name);
+    if (!ok) throw UsageError("unknown option --" + name);
   }
+}
+
+// requireWords throws UsageError for words after the first count ones.
+void requireWords(const Args& args, std::size_t count) {
+  if (args.words.size() > count) throw UsageError("unexpected argument: " + args.words[count]);
+}
+
+// secondsOption reads an option in seconds as milliseconds.
+int secondsOption(Args& args, const char* name, double min, double max, int fallbackMs) {
+  if (!args.options.count(name)) return fallbackMs;
+  return static_cast<int>(kq::cli::parseNumber(name, args.options[name], min, max) * 1000);
 }
 
 int accountCommand(Args& args) {
   kqs::AccountBook book(args.dataDir);
   book.load();
   std::string verb = args.words.size() > 1 ? args.words[1] : "";
+  requireWords(args, 2);
   if (verb == "add") {
     requireOnly(args, {"contract", "key", "store"});
     if (!args.options.count("contract") || !args.options.count("key")) {
-      throw std::runtime_error("account add needs --contract and --key");
+      throw UsageError("account add needs --contract and --key");
     }
     book.add({args.options["contract"], args.options["key"], args.options["store"]});
     auto* a = book.find(args.options["contract"]);
@@ -124,7 +138,7 @@ int accountCommand(Args& args) {
     book.save();
     std::printf("removed contract %s (its store folder is kept)\n", args.options["contract"].c_str());
   } else {
-    throw std::runtime_error("account needs add, list or remove");
+    throw UsageError("account needs add, list or remove");
   }
   return 0;
 }
@@ -186,41 +200,32 @@ int versionsCommand(Args& args) {
   return 0;
 }
 
-// count reads a whole number option of at least 1.
-std::size_t count(const std::string& name, const std::string& text) {
-  std::size_t used = 0;
-  unsigned long long value = 0;
-  try {
-    value = std::stoull(text, &used);
-  } catch (...) {
-  }
-  if (used != text.size() || value < 1 || text[0] == '-') throw std::runtime_error("--" + name + " needs a whole number of at least 1");
-  return static_cast<std::size_t>(value);
+// countOption reads a whole-number option; mebibytesOption a size in MiB, as bytes.
+std::size_t countOption(Args& args, const char* name, std::size_t fallback) {
+  if (!args.options.count(name)) return fallback;
+  return static_cast<std::size_t>(kq::cli::parseCount(name, args.options[name], 1, 1000000));
 }
 
-// mebibytes reads a size option in MiB (1 to 1,048,576) as bytes.
-std::uint64_t mebibytes(const std::string& name, const std::string& text) {
-  std::size_t value = count(name, text);
-  if (value > (std::size_t(1) << 20)) throw std::runtime_error("--" + name + " is at most 1048576 (MiB)");
-  return std::uint64_t(value) << 20;
+std::uint64_t mebibytesOption(Args& args, const char* name, std::uint64_t fallback) {
+  if (!args.options.count(name)) return fallback;
+  return static_cast<std::uint64_t>(kq::cli::parseCount(name, args.options[name], 1, 1 << 20)) << 20;
 }
 
 int serveCommand(Args& args) {
   requireOnly(args, {"listen", "host", "cycle", "timeout", "init-timeout", "max-waiting", "max-connections",
                      "max-listing", "max-log", "keep-versions"});
+  requireWords(args, 1);
   kqs::ServerOptions options;
   options.listen = args.options.count("listen") ? args.options["listen"] : "";
   if (args.options.count("host")) options.host = args.options["host"];
-  if (args.options.count("cycle")) options.session.cycleMs = static_cast<int>(std::stod(args.options["cycle"]) * 1000);
-  if (args.options.count("timeout")) options.timeoutMs = static_cast<int>(std::stod(args.options["timeout"]) * 1000);
-  if (args.options.count("init-timeout")) options.initTimeoutMs = static_cast<int>(std::stod(args.options["init-timeout"]) * 1000);
-  if (args.options.count("max-waiting")) options.maxWaiting = count("max-waiting", args.options["max-waiting"]);
-  if (args.options.count("max-connections")) options.maxConnections = count("max-connections", args.options["max-connections"]);
-  if (args.options.count("max-listing")) options.session.maxListingBytes = mebibytes("max-listing", args.options["max-listing"]);
-  if (args.options.count("max-log")) options.session.maxLogBytes = mebibytes("max-log", args.options["max-log"]);
-  if (options.session.cycleMs < 200 || options.timeoutMs < 1000) throw std::runtime_error("cycle or timeout too short");
+  options.session.cycleMs = secondsOption(args, "cycle", 0.2, 86400, options.session.cycleMs);
+  options.timeoutMs = secondsOption(args, "timeout", 1, 86400, options.timeoutMs);
+  options.initTimeoutMs = secondsOption(args, "init-timeout", 0.5, 3600, options.initTimeoutMs);
+  options.maxWaiting = countOption(args, "max-waiting", options.maxWaiting);
+  options.maxConnections = countOption(args, "max-connections", options.maxConnections);
+  options.session.maxListingBytes = mebibytesOption(args, "max-listing", options.session.maxListingBytes);
+  options.session.maxLogBytes = mebibytesOption(args, "max-log", options.session.maxLogBytes);
   if (args.options.count("keep-versions")) options.keepVersionsDays = keepDays(args.options["keep-versions"]);
-  if (options.initTimeoutMs < 500) throw std::runtime_error("init timeout too short");
   kqs::DataLock lock(args.dataDir);
   kqs::AccountBook book(args.dataDir);
   book.load();
@@ -243,14 +248,22 @@ int serveCommand(Args& args) {
 int main(int argc, char** argv) {
   try {
     Args args = parseArgs(argc, argv);
-    if (args.help || args.words.empty()) {
-      std::fputs(kUsage, args.help ? stdout : stderr);
-      return args.help ? 0 : 2;
+    if (args.help) {
+      std::fputs(kUsage, stdout);
+      return 0;
     }
+    if (args.version) {
+      std::printf("%s\n", kq::cli::versionText("kqsyncd").c_str());
+      return 0;
+    }
+    if (args.words.empty()) throw UsageError("a command is needed");
     if (args.words[0] == "account") return accountCommand(args);
     if (args.words[0] == "serve") return serveCommand(args);
     if (args.words[0] == "versions") return versionsCommand(args);
-    throw std::runtime_error("unknown command " + args.words[0]);
+    throw UsageError("unknown command " + args.words[0]);
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "kqsyncd: %s\n\n%s", e.what(), kUsage);
+    return kq::cli::kExitUsage;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kqsyncd: %s\n", e.what());
     return 1;

@@ -3,8 +3,8 @@
 //
 //   zrservice [--folder PATH]
 //
-// Without --folder the sync folder comes from "filesync.cfg" in the folder of
-// the executable. SIGINT and SIGTERM end it.
+// Without --folder the sync folder comes from "filesync.cfg" (beside the
+// executable, else in the user's configuration folder). SIGINT and SIGTERM end it.
 #include <unistd.h>
 
 #include <csignal>
@@ -12,8 +12,12 @@
 #include <ctime>
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "cli/arg_parser.h"
+#include "cli/config_location.h"
 #include "config/client_config.h"
 #include "log/log.h"
 #include "platform/posix/event_loop.h"
@@ -54,12 +58,6 @@ struct SyncFolder {
   std::string local;
 };
 
-std::string exeFolder() {
-  std::error_code ec;
-  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::string(".") : exe.parent_path().string();
-}
-
 // folderFromOption takes a folder as the user typed it (relative to the working folder).
 SyncFolder folderFromOption(const std::string& typed) {
   std::filesystem::path p = std::filesystem::absolute(typed).lexically_normal();
@@ -68,29 +66,45 @@ SyncFolder folderFromOption(const std::string& typed) {
   return {native, nativeToLocalPath(native)};
 }
 
-std::optional<SyncFolder> folderFromConfig(StderrLog& log) {
+constexpr const char* kUsage =
+    "Usage: zrservice [--folder PATH]\n"
+    "\n"
+    "The watcher of Korvalinq Drive: it watches the sync folder with inotify and\n"
+    "reports every change to kqfilesync on 127.0.0.1:11111.\n"
+    "\n"
+    "Options:\n"
+    "  --folder PATH   the sync folder (default: the one in filesync.cfg, beside\n"
+    "                  zrservice or in $XDG_CONFIG_HOME/kqfilesync)\n"
+    "  --help          show this text\n"
+    "  --version       show the version and build\n"
+    "\n"
+    "SIGTERM or SIGINT stops the watcher. Exit status: 0 stopped, 1 cannot watch\n"
+    "or listen, 2 bad command line, 78 no usable configuration.\n";
+
+// ConfigProblem is a configuration that names no usable sync folder.
+struct ConfigProblem : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+SyncFolder folderFromConfig() {
+  auto folder = kq::cli::findConfigFolder(kq::cli::executableFolder());
+  if (!folder)
+    throw ConfigProblem("no configuration: neither " + kq::cli::executableFolder() + "/filesync.cfg nor " +
+                        kq::cli::userConfigFolder() + "/filesync.cfg exists; pass --folder PATH or run "
+                        "\"kqfilesync install\"");
+  std::string file = *folder + "/filesync.cfg";
   PosixFileSystem fs;
-  std::string programFolder = nativeToLocalPath(exeFolder());
-  ClientConfig record = makeClientConfig(programFolder + "\\zrservice");
+  ClientConfig record = makeClientConfig(nativeToLocalPath(*folder) + "\\zrservice");
   ConfigFields fields;
   try {
     readConfig(record, record.configFolder, fields, fs);
   } catch (const std::exception& e) {
-    log.writeLog(std::string("Cannot read the configuration: ") + e.what(), true);
-    return std::nullopt;
+    throw ConfigProblem(file + ": cannot be read: " + e.what());
   }
   std::string local = syncFolderPath(record);
   auto native = localToNativePath(local);
-  if (local.empty() || !native) {
-    log.writeLog("The sync folder \"" + local + "\" is not a path on this machine", true);
-    return std::nullopt;
-  }
+  if (local.empty() || !native) throw ConfigProblem(file + ": the sync folder \"" + local + "\" is not a path on this machine");
   return SyncFolder{*native, local};
-}
-
-int usage() {
-  std::fprintf(stderr, "usage: zrservice [--folder PATH]\n");
-  return 2;
 }
 
 }  // namespace
@@ -98,16 +112,24 @@ int usage() {
 int main(int argc, char** argv) {
   StderrLog log;
   std::optional<SyncFolder> folder;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg == "--folder" && i + 1 < argc) folder = folderFromOption(argv[++i]);
-    else if (arg.rfind("--folder=", 0) == 0) folder = folderFromOption(arg.substr(9));
-    else return usage();
-  }
-  if (!folder) folder = folderFromConfig(log);
-  if (!folder) {
-    std::fprintf(stderr, "zrservice: no sync folder: put filesync.cfg beside zrservice or pass --folder PATH\n");
-    return 2;
+  try {
+    auto args = kq::cli::parseArgs(std::vector<std::string>(argv + 1, argv + argc),
+                                   {{"folder", true}, {"help", false, 'h'}, {"version", false}});
+    if (args.has("help")) return std::fputs(kUsage, stdout), 0;
+    if (args.has("version")) return std::printf("%s\n", kq::cli::versionText("zrservice").c_str()), 0;
+    kq::cli::requireWordCount(args, 0);
+    if (auto typed = args.value("folder")) {
+      if (typed->empty()) throw kq::cli::UsageError("--folder: empty path");
+      folder = folderFromOption(*typed);
+    } else {
+      folder = folderFromConfig();
+    }
+  } catch (const kq::cli::UsageError& e) {
+    std::fprintf(stderr, "zrservice: %s\n\n%s", e.what(), kUsage);
+    return kq::cli::kExitUsage;
+  } catch (const ConfigProblem& e) {
+    std::fprintf(stderr, "zrservice: %s\n", e.what());
+    return kq::cli::kExitConfig;
   }
 
   EventLoop loop;

@@ -7,6 +7,7 @@ SyncEngine::SyncEngine(EnginePorts ports)
       filter_(ports.fs),
       tracker_(ports.log, ports.status, filter_, ports.fs),
       syncFolder_(ports.fs, ports.config, tracker_, ports.server, ports.status, ports.log),
+      knownFiles_(ports.fs, ports.log, filter_, tracker_),
       dispatcher_(protocol_, ports.server, ports.log),
       connection_(protocol_, dispatcher_, ports.server, ports.config, ports.ini, ports.fs,
                   ports.status, ports.log, ports.errors),

@@ -19,6 +19,7 @@
 #include "tracking/exception_filter.h"
 #include "tracking/forced_sync.h"
 #include "tracking/sync_folder_monitor.h"
+#include "tracking/known_files.h"
 #include "tracking/watcher_messages.h"
 #include "transfer/file_receiver.h"
 #include "transfer/file_sender.h"
@@ -76,6 +77,8 @@ class SyncEngine {
   ProtocolState& protocol() { return protocol_; }
   ChangeTracker& tracker() { return tracker_; }
   SyncFolderMonitor& syncFolderMonitor() { return syncFolder_; }
+  // knownFiles finds at start what changed while the client was not running.
+  KnownFiles& knownFiles() { return knownFiles_; }
   ExceptionFilter& exceptionFilter() { return filter_; }
   ChangeReport& changeReport() { return changeReport_; }
   FileReceiver& fileReceiver() { return fileReceiver_; }
@@ -89,6 +92,7 @@ class SyncEngine {
   ExceptionFilter filter_;
   ChangeTracker tracker_;
   SyncFolderMonitor syncFolder_;
+  KnownFiles knownFiles_;
   Dispatcher dispatcher_;
   ServerConnection connection_;
   // Request handlers. Further subsystems (file transfer, file operations) add

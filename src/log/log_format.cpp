@@ -51,13 +51,17 @@ std::string logStartTime(const LocalTime& t) {
                 t.millisecond);
 }
 
+std::string maskedKey(const std::string& key) {
+  return key.size() > 4 ? "****" + key.substr(key.size() - 4) : "****";
+}
+
 std::string logHeader(const LocalTime& start, const ConfigFields& fields) {
   const std::string crlf = "\r\n";
   return "Log started:\t\t\t" + logStartTime(start) + crlf +
          "Product version:\t\t" + kProductVersion + crlf +
          "Server:\t\t\t \t" + fields.host + crlf +
          "Contract:\t\t \t" + fields.contract + crlf +
-         "API key:\t\t \t" + fields.apiKey + crlf +
+         "API key:\t\t \t" + maskedKey(fields.apiKey) + crlf +
          "Protocol:\t\t\t" + fields.protocol + crlf +
          "Filesync folder:\t\t" + fields.syncFolder + crlf + crlf;
 }

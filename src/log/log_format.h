@@ -40,6 +40,10 @@ struct LogPaths {
 std::string logLine(const LocalTime& time, const std::string& text);
 // logStartTime is "%a %b %d %Y %T" with English names, then "." and three-digit milliseconds.
 std::string logStartTime(const LocalTime& time);
+// maskedKey is how an API key appears in a log: "****" and its last four
+// characters ("****uvwx"); a key of four characters or fewer is "****".
+std::string maskedKey(const std::string& key);
+
 // logHeader is the block that opens a log file, ending in an empty line (CR LF line breaks).
 std::string logHeader(const LocalTime& start, const ConfigFields& fields);
 // parseStamp reads the first line of "time.inf"; nullopt when it is empty, 0 when it

@@ -80,15 +80,16 @@ kq_start_watcher() {
 }
 
 # kq_start_client PROGRAM_FOLDER FOLDER CONTRACT KEY [HOST [NAMESPACE]]:
-# installs the client and its watcher in their own program folder and starts
-# both (in NAMESPACE when given). Sets kq_client_pid and kq_watcher_pid.
+# installs the client and its watcher in their own program folder (replacing
+# an installation left there by an earlier run) and starts both (in NAMESPACE
+# when given). Sets kq_client_pid and kq_watcher_pid.
 kq_start_client() {
   local prog=$1 folder=$2 contract=$3 key=$4 host=${5:-127.0.0.1} ns=${6:-}
   local run=()
   [ -z "$ns" ] || run=(ip netns exec "$ns")
   mkdir -p "$prog"
   cp "$KQFILESYNC" "$ZRSERVICE" "$prog/"
-  "$prog/kqfilesync" install --host "$host" --contract "$contract" --key "$key" --folder "$folder" \
+  "$prog/kqfilesync" install --force --host "$host" --contract "$contract" --key "$key" --folder "$folder" \
     >"$prog/install.log" 2>&1 || { cat "$prog/install.log" >&2; return 1; }
   kq_start_watcher "$prog" "$ns" || return 1
   (cd "$prog" && exec "${run[@]}" ./kqfilesync </dev/null >>"$prog/kqfilesync.log" 2>&1) &

@@ -357,13 +357,15 @@ class CommandLineTest(unittest.TestCase):
         self.tmp = tempfile.mkdtemp(prefix="kq-cli-")
         self.exe = os.path.join(self.tmp, "kqfilesync")
         shutil.copy(KQFILESYNC, self.exe)
+        # No configuration of the user running the tests is found.
+        self.env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(self.tmp, "config"))
 
     def tearDown(self):
         shutil.rmtree(self.tmp, ignore_errors=True)
 
     def run_exe(self, args, stdin=b""):
         return subprocess.run([self.exe] + args, input=stdin, capture_output=True, timeout=10,
-                              cwd=self.tmp)
+                              cwd=self.tmp, env=self.env)
 
     def test_without_configuration_it_ends_with_a_hint(self):
         r = self.run_exe([])
@@ -410,8 +412,8 @@ class CommandLineTest(unittest.TestCase):
         self.assertIn(b'"Host":"localhost","port":"21234"', cfg)
         self.assertIn(b'"KQDir":"' + local(folder).replace(b"\\", b"\\\\") + b'"', cfg)
 
-        # Configured now: "install" is ignored and the client runs until SIGTERM.
-        client = subprocess.Popen([self.exe, "install"], stdin=subprocess.DEVNULL,
+        # Configured now: the client runs until SIGTERM.
+        client = subprocess.Popen([self.exe], stdin=subprocess.DEVNULL, env=self.env,
                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         time.sleep(0.5)
         self.assertIsNone(client.poll())

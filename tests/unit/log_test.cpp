@@ -29,7 +29,7 @@ std::string header(const std::string& started, const std::string& host = "sync.e
          "Product version:\t\t0.4.2\r\n" +
          "Server:\t\t\t \t" + host + "\r\n" +
          "Contract:\t\t \t1234\r\n"
-         "API key:\t\t \tabcdefghijklmnopqrstuvwx\r\n"
+         "API key:\t\t \t****uvwx\r\n"
          "Protocol:\t\t\t00003\r\n"
          "Filesync folder:\t\t" + folder + "\r\n\r\n";
 }
@@ -51,6 +51,12 @@ class LogTest : public ::testing::Test {
   LogView view;
   Logger log{fs, clock, store, view};
 };
+
+TEST(LogKeyTest, TheApiKeyShowsOnlyItsLastFourCharacters) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"abcdefghijklmnopqrstuvwx", "****uvwx"}, {"abcde", "****bcde"}, {"abcd", "****"}, {"", "****"}};
+  for (const auto& [key, shown] : cases) EXPECT_EQ(maskedKey(key), shown) << key;
+}
 
 TEST_F(LogTest, NothingHappensUntilTheSyncFolderIsKnown) {
   auto before = fs.entries();

@@ -5,23 +5,35 @@
 namespace kq {
 
 void TerminalStatusView::setPanel(int index, const std::string& text) {
+  if (onPanel) onPanel(index, text);
   if (index < 0 || index >= 6 || panels_[index] == text) return;
   panels_[index] = text;
   redraw();
 }
 
 void TerminalStatusView::setConnectCaption(const std::string& caption) {
+  if (onCaption) onCaption(caption);
   if (caption_ == caption) return;
   caption_ = caption;
   redraw();
 }
 
+void TerminalStatusView::setProgress(const std::string& text) {
+  if (progress_ == text) return;
+  progress_ = text;
+  redraw();
+}
+
 std::string TerminalStatusView::line() const {
   std::string text;
-  for (const auto& panel : panels_) {
-    if (panel.empty()) continue;
+  auto add = [&text](const std::string& part) {
+    if (part.empty()) return;
     if (!text.empty()) text += " | ";
-    text += panel;
+    text += part;
+  };
+  for (int i = 0; i < 6; ++i) {
+    add(panels_[i]);
+    if (i == 1) add(progress_);
   }
   if (!text.empty()) text += " ";
   return text + "[" + caption_ + "]";
@@ -48,6 +60,7 @@ void StderrDialogs::information(const std::string& text) {
 }
 
 void StderrErrorReporter::reportError(const std::string& text) {
+  if (text.rfind("Socket Error # ", 0) == 0) return;
   status_.finish();
   std::fprintf(stderr, "Korvalinq Drive: %s\n", cp1252ToUtf8(text).c_str());
 }

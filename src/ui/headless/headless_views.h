@@ -3,6 +3,7 @@
 // one status line on a terminal, rewritten in place; without a terminal they
 // show nothing. Messages meant for boxes go to the standard error.
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,10 +18,16 @@ class TerminalStatusView : public StatusView {
   explicit TerminalStatusView(std::FILE* out) : out_(out) {}
   void setPanel(int index, const std::string& text) override;
   void setConnectCaption(const std::string& caption) override;
-  // line is the status line as shown: the non-empty panels, then the caption.
+  // setProgress shows the transfer under way after the activity panel; empty: none.
+  void setProgress(const std::string& text);
+  // line is the status line as shown: the non-empty panels (the progress after
+  // panel 1), then the caption.
   std::string line() const;
   // finish ends the status line so that later output starts on a new line.
   void finish();
+  // onPanel and onCaption see every call, also those that change nothing.
+  std::function<void(int index, const std::string& text)> onPanel;
+  std::function<void(const std::string& caption)> onCaption;
 
  private:
   void redraw();
@@ -28,6 +35,7 @@ class TerminalStatusView : public StatusView {
   std::FILE* out_;
   std::string panels_[6];
   std::string caption_ = "Connect";
+  std::string progress_;
   bool drawn_ = false;
 };
 
@@ -55,7 +63,8 @@ class StderrDialogs : public Dialogs {
 };
 
 // StderrErrorReporter writes each error of the general error reporting as one
-// line "Korvalinq Drive: " + text to the standard error.
+// line "Korvalinq Drive: " + text to the standard error. Socket errors
+// ("Socket Error # 10061") are left to the clearer connection messages.
 class StderrErrorReporter : public ErrorReporter {
  public:
   explicit StderrErrorReporter(TerminalStatusView& status) : status_(status) {}

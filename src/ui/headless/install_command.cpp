@@ -1,14 +1,18 @@
 #include "ui/headless/install_command.h"
 
+#include <arpa/inet.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 
+#include "cli/arg_parser.h"
+#include "cli/config_location.h"
 #include "config/client_config.h"
 #include "config/installer_fields.h"
 #include "platform/codepage.h"
-#include "platform/posix/file_system_posix.h"
 #include "platform/posix/local_path.h"
+#include "ui/headless/private_files.h"
 
 namespace kq {
 
@@ -50,31 +54,34 @@ TypedValues askAll(const InstallStreams& io) {
   return v;
 }
 
-// parseOptions reads --name VALUE and --name=VALUE; false for anything else.
-bool parseOptions(const std::vector<std::string>& args, TypedValues& v) {
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string name = args[i], value;
-    auto eq = name.find('=');
-    if (eq != std::string::npos) {
-      value = name.substr(eq + 1);
-      name = name.substr(0, eq);
-    } else if (i + 1 < args.size()) {
-      value = args[++i];
-    } else {
-      return false;
-    }
-    if (name == "--host") v.host = value;
-    else if (name == "--contract") v.contract = value;
-    else if (name == "--key") v.key = value;
-    else if (name == "--folder") v.folder = value;
-    else return false;
-  }
-  return true;
-}
+const char* const kUsage =
+    "usage: kqfilesync install [--user] [--force] --host HOST --contract NUMBER --key KEY --folder PATH\n";
 
 int fail(const InstallStreams& io, const std::string& message) {
   std::fprintf(io.err, "%s\n", message.c_str());
   return 1;
+}
+
+bool isAddress(const std::string& host) {
+  unsigned char buffer[16];
+  return inet_pton(AF_INET, host.c_str(), buffer) == 1 || inet_pton(AF_INET6, host.c_str(), buffer) == 1;
+}
+
+// isHostName: dot-separated labels of letters, digits and hyphens, 1-63
+// characters each, not starting or ending with a hyphen; 253 at most in all.
+bool isHostName(const std::string& host) {
+  if (host.empty() || host.size() > 253) return false;
+  std::size_t start = 0;
+  while (start <= host.size()) {
+    std::size_t end = host.find('.', start);
+    if (end == std::string::npos) end = host.size();
+    std::string label = host.substr(start, end - start);
+    if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-') return false;
+    for (unsigned char c : label)
+      if (!std::isalnum(c) && c != '-') return false;
+    start = end + 1;
+  }
+  return true;
 }
 
 }  // namespace
@@ -87,16 +94,62 @@ std::string typedFolderToNative(const std::string& typed) {
   return native;
 }
 
-int runInstall(const std::vector<std::string>& args, const std::string& exeNativePath,
-               InstallStreams io) {
-  TypedValues typed;
-  if (args.empty()) {
-    typed = askAll(io);
-  } else if (!parseOptions(args, typed)) {
-    std::fprintf(io.err,
-                 "usage: kqfilesync install --host HOST --contract NUMBER --key KEY --folder PATH\n");
-    return 2;
+std::optional<std::string> installValueProblem(const std::string& host, const std::string& contract,
+                                               const std::string& apiKey) {
+  if (contract.size() > 4 || contract.find_first_not_of("0123456789") != std::string::npos)
+    return "Contract number must be 1 to 4 digits: " + contract;
+  for (unsigned char c : apiKey)
+    if (c <= 0x20 || c == 0x7f) return "API key must not hold blanks or control characters";
+  if (!isAddress(host) && !isHostName(host)) return "Host must be a host name or an address: " + host;
+  return std::nullopt;
+}
+
+std::optional<std::string> syncFolderProblem(const std::string& native) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::create_directories(native, ec);
+  if (ec) {
+    // Name the part of the path that stands in the way when there is one.
+    for (fs::path part = fs::path(native); !part.empty() && part != part.parent_path(); part = part.parent_path()) {
+      std::error_code ignored;
+      if (fs::exists(part, ignored) && !fs::is_directory(part, ignored))
+        return "Cannot create the sync folder " + native + ": " + part.string() + " is not a folder";
+    }
+    return "Cannot create the sync folder " + native + ": " + ec.message();
   }
+  if (!fs::is_directory(native, ec)) return "The sync folder " + native + " is not a folder";
+  if (::access(native.c_str(), W_OK | X_OK) != 0)
+    return "The sync folder " + native + " cannot be written: permission denied";
+  return std::nullopt;
+}
+
+int runInstall(const std::vector<std::string>& args, const std::string& exeNativePath, InstallStreams io) {
+  TypedValues typed;
+  cli::ParsedArgs parsed;
+  try {
+    parsed = cli::parseArgs(args, {{"host", true}, {"contract", true}, {"key", true}, {"folder", true},
+                                   {"user", false}, {"force", false}, {"help", false, 'h'}});
+    cli::requireWordCount(parsed, 0);
+    if (parsed.has("help")) return std::fputs(kUsage, io.out), 0;
+  } catch (const cli::UsageError& e) {
+    std::fprintf(io.err, "kqfilesync install: %s\n%s", e.what(), kUsage);
+    return cli::kExitUsage;
+  }
+  const bool user = parsed.has("user"), force = parsed.has("force");
+  const std::string configFolder =
+      user ? cli::userConfigFolder() : std::filesystem::path(exeNativePath).parent_path().string();
+  const std::string configFile = configFolder + "/" + cli::kConfigFileName;
+  std::error_code ec;
+  const bool replacing = std::filesystem::exists(configFile, ec);
+  if (replacing && !force)
+    return fail(io, "Korvalinq Drive is already installed: " + configFile + " exists; add --force to replace it");
+  // Without values the four are asked for, after the check above: nothing is asked in vain.
+  if (parsed.values.empty()) {
+    typed = askAll(io);
+  } else {
+    typed = {parsed.value("host"), parsed.value("contract"), parsed.value("key"), parsed.value("folder")};
+  }
+
   InstallerInput input;
   input.host = utf8ToCp1252(typed.host.value_or(""));
   input.contract = utf8ToCp1252(typed.contract.value_or(""));
@@ -107,21 +160,28 @@ int runInstall(const std::vector<std::string>& args, const std::string& exeNativ
     input.syncFolder = nativeToLocalPath(folderNative);
   }
   if (auto problem = installerInputProblem(input)) return fail(io, *problem);
+  if (auto problem = installValueProblem(input.host, input.contract, input.apiKey)) return fail(io, *problem);
   // The configuration is read back as 7-bit text: a folder name beyond ASCII
   // would name another folder then.
   for (unsigned char c : input.syncFolder)
     if (c >= 0x80) return fail(io, "Korvalinq Drive destination path must be plain ASCII: " + folderNative);
 
-  PosixFileSystem fs;
-  if (!fs.createFolders(input.syncFolder)) return fail(io, "Error in Filesync installation!");
+  if (auto problem = syncFolderProblem(folderNative)) return fail(io, *problem);
+  std::filesystem::create_directories(configFolder, ec);
+  if (ec) return fail(io, "Cannot create the configuration folder " + configFolder + ": " + ec.message());
+  PrivateFileSystem fs;
   ClientConfig record = makeClientConfig(nativeToLocalPath(exeNativePath));
+  record.configFolder = nativeToLocalPath(configFolder) + "\\";
   try {
     saveConfig(record, installerFields(input), fs);
-  } catch (const ConfigError& e) {
-    return fail(io, std::string("Error in Filesync installation! ") + e.what());
+  } catch (const ConfigError&) {
+    return fail(io, "Cannot write " + configFile + ": " + (::access(configFolder.c_str(), W_OK) != 0
+                                                               ? std::string("permission denied (try --user)")
+                                                               : std::string("write failed")));
   }
-  std::fprintf(io.out, "That was it! Korvalinq Drive is now installed.\nSync folder: %s\n",
-               folderNative.c_str());
+  if (replacing) std::fprintf(io.out, "Replaced the earlier installation in %s.\n", configFile.c_str());
+  std::fprintf(io.out, "That was it! Korvalinq Drive is now installed.\nSync folder: %s\nConfiguration: %s\n",
+               folderNative.c_str(), configFile.c_str());
   return 0;
 }
 

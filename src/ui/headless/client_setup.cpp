@@ -1,0 +1,82 @@
+#include "ui/headless/client_setup.h"
+
+#include <filesystem>
+
+#include "cli/config_location.h"
+#include "platform/posix/clock_posix.h"
+#include "platform/posix/local_path.h"
+#include "protocol/connection.h"
+#include "ui/headless/private_files.h"
+
+namespace kq {
+
+namespace {
+
+// nativeText replaces the local path text of the file in a message by its real path.
+std::string nativeText(std::string message, const std::string& local, const std::string& native) {
+  for (auto at = message.find(local); at != std::string::npos; at = message.find(local, at + native.size()))
+    message.replace(at, local.size(), native);
+  return message;
+}
+
+// fieldProblem is what keeps the read fields from working, empty when nothing.
+std::string fieldProblem(const ConfigFields& fields, const std::string& syncLocal) {
+  if (fields.host.empty()) return "no server host (\"Host\")";
+  try {
+    (void)parsePort(fields.port);
+  } catch (const ConfigError& e) {
+    return std::string("bad server port (\"port\"): ") + e.what();
+  }
+  if (fields.contract.empty()) return "no contract number (\"contract\")";
+  if (fields.apiKey.empty()) return "no API key (\"API-key\")";
+  if (syncLocal.empty()) return "no sync folder (\"KQDir\")";
+  if (!localToNativePath(syncLocal)) return "the sync folder \"" + syncLocal + "\" is not a path on this machine";
+  return {};
+}
+
+void logProblem(ConfigStore& config, const std::string& text) {
+  PrivateFileSystem fs;
+  SystemClock clock;
+  LogView view;
+  ConfigStore logConfig(fs, config.main);
+  logConfig.fields = config.fields;
+  Logger(fs, clock, logConfig, view).writeLog(text, true);
+}
+
+}  // namespace
+
+ClientSetup loadClientSetup(const std::string& exeNativePath) {
+  ClientSetup setup;
+  const std::string exeFolder = std::filesystem::path(exeNativePath).parent_path().string();
+  auto folder = cli::findConfigFolder(exeFolder);
+  if (!folder) {
+    setup.problem = "no configuration: neither " + exeFolder + "/filesync.cfg nor " + cli::userConfigFolder() +
+                    "/filesync.cfg exists; run \"kqfilesync install\" first";
+    return setup;
+  }
+  const std::string file = *folder + "/" + cli::kConfigFileName;
+  setup.app.exeLocalPath = nativeToLocalPath(exeNativePath);
+  setup.app.configFolderLocal = nativeToLocalPath(*folder) + "\\";
+  PosixFileSystem fs;
+  ClientConfig record = makeClientConfig(setup.app.exeLocalPath);
+  record.configFolder = setup.app.configFolderLocal;
+  ConfigStore config(fs, record);
+  try {
+    config.reload();
+  } catch (const ConfigError& e) {
+    std::string local = setup.app.configFolderLocal + "\\" + cli::kConfigFileName;
+    setup.problem = file + ": " + nativeText(e.what(), local, file);
+    return setup;
+  }
+  std::string syncLocal = config.syncFolder();
+  if (std::string problem = fieldProblem(config.fields, syncLocal); !problem.empty()) {
+    setup.problem = file + ": " + problem;
+    if (localToNativePath(syncLocal)) logProblem(config, setup.problem);
+    return setup;
+  }
+  setup.app.syncFolderNative = *localToNativePath(syncLocal);
+  setup.app.server = {config.fields.host, config.fields.port, config.fields.contract};
+  return setup;
+}
+
+}  // namespace kq

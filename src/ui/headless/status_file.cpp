@@ -1,0 +1,138 @@
+#include "ui/headless/status_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <nlohmann/json.hpp>
+
+namespace kq {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+std::string timeText(std::int64_t unixSeconds) {
+  std::time_t t = static_cast<std::time_t>(unixSeconds);
+  std::tm local{};
+  localtime_r(&t, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return text;
+}
+
+std::string sizeText(std::int64_t bytes) {
+  char text[32];
+  if (bytes < 1024) std::snprintf(text, sizeof text, "%lld B", static_cast<long long>(bytes));
+  else if (bytes < 1024 * 1024) std::snprintf(text, sizeof text, "%.1f KB", bytes / 1024.0);
+  else if (bytes < 1024LL * 1024 * 1024) std::snprintf(text, sizeof text, "%.1f MB", bytes / 1048576.0);
+  else std::snprintf(text, sizeof text, "%.2f GB", bytes / 1073741824.0);
+  return text;
+}
+
+Json transferJson(const std::optional<TransferProgress>& transfer) {
+  if (!transfer) return nullptr;
+  return {{"file", transfer->file},
+          {"bytes_done", transfer->bytesDone},
+          {"bytes_total", transfer->bytesTotal},
+          {"bytes_per_second", transfer->bytesPerSecond}};
+}
+
+}  // namespace
+
+std::string stateFilePath(const std::string& syncFolderNative) {
+  return syncFolderNative + "/_log/kqfilesync-status.json";
+}
+
+std::string stateJson(const ClientState& s) {
+  Json j = {{"pid", s.pid},
+            {"connected", s.connected},
+            {"server", s.server},
+            {"contract", s.contract},
+            {"sync_folder", s.syncFolder},
+            {"last_completed_cycle", s.lastCycleEnd ? Json(*s.lastCycleEnd) : Json(nullptr)},
+            {"queued_modifications", s.queuedModifications},
+            {"queued_deletions", s.queuedDeletions},
+            {"failed_items", s.failedItems},
+            {"activity", s.activity},
+            {"transfer", transferJson(s.transfer)},
+            {"updated", s.updated}};
+  return j.dump(2) + "\n";
+}
+
+std::optional<ClientState> stateFromJson(const std::string& text) {
+  try {
+    Json j = Json::parse(text);
+    ClientState s;
+    s.pid = j.at("pid").get<long>();
+    s.connected = j.at("connected").get<bool>();
+    s.server = j.at("server").get<std::string>();
+    s.contract = j.at("contract").get<std::string>();
+    s.syncFolder = j.at("sync_folder").get<std::string>();
+    if (!j.at("last_completed_cycle").is_null()) s.lastCycleEnd = j["last_completed_cycle"].get<std::int64_t>();
+    s.queuedModifications = j.at("queued_modifications").get<int>();
+    s.queuedDeletions = j.at("queued_deletions").get<int>();
+    s.failedItems = j.at("failed_items").get<int>();
+    s.activity = j.at("activity").get<std::string>();
+    if (const Json& t = j.at("transfer"); !t.is_null()) {
+      s.transfer = TransferProgress{t.at("file").get<std::string>(), t.at("bytes_done").get<std::int64_t>(),
+                                    t.at("bytes_total").get<std::int64_t>(), t.at("bytes_per_second").get<double>()};
+    }
+    s.updated = j.at("updated").get<std::int64_t>();
+    return s;
+  } catch (const Json::exception&) {
+    return std::nullopt;
+  }
+}
+
+bool writeStateFile(const std::string& path, const std::string& text) {
+  const std::string temporary = path + ".tmp";
+  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  ok = ::close(fd) == 0 && ok;
+  if (ok && std::rename(temporary.c_str(), path.c_str()) == 0) return true;
+  ::unlink(temporary.c_str());
+  return false;
+}
+
+std::string transferText(const TransferProgress& t) {
+  std::string text = t.file + " " + sizeText(t.bytesDone) + " / " + sizeText(t.bytesTotal);
+  // The rate is known from the second sample on.
+  if (t.bytesPerSecond > 0) text += " at " + sizeText(static_cast<std::int64_t>(t.bytesPerSecond)) + "/s";
+  return text;
+}
+
+std::string statusText(const ClientState& s, bool running) {
+  std::string text;
+  text += std::string("Client:          ") + (running ? "running (process " + std::to_string(s.pid) + ")" : "not running") + "\n";
+  text += std::string("Server:          ") + s.server + (running ? (s.connected ? " (connected)" : " (not connected)") : "") + "\n";
+  text += "Contract:        " + s.contract + "\n";
+  text += "Sync folder:     " + s.syncFolder + "\n";
+  text += "Last cycle:      " + (s.lastCycleEnd ? timeText(*s.lastCycleEnd) : std::string("none yet")) + "\n";
+  text += "Queued changes:  " + std::to_string(s.queuedModifications) + " to send, " +
+          std::to_string(s.queuedDeletions) + " deletions\n";
+  text += "Failed items:    " + std::to_string(s.failedItems) + "\n";
+  std::string now = s.transfer ? transferText(*s.transfer) : (s.activity.empty() ? "idle" : s.activity);
+  text += "Now:             " + (running ? now : std::string("-")) + "\n";
+  return text;
+}
+
+std::string statusJson(const ClientState& s, bool running) {
+  Json j = {{"running", running},
+            {"pid", running ? Json(s.pid) : Json(nullptr)},
+            {"connected", running && s.connected},
+            {"server", s.server},
+            {"contract", s.contract},
+            {"sync_folder", s.syncFolder},
+            {"last_completed_cycle", s.lastCycleEnd ? Json(*s.lastCycleEnd) : Json(nullptr)},
+            {"queued_changes", {{"modifications", s.queuedModifications}, {"deletions", s.queuedDeletions}}},
+            {"failed_items", s.failedItems},
+            {"activity", running ? Json(s.activity) : Json(nullptr)},
+            {"current_transfer", running ? transferJson(s.transfer) : Json(nullptr)},
+            {"updated", s.updated}};
+  return j.dump(2) + "\n";
+}
+
+}  // namespace kq

@@ -1,0 +1,52 @@
+#pragma once
+// The running client's state for "kqfilesync status": ClientState is what it
+// publishes, written atomically (a temporary file renamed over the old one) to
+// "_log/kqfilesync-status.json" in the sync folder, so that reading it needs
+// no connection to the client.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace kq {
+
+struct TransferProgress {
+  std::string file;  // as the server names it
+  std::int64_t bytesDone = 0;
+  std::int64_t bytesTotal = 0;
+  double bytesPerSecond = 0;
+};
+
+struct ClientState {
+  long pid = 0;
+  bool connected = false;
+  std::string server;      // HOST:PORT
+  std::string contract;
+  std::string syncFolder;  // real path
+  std::optional<std::int64_t> lastCycleEnd;  // Unix seconds of the last completed cycle
+  int queuedModifications = 0;
+  int queuedDeletions = 0;
+  int failedItems = 0;
+  std::string activity;    // what the client does now ("Receiving file data..."), empty when idle
+  std::optional<TransferProgress> transfer;
+  std::int64_t updated = 0;  // Unix seconds
+};
+
+std::string stateFilePath(const std::string& syncFolderNative);
+
+// stateJson and stateFromJson are the file's text and its reading (nullopt
+// for a text that is not a state).
+std::string stateJson(const ClientState& state);
+std::optional<ClientState> stateFromJson(const std::string& text);
+
+// writeStateFile writes atomically; false when the file could not be written.
+[[nodiscard]] bool writeStateFile(const std::string& path, const std::string& text);
+
+// statusText is the human-readable "kqfilesync status" report; running false
+// when no client holds the folder now (the state is then the last one published).
+std::string statusText(const ClientState& state, bool running);
+std::string statusJson(const ClientState& state, bool running);
+
+// transferText is "FILE 1.2 MB / 4.0 MB at 350.0 KB/s" (without the rate while it is not known).
+std::string transferText(const TransferProgress& transfer);
+
+}  // namespace kq

@@ -1,0 +1,163 @@
+// The headless client's messages and published state, without sockets.
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+#include "support/recorders.h"
+#include "ui/headless/client_notices.h"
+#include "ui/headless/headless_views.h"
+#include "ui/headless/status_publisher.h"
+#include "ui/headless/transfer_meter.h"
+
+namespace kq {
+namespace {
+
+class NoticesTest : public ::testing::Test {
+ protected:
+  test::RecordingLog log;
+  std::vector<std::string> shown;
+  int gaveUp = 0;
+  ClientNotices notices{log, {"sync.example.com", "21234", "1234"},
+                        [this](const std::string& text) { shown.push_back(text); },
+                        [this](int code) { gaveUp = code; }};
+};
+
+TEST_F(NoticesTest, AnUnreachableServerIsToldOnceUntilAConnectionWorked) {
+  notices.serverError(10061);
+  notices.serverError(10061);
+  notices.serverError(10060);
+  EXPECT_EQ(shown, (std::vector<std::string>{"cannot reach sync.example.com:21234: connection refused (10061)"}));
+  notices.serverConnected();
+  notices.serverRead();
+  notices.serverDisconnected();
+  notices.serverError(11001);
+  EXPECT_EQ(shown.back(), "cannot reach sync.example.com:21234: host not found (11001)");
+  EXPECT_EQ(log.texts(), shown);
+  EXPECT_EQ(gaveUp, 0);
+}
+
+TEST_F(NoticesTest, ThreeClosesRightAfterTheInitTextInARowAreARejection) {
+  struct Step {
+    const char* name;
+    std::vector<char> events;  // c connect, r read, d disconnect, e error on the link
+    int gaveUp;
+  };
+  const Step steps[] = {
+      {"two closes", {'c', 'd', 'c', 'd'}, 0},
+      {"three closes", {'c', 'd', 'c', 'd', 'c', 'd'}, ClientNotices::kExitRejected},
+      {"an error on the open link counts", {'c', 'd', 'c', 'e', 'c', 'd'}, ClientNotices::kExitRejected},
+      {"a read in between starts the count again", {'c', 'd', 'c', 'd', 'c', 'r', 'd', 'c', 'd'}, 0},
+      {"refused attempts between add nothing", {'c', 'd', 'e', 'e', 'e', 'c', 'd'}, 0},
+  };
+  for (const auto& step : steps) {
+    test::RecordingLog stepLog;
+    int code = 0;
+    ClientNotices n{stepLog, {"h", "21234", "1234"}, [](const std::string&) {}, [&](int c) { code = c; }};
+    for (char e : step.events) {
+      if (e == 'c') n.serverConnected();
+      if (e == 'r') n.serverRead();
+      if (e == 'd') n.serverDisconnected();
+      if (e == 'e') n.serverError(10054);
+    }
+    EXPECT_EQ(code, step.gaveUp) << step.name;
+    bool told = !stepLog.texts().empty() && stepLog.texts().back() == "the server rejected contract 1234 / API key";
+    EXPECT_EQ(told, step.gaveUp != 0) << step.name;
+  }
+}
+
+TEST_F(NoticesTest, AMissingWatcherIsToldOnceUntilItWasConnected) {
+  notices.watcherUnavailable();
+  notices.watcherUnavailable();
+  notices.watcherConnected();
+  notices.watcherUnavailable();
+  const std::string warning =
+      "zrservice is not running (127.0.0.1:11111): changes in the sync folder are only found by the server's listings";
+  EXPECT_EQ(shown, (std::vector<std::string>{warning, warning}));
+}
+
+TEST(StatePublisherTest, FollowsThePanelsAndCountsEachRefusedNameOnce) {
+  StatePublisher publisher({}, "/nonexistent/folder/state.json");
+  publisher.onCaption("Disconnect");
+  publisher.onPanel(1, "Receiving file data...", 100);
+  publisher.onPanel(2, "MOD: 3", 200);
+  publisher.onPanel(3, "DEL: 1", 200);
+  for (const char* line : {"2026/12/10 10:00:00 : Refused server path /a\\b.txt: it holds a backslash",
+                           "2026/12/10 10:00:05 : Refused server path /a\\b.txt: it holds a backslash",
+                           "2026/12/10 10:00:05 : Refused server path /c:d.txt: it holds a colon",
+                           "2026/12/10 10:00:05 : Working path: Z:\\sync"})
+    publisher.onLogLine(line);
+  const ClientState& s = publisher.state();
+  EXPECT_TRUE(s.connected);
+  EXPECT_EQ(s.activity, "Receiving file data...");
+  EXPECT_EQ((std::pair{s.queuedModifications, s.queuedDeletions}), (std::pair{3, 1}));
+  EXPECT_EQ(s.lastCycleEnd, 200);
+  EXPECT_EQ(s.failedItems, 2);
+  publisher.onPanel(1, "Listening...", 300);
+  publisher.onPanel(0, "Disconnected", 300);
+  EXPECT_EQ(publisher.state().activity, "");
+  EXPECT_FALSE(publisher.state().connected);
+}
+
+TEST(StateFileTest, TheStateReadsBackAndShowsAsText) {
+  ClientState s;
+  s.pid = 42;
+  s.connected = true;
+  s.server = "h:21234";
+  s.contract = "1234";
+  s.syncFolder = "/home/me/Sync";
+  s.lastCycleEnd = 1700000000;
+  s.queuedModifications = 2;
+  s.failedItems = 1;
+  s.transfer = TransferProgress{"/big.iso", 3 * 1048576, 10 * 1048576, 512 * 1024};
+  auto back = stateFromJson(stateJson(s));
+  ASSERT_TRUE(back);
+  EXPECT_EQ(stateJson(*back), stateJson(s));
+  EXPECT_FALSE(stateFromJson("{\"pid\": 1}"));
+  EXPECT_FALSE(stateFromJson("not json"));
+  EXPECT_EQ(transferText(*s.transfer), "/big.iso 3.0 MB / 10.0 MB at 512.0 KB/s");
+  std::string text = statusText(s, true);
+  EXPECT_NE(text.find("Client:          running (process 42)\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Server:          h:21234 (connected)\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Now:             /big.iso 3.0 MB / 10.0 MB at 512.0 KB/s\n"), std::string::npos) << text;
+  EXPECT_NE(statusText(s, false).find("Client:          not running\n"), std::string::npos);
+}
+
+TEST(TransferMeterTest, TheRateComesFromTheBytesBetweenSamplesAndStartsAfreshPerFile) {
+  TransferMeter meter;
+  struct Sample {
+    const char* file;
+    std::int64_t done, ms;
+    double rate;
+  };
+  const Sample samples[] = {
+      {"a.iso", 1000, 0, 0},            // the first sample has no rate yet
+      {"a.iso", 3000, 1000, 2000},      // 2000 bytes in one second
+      {"a.iso", 7000, 2000, 3000},      // 4000 bytes/s, averaged with the last rate
+      {"a.iso", 7000, 2000, 3000},      // no time passed: the rate stands
+      {"b.iso", 500, 2500, 0},          // another file
+      {"b.iso", 1500, 3000, 2000},
+      {"b.iso", 100, 4000, 0},          // fewer bytes: a new transfer of the same name
+  };
+  for (const auto& s : samples) {
+    TransferProgress p = meter.sample(s.file, s.done, 10000, s.ms);
+    EXPECT_EQ((std::tuple{p.file, p.bytesDone, p.bytesTotal}), (std::tuple{std::string(s.file), s.done, 10000}));
+    EXPECT_DOUBLE_EQ(p.bytesPerSecond, s.rate) << s.file << " " << s.ms;
+  }
+}
+
+TEST(TerminalStatusViewTest, TheProgressFollowsTheActivity) {
+  TerminalStatusView view(nullptr);
+  view.setPanel(0, "sync.example.com");
+  view.setPanel(1, "Receiving file data...");
+  view.setPanel(4, "Files left: 2");
+  view.setConnectCaption("Disconnect");
+  view.setProgress(transferText({"docs/big.iso", 1572864, 4194304, 358400}));
+  EXPECT_EQ(view.line(), "sync.example.com | Receiving file data... | docs/big.iso 1.5 MB / 4.0 MB at 350.0 KB/s | "
+                         "Files left: 2 [Disconnect]");
+  view.setProgress("");
+  EXPECT_EQ(view.line(), "sync.example.com | Receiving file data... | Files left: 2 [Disconnect]");
+  EXPECT_EQ(transferText({"a", 10, 2048, 0}), "a 10 B / 2.0 KB");
+}
+
+}  // namespace
+}  // namespace kq

@@ -1,0 +1,104 @@
+#include "tracking/known_files.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "support/memory_file_system.h"
+#include "support/recorders.h"
+#include "tracking/change_tracker.h"
+#include "tracking/exception_filter.h"
+
+namespace kq {
+namespace {
+
+using Paths = std::deque<std::string>;
+
+class KnownFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs.addFolder("C:\\Sync");
+    add("C:\\Sync\\a.txt", "aaa", 100);
+    add("C:\\Sync\\docs\\b.txt", "bb", 200);
+    add("C:\\Sync\\_log\\Filesync.log", "log", 300);
+    add("C:\\Sync\\_trash\\old.txt", "old", 300);
+    add("C:\\Sync\\x.tmp", "excluded by the default list", 300);
+  }
+  void add(const std::string& path, const std::string& content, std::int64_t modified) {
+    fs.addFile(path, content);
+    fs.setModified(path, modified);
+  }
+  void remember() { ASSERT_TRUE(known.remember("C:\\Sync")); }
+  bool logged(const std::string& text) const {
+    auto texts = log.texts();
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
+  }
+
+  test::MemoryFileSystem fs;
+  test::RecordingLog log;
+  test::RecordingStatusView status;
+  ExceptionFilter filter{fs};
+  ChangeTracker tracker{log, status, filter, fs};
+  KnownFiles known{fs, log, filter, tracker};
+};
+
+TEST_F(KnownFilesTest, RemembersTheUsersFilesOnly) {
+  remember();
+  EXPECT_EQ(fs.content(KnownFiles::listPath("C:\\Sync")), "KQKNOWNFILES 1\n3\t100\ta.txt\n2\t200\tdocs\\b.txt\n");
+}
+
+TEST_F(KnownFilesTest, ChangesMadeWhileStoppedGoToTheTrackerAsTheWatcherWouldReportThem) {
+  remember();
+  ASSERT_TRUE(fs.remove("C:\\Sync\\docs\\b.txt"));
+  add("C:\\Sync\\a.txt", "changed", 150);
+  add("C:\\Sync\\new.txt", "n", 400);
+  ASSERT_TRUE(fs.remove("C:\\Sync\\_log\\Filesync.log"));  // the client's own files do not count
+  EXPECT_EQ(known.findChanges("C:\\Sync"), 3u);
+  EXPECT_EQ(tracker.deleteQueue, (Paths{"C:\\Sync\\docs\\b.txt"}));
+  EXPECT_EQ(tracker.modificationQueue, (Paths{"C:\\Sync\\a.txt", "C:\\Sync\\new.txt"}));
+  EXPECT_TRUE(logged("Deleted while the client was stopped: docs\\b.txt"));
+  EXPECT_TRUE(logged("Changed while the client was stopped: new.txt"));
+}
+
+TEST_F(KnownFilesTest, NothingIsReportedWithoutAListOrForAnUnchangedFolder) {
+  EXPECT_EQ(known.findChanges("C:\\Sync"), 0u);  // the first start
+  remember();
+  EXPECT_EQ(known.findChanges("C:\\Sync"), 0u);
+  EXPECT_TRUE(tracker.deleteQueue.empty());
+  EXPECT_TRUE(tracker.modificationQueue.empty());
+}
+
+TEST_F(KnownFilesTest, AnUnsentDeletionIsFoundAgainAtTheNextStart) {
+  remember();
+  ASSERT_TRUE(fs.remove("C:\\Sync\\a.txt"));
+  tracker.handleWatcherChange(2, "C:\\Sync\\a.txt");
+  remember();  // the client stops before the deletion was sent
+  tracker.deleteQueue.clear();
+  EXPECT_EQ(known.findChanges("C:\\Sync"), 1u);
+  EXPECT_EQ(tracker.deleteQueue, (Paths{"C:\\Sync\\a.txt"}));
+}
+
+TEST_F(KnownFilesTest, AFolderWithoutAnyKnownFileReportsNoDeletion) {
+  remember();
+  ASSERT_TRUE(fs.removeAll("C:\\Sync\\a.txt"));
+  ASSERT_TRUE(fs.removeAll("C:\\Sync\\docs"));
+  EXPECT_EQ(known.findChanges("C:\\Sync"), 0u);
+  EXPECT_TRUE(tracker.deleteQueue.empty());
+  EXPECT_TRUE(logged("None of the 2 known files is in the sync folder; their deletion is not reported"));
+}
+
+TEST_F(KnownFilesTest, AListOfAnotherShapeIsNotUsed) {
+  const char* texts[] = {"", "KQKNOWNFILES 2\n", "KQKNOWNFILES 1\n3\t100\n", "KQKNOWNFILES 1\nx\t100\ta\n",
+                         "KQKNOWNFILES 1\n3\t100\ta", "KQKNOWNFILES 1\n3\t100\t\n"};
+  fs.addFolder("C:\\Sync\\_config");
+  for (const char* text : texts) {
+    EXPECT_FALSE(KnownFiles::parseList(text)) << text;
+    ASSERT_TRUE(fs.writeText(KnownFiles::listPath("C:\\Sync"), text));
+    EXPECT_EQ(known.findChanges("C:\\Sync"), 0u) << text;
+  }
+  KnownFiles::Listing files{{"a b\tc.txt", {5, -7}}};
+  EXPECT_EQ(KnownFiles::parseList(KnownFiles::listText(files)), files);
+}
+
+}  // namespace
+}  // namespace kq
