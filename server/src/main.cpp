@@ -160,7 +160,7 @@ int keepDays(const std::string& text) {
 // storePathOf writes a path given on the command line as a store path: "/a/b.txt".
 std::string storePathOf(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
-  if (path.empty() || path.front() != '/') path.insert(0, "/");
+  if (path.empty() || path.front() != '/') path = "/" + path;
   if (path == "/") return "";
   return path;
 }
