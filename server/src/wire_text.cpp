@@ -86,13 +86,33 @@ struct ListingSax : nlohmann::json_sax<nlohmann::json> {
 
 }  // namespace
 
-std::string clientTextToUtf8(std::string_view decoded) {
+std::string clientTextToUtf8(std::string_view decoded, const kq::CodePage& page) {
   std::string out;
+  std::string bytes;  // a run of code-page bytes, decoded together (double-byte characters)
+  auto flush = [&] {
+    out += kq::toUtf8(page, bytes);
+    bytes.clear();
+  };
   std::size_t pos = 0;
   while (pos < decoded.size()) {
     auto cp = nextCodePoint(decoded, pos);
-    if (!cp) { out.push_back('?'); continue; }
-    kq::appendUtf8(out, *cp <= 0xFF ? kq::cp1252ToUnicode(static_cast<unsigned char>(*cp)) : *cp);
+    if (!cp) { flush(); out.push_back('?'); continue; }
+    if (*cp <= 0xFF) {
+      bytes.push_back(static_cast<char>(*cp));
+    } else {
+      flush();
+      kq::appendUtf8(out, *cp);
+    }
+  }
+  flush();
+  return out;
+}
+
+std::string collapseSlashes(std::string_view path) {
+  std::string out;
+  for (char c : path) {
+    if (c == '/' && !out.empty() && out.back() == '/') continue;
+    out.push_back(c);
   }
   return out;
 }
@@ -188,7 +208,7 @@ std::optional<std::vector<ListingEntry>> parseListing(std::string_view json, int
   struct Raw { std::string path, size, mdate, mtime; bool open = false; } raw;
   auto flush = [&] {
     if (!raw.open) return;
-    auto path = normalizeClientPath(clientTextToUtf8(raw.path));
+    auto path = normalizeClientPath(collapseSlashes(clientTextToUtf8(raw.path)));
     std::int64_t size = 0;
     if (!path || (!raw.size.empty() && !parseInt64(raw.size, size)) || size < 0) {
       ++bad;

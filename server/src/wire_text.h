@@ -9,11 +9,19 @@
 #include <utility>
 #include <vector>
 
+#include "platform/codepage.h"
+
 namespace kqs {
 
-// clientTextToUtf8 turns a decoded client JSON string, whose code points up to
-// U+00FF stand for Windows-1252 bytes, into UTF-8.
-std::string clientTextToUtf8(std::string_view decoded);
+// clientTextToUtf8 turns a decoded client JSON string into UTF-8: code points up
+// to U+00FF stand for bytes of the client's code page (a double-byte character
+// arrives as two of them), larger ones for themselves (a client sending full
+// Unicode names).
+std::string clientTextToUtf8(std::string_view decoded, const kq::CodePage& page = kq::windows1252());
+
+// collapseSlashes turns every run of "/" into one. A listing of the folder /docs
+// names its entries //docs/report.pdf; both that form and /docs/report.pdf are read.
+std::string collapseSlashes(std::string_view path);
 
 // jsonString writes a UTF-8 text as a quoted JSON string for the client: "/" as
 // "\/", non-ASCII as \uXXXX of the code point, quotes, backslashes and control

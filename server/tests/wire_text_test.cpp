@@ -71,6 +71,40 @@ TEST(WireText, ListingWithRepeatedMembersInOneObject) {
   EXPECT_FALSE((*listing)[2].isDir);  // an empty file has a date
 }
 
+// The client lists the entries of a subfolder behind the folder argument's own
+// slash (//docs/report.pdf for /docs); the single-slash form is read as well.
+TEST(WireText, SubfolderListingsInEitherForm) {
+  struct Case { const char* listed; const char* path; } cases[] = {
+      {"//docs/report.pdf", "/docs/report.pdf"},
+      {"/docs/report.pdf", "/docs/report.pdf"},
+      {"//docs//sub/a.txt", "/docs/sub/a.txt"},
+      {"//caf\\u00e9/a", "/caf\xc3\xa9/a"},
+  };
+  for (auto& c : cases) {
+    std::string json = std::string("{\"content\":[{\"filepath\":\"") + c.listed +
+                       "\",\"size\":\"1\",\"mdate\":\"2024-03-07\",\"mtime\":\"14.05.09\"}]}";
+    int skipped = -1;
+    auto listing = parseListing(json, &skipped);
+    ASSERT_TRUE(listing) << c.listed;
+    ASSERT_EQ(listing->size(), 1u) << c.listed;
+    EXPECT_EQ((*listing)[0].path, c.path);
+    EXPECT_EQ(skipped, 0);
+  }
+}
+
+// A double-byte character comes as two byte escapes and is read as one
+// character of the client's code page; escapes beyond U+00FF are characters.
+TEST(WireText, ClientBytesAreReadInTheClientsCodePage) {
+  auto japanese = kq::makeCodePage(932);
+  ASSERT_NE(japanese, nullptr);
+  // U+0095 U+005C: the bytes 0x95 0x5C, the character U+8868.
+  EXPECT_EQ(clientTextToUtf8("/\xc2\x95\x5c.txt", *japanese), "/\xe8\xa1\xa8.txt");
+  EXPECT_EQ(clientTextToUtf8("/\xe6\x97\xa5", *japanese), "/\xe6\x97\xa5");  // U+65E5 itself
+  auto cyrillic = kq::makeCodePage(1251);
+  ASSERT_NE(cyrillic, nullptr);
+  EXPECT_EQ(clientTextToUtf8("/\xc3\x8e", *cyrillic), "/\xd0\x9e");  // byte 0xCE: U+041E
+}
+
 TEST(WireText, EmptyAndBrokenListings) {
   auto empty = parseListing("{\"content\":[{}]}");
   ASSERT_TRUE(empty);

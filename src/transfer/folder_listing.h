@@ -8,12 +8,13 @@
 
 #include "engine/handler_ports.h"
 #include "protocol/request_handler.h"
+#include "transfer/unsynced_names.h"
 
 namespace kq {
 
 class FolderListing : public RequestHandler {
  public:
-  explicit FolderListing(HandlerPorts& ports) : p_(ports) {}
+  explicit FolderListing(HandlerPorts& ports) : unsynced(ports.log, ports.status), p_(ports) {}
 
   // onMember handles one member of an RQLST body ("filepath" names the folder).
   void onMember(const std::string& key, const std::string& value, PacketContext& packet) override;
@@ -32,11 +33,18 @@ class FolderListing : public RequestHandler {
   // pumpMessages runs once per walked entry so the platform can handle pending
   // events during a long walk; it does nothing by default.
   std::function<void()> pumpMessages = [] {};
+  // unsynced reports the walked names that cannot be synchronised.
+  UnsyncedNames unsynced;
 
  private:
   std::string entryText(const std::string& path);
+  std::string listedPath(const std::string& path) const;
 
   HandlerPorts& p_;
+  // The walked folder of the current request and the text that stands for it in
+  // the listing (sync folder + the folder argument's listing form).
+  std::string workingDirectory_;
+  std::string listedFolder_;
 };
 
 }  // namespace kq

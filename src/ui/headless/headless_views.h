@@ -26,7 +26,7 @@ class TerminalStatusView : public StatusView {
   void redraw();
 
   std::FILE* out_;
-  std::string panels_[6];
+  std::string panels_[7];
   std::string caption_ = "Connect";
   bool drawn_ = false;
 };

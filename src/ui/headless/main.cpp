@@ -10,11 +10,13 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "platform/codepage.h"
 #include "platform/posix/local_path.h"
 #include "ui/headless/client_app.h"
 #include "ui/headless/install_command.h"
@@ -23,6 +25,22 @@
 namespace {
 
 kq::ClientApp* gApp = nullptr;
+
+// useConfiguredCodePage applies KQFILESYNC_CODEPAGE (a Windows code page number,
+// Windows-1252 when unset); false with a message when the number is unknown.
+bool useConfiguredCodePage() {
+  const char* text = std::getenv("KQFILESYNC_CODEPAGE");
+  if (text == nullptr || *text == '\0') return true;
+  char* end = nullptr;
+  unsigned long number = std::strtoul(text, &end, 10);
+  auto page = *end == '\0' && number > 0 && number < 65536 ? kq::makeCodePage(static_cast<unsigned>(number)) : nullptr;
+  if (!page) {
+    std::fprintf(stderr, "kqfilesync: unknown code page KQFILESYNC_CODEPAGE=%s\n", text);
+    return false;
+  }
+  kq::setActiveCodePage(std::move(page));
+  return true;
+}
 
 void onStopSignal(int) {
   if (gApp) gApp->requestStop();
@@ -42,6 +60,7 @@ int runClient(const std::string& exe) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (!useConfiguredCodePage()) return 2;
   std::string exe = kq::executablePath();
   std::filesystem::path folder = std::filesystem::path(exe).parent_path();
   std::string first = argc > 1 ? argv[1] : "";
