@@ -33,6 +33,60 @@ class Windows1252 : public CodePage {
   }
 };
 
+void appendHex4(std::string& out, unsigned value) {
+  static const char kHex[] = "0123456789abcdef";
+  out += "$u";
+  for (int shift = 12; shift >= 0; shift -= 4) out.push_back(kHex[(value >> shift) & 0xF]);
+}
+
+class UnicodeNames : public CodePage {
+ public:
+  explicit UnicodeNames(std::unique_ptr<CodePage> system) : system_(std::move(system)) {}
+  unsigned number() const override { return 65001; }
+
+  std::size_t characterLength(std::string_view text, std::size_t pos) const override {
+    std::size_t next = pos;
+    return decodeUtf8(text, next) ? next - pos : 1;
+  }
+
+  std::optional<std::u32string> toUnicode(std::string_view text) const override {
+    std::u32string out;
+    for (std::size_t pos = 0; pos < text.size();) {
+      auto cp = decodeUtf8(text, pos);
+      if (!cp) return std::nullopt;
+      out.push_back(*cp);
+    }
+    return out;
+  }
+
+  std::optional<std::string> fromUnicode(std::u32string_view text) const override {
+    std::string out;
+    for (char32_t cp : text) {
+      if (cp >= 0xD800 && cp < 0xE000) return std::nullopt;  // a lone surrogate
+      if (cp >= 0x80 && cp <= 0xFF && !system_->fromUnicode(std::u32string(1, cp))) return std::nullopt;
+      appendUtf8(out, cp);
+    }
+    return out;
+  }
+
+  void appendWire(std::string& out, std::string_view character) const override {
+    std::size_t pos = 0;
+    auto cp = decodeUtf8(character, pos);
+    auto bytes = cp ? system_->fromUnicode(std::u32string(1, *cp)) : std::nullopt;
+    if (!cp || bytes) {
+      CodePage::appendWire(out, bytes ? *bytes : character);
+    } else if (*cp >= 0x10000) {
+      appendHex4(out, 0xD800 + ((*cp - 0x10000) >> 10));
+      appendHex4(out, 0xDC00 + ((*cp - 0x10000) & 0x3FF));
+    } else {
+      appendHex4(out, *cp);
+    }
+  }
+
+ private:
+  std::unique_ptr<CodePage> system_;
+};
+
 std::unique_ptr<CodePage>& activeSlot() {
   static std::unique_ptr<CodePage> page;
   return page;
@@ -59,6 +113,14 @@ std::optional<char32_t> decodeUtf8(std::string_view s, std::size_t& pos) {
 const CodePage& windows1252() {
   static const Windows1252 page;
   return page;
+}
+
+void CodePage::appendWire(std::string& out, std::string_view character) const {
+  for (char c : character) appendHex4(out, static_cast<unsigned char>(c));
+}
+
+std::unique_ptr<CodePage> makeUnicodeNames(std::unique_ptr<CodePage> system) {
+  return std::make_unique<UnicodeNames>(system ? std::move(system) : makeWindows1252());
 }
 
 std::unique_ptr<CodePage> makeWindows1252() { return std::make_unique<Windows1252>(); }

@@ -29,6 +29,10 @@ class CodePage {
   // fromUnicode encodes characters; nullopt when one of them is outside the code
   // page (no best-fit look-alike is ever chosen).
   virtual std::optional<std::string> fromUnicode(std::u32string_view text) const = 0;
+  // appendWire appends the JSON form of one character of more than one byte or
+  // of a byte >= 0x80 (character holds its bytes), with "$u" marks that the
+  // sender completes to "\u": by default "$u00" and two hex digits per byte.
+  virtual void appendWire(std::string& out, std::string_view character) const;
 };
 
 // windows1252 is the built-in Windows-1252 table. Bytes the code page leaves
@@ -40,6 +44,14 @@ std::unique_ptr<CodePage> makeWindows1252();
 // makeCodePage builds a code page from the platform's tables; nullptr when the
 // platform does not know the number. Supplied by the platform layer.
 std::unique_ptr<CodePage> makeCodePage(unsigned number);
+
+// makeUnicodeNames is the local text of full Unicode names: UTF-8, so that every
+// name can be held (number() is 65001). On the wire a character the system code
+// page holds keeps its byte-exact form (its bytes in that page as \u00XX); any
+// other goes out as \u escapes of its UTF-16 code units. Characters U+0080 to
+// U+00FF that the system page lacks cannot be told from such bytes on the wire,
+// so fromUnicode refuses them.
+std::unique_ptr<CodePage> makeUnicodeNames(std::unique_ptr<CodePage> system);
 
 // activeCodePage is the code page of local path text (Windows-1252 until set).
 const CodePage& activeCodePage();

@@ -79,8 +79,10 @@ std::string escapeCharacters(std::string_view text, const CodePage& page, MarkAs
   out.reserve(text.size());
   for (std::size_t pos = 0; pos < text.size();) {
     std::size_t n = page.characterLength(text, pos);
-    if (n > 1 || static_cast<unsigned char>(text[pos]) >= 0x80 || markAscii(text, pos)) {
-      for (std::size_t i = 0; i < n; ++i) appendMark(out, text[pos + i]);
+    if (n > 1 || static_cast<unsigned char>(text[pos]) >= 0x80) {
+      page.appendWire(out, text.substr(pos, n));
+    } else if (markAscii(text, pos)) {
+      appendMark(out, text[pos]);
     } else {
       out.push_back(text[pos]);
     }

@@ -106,3 +106,48 @@ TEST(CodePageTable, ServerPathsKeepDoubleByteCharactersWhole) {
 
 }  // namespace
 }  // namespace kq
+
+namespace kq {
+namespace {
+
+// Full Unicode names: local text is UTF-8; a character of the system code page
+// keeps its byte-exact wire form, any other goes out as UTF-16 \u escapes.
+TEST(UnicodeNames, KeepCodePageBytesAndEscapeTheRestAsUtf16) {
+  struct Case {
+    unsigned system;
+    std::string utf8;
+    std::string wire;
+    std::string fromServer;
+  } cases[] = {
+      {1252, "caf\xC3\xA9 \xE2\x82\xAC.txt", "caf\\u00e9 \\u0080.txt", "caf\\u00e9 \\u20ac.txt"},
+      {1252, "\xE6\x97\xA5\xE6\x9C\xAC.txt", "\\u65e5\\u672c.txt", "\\u65e5\\u672c.txt"},
+      {1252, "\xF0\x9F\x98\x80", "\\ud83d\\ude00", "\\ud83d\\ude00"},
+      {1251, "\xD0\x9E \xE2\x82\xAC", "\\u00ce \\u0088", "\\u041e \\u20ac"},
+      {932, "\xE8\xA1\xA8\xF0\x9F\x98\x80", "\\u0095\\u005c\\ud83d\\ude00", "\\u8868\\ud83d\\ude00"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.system) + " " + c.wire);
+    auto page = makeUnicodeNames(makeCodePage(c.system));
+    EXPECT_EQ(page->number(), 65001u);
+    EXPECT_EQ(fromUtf8(*page, c.utf8), std::optional<std::string>(c.utf8));
+    EXPECT_EQ(completeEscapes(escapeJsonName(c.utf8, *page)), c.wire);
+    std::string decoded, error;
+    EXPECT_TRUE(decodeJsonString(c.fromServer, decoded, error, *page)) << error;
+    EXPECT_EQ(decoded, c.utf8);
+  }
+}
+
+// U+0080..U+00FF outside the system page would read as a code-page byte on the
+// wire; such names, and lone surrogates, stay refused.
+TEST(UnicodeNames, RefuseWhatTheWireCannotTellApart) {
+  auto cyrillic = makeUnicodeNames(makeCodePage(1251));
+  EXPECT_EQ(fromUtf8(*cyrillic, "caf\xC3\xA9"), std::nullopt);
+  std::string decoded, error;
+  EXPECT_FALSE(decodeJsonString("\\/caf\\u00e9", decoded, error, *cyrillic));
+  EXPECT_FALSE(decodeJsonString("\\/a\\ud83d", decoded, error, *cyrillic));
+  auto western = makeUnicodeNames(makeCodePage(1252));
+  EXPECT_EQ(fromUtf8(*western, "caf\xC3\xA9"), std::optional<std::string>("caf\xC3\xA9"));
+}
+
+}  // namespace
+}  // namespace kq

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "platform/win32/ansi_text.h"
+#include "platform/codepage.h"
 #include "platform/windows_name.h"
 #include "platform/win32/win32_streams.h"
 
@@ -104,7 +105,7 @@ bool walkWide(const std::wstring& given, const std::string& local,
     auto ansiName = wideToAnsiExact(name);
     if (!ansiName) {
       WalkEntry refused{local + "\\" + displayName(wideToUtf8(name)), EntryType::Other,
-                        "characters outside the code page " + std::to_string(GetACP())};
+                        "characters outside the code page " + std::to_string(activeCodePage().number())};
       if (visit(refused)) return true;
       stopped = true;
       return false;

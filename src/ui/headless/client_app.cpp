@@ -1,5 +1,7 @@
 #include "ui/headless/client_app.h"
 
+#include "config/settings.h"
+#include "platform/codepage.h"
 #include "tracking/exceptions_editor.h"
 #include "ui/headless/tree_move_runner.h"
 
@@ -31,6 +33,12 @@ ClientApp::ClientApp(const std::string& exeLocalPath, std::FILE* statusOut)
   // The configuration window reads "filesync.cfg" when it is created; errors are ignored.
   try {
     if (config_.configFileExists()) config_.reload();
+  } catch (const std::exception&) {
+  }
+  // "UnicodeNames" = 1 in the settings: local text is UTF-8, every name can be held.
+  try {
+    if (config_.configFileExists() && readUnicodeNames(ini_, config_.settingsPath()))
+      setActiveCodePage(makeUnicodeNames(makeCodePage(activeCodePage().number())));
   } catch (const std::exception&) {
   }
   EnginePorts ports{*server_, *watcher_, fs_,        clock_,      ini_, status_,
