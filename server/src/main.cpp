@@ -24,8 +24,11 @@ constexpr const char* kUsage =
     "  account remove --contract N\n"
     "                      remove an account (its store folder is kept)\n"
     "  serve [--listen HOST:PORT] [--host HOST] [--cycle SECONDS] [--timeout SECONDS]\n"
+    "        [--names codepage|unicode]\n"
     "                      serve every account: on port \"2\" + contract (e.g. 21234)\n"
-    "                      at HOST (default 0.0.0.0), or all on one HOST:PORT\n"
+    "                      at HOST (default 0.0.0.0), or all on one HOST:PORT;\n"
+    "                      --names unicode: the clients run with UnicodeNames=1 and\n"
+    "                      get names outside Windows-1252 too (default codepage)\n"
     "\n"
     "Options:\n"
     "  --data DIR          data folder with accounts.json, the indexes and the\n"
@@ -112,7 +115,12 @@ int accountCommand(Args& args) {
 }
 
 int serveCommand(Args& args) {
-  requireOnly(args, {"listen", "host", "cycle", "timeout"});
+  requireOnly(args, {"listen", "host", "cycle", "timeout", "names"});
+  if (args.options.count("names")) {
+    const std::string& names = args.options["names"];
+    if (names != "unicode" && names != "codepage") throw std::runtime_error("--names is unicode or codepage");
+    kqs::setUnicodeNames(names == "unicode");
+  }
   kqs::AccountBook book(args.dataDir);
   book.load();
   kqs::ServerOptions options;

@@ -1,5 +1,6 @@
 #include "wire_text.h"
 
+#include <atomic>
 #include <ctime>
 #include <cstdio>
 
@@ -162,12 +163,18 @@ std::optional<std::string> normalizeClientPath(std::string_view path) {
   return std::string(path);
 }
 
+namespace {
+std::atomic<bool> gUnicodeNames{false};
+}  // namespace
+
+void setUnicodeNames(bool on) { gUnicodeNames = on; }
+
 bool isSendablePath(std::string_view utf8Path) {
   std::size_t pos = 0;
   while (pos < utf8Path.size()) {
     auto cp = nextCodePoint(utf8Path, pos);
     if (!cp || *cp < 0x20 || *cp == '"' || *cp == '\\') return false;
-    if (*cp >= 0x80 && !kq::unicodeToCp1252(*cp)) return false;
+    if (*cp >= 0x80 && !kq::unicodeToCp1252(*cp) && !gUnicodeNames) return false;
   }
   return true;
 }

@@ -37,8 +37,12 @@ std::string requestBody(const std::vector<std::pair<std::string, std::string>>& 
 std::optional<std::string> normalizeClientPath(std::string_view path);
 
 // isSendablePath is false for names the client cannot store as they are: a
-// character outside Windows-1252, a quote, a backslash or a control character.
+// character outside Windows-1252 (unless the clients hold Unicode names), a
+// quote, a backslash or a control character.
 bool isSendablePath(std::string_view utf8Path);
+// setUnicodeNames tells that the clients run with full Unicode names: every
+// character can be sent. Set once at start-up.
+void setUnicodeNames(bool on);
 
 // isSystemPath is true under the client's own _log, _config and _trash folders.
 bool isSystemPath(std::string_view path);

@@ -51,6 +51,11 @@ TEST(WireText, NamesOutsideTheSyncAreRecognised) {
   EXPECT_FALSE(isExcludedName("/report.Tmp"));
   EXPECT_FALSE(isSendablePath("/\xe4\xb8\xad.txt"));  // a character outside Windows-1252
   EXPECT_TRUE(isSendablePath("/caf\xc3\xa9.txt"));
+  setUnicodeNames(true);  // clients with UnicodeNames=1 hold every character
+  EXPECT_TRUE(isSendablePath("/\xe4\xb8\xad.txt"));
+  EXPECT_TRUE(isSendablePath("/\xf0\x9f\x98\x80"));
+  EXPECT_FALSE(isSendablePath("/a\\b"));
+  setUnicodeNames(false);
 }
 
 TEST(WireText, ListingWithRepeatedMembersInOneObject) {
