@@ -479,6 +479,11 @@ void MainWindow::showQueuedBoxes() {
 
 void MainWindow::setPanel(int index, const std::string& text) {
   if (index < 0 || index > 6) return;
+  // The receiver sets the same text at every read: an unchanged panel is not
+  // sent again, since each SB_SETTEXTW repaints the status bar.
+  auto& shown = panelTexts_[static_cast<std::size_t>(index)];
+  if (shown && *shown == text) return;
+  shown = text;
   SendMessageW(statusBar_, SB_SETTEXTW, static_cast<WPARAM>(index),
                reinterpret_cast<LPARAM>(toWide(text).c_str()));
 }
