@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "accounts.h"
+#include "platform/codepage.h"
 #include "sync_server.h"
+#include "wire_text.h"
 
 namespace {
 
@@ -24,11 +26,12 @@ constexpr const char* kUsage =
     "  account remove --contract N\n"
     "                      remove an account (its store folder is kept)\n"
     "  serve [--listen HOST:PORT] [--host HOST] [--cycle SECONDS] [--timeout SECONDS]\n"
-    "        [--names codepage|unicode]\n"
+    "        [--names codepage|unicode] [--codepage N]\n"
     "                      serve every account: on port \"2\" + contract (e.g. 21234)\n"
     "                      at HOST (default 0.0.0.0), or all on one HOST:PORT;\n"
     "                      --names unicode: the clients run with UnicodeNames=1 and\n"
-    "                      get names outside Windows-1252 too (default codepage)\n"
+    "                      get names outside their code page too (default codepage);\n"
+    "                      --codepage N: the clients' Windows code page (default 1252)\n"
     "\n"
     "Options:\n"
     "  --data DIR          data folder with accounts.json, the indexes and the\n"
@@ -115,7 +118,12 @@ int accountCommand(Args& args) {
 }
 
 int serveCommand(Args& args) {
-  requireOnly(args, {"listen", "host", "cycle", "timeout", "names"});
+  requireOnly(args, {"listen", "host", "cycle", "timeout", "names", "codepage"});
+  if (args.options.count("codepage")) {
+    auto page = kq::makeCodePage(static_cast<unsigned>(std::stoul(args.options["codepage"])));
+    if (!page) throw std::runtime_error("unknown code page " + args.options["codepage"]);
+    kqs::setClientCodePage(std::move(page));
+  }
   if (args.options.count("names")) {
     const std::string& names = args.options["names"];
     if (names != "unicode" && names != "codepage") throw std::runtime_error("--names is unicode or codepage");

@@ -165,7 +165,12 @@ std::optional<std::string> normalizeClientPath(std::string_view path) {
 
 namespace {
 std::atomic<bool> gUnicodeNames{false};
+std::unique_ptr<kq::CodePage> gClientPage;
 }  // namespace
+
+const kq::CodePage& clientCodePage() { return gClientPage ? *gClientPage : kq::windows1252(); }
+
+void setClientCodePage(std::unique_ptr<kq::CodePage> page) { gClientPage = std::move(page); }
 
 void setUnicodeNames(bool on) { gUnicodeNames = on; }
 
@@ -174,7 +179,7 @@ bool isSendablePath(std::string_view utf8Path) {
   while (pos < utf8Path.size()) {
     auto cp = nextCodePoint(utf8Path, pos);
     if (!cp || *cp < 0x20 || *cp == '"' || *cp == '\\') return false;
-    if (*cp >= 0x80 && !kq::unicodeToCp1252(*cp) && !gUnicodeNames) return false;
+    if (*cp >= 0x80 && !gUnicodeNames && !clientCodePage().fromUnicode(std::u32string(1, *cp))) return false;
   }
   return true;
 }

@@ -13,11 +13,16 @@
 
 namespace kqs {
 
+// clientCodePage is the code page of the clients' bytes (Windows-1252 unless
+// set); setClientCodePage replaces it (null: Windows-1252). Set once at start-up.
+const kq::CodePage& clientCodePage();
+void setClientCodePage(std::unique_ptr<kq::CodePage> page);
+
 // clientTextToUtf8 turns a decoded client JSON string into UTF-8: code points up
 // to U+00FF stand for bytes of the client's code page (a double-byte character
 // arrives as two of them), larger ones for themselves (a client sending full
 // Unicode names).
-std::string clientTextToUtf8(std::string_view decoded, const kq::CodePage& page = kq::windows1252());
+std::string clientTextToUtf8(std::string_view decoded, const kq::CodePage& page = clientCodePage());
 
 // collapseSlashes turns every run of "/" into one. A listing of the folder /docs
 // names its entries //docs/report.pdf; both that form and /docs/report.pdf are read.
@@ -37,7 +42,7 @@ std::string requestBody(const std::vector<std::pair<std::string, std::string>>& 
 std::optional<std::string> normalizeClientPath(std::string_view path);
 
 // isSendablePath is false for names the client cannot store as they are: a
-// character outside Windows-1252 (unless the clients hold Unicode names), a
+// character outside the clients' code page (unless they hold Unicode names), a
 // quote, a backslash or a control character.
 bool isSendablePath(std::string_view utf8Path);
 // setUnicodeNames tells that the clients run with full Unicode names: every

@@ -110,6 +110,22 @@ TEST(WireText, ClientBytesAreReadInTheClientsCodePage) {
   EXPECT_EQ(clientTextToUtf8("/\xc3\x8e", *cyrillic), "/\xd0\x9e");  // byte 0xCE: U+041E
 }
 
+// kqsyncd serve --codepage 1251: the clients' bytes are Cyrillic, and names of
+// that code page are offered to them while Western accents are not.
+TEST(WireText, ClientCodePageOfTheServer) {
+  kqs::setClientCodePage(kq::makeCodePage(1251));
+  auto listing = parseListing(
+      "{\"content\":[{\"filepath\":\"/\\u00ce.txt\",\"size\":\"1\",\"mdate\":\"2024-03-07\",\"mtime\":\"14.05.09\"}]}");
+  bool cyrillic = isSendablePath("/\xd0\x9e.txt");
+  bool western = isSendablePath("/caf\xc3\xa9.txt");
+  kqs::setClientCodePage(nullptr);
+  ASSERT_TRUE(listing && listing->size() == 1u);
+  EXPECT_EQ((*listing)[0].path, "/\xd0\x9e.txt");
+  EXPECT_TRUE(cyrillic);
+  EXPECT_FALSE(western);
+  EXPECT_TRUE(isSendablePath("/caf\xc3\xa9.txt"));
+}
+
 TEST(WireText, EmptyAndBrokenListings) {
   auto empty = parseListing("{\"content\":[{}]}");
   ASSERT_TRUE(empty);
