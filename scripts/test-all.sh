@@ -32,6 +32,8 @@ section "windows unit tests under wine"
 bash scripts/wine-test.sh build/win build/win/kq_unit_tests.exe
 section "windows client system test under wine"
 bash scripts/win-system-test.sh build/win
+section "windows client names and long paths against kqsyncd under wine"
+bash scripts/win-names-test.sh build/win
 section "windows installation journey under wine"
 bash scripts/win-install-test.sh
 
