@@ -9,6 +9,8 @@
 #                             SHA-256 equal, peak memory of both processes bounded
 #   tests/e2e/two_clients.sh  folder -> empty store; two clients converge (the
 #                             second in a network namespace of its own)
+#   tests/e2e/code_pages.sh   clients of code page 1251: Cyrillic names both ways,
+#                             names outside the page or invalid on Windows reported
 # Exits non-zero when any of them fails; leaves no process or namespace behind.
 # Needs root (network namespaces) and about 5 GB free in the scratch folder.
 # Usage: scripts/e2e.sh [SCRATCH_FOLDER]   (programs from build/native, or
@@ -21,7 +23,7 @@ scratch=${1:-$(mktemp -d /tmp/kq-e2e.XXXXXX)}
 mkdir -p "$scratch"
 
 failed=()
-for t in one_client large_file two_clients; do
+for t in one_client large_file two_clients code_pages; do
   echo "==== $t"
   start=$SECONDS
   if bash "$here/../tests/e2e/$t.sh" "$scratch/$t"; then
