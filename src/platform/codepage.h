@@ -21,8 +21,8 @@ class CodePage {
   // number is the Windows code page identifier (1252, 1251, 932, ...).
   virtual unsigned number() const = 0;
   // characterLength is the byte count of the character starting at text[pos]:
-  // 1 for a single-byte character, 2 for a lead byte followed by its trail byte.
-  // A lead byte at the end of the text counts 1.
+  // 1 for a single-byte character, 2 for a lead byte followed by its trail byte
+  // (up to 4 for UTF-8). A lead byte cut off at the end of the text counts 1.
   virtual std::size_t characterLength(std::string_view text, std::size_t pos) const = 0;
   // toUnicode decodes 8-bit text; nullopt when a byte sequence is not valid.
   virtual std::optional<std::u32string> toUnicode(std::string_view text) const = 0;
