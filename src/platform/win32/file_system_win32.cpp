@@ -15,26 +15,6 @@ constexpr std::int64_t kEpochAsFileTime = 116444736000000000LL;  // 1970-01-01 i
 
 bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
-// longPath gives an absolute path of more than 247 characters the "\\?\" form
-// ("\\?\UNC\" for a share), which lifts the 260-character limit of the file
-// functions (CreateDirectoryW stops at 248). That form takes the path as it
-// stands, so "/" becomes "\" and runs of separators are collapsed first.
-// Shorter and relative paths and paths already in that form are left alone.
-std::wstring longPath(const std::wstring& path) {
-  constexpr std::size_t kShortLimit = 247;
-  if (path.size() <= kShortLimit || path.rfind(L"\\\\?\\", 0) == 0) return path;
-  bool drive = path.size() > 2 && path[1] == L':' && isSeparator(path[2]);
-  bool share = isSeparator(path[0]) && isSeparator(path[1]);
-  if (!drive && !share) return path;
-  std::wstring out = drive ? L"\\\\?\\" : L"\\\\?\\UNC";
-  for (std::size_t i = share ? 1 : 0; i < path.size(); ++i) {
-    wchar_t c = isSeparator(path[i]) ? L'\\' : path[i];
-    if (c == L'\\' && !out.empty() && out.back() == L'\\') continue;
-    out.push_back(c);
-  }
-  return out;
-}
-
 std::wstring widePath(const std::string& path) { return longPath(ansiToWide(path)); }
 
 bool isMissingError(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
@@ -124,6 +104,21 @@ bool walkWide(const std::wstring& given, const std::string& local,
 }
 
 }  // namespace
+
+std::wstring longPath(const std::wstring& path) {
+  constexpr std::size_t kShortLimit = 247;
+  if (path.size() <= kShortLimit || path.rfind(L"\\\\?\\", 0) == 0) return path;
+  bool drive = path.size() > 2 && path[1] == L':' && isSeparator(path[2]);
+  bool share = isSeparator(path[0]) && isSeparator(path[1]);
+  if (!drive && !share) return path;
+  std::wstring out = drive ? L"\\\\?\\" : L"\\\\?\\UNC";
+  for (std::size_t i = share ? 1 : 0; i < path.size(); ++i) {
+    wchar_t c = isSeparator(path[i]) ? L'\\' : path[i];
+    if (c == L'\\' && !out.empty() && out.back() == L'\\') continue;
+    out.push_back(c);
+  }
+  return out;
+}
 
 FileStatus Win32FileSystem::status(const std::string& path) {
   FileStatus result;
