@@ -1,5 +1,6 @@
-// kqsyncd: the reference sync server. Commands: account add/list/remove, serve.
+// kqsyncd: the reference sync server. Commands: account add/list/remove, serve, versions list/restore.
 #include <csignal>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -8,7 +9,9 @@
 
 #include "accounts.h"
 #include "platform/codepage.h"
+#include "store.h"
 #include "sync_server.h"
+#include "versions.h"
 #include "wire_text.h"
 
 namespace {
@@ -26,12 +29,20 @@ constexpr const char* kUsage =
     "  account remove --contract N\n"
     "                      remove an account (its store folder is kept)\n"
     "  serve [--listen HOST:PORT] [--host HOST] [--cycle SECONDS] [--timeout SECONDS]\n"
-    "        [--names codepage|unicode] [--codepage N]\n"
+    "        [--keep-versions DAYS] [--names codepage|unicode] [--codepage N]\n"
     "                      serve every account: on port \"2\" + contract (e.g. 21234)\n"
     "                      at HOST (default 0.0.0.0), or all on one HOST:PORT;\n"
+    "                      previous versions of store files are kept DAYS (30);\n"
+    "                      --codepage N: the clients' Windows code page (default 1252);\n"
     "                      --names unicode: the clients run with UnicodeNames=1 and\n"
-    "                      get names outside their code page too (default codepage);\n"
-    "                      --codepage N: the clients' Windows code page (default 1252)\n"
+    "                      get names outside their code page too (default codepage)\n"
+    "  versions list --contract N [PATH]\n"
+    "                      list the kept versions (of PATH and below it):\n"
+    "                      TIME, SIZE, SHA-256 and PATH, tab-separated\n"
+    "  versions restore --contract N PATH [--at TIME]\n"
+    "                      put the newest version of PATH at or before TIME\n"
+    "                      (2026-12-10T14:03:05Z, UTC; default: the newest) back\n"
+    "                      into the store; the file there is kept as a version\n"
     "\n"
     "Options:\n"
     "  --data DIR          data folder with accounts.json, the indexes and the\n"
@@ -95,8 +106,9 @@ int accountCommand(Args& args) {
       throw std::runtime_error("account add needs --contract and --key");
     }
     book.add({args.options["contract"], args.options["key"], args.options["store"]});
-    book.save();
     auto* a = book.find(args.options["contract"]);
+    kqs::writeStoreMarker(a->store);
+    book.save();
     std::printf("added contract %s, store %s, port %d\n", a->contract.c_str(), a->store.c_str(),
                 *kqs::portFor(a->contract));
   } else if (verb == "list") {
@@ -117,17 +129,82 @@ int accountCommand(Args& args) {
   return 0;
 }
 
-int serveCommand(Args& args) {
-  requireOnly(args, {"listen", "host", "cycle", "timeout", "names", "codepage"});
-  if (args.options.count("codepage")) {
-    auto page = kq::makeCodePage(static_cast<unsigned>(std::stoul(args.options["codepage"])));
-    if (!page) throw std::runtime_error("unknown code page " + args.options["codepage"]);
-    kqs::setClientCodePage(std::move(page));
+int keepDays(const std::string& text) {
+  std::size_t used = 0;
+  int days = 0;
+  try {
+    days = std::stoi(text, &used);
+  } catch (...) {
+    used = 0;
   }
-  if (args.options.count("names")) {
-    const std::string& names = args.options["names"];
-    if (names != "unicode" && names != "codepage") throw std::runtime_error("--names is unicode or codepage");
-    kqs::setUnicodeNames(names == "unicode");
+  if (used != text.size() || days < 1 || days > 36500) {
+    throw std::runtime_error("--keep-versions needs a number of days from 1 to 36500");
+  }
+  return days;
+}
+
+// storePathOf writes a path given on the command line as a store path: "/a/b.txt".
+std::string storePathOf(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  if (path.empty() || path.front() != '/') path.insert(0, "/");
+  if (path == "/") return "";
+  return path;
+}
+
+int versionsCommand(Args& args) {
+  std::string verb = args.words.size() > 1 ? args.words[1] : "";
+  if (verb != "list" && verb != "restore") throw std::runtime_error("versions needs list or restore");
+  requireOnly(args, verb == "list" ? std::initializer_list<const char*>{"contract"}
+                                   : std::initializer_list<const char*>{"contract", "at"});
+  if (!args.options.count("contract")) throw std::runtime_error("versions " + verb + " needs --contract");
+  if (args.words.size() > 3) throw std::runtime_error("versions " + verb + " takes one PATH");
+  kqs::AccountBook book(args.dataDir);
+  book.load();
+  auto* account = book.find(args.options["contract"]);
+  if (account == nullptr) throw std::runtime_error("no account with contract " + args.options["contract"]);
+  std::string path = args.words.size() > 2 ? storePathOf(args.words[2]) : "";
+  kqs::Versions versions(book.versionsPath(account->contract));
+  if (verb == "list") {
+    for (auto& v : versions.list(path)) std::printf("%s\n", kqs::versionLine(v).c_str());
+    return 0;
+  }
+  if (path.empty()) throw std::runtime_error("versions restore needs the PATH of a file");
+  auto now = static_cast<std::int64_t>(::time(nullptr));
+  std::int64_t at = now;
+  if (args.options.count("at")) {
+    auto parsed = kqs::parseUtc(args.options["at"]);
+    if (!parsed) throw std::runtime_error("--at needs a UTC time like 2026-12-10T14:03:05Z");
+    at = *parsed;
+  }
+  auto result = kqs::restoreVersion(versions, account->store, path, at, now);
+  if (result.unchanged) {
+    std::printf("%s already holds the version of %s\n", path.c_str(), kqs::formatUtc(result.version.at).c_str());
+  } else {
+    std::printf("restored %s: the version of %s (%lld bytes)\n", path.c_str(),
+                kqs::formatUtc(result.version.at).c_str(), static_cast<long long>(result.version.size));
+  }
+  return 0;
+}
+
+int serveCommand(Args& args) {
+  requireOnly(args, {"listen", "host", "cycle", "timeout", "keep-versions", "names", "codepage"});
+  {
+    std::unique_ptr<kq::CodePage> page = kq::makeWindows1252();
+    if (args.options.count("codepage")) {
+      page = kq::makeCodePage(static_cast<unsigned>(std::stoul(args.options["codepage"])));
+      if (!page) throw std::runtime_error("unknown code page " + args.options["codepage"]);
+    }
+    bool unicode = false;
+    if (args.options.count("names")) {
+      const std::string& names = args.options["names"];
+      if (names != "unicode" && names != "codepage") throw std::runtime_error("--names is unicode or codepage");
+      unicode = names == "unicode";
+    }
+    kqs::setUnicodeNames(unicode);
+    // The name rule checks names against the active code page: the clients' one.
+    kq::setActiveCodePage(unicode ? kq::makeUnicodeNames(kq::makeCodePage(page->number()))
+                                  : kq::makeCodePage(page->number()));
+    kqs::setClientCodePage(std::move(page));
   }
   kqs::AccountBook book(args.dataDir);
   book.load();
@@ -137,6 +214,7 @@ int serveCommand(Args& args) {
   if (args.options.count("cycle")) options.session.cycleMs = static_cast<int>(std::stod(args.options["cycle"]) * 1000);
   if (args.options.count("timeout")) options.timeoutMs = static_cast<int>(std::stod(args.options["timeout"]) * 1000);
   if (options.session.cycleMs < 200 || options.timeoutMs < 1000) throw std::runtime_error("cycle or timeout too short");
+  if (args.options.count("keep-versions")) options.keepVersionsDays = keepDays(args.options["keep-versions"]);
   kqs::ServerLog log;
   kqs::SyncServer server(book, options, log);
   server.start();
@@ -162,6 +240,7 @@ int main(int argc, char** argv) {
     }
     if (args.words[0] == "account") return accountCommand(args);
     if (args.words[0] == "serve") return serveCommand(args);
+    if (args.words[0] == "versions") return versionsCommand(args);
     throw std::runtime_error("unknown command " + args.words[0]);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kqsyncd: %s\n", e.what());

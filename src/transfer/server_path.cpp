@@ -6,6 +6,7 @@
 
 #include "log/log.h"
 #include "platform/codepage.h"
+#include "transfer/name_rule.h"
 
 namespace kq {
 
@@ -46,49 +47,8 @@ char simpleEscape(char c) {
 
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
 
-std::string upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
-// isDeviceName tells whether a name is one of the reserved DOS device names,
-// which Windows opens as devices whatever the folder and extension.
-bool isDeviceName(std::string_view segment) {
-  std::string base = upper(segment.substr(0, segment.find('.')));
-  while (!base.empty() && base.back() == ' ') base.pop_back();
-  static const char* const kNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-  for (const char* name : kNames) {
-    if (base == name) return true;
-  }
-  return base.size() == 4 && (base.rfind("COM", 0) == 0 || base.rfind("LPT", 0) == 0) &&
-         base[3] >= '1' && base[3] <= '9';
-}
-
-// isParentSegment is true for "..", and for names Windows reduces to it
-// (only dots and blanks, at least two dots).
-bool isParentSegment(std::string_view segment) {
-  if (segment.empty()) return false;
-  bool onlyDotsBlanks = std::all_of(segment.begin(), segment.end(),
-                                    [](char c) { return c == '.' || c == ' '; });
-  return onlyDotsBlanks && std::count(segment.begin(), segment.end(), '.') >= 2;
-}
-
-// characterRefusal names the first character no Windows file name may hold;
-// the trail byte of a double-byte character is part of that character.
-std::string characterRefusal(std::string_view text, const CodePage& page) {
-  for (std::size_t pos = 0; pos < text.size(); pos += page.characterLength(text, pos)) {
-    if (isMultiByteAt(page, text, pos)) continue;
-    char c = text[pos];
-    auto byte = static_cast<unsigned char>(c);
-    if (c == ':') return "a drive letter or colon";
-    if (byte < 0x20) return "a control character";
-    if (c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*')
-      return "a character not allowed in file names";
-  }
-  return {};
-}
-
+// splitSegments splits at separators; the trail byte 0x5C of a double-byte
+// character is no separator.
 std::vector<std::string_view> splitSegments(std::string_view text, const CodePage& page) {
   std::vector<std::string_view> out;
   std::size_t start = 0;
@@ -124,15 +84,17 @@ bool appendCharacter(std::string& out, char32_t cp, const CodePage& page) {
 }
 
 // relativeRefusal checks the decoded server path; empty when it may be used.
+// Runs of separators count as one and "\\" separates like "/"; every name
+// then passes the name rule that the server applies before it offers a path.
 std::string relativeRefusal(std::string_view decoded, const CodePage& page) {
   if (decoded.empty()) return {};
   if (!isSeparator(decoded[0])) return "the path does not start with a separator";
   if (decoded.size() > 1 && isSeparator(decoded[1])) return "a UNC or device prefix";
-  if (auto why = characterRefusal(decoded, page); !why.empty()) return why;
   for (auto segment : splitSegments(decoded, page)) {
-    if (isParentSegment(segment)) return "a parent folder segment";
-    if (isDeviceName(segment)) return "a device name";
+    if (auto why = nameRefusal(segment, NameText::CodePage, page); !why.empty()) return why;
   }
+  if (utf8Length(decoded, NameText::CodePage, page) > kMaxPathBytes)
+    return "a path longer than " + std::to_string(kMaxPathBytes) + " bytes";
   return {};
 }
 
