@@ -1,6 +1,5 @@
 #include "platform/windows_name.h"
 
-#include <cctype>
 #include <cstdio>
 
 #include "platform/codepage.h"
@@ -9,17 +8,6 @@ namespace kq {
 
 namespace {
 
-bool isReservedDevice(std::string_view name) {
-  std::string base(name.substr(0, name.find('.')));
-  while (!base.empty() && base.back() == ' ') base.pop_back();
-  for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  for (const char* reserved : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
-    if (base == reserved) return true;
-  }
-  return base.size() == 4 && (base.rfind("COM", 0) == 0 || base.rfind("LPT", 0) == 0) &&
-         base[3] >= '1' && base[3] <= '9';
-}
-
 void appendUnit(std::string& out, unsigned unit) {
   char buffer[8];
   std::snprintf(buffer, sizeof buffer, "\\u%04x", unit & 0xFFFFu);
@@ -27,19 +15,6 @@ void appendUnit(std::string& out, unsigned unit) {
 }
 
 }  // namespace
-
-std::string windowsNameRefusal(std::string_view name) {
-  for (char c : name) {
-    if (static_cast<unsigned char>(c) < 0x20) return "a control character";
-    if (c == '\\') return "a backslash, which Windows reads as a folder separator";
-    if (c == ':' || c == '*' || c == '?' || c == '"' || c == '<' || c == '>' || c == '|')
-      return std::string("the character ") + c + " not allowed in Windows names";
-  }
-  if (!name.empty() && (name.back() == '.' || name.back() == ' '))
-    return "a trailing dot or blank, which Windows removes";
-  if (isReservedDevice(name)) return "a reserved device name";
-  return {};
-}
 
 std::string displayName(std::string_view utf8) {
   std::string out;

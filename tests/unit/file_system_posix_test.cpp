@@ -125,10 +125,10 @@ TEST_F(PosixFileSystemTest, NamesThatCannotBeSynchronisedAreWalkedAsRefused) {
   } cases[] = {
       {"\xE4\xB8\xAD.txt", "\\u4e2d.txt", "characters outside the code page 1252"},
       {"\xF0\x9F\x98\x80", "\\ud83d\\ude00", "characters outside the code page 1252"},
-      {"back\\slash.txt", "back\\slash.txt", "a backslash, which Windows reads as a folder separator"},
-      {"a:b", "a:b", "the character : not allowed in Windows names"},
-      {"dot.", "dot.", "a trailing dot or blank, which Windows removes"},
-      {"NUL.txt", "NUL.txt", "a reserved device name"},
+      {"back\\slash.txt", "back\\slash.txt", "a backslash in a name"},
+      {"a:b", "a:b", "a drive letter or colon"},
+      {"dot.", "dot.", "a name ending in a dot or blank"},
+      {"NUL.txt", "NUL.txt", "a device name"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.native);

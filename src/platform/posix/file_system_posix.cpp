@@ -9,6 +9,7 @@
 
 #include "platform/codepage.h"
 #include "platform/windows_name.h"
+#include "transfer/name_rule.h"
 #include "platform/posix/dos_attributes.h"
 #include "platform/posix/posix_streams.h"
 
@@ -166,7 +167,7 @@ bool PosixFileSystem::walkNative(const std::string& native, const std::string& l
     if (name == "." || name == "..") continue;
     std::string childNative = native + (native.back() == '/' ? "" : "/") + name;
     WalkEntry entry{local + "\\" + displayName(name), EntryType::Other, {}};
-    entry.refusal = windowsNameRefusal(name);
+    entry.refusal = nameRefusal(name, NameText::Utf8);  // the name rule of every client
     auto localName = fromUtf8(activeCodePage(), name);
     if (!localName && entry.refusal.empty())
       entry.refusal = "characters outside the code page " + std::to_string(activeCodePage().number());
