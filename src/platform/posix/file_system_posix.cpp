@@ -8,7 +8,7 @@
 #include <cerrno>
 
 #include "platform/codepage.h"
-#include "platform/windows_name.h"
+#include "platform/display_name.h"
 #include "transfer/name_rule.h"
 #include "platform/posix/dos_attributes.h"
 #include "platform/posix/posix_streams.h"

@@ -4,7 +4,7 @@
 
 #include "platform/win32/ansi_text.h"
 #include "platform/codepage.h"
-#include "platform/windows_name.h"
+#include "platform/display_name.h"
 #include "platform/win32/win32_streams.h"
 
 namespace kq {

@@ -1,4 +1,4 @@
-#include "platform/windows_name.h"
+#include "platform/display_name.h"
 
 #include <cstdio>
 
