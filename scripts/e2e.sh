@@ -15,6 +15,8 @@
 #                             reaches the client (own network and mount namespace)
 #   tests/e2e/refused_names.sh files the client refuses (exception list, names
 #                             it cannot hold) followed by files that must arrive
+#   tests/e2e/code_pages.sh   clients of code page 1251: Cyrillic names both ways,
+#                             names outside the page or invalid on Windows reported
 # Exits non-zero when any of them fails; leaves no process or namespace behind.
 # Needs root (network namespaces) and about 5 GB free in the scratch folder.
 # Usage: scripts/e2e.sh [SCRATCH_FOLDER]   (programs from build/native, or
@@ -27,7 +29,7 @@ scratch=${1:-$(mktemp -d /tmp/kq-e2e.XXXXXX)}
 mkdir -p "$scratch"
 
 failed=()
-for t in one_client large_file two_clients store_safety refused_names; do
+for t in one_client large_file two_clients store_safety refused_names code_pages; do
   echo "==== $t"
   start=$SECONDS
   if bash "$here/../tests/e2e/$t.sh" "$scratch/$t"; then

@@ -36,6 +36,8 @@ section "windows watcher under wine: the sync folder moved, deleted, unmounted"
     status=$?; } && { wineserver -k 2>/dev/null || true; } && exit $status)
 section "windows client system test under wine"
 bash scripts/win-system-test.sh build/win
+section "windows client names and long paths against kqsyncd under wine"
+bash scripts/win-names-test.sh build/win
 section "windows installation journey under wine"
 bash scripts/win-install-test.sh
 

@@ -165,6 +165,12 @@ EOF
 import json,sys; a=json.load(open('$work/server.json')).get('anchg','')
 sys.exit(0 if '/a.txt' in a.replace('\\\\/','/') and 'MODIFIED' in a else 1)"
   check "listing names the pushed file" grep -q 'pushed.txt' "$work/server.json"
+  # The subfolder's entries stand behind the folder argument's own slash.
+  check "subfolder listing text" python3 -c "
+import json,re,sys; text=json.load(open('$work/server.json')).get('anlst_docs','')
+entry=r'\"filepath\":\"//docs/(b|pushed)\.txt\",\"size\":\"(14|20)\",\"mdate\":\"\d{4}-\d\d-\d\d\",\"mtime\":\"\d\d\.\d\d\.\d\d\"'
+m=re.fullmatch(r'\{\"content\":\[\{'+entry+','+entry+r'\}\]\}', text)
+sys.exit(0 if m and {m.group(1), m.group(3)} == {'b','pushed'} else 1)"
 else
   fail "server round finished"
 fi

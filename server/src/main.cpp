@@ -10,9 +10,11 @@
 #include "accounts.h"
 #include "cli/arg_parser.h"
 #include "data_lock.h"
+#include "platform/codepage.h"
 #include "store.h"
 #include "sync_server.h"
 #include "versions.h"
+#include "wire_text.h"
 
 namespace {
 
@@ -31,11 +33,15 @@ constexpr const char* kUsage =
     "  serve [--listen HOST:PORT] [--host HOST] [--cycle SECONDS] [--timeout SECONDS]\n"
     "        [--keep-versions DAYS] [--init-timeout SECONDS] [--max-waiting N]\n"
     "        [--max-connections N] [--max-listing MIB] [--max-log MIB]\n"
+    "        [--names codepage|unicode] [--codepage N]\n"
     "                      serve every account: on port \"2\" + contract (e.g. 21234)\n"
     "                      at HOST (default 0.0.0.0), or all on one HOST:PORT;\n"
     "                      previous versions of store files are kept DAYS (30);\n"
     "                      limits: init text within 10 s, 64 connections waiting\n"
-    "                      for it, 512 in all, listings and client logs of 64 MiB\n"
+    "                      for it, 512 in all, listings and client logs of 64 MiB;\n"
+    "                      --codepage N: the clients' Windows code page (default 1252);\n"
+    "                      --names unicode: the clients run with UnicodeNames=1 and\n"
+    "                      get names outside their code page too (default codepage)\n"
     "  versions list --contract N [PATH]\n"
     "                      list the kept versions (of PATH and below it):\n"
     "                      TIME, SIZE, SHA-256 and PATH, tab-separated\n"
@@ -213,8 +219,26 @@ std::uint64_t mebibytesOption(Args& args, const char* name, std::uint64_t fallba
 
 int serveCommand(Args& args) {
   requireOnly(args, {"listen", "host", "cycle", "timeout", "init-timeout", "max-waiting", "max-connections",
-                     "max-listing", "max-log", "keep-versions"});
+                     "max-listing", "max-log", "keep-versions", "names", "codepage"});
   requireWords(args, 1);
+  {
+    std::unique_ptr<kq::CodePage> page = kq::makeWindows1252();
+    if (args.options.count("codepage")) {
+      page = kq::makeCodePage(static_cast<unsigned>(kq::cli::parseCount("codepage", args.options["codepage"], 1, 65535)));
+      if (!page) throw std::runtime_error("unknown code page " + args.options["codepage"]);
+    }
+    bool unicode = false;
+    if (args.options.count("names")) {
+      const std::string& names = args.options["names"];
+      if (names != "unicode" && names != "codepage") throw kq::cli::UsageError("--names: unicode or codepage: " + names);
+      unicode = names == "unicode";
+    }
+    kqs::setUnicodeNames(unicode);
+    // The name rule checks names against the active code page: the clients' one.
+    kq::setActiveCodePage(unicode ? kq::makeUnicodeNames(kq::makeCodePage(page->number()))
+                                  : kq::makeCodePage(page->number()));
+    kqs::setClientCodePage(std::move(page));
+  }
   kqs::ServerOptions options;
   options.listen = args.options.count("listen") ? args.options["listen"] : "";
   if (args.options.count("host")) options.host = args.options["host"];

@@ -1,6 +1,7 @@
 #include "wire_text.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <ctime>
 #include <map>
@@ -106,7 +107,7 @@ struct ListingSax : ScalarSax {
   }
   void flush() {
     if (!raw.open) return;
-    std::string utf8 = clientTextToUtf8(raw.path);
+    std::string utf8 = collapseSlashes(clientTextToUtf8(raw.path));
     auto path = normalizeClientPath(utf8);
     std::int64_t size = 0;
     if (!path || (!raw.size.empty() && !parseInt64(raw.size, size)) || size < 0) {
@@ -184,13 +185,33 @@ struct ChangeSax : ScalarSax {
 
 }  // namespace
 
-std::string clientTextToUtf8(std::string_view decoded) {
+std::string clientTextToUtf8(std::string_view decoded, const kq::CodePage& page) {
   std::string out;
+  std::string bytes;  // a run of code-page bytes, decoded together (double-byte characters)
+  auto flush = [&] {
+    out += kq::toUtf8(page, bytes);
+    bytes.clear();
+  };
   std::size_t pos = 0;
   while (pos < decoded.size()) {
     auto cp = nextCodePoint(decoded, pos);
-    if (!cp) { out.push_back('?'); continue; }
-    kq::appendUtf8(out, *cp <= 0xFF ? kq::cp1252ToUnicode(static_cast<unsigned char>(*cp)) : *cp);
+    if (!cp) { flush(); out.push_back('?'); continue; }
+    if (*cp <= 0xFF) {
+      bytes.push_back(static_cast<char>(*cp));
+    } else {
+      flush();
+      kq::appendUtf8(out, *cp);
+    }
+  }
+  flush();
+  return out;
+}
+
+std::string collapseSlashes(std::string_view path) {
+  std::string out;
+  for (char c : path) {
+    if (c == '/' && !out.empty() && out.back() == '/') continue;
+    out.push_back(c);
   }
   return out;
 }
@@ -269,12 +290,23 @@ std::optional<std::string> normalizeClientPath(std::string_view path) {
   return std::string(path);
 }
 
+namespace {
+std::atomic<bool> gUnicodeNames{false};
+std::unique_ptr<kq::CodePage> gClientPage;
+}  // namespace
+
+const kq::CodePage& clientCodePage() { return gClientPage ? *gClientPage : kq::windows1252(); }
+
+void setClientCodePage(std::unique_ptr<kq::CodePage> page) { gClientPage = std::move(page); }
+
+void setUnicodeNames(bool on) { gUnicodeNames = on; }
+
 bool isSendablePath(std::string_view utf8Path) {
   std::size_t pos = 0;
   while (pos < utf8Path.size()) {
     auto cp = nextCodePoint(utf8Path, pos);
     if (!cp || *cp < 0x20 || *cp == '"' || *cp == '\\') return false;
-    if (*cp >= 0x80 && !kq::unicodeToCp1252(*cp)) return false;
+    if (*cp >= 0x80 && !gUnicodeNames && !clientCodePage().fromUnicode(std::u32string(1, *cp))) return false;
   }
   return true;
 }

@@ -9,11 +9,24 @@
 #include <utility>
 #include <vector>
 
+#include "platform/codepage.h"
+
 namespace kqs {
 
-// clientTextToUtf8 turns a decoded client JSON string, whose code points up to
-// U+00FF stand for Windows-1252 bytes, into UTF-8.
-std::string clientTextToUtf8(std::string_view decoded);
+// clientCodePage is the code page of the clients' bytes (Windows-1252 unless
+// set); setClientCodePage replaces it (null: Windows-1252). Set once at start-up.
+const kq::CodePage& clientCodePage();
+void setClientCodePage(std::unique_ptr<kq::CodePage> page);
+
+// clientTextToUtf8 turns a decoded client JSON string into UTF-8: code points up
+// to U+00FF stand for bytes of the client's code page (a double-byte character
+// arrives as two of them), larger ones for themselves (a client sending full
+// Unicode names).
+std::string clientTextToUtf8(std::string_view decoded, const kq::CodePage& page = clientCodePage());
+
+// collapseSlashes turns every run of "/" into one. A listing of the folder /docs
+// names its entries //docs/report.pdf; both that form and /docs/report.pdf are read.
+std::string collapseSlashes(std::string_view path);
 
 // jsonString writes a UTF-8 text as a quoted JSON string for the client: "/" as
 // "\/", non-ASCII as \uXXXX of the code point, quotes, backslashes and control
@@ -40,8 +53,12 @@ constexpr std::size_t kMaxPathDepth = 256;
 std::string pathLimitProblem(std::string_view utf8Path);
 
 // isSendablePath is false for names the client cannot store as they are: a
-// character outside Windows-1252, a quote, a backslash or a control character.
+// character outside the clients' code page (unless they hold Unicode names), a
+// quote, a backslash or a control character.
 bool isSendablePath(std::string_view utf8Path);
+// setUnicodeNames tells that the clients run with full Unicode names: every
+// character can be sent. Set once at start-up.
+void setUnicodeNames(bool on);
 
 // isSystemPath is true under the client's own _log, _config and _trash folders.
 bool isSystemPath(std::string_view path);

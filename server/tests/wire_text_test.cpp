@@ -51,6 +51,11 @@ TEST(WireText, NamesOutsideTheSyncAreRecognised) {
   EXPECT_FALSE(isExcludedName("/report.Tmp"));
   EXPECT_FALSE(isSendablePath("/\xe4\xb8\xad.txt"));  // a character outside Windows-1252
   EXPECT_TRUE(isSendablePath("/caf\xc3\xa9.txt"));
+  setUnicodeNames(true);  // clients with UnicodeNames=1 hold every character
+  EXPECT_TRUE(isSendablePath("/\xe4\xb8\xad.txt"));
+  EXPECT_TRUE(isSendablePath("/\xf0\x9f\x98\x80"));
+  EXPECT_FALSE(isSendablePath("/a\\b"));
+  setUnicodeNames(false);
 }
 
 TEST(WireText, ListingWithRepeatedMembersInOneObject) {
@@ -69,6 +74,56 @@ TEST(WireText, ListingWithRepeatedMembersInOneObject) {
   EXPECT_TRUE((*listing)[1].isDir);
   EXPECT_EQ((*listing)[2].path, "/docs/caf\xc3\xa9.txt");
   EXPECT_FALSE((*listing)[2].isDir);  // an empty file has a date
+}
+
+// The client lists the entries of a subfolder behind the folder argument's own
+// slash (//docs/report.pdf for /docs); the single-slash form is read as well.
+TEST(WireText, SubfolderListingsInEitherForm) {
+  struct Case { const char* listed; const char* path; } cases[] = {
+      {"//docs/report.pdf", "/docs/report.pdf"},
+      {"/docs/report.pdf", "/docs/report.pdf"},
+      {"//docs//sub/a.txt", "/docs/sub/a.txt"},
+      {"//caf\\u00e9/a", "/caf\xc3\xa9/a"},
+  };
+  for (auto& c : cases) {
+    std::string json = std::string("{\"content\":[{\"filepath\":\"") + c.listed +
+                       "\",\"size\":\"1\",\"mdate\":\"2024-03-07\",\"mtime\":\"14.05.09\"}]}";
+    int skipped = -1;
+    auto listing = parseListing(json, &skipped);
+    ASSERT_TRUE(listing) << c.listed;
+    ASSERT_EQ(listing->size(), 1u) << c.listed;
+    EXPECT_EQ((*listing)[0].path, c.path);
+    EXPECT_EQ(skipped, 0);
+  }
+}
+
+// A double-byte character comes as two byte escapes and is read as one
+// character of the client's code page; escapes beyond U+00FF are characters.
+TEST(WireText, ClientBytesAreReadInTheClientsCodePage) {
+  auto japanese = kq::makeCodePage(932);
+  ASSERT_NE(japanese, nullptr);
+  // U+0095 U+005C: the bytes 0x95 0x5C, the character U+8868.
+  EXPECT_EQ(clientTextToUtf8("/\xc2\x95\x5c.txt", *japanese), "/\xe8\xa1\xa8.txt");
+  EXPECT_EQ(clientTextToUtf8("/\xe6\x97\xa5", *japanese), "/\xe6\x97\xa5");  // U+65E5 itself
+  auto cyrillic = kq::makeCodePage(1251);
+  ASSERT_NE(cyrillic, nullptr);
+  EXPECT_EQ(clientTextToUtf8("/\xc3\x8e", *cyrillic), "/\xd0\x9e");  // byte 0xCE: U+041E
+}
+
+// kqsyncd serve --codepage 1251: the clients' bytes are Cyrillic, and names of
+// that code page are offered to them while Western accents are not.
+TEST(WireText, ClientCodePageOfTheServer) {
+  kqs::setClientCodePage(kq::makeCodePage(1251));
+  auto listing = parseListing(
+      "{\"content\":[{\"filepath\":\"/\\u00ce.txt\",\"size\":\"1\",\"mdate\":\"2024-03-07\",\"mtime\":\"14.05.09\"}]}");
+  bool cyrillic = isSendablePath("/\xd0\x9e.txt");
+  bool western = isSendablePath("/caf\xc3\xa9.txt");
+  kqs::setClientCodePage(nullptr);
+  ASSERT_TRUE(listing && listing->size() == 1u);
+  EXPECT_EQ((*listing)[0].path, "/\xd0\x9e.txt");
+  EXPECT_TRUE(cyrillic);
+  EXPECT_FALSE(western);
+  EXPECT_TRUE(isSendablePath("/caf\xc3\xa9.txt"));
 }
 
 TEST(WireText, EmptyAndBrokenListings) {

@@ -139,7 +139,9 @@ void DirectoryWatcher::report(const BYTE* data, DWORD size) {
   while (offset + offsetof(FILE_NOTIFY_INFORMATION, FileName) <= size) {
     auto* info = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(data + offset);
     std::wstring name(info->FileName, info->FileNameLength / sizeof(WCHAR));
-    handle(info->Action, root_ + "\\" + wideToAnsi(name));
+    // A name the code page of local text cannot hold is not reported: its
+    // converted text would name another path. The client reports such names.
+    if (auto local = wideToAnsiExact(name)) handle(info->Action, root_ + "\\" + *local);
     if (info->NextEntryOffset == 0) break;
     offset += info->NextEntryOffset;
   }

@@ -129,7 +129,11 @@ std::string InotifyWatcher::local(const std::string& native) const {
   std::string rest = native.substr(nativeRoot_.size());
   for (auto& c : rest)
     if (c == '/') c = '\\';
-  return localRoot_ + utf8ToCp1252(rest);
+  return localRoot_ + utf8ToLocal(rest);
+}
+
+bool InotifyWatcher::holdable(const std::string& native) const {
+  return fromUtf8(activeCodePage(), native.substr(nativeRoot_.size())).has_value();
 }
 
 void InotifyWatcher::watchTree(const std::string& folder, bool report) {
@@ -146,7 +150,7 @@ void InotifyWatcher::watchTree(const std::string& folder, bool report) {
   while (dirent* entry = readdir(dir)) {
     if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
     std::string path = folder + "/" + entry->d_name;
-    if (report) reporter_.added(local(path));
+    if (report && holdable(path)) reporter_.added(local(path));
     if (isRealFolder(path)) subfolders.push_back(path);
   }
   closedir(dir);
@@ -160,7 +164,7 @@ void InotifyWatcher::reportContent(const std::string& folder) {
   while (dirent* entry = readdir(dir)) {
     if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
     std::string path = folder + "/" + entry->d_name;
-    reporter_.added(local(path));
+    if (holdable(path)) reporter_.added(local(path));
     if (isRealFolder(path)) subfolders.push_back(path);
   }
   closedir(dir);
@@ -221,12 +225,13 @@ void InotifyWatcher::handleEvent(std::uint32_t mask, std::uint32_t cookie, int w
   if (!name) return;
   std::string path = it->second + "/" + name;
   bool isFolder = (mask & IN_ISDIR) != 0;
+  const bool held = holdable(path);  // a name the client cannot hold is never reported
   if (mask & IN_CREATE) {
-    reporter_.added(local(path));
+    if (held) reporter_.added(local(path));
     if (isFolder) watchTree(path, true);
   }
-  if ((mask & (IN_MODIFY | IN_CLOSE_WRITE)) && !isFolder) reporter_.modified(local(path));
-  if (mask & IN_DELETE) reporter_.removed(local(path));
+  if ((mask & (IN_MODIFY | IN_CLOSE_WRITE)) && !isFolder && held) reporter_.modified(local(path));
+  if ((mask & IN_DELETE) && held) reporter_.removed(local(path));
   if (mask & IN_MOVED_FROM) {
     auto older = pairer_.movedFrom(cookie, MoveEnd{path, isFolder});
     (void)older;  // flushed above: at most one move is ever armed
@@ -236,12 +241,17 @@ void InotifyWatcher::handleEvent(std::uint32_t mask, std::uint32_t cookie, int w
 
 void InotifyWatcher::handleMovedTo(const std::string& path, std::uint32_t cookie, bool isFolder) {
   auto from = pairer_.movedTo(cookie);
+  const bool toHeld = holdable(path);
   if (!from) {  // came from outside the sync folder
-    reporter_.added(local(path));
+    if (toHeld) reporter_.added(local(path));
     if (isFolder) watchTree(path, true);
     return;
   }
-  reporter_.renamed(local(from->path), local(path));
+  // A rename to or from a name the client cannot hold is a removal or an addition.
+  const bool fromHeld = holdable(from->path);
+  if (fromHeld && toHeld) reporter_.renamed(local(from->path), local(path));
+  else if (fromHeld) reporter_.removed(local(from->path));
+  else if (toHeld) reporter_.added(local(path));
   if (!isFolder) return;
   moveTree(from->path, path);
   // Out of a folder that is not reported (such as "_trash"): its content is new.
@@ -253,7 +263,7 @@ void InotifyWatcher::flushUnpaired() {
   loop_.setTimerEnabled(unpairedTimer_, false);
   auto gone = pairer_.takeUnpaired();
   if (!gone) return;
-  reporter_.removed(local(gone->path));
+  if (holdable(gone->path)) reporter_.removed(local(gone->path));
   if (gone->isFolder) dropTree(gone->path);
 }
 

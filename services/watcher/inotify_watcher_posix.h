@@ -58,6 +58,8 @@ class InotifyWatcher {
   void handleMovedTo(const std::string& path, std::uint32_t cookie, bool isFolder);
   void flushUnpaired();
   std::string local(const std::string& native) const;
+  // holdable is false when a name in native lies outside the code page of local text.
+  bool holdable(const std::string& native) const;
 
   EventLoop& loop_;
   std::string nativeRoot_;

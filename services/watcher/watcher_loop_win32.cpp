@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "log/log.h"
+#include "platform/codepage.h"
 #include "platform/win32/ansi_text.h"
 #include "watcher/change_reporter.h"
 #include "watcher/directory_watcher_win32.h"
@@ -60,7 +61,13 @@ Log& fileLog(const std::string& path) {
   return log;
 }
 
-int runWatcher(const std::string& syncFolder, HANDLE stop, Log& log) {
+int runWatcher(const std::string& folderText, HANDLE stop, Log& log) {
+  // Local text as the client's: UTF-8 when "UnicodeNames" is 1 in the settings.
+  const std::wstring folder = ansiToWide(folderText);
+  const std::wstring ini = folder + L"\\_config\\Filesync.ini";
+  if (GetPrivateProfileIntW(L"Basic", L"UnicodeNames", 0, ini.c_str()) == 1)
+    setActiveCodePage(makeUnicodeNames(makeCodePage(GetACP())));
+  const std::string syncFolder = wideToAnsi(folder);
   WSADATA wsa;
   WSAStartup(MAKEWORD(2, 2), &wsa);
   int code = 0;

@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <optional>
@@ -20,6 +21,7 @@
 #include "cli/config_location.h"
 #include "config/client_config.h"
 #include "log/log.h"
+#include "platform/codepage.h"
 #include "platform/posix/event_loop.h"
 #include "platform/posix/file_system_posix.h"
 #include "platform/posix/local_path.h"
@@ -111,6 +113,15 @@ SyncFolder folderFromConfig() {
 
 int main(int argc, char** argv) {
   StderrLog log;
+  // The code page of local text, as the client's (Windows-1252 unless set).
+  if (const char* text = std::getenv("KQFILESYNC_CODEPAGE"); text != nullptr && *text != '\0') {
+    auto page = kq::makeCodePage(static_cast<unsigned>(std::strtoul(text, nullptr, 10)));
+    if (!page) {
+      std::fprintf(stderr, "zrservice: unknown code page KQFILESYNC_CODEPAGE=%s\n", text);
+      return 2;
+    }
+    kq::setActiveCodePage(std::move(page));
+  }
   std::optional<SyncFolder> folder;
   try {
     auto args = kq::cli::parseArgs(std::vector<std::string>(argv + 1, argv + argc),

@@ -15,6 +15,7 @@
 
 #include "config/client_config.h"
 #include "log/log.h"
+#include "platform/codepage.h"
 #include "platform/win32/ansi_text.h"
 #include "platform/win32/file_system_win32.h"
 #include "watcher/watcher_loop_win32.h"
@@ -125,6 +126,7 @@ int runConsole(int argc, wchar_t** argv) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  kq::setActiveCodePage(kq::makeCodePage(GetACP()));  // local text in the system's ANSI code page
   try {
     if (argc >= 2 && std::wstring(argv[1]) == L"--console") return runConsole(argc, argv);
     SERVICE_TABLE_ENTRYW table[] = {{kServiceName, serviceMain}, {nullptr, nullptr}};

@@ -81,17 +81,17 @@ void readConfig(ClientConfig& record, const std::string& folder, ConfigFields& f
 
 std::string configText(const ConfigFields& fields) {
   Json entry = Json::object();
-  entry["Host"] = cp1252ToUtf8(fields.host);
-  entry["port"] = cp1252ToUtf8(fields.port);
-  entry["protocol"] = cp1252ToUtf8(fields.protocol);
-  entry["contract"] = cp1252ToUtf8(fields.contract);
-  entry["API-key"] = cp1252ToUtf8(fields.apiKey);
-  entry["KQDir"] = cp1252ToUtf8(fields.syncFolder);
+  entry["Host"] = localToUtf8(fields.host);
+  entry["port"] = localToUtf8(fields.port);
+  entry["protocol"] = localToUtf8(fields.protocol);
+  entry["contract"] = localToUtf8(fields.contract);
+  entry["API-key"] = localToUtf8(fields.apiKey);
+  entry["KQDir"] = localToUtf8(fields.syncFolder);
   entry["Reconnect"] = std::to_string(1);
   Json doc = Json::object();
   doc[kRootMember] = Json::array({entry});
   // The file is ANSI text: characters beyond ASCII are written as their code-page bytes.
-  return utf8ToCp1252(doc.dump());
+  return utf8ToLocal(doc.dump());
 }
 
 void saveConfig(const ClientConfig& record, const ConfigFields& fields, FileSystem& fs) {

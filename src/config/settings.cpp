@@ -41,4 +41,12 @@ bool saveDeletionOption(IniFile& ini, const std::string& iniPath, int option) {
   return writeDeletionPolicy(ini, iniPath, deletionValueFor(option));
 }
 
+bool readUnicodeNames(IniFile& ini, const std::string& iniPath) {
+  return ini.readInt(iniPath, kSettingsSection, kUnicodeNamesKey, 0) == 1;
+}
+
+bool writeUnicodeNames(IniFile& ini, const std::string& iniPath, bool on) {
+  return ini.writeInt(iniPath, kSettingsSection, kUnicodeNamesKey, on ? 1 : 0);
+}
+
 }  // namespace kq

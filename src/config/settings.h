@@ -12,6 +12,7 @@ namespace kq {
 inline constexpr const char* kSettingsSection = "Basic";
 inline constexpr const char* kDeletionKey = "filedeletion";
 inline constexpr const char* kInitialSyncKey = "InitialSync";
+inline constexpr const char* kUnicodeNamesKey = "UnicodeNames";
 
 // DeletionPolicy values of "filedeletion".
 enum DeletionPolicy : int { kDeleteToTrash = 0, kDeleteKeep = 1, kDeleteLocally = 2 };
@@ -26,6 +27,10 @@ int readDeletionPolicy(IniFile& ini, const std::string& iniPath);
 // readInitialSync reads "InitialSync" (default 0); any value but 0 means done.
 int readInitialSync(IniFile& ini, const std::string& iniPath);
 [[nodiscard]] bool writeInitialSync(IniFile& ini, const std::string& iniPath, int value);
+// readUnicodeNames reads "UnicodeNames" (default 0): 1 lets the client hold and
+// send names outside the code page (it takes effect at the next start).
+bool readUnicodeNames(IniFile& ini, const std::string& iniPath);
+[[nodiscard]] bool writeUnicodeNames(IniFile& ini, const std::string& iniPath, bool on);
 
 // The Settings window shows one option per policy: 0 = RadioButton1 (trash),
 // 1 = RadioButton2 (keep), 2 = RadioButton3 (delete).

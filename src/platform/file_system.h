@@ -44,6 +44,11 @@ class OutputStream {
 struct WalkEntry {
   std::string path;  // full local path text: the walked folder + "\" + names
   EntryType type = EntryType::None;
+  // refusal says why the entry's name cannot be synchronised (outside the code
+  // page, not valid on Windows); empty for a usable name. A refused entry has
+  // type Other, is never entered, and its path shows the name for a log line
+  // (characters outside ASCII as \uXXXX), not a path to open.
+  std::string refusal;
 };
 
 class FileSystem {

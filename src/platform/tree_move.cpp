@@ -48,6 +48,10 @@ MoveResult PortableTreeMove::moveTree(const std::string& source, const std::stri
   });
   std::vector<std::string> failed, folders{source};
   for (const auto& entry : entries) {
+    if (!entry.refusal.empty()) {
+      failed.push_back(entry.path + " (" + entry.refusal + ")");
+      continue;
+    }
     moveEntry(entry, source, destination, failed);
     if (entry.type == EntryType::Folder) folders.push_back(entry.path);
   }

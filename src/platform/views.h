@@ -11,8 +11,8 @@ namespace kq {
 class StatusView {
  public:
   virtual ~StatusView() = default;
-  // setPanel sets status panel 0..5 (0 connection, 1 activity, 2 "MOD: ",
-  // 3 "DEL: ", 4 "Files left: ", 5 "MB left: ").
+  // setPanel sets status panel 0..6 (0 connection, 1 activity, 2 "MOD: ",
+  // 3 "DEL: ", 4 "Files left: ", 5 "MB left: ", 6 "Not synchronised: ").
   virtual void setPanel(int index, const std::string& text) = 0;
   // setConnectCaption sets the caption of the Connect1 menu item.
   virtual void setConnectCaption(const std::string& caption) = 0;

@@ -6,6 +6,7 @@
 #include "config/config_store.h"
 #include "log/log.h"
 #include "platform/clock.h"
+#include "platform/codepage.h"
 #include "platform/file_system.h"
 #include "platform/links.h"
 #include "platform/time_text.h"
@@ -16,29 +17,17 @@ namespace kq {
 
 namespace {
 
-// escapeNameText escapes what a JSON string cannot hold as is. Windows names
-// never contain these characters; POSIX names can, and the report must stay JSON.
-std::string escapeNameText(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte < 0x20) {
-      char buffer[8];
-      std::snprintf(buffer, sizeof buffer, "\\u%04x", byte);
-      out += buffer;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
+// lastName is the text after the last separator; a trail byte 0x5C of a
+// double-byte character is no separator.
 std::string lastName(const std::string& path) {
-  auto slash = path.rfind('\\');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+  const CodePage& page = activeCodePage();
+  std::size_t start = 0;
+  for (std::size_t pos = 0; pos < path.size();) {
+    std::size_t n = page.characterLength(path, pos);
+    if (n == 1 && path[pos] == '\\') start = pos + 1;
+    pos += n;
+  }
+  return path.substr(start);
 }
 
 }  // namespace
@@ -49,7 +38,7 @@ std::optional<std::string> toServerPath(const std::string& fullPath, const std::
   if (folder.empty()) return std::nullopt;
   std::string prefix = folder + "\\";
   if (fullPath.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
-  return replaceAll(std::string_view(fullPath).substr(folder.size()), "\\", "/");
+  return replaceCharacter(activeCodePage(), std::string_view(fullPath).substr(folder.size()), '\\', '/');
 }
 
 std::string changeReportJson(const std::string& date, const std::string& time,
@@ -75,8 +64,8 @@ bool sendPacketANCHG(std::string date, std::string time, const RequestId& reques
       date = dateText(now, '-');
       time = timeText(now, ':');
     }
-    change.filepath = completeEscapes(escapeNonAscii(escapeNameText(change.filepath)));
-    change.newname = escapeNameText(change.newname);
+    change.filepath = escapeJsonName(change.filepath);
+    change.newname = escapeJsonName(change.newname);
     std::string json = completeEscapes(escapeNonAscii(changeReportJson(date, time, change)));
     log.writeLog("JSON to Server:", true);
     log.writeLog(json, true);

@@ -37,8 +37,10 @@ std::string changeReportJson(const std::string& date, const std::string& time,
 
 // sendPacketANCHG builds the report and sends header and JSON in one send. An
 // empty date is replaced by the local date and time ("yyyy-mm-dd", "hh:nn:ss").
-// A double quote, backslash or control character in filepath or newname is
-// escaped for JSON; bytes of 0x80 and above go out as \u escapes of their value.
+// filepath and newname are escaped as the listing escapes its paths
+// (escapeJsonName): a double quote, control character or the text "$u" as a
+// \u escape of its byte, bytes of 0x80 and above (both bytes of a double-byte
+// character) as \u escapes of their value.
 // It never throws: a failure logs "Error: sendPacketANCHG()". Returns true when
 // the link took the whole packet.
 [[nodiscard]] bool sendPacketANCHG(std::string date, std::string time, const RequestId& requestId,

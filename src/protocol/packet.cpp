@@ -60,21 +60,49 @@ std::string answerTypeFor(std::string_view text) {
   return code == 0 ? std::string() : std::string(kAnswers[code - 1]);
 }
 
-std::string escapeNonAscii(std::string_view text) {
+namespace {
+
+void appendMark(std::string& out, char c) {
   static const char kHex[] = "0123456789abcdef";
+  auto byte = static_cast<unsigned char>(c);
+  out += "$u00";
+  out.push_back(kHex[byte >> 4]);
+  out.push_back(kHex[byte & 0xF]);
+}
+
+// escapeCharacters copies text character by character; a character of more than
+// one byte or a byte >= 0x80 is marked byte by byte, and a single ASCII byte for
+// which markAscii(text, pos) holds is marked too.
+template <typename MarkAscii>
+std::string escapeCharacters(std::string_view text, const CodePage& page, MarkAscii markAscii) {
   std::string out;
   out.reserve(text.size());
-  for (char c : text) {
-    auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) {
-      out.push_back(c);
+  for (std::size_t pos = 0; pos < text.size();) {
+    std::size_t n = page.characterLength(text, pos);
+    if (n > 1 || static_cast<unsigned char>(text[pos]) >= 0x80) {
+      page.appendWire(out, text.substr(pos, n));
+    } else if (markAscii(text, pos)) {
+      appendMark(out, text[pos]);
     } else {
-      out += "$u00";
-      out.push_back(kHex[byte >> 4]);
-      out.push_back(kHex[byte & 0xF]);
+      out.push_back(text[pos]);
     }
+    pos += n;
   }
   return out;
+}
+
+}  // namespace
+
+std::string escapeNonAscii(std::string_view text, const CodePage& page) {
+  return escapeCharacters(text, page, [](std::string_view, std::size_t) { return false; });
+}
+
+std::string escapeJsonName(std::string_view text, const CodePage& page) {
+  return escapeCharacters(text, page, [](std::string_view t, std::size_t pos) {
+    auto byte = static_cast<unsigned char>(t[pos]);
+    bool mark = t[pos] == '$' && pos + 1 < t.size() && t[pos + 1] == 'u';
+    return byte < 0x20 || t[pos] == '"' || mark;
+  });
 }
 
 std::string replaceAll(std::string_view text, std::string_view from, std::string_view to) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/codepage.h"
+
 namespace kq {
 
 class Log;
@@ -49,8 +51,15 @@ int packetTypeCode(std::string_view text);
 // answerTypeFor is the answer type for the last request name found, "" when none.
 std::string answerTypeFor(std::string_view text);
 
-// escapeNonAscii marks every byte >= 0x80 as "$u" + four lower-case hex digits.
-std::string escapeNonAscii(std::string_view text);
+// escapeNonAscii marks every byte >= 0x80 as "$u" + four lower-case hex digits;
+// in a double-byte code page both bytes of a two-byte character are marked, so
+// that a trail byte such as 0x5C ("\") can never be read as a character of its own.
+std::string escapeNonAscii(std::string_view text, const CodePage& page = activeCodePage());
+// escapeJsonName escapes a name or path for the JSON text of a listing or a
+// change report: what escapeNonAscii marks, and, so that a JSON reader gets the
+// name back exactly, the text "$u" itself, control characters and double quotes
+// (each as "$u" + the byte's four hex digits). Backslashes are left alone.
+std::string escapeJsonName(std::string_view text, const CodePage& page = activeCodePage());
 // completeEscapes replaces every "$u" with "\u".
 std::string completeEscapes(std::string_view text);
 // replaceAll replaces every occurrence of from (non-empty) with to.

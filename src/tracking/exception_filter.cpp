@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "platform/codepage.h"
 #include "platform/file_system.h"
 
 namespace kq {
@@ -12,7 +13,7 @@ const char kPrefixesFile[] = "exceptions.dat";
 
 bool containsAny(const std::string& path, const std::vector<std::string>& fragments) {
   for (const auto& fragment : fragments)
-    if (path.find(fragment) != std::string::npos) return true;
+    if (findCharacters(activeCodePage(), path, fragment) != std::string::npos) return true;
   return false;
 }
 

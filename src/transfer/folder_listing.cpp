@@ -11,24 +11,20 @@ namespace kq {
 
 namespace {
 
-// escapeListedPath escapes a listed path for the listing text: bytes of 0x80 and
-// above as escapeNonAscii marks them, and, so that a JSON reader gets the name
-// back exactly, the mark "$u" itself, control characters and double quotes.
-std::string escapeListedPath(const std::string& path) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string marked = replaceAll(path, "$u", "$u0024u");
+// listedFolderText is how the folder argument stands in front of the listed
+// paths: every separator as "\/", which the listing's last steps turn into "//"
+// (for /docs the entries read //docs/report.pdf). The local walk uses the
+// decoded path; only the listing text keeps this form.
+std::string listedFolderText(std::string_view decoded) {
+  const CodePage& page = activeCodePage();
   std::string out;
-  for (char c : marked) {
-    auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || c == '"') {
-      out += "$u00";
-      out.push_back(kHex[byte >> 4]);
-      out.push_back(kHex[byte & 0xF]);
-    } else {
-      out.push_back(c);
-    }
+  for (std::size_t pos = 0; pos < decoded.size();) {
+    std::size_t n = page.characterLength(decoded, pos);
+    bool separator = n == 1 && (decoded[pos] == '/' || decoded[pos] == '\\');
+    out += separator ? std::string("\\/") : std::string(decoded.substr(pos, n));
+    pos += n;
   }
-  return escapeNonAscii(out);
+  return out;
 }
 
 }  // namespace
@@ -44,6 +40,13 @@ void FolderListing::sendPacketANLST(const std::string& folder, const RequestId& 
     std::string syncFolder = p_.syncFolder();
     LocalPath local = localPathFromServer(syncFolder, folder, RootUse::Allow);
     if (!p_.fs.isFolder(syncFolder)) return sendNoListing(syncFolder, requestId);
+    workingDirectory_.clear();
+    listedFolder_.clear();
+    std::string decoded, error;
+    if (local.ok() && decodeJsonString(folder, decoded, error)) {
+      workingDirectory_ = local.path;
+      listedFolder_ = syncFolder + listedFolderText(decoded);
+    }
     if (local.ok()) {
       p_.log.writeLog("ANLST working directory: " + local.path, true);
       simpleSnapshot(local.path);
@@ -82,7 +85,7 @@ std::string FolderListing::listingText(const std::string& syncFolder) {
     body += entryText(snapshot[i], counts);
   }
   std::string text = "{\"content\":[{" + body + "}]}";
-  text = replaceAll(text, escapeListedPath(syncFolder), "");
+  text = replaceAll(text, escapeJsonName(syncFolder), "");
   text = replaceAll(text, "\\", "/");
   summary_ = "ANLST listing: " + std::to_string(snapshot.size()) + " entries (" +
              std::to_string(counts.files) + " files, " + std::to_string(counts.folders) + " folders, " +
@@ -106,8 +109,19 @@ std::string FolderListing::entryText(const std::string& path, ListingCounts& cou
   } else {
     ++counts.unreadable;
   }
-  return "\"filepath\":\"" + escapeListedPath(path) + "\",\"size\":\"" + size +
+  return "\"filepath\":\"" + escapeJsonName(listedPath(path)) + "\",\"size\":\"" + size +
          "\",\"mdate\":\"" + date + "\",\"mtime\":\"" + time + "\"";
+}
+
+// listedPath puts the folder argument's listing form in place of the working
+// directory; a form ending in a separator is followed by the names directly.
+std::string FolderListing::listedPath(const std::string& path) const {
+  if (workingDirectory_.empty() || path.compare(0, workingDirectory_.size(), workingDirectory_) != 0)
+    return path;
+  std::string rest = path.substr(workingDirectory_.size());
+  bool joined = listedFolder_.size() >= 2 && listedFolder_.compare(listedFolder_.size() - 2, 2, "\\/") == 0;
+  if (joined && !rest.empty() && rest[0] == '\\') rest.erase(0, 1);
+  return listedFolder_ + rest;
 }
 
 void FolderListing::simpleSnapshot(const std::string& directory) {
@@ -116,6 +130,10 @@ void FolderListing::simpleSnapshot(const std::string& directory) {
     snapshot.clear();
     bool walked = p_.fs.walk(directory, [this](const WalkEntry& entry) {
       pumpMessages();
+      if (!entry.refusal.empty()) {
+        unsynced.report(entry.path, entry.refusal);
+        return true;
+      }
       FileStatus st = p_.fs.status(entry.path);
       if (!st.exists()) {
         p_.log.writeLog("simpleSnapshot() - Error get files/directories snapshot!", true);

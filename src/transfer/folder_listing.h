@@ -8,12 +8,13 @@
 
 #include "engine/handler_ports.h"
 #include "protocol/request_handler.h"
+#include "transfer/unsynced_names.h"
 
 namespace kq {
 
 class FolderListing : public RequestHandler {
  public:
-  explicit FolderListing(HandlerPorts& ports) : p_(ports) {}
+  explicit FolderListing(HandlerPorts& ports) : unsynced(ports.log, ports.status), p_(ports) {}
 
   // onMember handles one member of an RQLST body ("filepath" names the folder).
   void onMember(const std::string& key, const std::string& value, PacketContext& packet) override;
@@ -35,16 +36,23 @@ class FolderListing : public RequestHandler {
   // pumpMessages runs once per walked entry so the platform can handle pending
   // events during a long walk; it does nothing by default.
   std::function<void()> pumpMessages = [] {};
+  // unsynced reports the walked names that cannot be synchronised.
+  UnsyncedNames unsynced;
 
  private:
   struct ListingCounts {
     std::size_t files = 0, folders = 0, unreadable = 0;
   };
   std::string entryText(const std::string& path, ListingCounts& counts);
+  std::string listedPath(const std::string& path) const;
   void sendNoListing(const std::string& syncFolder, const RequestId& requestId);
 
   HandlerPorts& p_;
   std::string summary_;  // the summary line of the last listingText
+  // The walked folder of the current request and the text that stands for it in
+  // the listing (sync folder + the folder argument's listing form).
+  std::string workingDirectory_;
+  std::string listedFolder_;
 };
 
 }  // namespace kq

@@ -33,8 +33,10 @@ bool isDotsName(std::string_view name) {
          name.find('.') != std::string_view::npos;
 }
 
-std::string characterRefusal(std::string_view name) {
-  for (char c : name) {
+std::string characterRefusal(std::string_view name, const CodePage& page) {
+  for (std::size_t pos = 0; pos < name.size(); pos += page.characterLength(name, pos)) {
+    if (isMultiByteAt(page, name, pos)) continue;
+    char c = name[pos];
     auto byte = static_cast<unsigned char>(c);
     if (c == ':') return "a drive letter or colon";
     if (byte < 0x20) return "a control character";
@@ -47,44 +49,36 @@ std::string characterRefusal(std::string_view name) {
 
 // outsideCodePage is true when UTF-8 text holds a character (or an invalid
 // sequence) that the code page cannot hold.
-bool outsideCodePage(std::string_view utf8) {
-  std::string back = cp1252ToUtf8(utf8ToCp1252(utf8, '\0'));
-  return back != utf8;
-}
+bool outsideCodePage(std::string_view utf8, const CodePage& page) { return !fromUtf8(page, utf8); }
 
 }  // namespace
 
-std::size_t utf8Length(std::string_view text, NameText encoding) {
+std::size_t utf8Length(std::string_view text, NameText encoding, const CodePage& page) {
   if (encoding == NameText::Utf8) return text.size();
-  std::size_t n = 0;
-  for (char c : text) {
-    char32_t cp = cp1252ToUnicode(static_cast<unsigned char>(c));
-    n += cp < 0x80 ? 1 : cp < 0x800 ? 2 : 3;
-  }
-  return n;
+  return toUtf8(page, text).size();
 }
 
-std::string nameRefusal(std::string_view name, NameText text) {
+std::string nameRefusal(std::string_view name, NameText text, const CodePage& page) {
   if (name.empty()) return "an empty name";
   if (isDotsName(name)) return name == "." ? "a current folder segment" : "a parent folder segment";
-  if (auto why = characterRefusal(name); !why.empty()) return why;
+  if (auto why = characterRefusal(name, text == NameText::CodePage ? page : windows1252()); !why.empty()) return why;
   if (isDeviceName(name)) return "a device name";
   if (name.back() == '.' || name.back() == ' ') return "a name ending in a dot or blank";
-  if (utf8Length(name, text) > kMaxNameBytes)
+  if (utf8Length(name, text, page) > kMaxNameBytes)
     return "a name longer than " + std::to_string(kMaxNameBytes) + " bytes";
   return {};
 }
 
-std::string pathRefusal(std::string_view path, NameText text) {
+std::string pathRefusal(std::string_view path, NameText text, const CodePage& page) {
   if (path.empty() || path[0] != '/') return "the path does not start with a separator";
-  if (text == NameText::Utf8 && outsideCodePage(path)) return "a character outside the ANSI code page";
-  if (utf8Length(path, text) > kMaxPathBytes) return "a path longer than " + std::to_string(kMaxPathBytes) + " bytes";
+  if (text == NameText::Utf8 && outsideCodePage(path, page)) return "a character outside the ANSI code page";
+  if (utf8Length(path, text, page) > kMaxPathBytes) return "a path longer than " + std::to_string(kMaxPathBytes) + " bytes";
   std::string_view rest = path.substr(1);
   if (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
   if (rest.empty()) return {};
   for (std::size_t start = 0;;) {
     auto end = rest.find('/', start);
-    auto why = nameRefusal(rest.substr(start, end == std::string_view::npos ? end : end - start), text);
+    auto why = nameRefusal(rest.substr(start, end == std::string_view::npos ? end : end - start), text, page);
     if (!why.empty()) return why;
     if (end == std::string_view::npos) return {};
     start = end + 1;

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/codepage.h"
+
 namespace kq {
 
 // How the text of a name is encoded: the 8-bit code page of the client's
@@ -21,14 +23,16 @@ constexpr std::size_t kMaxPathBytes = 4000;  // a whole server path, counted in 
 // blanks), the characters : * ? " < > | \ and control characters, the reserved
 // device names (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$, with any
 // extension), a trailing dot or blank, and names over kMaxNameBytes.
-std::string nameRefusal(std::string_view name, NameText text);
+// In code-page text the trail byte of a double-byte character is part of that
+// character, never one of the refused characters.
+std::string nameRefusal(std::string_view name, NameText text, const CodePage& page = activeCodePage());
 
 // pathRefusal applies nameRefusal to every segment of a server path and refuses
 // paths that do not start with "/", paths over kMaxPathBytes and characters
 // outside the code page (UTF-8 text). "/" alone (the sync folder) is accepted.
-std::string pathRefusal(std::string_view path, NameText text);
+std::string pathRefusal(std::string_view path, NameText text, const CodePage& page = activeCodePage());
 
 // utf8Length is the length of a text in UTF-8 bytes.
-std::size_t utf8Length(std::string_view text, NameText encoding);
+std::size_t utf8Length(std::string_view text, NameText encoding, const CodePage& page = activeCodePage());
 
 }  // namespace kq

@@ -290,7 +290,7 @@ bool MemoryFileSystem::walkFolder(const std::string& text, const std::string& ke
   for (const auto& child : children(key)) {
     const Node* node = find(child);
     if (!node) continue;  // removed by an earlier visit
-    WalkEntry entry{text + "\\" + lastName(child), node->type};
+    WalkEntry entry{text + "\\" + lastName(child), node->type, {}};
     if (!visit(entry)) {
       stopped = true;
       return true;

@@ -88,10 +88,10 @@ class RecordingWatcherLink : public WatcherLink {
 class RecordingStatusView : public StatusView {
  public:
   void setPanel(int index, const std::string& text) override {
-    if (index >= 0 && index < 6) panels[index] = text;
+    if (index >= 0 && index < 7) panels[index] = text;
   }
   void setConnectCaption(const std::string& c) override { caption = c; }
-  std::string panels[6];
+  std::string panels[7];
   std::string caption = "Connect";
 };
 

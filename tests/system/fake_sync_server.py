@@ -108,6 +108,13 @@ def main():
         check("listing", kind == "ANLST" and got == rid, f"{kind} {got.hex()} {listing}")
         result["anlst"] = listing
 
+        rid = b"\x0d\x0e\x0f\x11"
+        peer.request("RQLST", rid, '{"filepath":"\\/docs"}')
+        kind, got, payload = peer.answer()
+        listing = payload.decode("ascii", "replace")
+        check("subfolder listing", kind == "ANLST" and got == rid, f"{kind} {got.hex()} {listing}")
+        result["anlst_docs"] = listing
+
         rid = b"\x11\x12\x13\x14"
         peer.request("RQDEL", rid, '{"filepath":"\\/docs\\/b.txt"}')
         kind, got, _ = peer.answer()

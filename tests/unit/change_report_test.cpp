@@ -7,6 +7,7 @@
 
 #include "support/engine_harness.h"
 #include "support/fake_clock.h"
+#include "support/scoped_code_page.h"
 
 namespace kq {
 namespace {
@@ -64,14 +65,17 @@ TEST_F(ChangeReportTest, ReportsOneChangeInTheServerForm) {
        report("/x/y.txt", "-1", "DELETED")},
       {"code-page byte", [](ChangeTracker& q) { q.modificationQueue.push_back(kSync + "\\\xE6.txt"); },
        report("/\\u00e6.txt", "-1", "MODIFIED")},
-      {"$u in a name", [](ChangeTracker& q) { q.deleteQueue.push_back(kSync + "\\a$u1.txt"); },
-       report("/a\\u1.txt", "-1", "DELETED")},
+      {"$u in a name, escaped as the listing does",
+       [](ChangeTracker& q) { q.deleteQueue.push_back(kSync + "\\a$u1.txt"); },
+       report("/a\\u0024u1.txt", "-1", "DELETED")},
+      {"$u in a new name", [](ChangeTracker& q) { q.renameQueue.push_back({kSync + "\\a.txt", kSync + "\\$u00e9"}); },
+       report("/a.txt", "", "RENAMED", "\\u0024u00e9")},
       {"code-page byte in a new name",
        [](ChangeTracker& q) { q.renameQueue.push_back({kSync + "\\a.txt", kSync + "\\\xE9t\xE9.txt"}); },
        report("/a.txt", "", "RENAMED", "\\u00e9t\\u00e9.txt")},
       {"quote and control character (POSIX names)",
        [](ChangeTracker& q) { q.renameQueue.push_back({kSync + "\\a\"b", kSync + "\\c\td"}); },
-       report("/a\\\"b", "", "RENAMED", "c\\u0009d")},
+       report("/a\\u0022b", "", "RENAMED", "c\\u0009d")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -81,6 +85,26 @@ TEST_F(ChangeReportTest, ReportsOneChangeInTheServerForm) {
     EXPECT_EQ(t.server.sends, std::vector<std::string>{anchg(c.json)});
     EXPECT_TRUE(tracker().renameQueue.empty() && tracker().modificationQueue.empty() &&
                 tracker().deleteQueue.empty());
+  }
+}
+
+// In code page 932 the trail byte 0x5C of a character is neither turned into
+// "/" nor taken for the separator before the new name; both bytes go out escaped.
+TEST_F(ChangeReportTest, DoubleByteNamesStayWhole) {
+  test::ScopedCodePage japanese(932);
+  const std::string table = "\x95\x5C";  // U+8868
+  const ReportCase cases[] = {
+      {"modified", [&](ChangeTracker& q) { q.modificationQueue.push_back(kSync + "\\" + table + ".txt"); },
+       report("/\\u0095\\u005c.txt", "-1", "MODIFIED")},
+      {"renamed", [&](ChangeTracker& q) { q.renameQueue.push_back({kSync + "\\a.txt", kSync + "\\" + table}); },
+       report("/a.txt", "", "RENAMED", "\\u0095\\u005c")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    t.server.sends.clear();
+    c.queue(tracker());
+    t.read(rqchg());
+    EXPECT_EQ(t.server.sends, std::vector<std::string>{anchg(c.json)});
   }
 }
 

@@ -5,6 +5,7 @@
 #include "config/config_store.h"
 #include "support/memory_file_system.h"
 #include "support/recorders.h"
+#include "support/scoped_code_page.h"
 #include "tracking/exceptions_editor.h"
 
 namespace kq {
@@ -16,6 +17,18 @@ using Lines = std::vector<std::string>;
 const std::string kSync = "C:\\Sync";
 const std::string kExtensions = "C:\\Sync\\_config\\exstensions.dat";
 const std::string kPrefixes = "C:\\Sync\\_config\\exceptions.dat";
+
+// In a double-byte code page a line matches only at character boundaries: the
+// trail byte 0x5C of a character is no backslash.
+TEST(ExceptionFilter, DoubleByteTrailBytesAreNoMatchStart) {
+  test::ScopedCodePage japanese(932);
+  test::MemoryFileSystem fs;
+  ExceptionFilter filter{fs};
+  filter.prefixExceptions = {"\\.git"};
+  EXPECT_FALSE(filter.isExcluded("C:\\Sync\\\x95\x5C.git"));  // U+8868 then ".git"
+  EXPECT_TRUE(filter.isExcluded("C:\\Sync\\\x95\x5C\\.git"));
+  EXPECT_TRUE(filter.isExcluded("C:\\Sync\\.git"));
+}
 
 TEST(ExceptionFilter, InitialListsMatchAsCaseSensitiveSubstrings) {
   test::MemoryFileSystem fs;

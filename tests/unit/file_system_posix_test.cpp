@@ -106,15 +106,45 @@ TEST_F(PosixFileSystemTest, NamesAreStoredAsUtf8) {
   ASSERT_TRUE(fs.writeText(disk.path("\xC4rger\\caf\xE9 \x80.txt"), "x"));
   EXPECT_EQ(readNative(disk.nativeRoot() / "\xC3\x84rger" / "caf\xC3\xA9 \xE2\x82\xAC.txt"), "x");
 
-  // A name the code page cannot hold is listed with "?" in its place.
-  std::ofstream(disk.nativeRoot() / "\xE4\xB8\xAD.txt") << "cjk";
   std::vector<std::string> listed;
   ASSERT_TRUE(fs.walk(disk.root(), [&](const WalkEntry& e) {
+    EXPECT_EQ(e.refusal, "");
     listed.push_back(e.path);
     return true;
   }));
-  EXPECT_NE(std::find(listed.begin(), listed.end(), disk.path("?.txt")), listed.end());
   EXPECT_NE(std::find(listed.begin(), listed.end(), disk.path("\xC4rger\\caf\xE9 \x80.txt")), listed.end());
+}
+
+// Names that cannot be local text, or that Windows cannot hold, are walked as
+// refused entries with the reason; they are never turned into another path.
+TEST_F(PosixFileSystemTest, NamesThatCannotBeSynchronisedAreWalkedAsRefused) {
+  struct Case {
+    const char* native;
+    std::string shown;
+    std::string refusal;
+  } cases[] = {
+      {"\xE4\xB8\xAD.txt", "\\u4e2d.txt", "characters outside the code page 1252"},
+      {"\xF0\x9F\x98\x80", "\\ud83d\\ude00", "characters outside the code page 1252"},
+      {"back\\slash.txt", "back\\slash.txt", "a backslash in a name"},
+      {"a:b", "a:b", "a drive letter or colon"},
+      {"dot.", "dot.", "a name ending in a dot or blank"},
+      {"NUL.txt", "NUL.txt", "a device name"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.native);
+    fsys::create_directories(disk.nativeRoot() / "one");
+    std::ofstream(disk.nativeRoot() / "one" / c.native) << "x";
+    std::vector<WalkEntry> walked;
+    ASSERT_TRUE(fs.walk(disk.path("one"), [&](const WalkEntry& e) {
+      walked.push_back(e);
+      return true;
+    }));
+    ASSERT_EQ(walked.size(), 1u);
+    EXPECT_EQ(walked[0].path, disk.path("one") + "\\" + c.shown);
+    EXPECT_EQ(walked[0].refusal, c.refusal);
+    EXPECT_EQ(walked[0].type, EntryType::Other);
+    fsys::remove_all(disk.nativeRoot() / "one");
+  }
 }
 
 TEST_F(PosixFileSystemTest, AttributesAreKeptAsWineDoes) {

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
 #include "support/handler_fixture.h"
 #include "transfer/file_receiver.h"
 
@@ -59,8 +63,8 @@ TEST_F(FolderListingTest, SubfolderListsPathsRelativeToTheSyncFolder) {
   ASSERT_EQ(listing.snapshot.size(), 2u);
   std::vector<std::string> entries;
   for (const auto& path : listing.snapshot) {
-    entries.push_back(path == at("docs\\sub") ? folderEntry("/docs/sub")
-                                              : fileEntry("/docs/report.pdf", "12"));
+    entries.push_back(path == at("docs\\sub") ? folderEntry("//docs/sub")
+                                              : fileEntry("//docs/report.pdf", "12"));
   }
   EXPECT_EQ(text, "{\"content\":[{" + entries[0] + "," + entries[1] + "}]}");
   // One summary line, not a line per entry and not the text.
@@ -106,6 +110,45 @@ TEST_F(FolderListingTest, SyncFolderThatGoesDuringTheWalkGetsNoListing) {
   EXPECT_TRUE(log.contains("Sync folder not found: " + sync));
 }
 
+// The folder argument keeps its own separators in front of the listed names:
+// each "/" of it reads "//" in the listing, which the walk of the decoded path never sees.
+TEST_F(FolderListingTest, FolderArgumentKeepsItsSeparatorsInTheListing) {
+  ASSERT_TRUE(write("docs\\report.pdf", "twelve bytes"));
+  setModified("docs\\report.pdf", kStamp);
+  const struct {
+    const char* value;
+    std::string text;
+  } cases[] = {
+      {"", "{\"content\":[{" + folderEntry("/docs") + "," + fileEntry("/docs/report.pdf", "12") + "}]}"},
+      {R"(\/)", "{\"content\":[{" + folderEntry("//docs") + "," + fileEntry("//docs/report.pdf", "12") + "}]}"},
+      {R"(\/docs)", "{\"content\":[{" + fileEntry("//docs/report.pdf", "12") + "}]}"},
+      {R"(\/docs\/)", "{\"content\":[{" + fileEntry("//docs//report.pdf", "12") + "}]}"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    EXPECT_EQ(list(c.value), c.text);
+  }
+  EXPECT_TRUE(log.contains("ANLST working directory: " + at("docs")));
+}
+
+// A name the code page cannot hold is reported once, with the reason, and left
+// out of the listing; the status bar counts such names.
+TEST_F(FolderListingTest, NamesOutsideTheCodePageAreReportedOnce) {
+  ASSERT_TRUE(write("docs\\a.txt", "a"));
+  setModified("docs\\a.txt", kStamp);
+  std::filesystem::path native = disk.nativeRoot() / "Sync" / "docs" / std::u8string(u8"\u65e5\u672c.txt");
+  { std::ofstream(native) << "x"; }
+  const std::string line = "Name not synchronised: " + at("docs") +
+                           "\\\\u65e5\\u672c.txt (characters outside the code page 1252)";
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(list(R"(\/docs)"), "{\"content\":[{" + fileEntry("//docs/a.txt", "1") + "}]}");
+  }
+  auto texts = log.texts();
+  EXPECT_EQ(std::count(texts.begin(), texts.end(), line), 1);
+  EXPECT_EQ(status.panels[6], "Not synchronised: 1");
+  EXPECT_TRUE(std::filesystem::exists(native));
+}
+
 TEST_F(FolderListingTest, WholeSyncFolderDepthFirstWithFolderBeforeContent) {
   ASSERT_TRUE(write("a\\b\\c.txt", "abc"));
   setModified("a\\b\\c.txt", kStamp);
@@ -119,7 +162,7 @@ TEST_F(FolderListingTest, TemporaryFilesOfAReceiveAreNotListed) {
   ASSERT_TRUE(write("docs\\a.txt.kqpart", "half"));
   ASSERT_TRUE(write("docs\\b.kqpart.txt", "whole"));
   setModified("docs\\b.kqpart.txt", kStamp);
-  EXPECT_EQ(list(R"(\/docs)"), "{\"content\":[{" + fileEntry("/docs/b.kqpart.txt", "5") + "}]}");
+  EXPECT_EQ(list(R"(\/docs)"), "{\"content\":[{" + fileEntry("//docs/b.kqpart.txt", "5") + "}]}");
 }
 
 TEST_F(FolderListingTest, PumpRunsOncePerEntry) {
@@ -146,11 +189,11 @@ TEST_F(FolderListingTest, NamesAreEscapedSoAJsonReaderGetsThemBack) {
   ASSERT_TRUE(disk.fs().createFolders(at("n")));
   ASSERT_TRUE(write("n\\caf\xe9.txt", "x"));
   setModified("n\\caf\xe9.txt", kStamp);
-  EXPECT_EQ(list(R"(\/n)"), "{\"content\":[{" + fileEntry("/n/caf\\u00e9.txt", "1") + "}]}");
+  EXPECT_EQ(list(R"(\/n)"), "{\"content\":[{" + fileEntry("//n/caf\\u00e9.txt", "1") + "}]}");
   ASSERT_TRUE(disk.fs().remove(at("n\\caf\xe9.txt")));
   ASSERT_TRUE(write("n\\a$ub.txt", "x"));
   setModified("n\\a$ub.txt", kStamp);
-  EXPECT_EQ(list(R"(\/n)"), "{\"content\":[{" + fileEntry("/n/a\\u0024ub.txt", "1") + "}]}");
+  EXPECT_EQ(list(R"(\/n)"), "{\"content\":[{" + fileEntry("//n/a\\u0024ub.txt", "1") + "}]}");
 }
 
 TEST_F(FolderListingTest, NonAsciiRoundTrip) {

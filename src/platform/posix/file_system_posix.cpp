@@ -8,6 +8,8 @@
 #include <cerrno>
 
 #include "platform/codepage.h"
+#include "platform/display_name.h"
+#include "transfer/name_rule.h"
 #include "platform/posix/dos_attributes.h"
 #include "platform/posix/posix_streams.h"
 
@@ -165,7 +167,19 @@ bool PosixFileSystem::walkNative(const std::string& native, const std::string& l
     std::string name = e->d_name;
     if (name == "." || name == "..") continue;
     std::string childNative = native + (native.back() == '/' ? "" : "/") + name;
-    WalkEntry entry{local + "\\" + utf8ToCp1252(name), EntryType::Other};
+    WalkEntry entry{local + "\\" + displayName(name), EntryType::Other, {}};
+    entry.refusal = nameRefusal(name, NameText::Utf8);  // the name rule of every client
+    auto localName = fromUtf8(activeCodePage(), name);
+    if (!localName && entry.refusal.empty())
+      entry.refusal = "characters outside the code page " + std::to_string(activeCodePage().number());
+    if (!entry.refusal.empty()) {
+      if (!visit(entry)) {
+        stopped = true;
+        break;
+      }
+      continue;
+    }
+    entry.path = local + "\\" + *localName;
     struct stat st {};
     bool link = ::lstat(childNative.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
     if (link && ::stat(childNative.c_str(), &st) != 0) st.st_mode = S_IFLNK;  // dangling

@@ -74,7 +74,7 @@ std::optional<std::string> DriveMap::toNative(std::string_view localPath) const 
   for (auto seg : splitSegments(rest, '\\', '/')) {
     if (!validName(seg)) return std::nullopt;
     if (out.back() != '/') out.push_back('/');
-    out += cp1252ToUtf8(seg);
+    out += localToUtf8(seg);
   }
   return out;
 }
@@ -111,7 +111,7 @@ std::string DriveMap::toLocal(std::string_view nativePath) const {
   out += ":\\";
   for (std::size_t i = bestDepth; i < segments.size(); ++i) {
     if (i > bestDepth) out.push_back('\\');
-    out += utf8ToCp1252(segments[i]);
+    out += utf8ToLocal(segments[i]);
   }
   return out;
 }

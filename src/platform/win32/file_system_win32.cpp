@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include "platform/win32/ansi_text.h"
+#include "platform/codepage.h"
+#include "platform/display_name.h"
 #include "platform/win32/win32_streams.h"
 
 namespace kq {
@@ -12,6 +14,8 @@ namespace {
 constexpr std::int64_t kEpochAsFileTime = 116444736000000000LL;  // 1970-01-01 in 100 ns units since 1601
 
 bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+std::wstring widePath(const std::string& path) { return longPath(ansiToWide(path)); }
 
 bool isMissingError(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
@@ -25,11 +29,11 @@ bool isRealFolder(DWORD attrs) {
 template <typename Visit>
 bool forEachChild(const std::wstring& folder, Visit visit) {
   WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+  HANDLE find = FindFirstFileExW(longPath(folder + L"\\*").c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
                                  nullptr, 0);
   if (find == INVALID_HANDLE_VALUE) {
     // An empty drive root has not even "." and "..".
-    return GetLastError() == ERROR_FILE_NOT_FOUND && isRealFolder(GetFileAttributesW(folder.c_str()));
+    return GetLastError() == ERROR_FILE_NOT_FOUND && isRealFolder(GetFileAttributesW(longPath(folder).c_str()));
   }
   bool ok = true;
   for (;;) {
@@ -44,7 +48,8 @@ bool forEachChild(const std::wstring& folder, Visit visit) {
   return ok;
 }
 
-void removeTree(const std::wstring& path) {
+void removeTree(const std::wstring& given) {
+  const std::wstring path = longPath(given);
   DWORD attrs = GetFileAttributesW(path.c_str());
   if (attrs == INVALID_FILE_ATTRIBUTES) return;
   if (attrs & FILE_ATTRIBUTE_DIRECTORY) {
@@ -64,7 +69,7 @@ void removeTree(const std::wstring& path) {
 }
 
 HANDLE openHandle(const std::string& path, DWORD access, DWORD share, DWORD disposition) {
-  return CreateFileW(ansiToWide(path).c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return CreateFileW(widePath(path).c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 bool isFolderHandle(HANDLE h) {
@@ -72,12 +77,21 @@ bool isFolderHandle(HANDLE h) {
   return GetFileInformationByHandle(h, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool walkWide(const std::wstring& native, const std::string& local,
+bool walkWide(const std::wstring& given, const std::string& local,
               const std::function<bool(const WalkEntry&)>& visit, bool& stopped) {
+  const std::wstring native = longPath(given);
   bool inner = true;
   bool ok = forEachChild(native, [&](const std::wstring& name, DWORD attrs) {
-    WalkEntry entry{local + "\\" + wideToAnsi(name),
-                    (attrs & FILE_ATTRIBUTE_DIRECTORY) ? EntryType::Folder : EntryType::File};
+    auto ansiName = wideToAnsiExact(name);
+    if (!ansiName) {
+      WalkEntry refused{local + "\\" + displayName(wideToUtf8(name)), EntryType::Other,
+                        "characters outside the code page " + std::to_string(activeCodePage().number())};
+      if (visit(refused)) return true;
+      stopped = true;
+      return false;
+    }
+    WalkEntry entry{local + "\\" + *ansiName,
+                    (attrs & FILE_ATTRIBUTE_DIRECTORY) ? EntryType::Folder : EntryType::File, {}};
     if (!visit(entry)) {
       stopped = true;
       return false;
@@ -91,10 +105,25 @@ bool walkWide(const std::wstring& native, const std::string& local,
 
 }  // namespace
 
+std::wstring longPath(const std::wstring& path) {
+  constexpr std::size_t kShortLimit = 247;
+  if (path.size() <= kShortLimit || path.rfind(L"\\\\?\\", 0) == 0) return path;
+  bool drive = path.size() > 2 && path[1] == L':' && isSeparator(path[2]);
+  bool share = isSeparator(path[0]) && isSeparator(path[1]);
+  if (!drive && !share) return path;
+  std::wstring out = drive ? L"\\\\?\\" : L"\\\\?\\UNC";
+  for (std::size_t i = share ? 1 : 0; i < path.size(); ++i) {
+    wchar_t c = isSeparator(path[i]) ? L'\\' : path[i];
+    if (c == L'\\' && !out.empty() && out.back() == L'\\') continue;
+    out.push_back(c);
+  }
+  return out;
+}
+
 FileStatus Win32FileSystem::status(const std::string& path) {
   FileStatus result;
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (path.empty() || !GetFileAttributesExW(ansiToWide(path).c_str(), GetFileExInfoStandard, &data)) return result;
+  if (path.empty() || !GetFileAttributesExW(widePath(path).c_str(), GetFileExInfoStandard, &data)) return result;
   bool folder = data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
   result.type = folder ? EntryType::Folder : (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) ? EntryType::Other
                                                                                               : EntryType::File;
@@ -109,7 +138,7 @@ FileStatus Win32FileSystem::status(const std::string& path) {
 }
 
 bool Win32FileSystem::createFolders(const std::string& path) {
-  std::wstring wide = ansiToWide(path);
+  std::wstring wide = widePath(path);
   if (wide.empty()) return false;
   for (std::size_t i = 1; i < wide.size(); ++i) {
     if (isSeparator(wide[i]) && !isSeparator(wide[i - 1]) && wide[i - 1] != L':') {
@@ -122,14 +151,14 @@ bool Win32FileSystem::createFolders(const std::string& path) {
 }
 
 bool Win32FileSystem::remove(const std::string& path) {
-  std::wstring wide = ansiToWide(path);
+  std::wstring wide = widePath(path);
   DWORD attrs = GetFileAttributesW(wide.c_str());
   if (wide.empty() || attrs == INVALID_FILE_ATTRIBUTES) return false;
   return (attrs & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(wide.c_str()) != 0 : DeleteFileW(wide.c_str()) != 0;
 }
 
 bool Win32FileSystem::removeAll(const std::string& path) {
-  std::wstring wide = ansiToWide(path);
+  std::wstring wide = widePath(path);
   if (wide.empty()) return false;
   removeTree(wide);
   return GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES && isMissingError(GetLastError());
@@ -137,15 +166,15 @@ bool Win32FileSystem::removeAll(const std::string& path) {
 
 bool Win32FileSystem::rename(const std::string& from, const std::string& to) {
   if (from.empty() || to.empty()) return false;
-  std::wstring source = ansiToWide(from);
+  std::wstring source = widePath(from);
   // Only a file replaces a file: MoveFileEx's replacing is not meant for folders
   // (and Wine would put a folder in a file's place).
   DWORD flags = (GetFileAttributesW(source.c_str()) & FILE_ATTRIBUTE_DIRECTORY) ? 0 : MOVEFILE_REPLACE_EXISTING;
-  return MoveFileExW(source.c_str(), ansiToWide(to).c_str(), flags) != 0;
+  return MoveFileExW(source.c_str(), widePath(to).c_str(), flags) != 0;
 }
 
 bool Win32FileSystem::setAttributes(const std::string& path, bool hidden, bool system) {
-  std::wstring wide = ansiToWide(path);
+  std::wstring wide = widePath(path);
   DWORD attrs = GetFileAttributesW(wide.c_str());
   if (wide.empty() || attrs == INVALID_FILE_ATTRIBUTES) return false;
   constexpr DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY |
@@ -156,7 +185,7 @@ bool Win32FileSystem::setAttributes(const std::string& path, bool hidden, bool s
 
 std::pair<bool, bool> Win32FileSystem::attributes(const std::string& path) {
   if (path.empty()) return {false, false};
-  DWORD attrs = GetFileAttributesW(ansiToWide(path).c_str());
+  DWORD attrs = GetFileAttributesW(widePath(path).c_str());
   if (attrs == INVALID_FILE_ATTRIBUTES) return {false, false};
   return {(attrs & FILE_ATTRIBUTE_HIDDEN) != 0, (attrs & FILE_ATTRIBUTE_SYSTEM) != 0};
 }
@@ -194,7 +223,7 @@ std::unique_ptr<OutputStream> Win32FileSystem::openWrite(const std::string& path
 bool Win32FileSystem::walk(const std::string& folder, const std::function<bool(const WalkEntry&)>& visit) {
   if (folder.empty()) return false;
   bool stopped = false;
-  return walkWide(ansiToWide(folder), folder, visit, stopped);
+  return walkWide(widePath(folder), folder, visit, stopped);
 }
 
 }  // namespace kq

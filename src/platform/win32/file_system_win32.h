@@ -1,12 +1,18 @@
 #pragma once
-// Win32FileSystem serves local path text through the W functions: the ANSI text
-// is widened with the ANSI code page, names found by a walk are narrowed back
-// (characters the code page lacks become "?").
+// Win32FileSystem serves local path text through the W functions: the text is
+// widened with the code page of local text, long absolute paths take the "\\?\"
+// form, and a name found by a walk that the code page cannot hold is walked as
+// a refused entry (never narrowed to "?").
 #include <string>
 
 #include "platform/file_system.h"
 
 namespace kq {
+
+// longPath gives an absolute path of more than 247 characters the "\\?\" form
+// ("\\?\UNC\" for a share), "/" turned into "\" and runs of separators collapsed;
+// shorter and relative paths and paths already in that form stay as they are.
+std::wstring longPath(const std::wstring& path);
 
 class Win32FileSystem : public FileSystem {
  public:

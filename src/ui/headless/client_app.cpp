@@ -5,6 +5,7 @@
 #include <chrono>
 #include <ctime>
 
+#include "config/settings.h"
 #include "platform/codepage.h"
 #include "tracking/exceptions_editor.h"
 #include "ui/headless/tree_move_runner.h"
@@ -95,6 +96,12 @@ ClientApp::ClientApp(const Setup& setup, std::FILE* statusOut)
   // The configuration window reads "filesync.cfg" when it is created; errors are ignored.
   try {
     if (config_.configFileExists()) config_.reload();
+  } catch (const std::exception&) {
+  }
+  // "UnicodeNames" = 1 in the settings: local text is UTF-8, every name can be held.
+  try {
+    if (config_.configFileExists() && readUnicodeNames(ini_, config_.settingsPath()))
+      setActiveCodePage(makeUnicodeNames(makeCodePage(activeCodePage().number())));
   } catch (const std::exception&) {
   }
   EnginePorts ports{*server_, *watcher_, fs_,        clock_,      ini_, status_,

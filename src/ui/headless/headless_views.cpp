@@ -6,7 +6,7 @@ namespace kq {
 
 void TerminalStatusView::setPanel(int index, const std::string& text) {
   if (onPanel) onPanel(index, text);
-  if (index < 0 || index >= 6 || panels_[index] == text) return;
+  if (index < 0 || index >= 7 || panels_[index] == text) return;
   panels_[index] = text;
   redraw();
 }
@@ -42,7 +42,7 @@ std::string TerminalStatusView::line() const {
 void TerminalStatusView::redraw() {
   if (!out_) return;
   // Carriage return, the line, then erase what an older, longer line left.
-  std::fprintf(out_, "\r%s\x1b[K", cp1252ToUtf8(line()).c_str());
+  std::fprintf(out_, "\r%s\x1b[K", localToUtf8(line()).c_str());
   std::fflush(out_);
   drawn_ = true;
 }
@@ -56,13 +56,13 @@ void TerminalStatusView::finish() {
 
 void StderrDialogs::information(const std::string& text) {
   status_.finish();
-  std::fprintf(stderr, "Information: %s\n", cp1252ToUtf8(text).c_str());
+  std::fprintf(stderr, "Information: %s\n", localToUtf8(text).c_str());
 }
 
 void StderrErrorReporter::reportError(const std::string& text) {
   if (text.rfind("Socket Error # ", 0) == 0) return;
   status_.finish();
-  std::fprintf(stderr, "Korvalinq Drive: %s\n", cp1252ToUtf8(text).c_str());
+  std::fprintf(stderr, "Korvalinq Drive: %s\n", localToUtf8(text).c_str());
 }
 
 }  // namespace kq

@@ -33,7 +33,7 @@ class TerminalStatusView : public StatusView {
   void redraw();
 
   std::FILE* out_;
-  std::string panels_[6];
+  std::string panels_[7];
   std::string caption_ = "Connect";
   std::string progress_;
   bool drawn_ = false;

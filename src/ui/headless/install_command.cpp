@@ -151,9 +151,9 @@ int runInstall(const std::vector<std::string>& args, const std::string& exeNativ
   }
 
   InstallerInput input;
-  input.host = utf8ToCp1252(typed.host.value_or(""));
-  input.contract = utf8ToCp1252(typed.contract.value_or(""));
-  input.apiKey = utf8ToCp1252(typed.key.value_or(""));
+  input.host = utf8ToLocal(typed.host.value_or(""));
+  input.contract = utf8ToLocal(typed.contract.value_or(""));
+  input.apiKey = utf8ToLocal(typed.key.value_or(""));
   std::string folderNative;
   if (!typed.folder.value_or("").empty()) {
     folderNative = typedFolderToNative(*typed.folder);

@@ -9,11 +9,13 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "cli/arg_parser.h"
+#include "platform/codepage.h"
 #include "platform/posix/local_path.h"
 #include "ui/headless/client_app.h"
 #include "ui/headless/client_setup.h"
@@ -61,6 +63,22 @@ constexpr const char* kUsage =
     "usable configuration.\n";
 
 kq::ClientApp* gApp = nullptr;
+
+// useConfiguredCodePage applies KQFILESYNC_CODEPAGE (a Windows code page number,
+// Windows-1252 when unset); false with a message when the number is unknown.
+bool useConfiguredCodePage() {
+  const char* text = std::getenv("KQFILESYNC_CODEPAGE");
+  if (text == nullptr || *text == '\0') return true;
+  char* end = nullptr;
+  unsigned long number = std::strtoul(text, &end, 10);
+  auto page = *end == '\0' && number > 0 && number < 65536 ? kq::makeCodePage(static_cast<unsigned>(number)) : nullptr;
+  if (!page) {
+    std::fprintf(stderr, "kqfilesync: unknown code page KQFILESYNC_CODEPAGE=%s\n", text);
+    return false;
+  }
+  kq::setActiveCodePage(std::move(page));
+  return true;
+}
 
 void onStopSignal(int) {
   if (gApp) gApp->requestStop();
@@ -118,6 +136,7 @@ int runStatus(const std::string& exe, bool json) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (!useConfiguredCodePage()) return 2;
   std::vector<std::string> args(argv + 1, argv + argc);
   std::string command = args.empty() || args[0].rfind("-", 0) == 0 ? "" : args[0];
   std::transform(command.begin(), command.end(), command.begin(), [](unsigned char c) { return std::tolower(c); });

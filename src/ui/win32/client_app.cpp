@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "config/config_store.h"
+#include "config/settings.h"
 #include "engine/sync_engine.h"
 #include "installer/installer.h"
 #include "log/log.h"
+#include "platform/codepage.h"
 #include "platform/win32/process_runner_win32.h"
 #include "platform/win32/clock_win32.h"
 #include "platform/win32/file_system_win32.h"
@@ -95,7 +97,20 @@ void runMessageLoop(MainWindow& main, const std::vector<HWND>& dialogs) {
   }
 }
 
-void runClient(HINSTANCE instance, const std::string& exe) {
+// useUnicodeNamesWhenSet makes local text UTF-8 when "UnicodeNames" is 1 in the
+// settings of the configured sync folder; without a readable configuration the
+// system code page stays.
+void useUnicodeNamesWhenSet(const std::string& exe, FileSystem& fs, IniFile& ini) {
+  try {
+    ClientConfig record = makeClientConfig(exe);
+    ConfigFields fields;
+    readConfig(record, record.configFolder, fields, fs);
+    if (readUnicodeNames(ini, settingsPath(fields))) setActiveCodePage(makeUnicodeNames(makeCodePage(GetACP())));
+  } catch (const std::exception&) {
+  }
+}
+
+void runClient(HINSTANCE instance, const std::string& programPath) {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES | ICC_BAR_CLASSES |
                                                      ICC_TREEVIEW_CLASSES | ICC_LISTVIEW_CLASSES};
   InitCommonControlsEx(&controls);
@@ -103,6 +118,8 @@ void runClient(HINSTANCE instance, const std::string& exe) {
   Win32FileSystem fs;
   SystemClock clock;
   Win32IniFile ini;
+  useUnicodeNamesWhenSet(programPath, fs, ini);
+  const std::string exe = programFile();  // in the local text now in use
   Win32ProcessRunner processes(fs);
   ConfigStore config(fs, makeClientConfig(exe));
   LogView logView;

@@ -23,7 +23,7 @@ constexpr UINT kTrayId = 1;
 // Layout at 96 dpi.
 constexpr int kClientWidth = 669, kClientHeight = 578, kPanelHeight = 42, kListWidth = 335,
               kStatusHeight = 20;
-constexpr int kPanelWidths[6] = {150, 125, 100, 100, 100, 50};
+constexpr int kPanelWidths[7] = {150, 125, 100, 100, 100, 50, 150};
 
 HFONT makeFont(int pixels, int weight, const wchar_t* face) {
   return CreateFontW(-scaled(pixels), 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
@@ -159,10 +159,10 @@ void MainWindow::createControls() {
 
   statusBar_ = child(0, STATUSCLASSNAMEW, L"", 0, 0, 0, 0, 0, IDC_MAIN_STATUSBAR1);
   SendMessageW(statusBar_, SB_SETBKCOLOR, 0, RGB(160, 160, 160));
-  int edges[6];
+  int edges[7];
   int right = 0;
-  for (int i = 0; i < 6; ++i) edges[i] = (right += scaled(kPanelWidths[i]));
-  SendMessageW(statusBar_, SB_SETPARTS, 6, reinterpret_cast<LPARAM>(edges));
+  for (int i = 0; i < 7; ++i) edges[i] = (right += scaled(kPanelWidths[i]));
+  SendMessageW(statusBar_, SB_SETPARTS, 7, reinterpret_cast<LPARAM>(edges));
 
   tooltips_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_,
@@ -478,7 +478,12 @@ void MainWindow::showQueuedBoxes() {
 }
 
 void MainWindow::setPanel(int index, const std::string& text) {
-  if (index < 0 || index > 5) return;
+  if (index < 0 || index > 6) return;
+  // The receiver sets the same text at every read: an unchanged panel is not
+  // sent again, since each SB_SETTEXTW repaints the status bar.
+  auto& shown = panelTexts_[static_cast<std::size_t>(index)];
+  if (shown && *shown == text) return;
+  shown = text;
   SendMessageW(statusBar_, SB_SETTEXTW, static_cast<WPARAM>(index),
                reinterpret_cast<LPARAM>(toWide(text).c_str()));
 }

@@ -3,6 +3,8 @@
 // both sockets, the four message timers and the tray icon. It routes their
 // events and the menu commands to ClientEvents (the engine) and is the view the
 // engine publishes to: status bar, Connect caption, folder browser, message boxes.
+#include <array>
+#include <optional>
 #include <windows.h>
 
 #include <memory>
@@ -105,6 +107,7 @@ class MainWindow : public StatusView, public FolderView, public Dialogs,
   HWND hwnd_ = nullptr;
   HWND panel_ = nullptr, button1_ = nullptr, speedButton1_ = nullptr, image1_ = nullptr;
   HWND listView_ = nullptr, statusBar_ = nullptr;
+  std::array<std::optional<std::string>, 7> panelTexts_;  // what each status panel shows
   FolderBrowser browser_;
   HWND tooltips_ = nullptr;
   HMENU menu_ = nullptr, popupMenu_ = nullptr;

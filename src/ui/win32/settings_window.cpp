@@ -1,5 +1,6 @@
 #include "ui/win32/settings_window.h"
 
+#include "config/settings.h"
 #include "ui/win32/resource.h"
 
 namespace kq::win {
@@ -37,6 +38,7 @@ void SettingsWindow::load() {
   try {
     int selected = radioForPolicy(ini_.readInt(iniPath(), kSection, kKey, 0));
     CheckRadioButton(hwnd(), IDC_RADIOBUTTON1, IDC_RADIOBUTTON3, kRadios[selected]);
+    CheckDlgButton(hwnd(), IDC_CHECKBOX_UNICODE, readUnicodeNames(ini_, iniPath()) ? BST_CHECKED : BST_UNCHECKED);
   } catch (...) {
   }
 }
@@ -46,6 +48,7 @@ void SettingsWindow::Button1Click() {
     int value = policyForRadios(IsDlgButtonChecked(hwnd(), IDC_RADIOBUTTON2) == BST_CHECKED,
                                 IsDlgButtonChecked(hwnd(), IDC_RADIOBUTTON3) == BST_CHECKED);
     (void)ini_.writeInt(iniPath(), kSection, kKey, value);
+    (void)writeUnicodeNames(ini_, iniPath(), IsDlgButtonChecked(hwnd(), IDC_CHECKBOX_UNICODE) == BST_CHECKED);
   } catch (...) {
   }
   hide();

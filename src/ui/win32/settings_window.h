@@ -1,6 +1,7 @@
 #pragma once
 // SettingsWindow (TForm8, "Settings") sets the deletion policy, the key
-// "filedeletion" of section "Basic" in "_config\Filesync.ini".
+// "filedeletion" of section "Basic" in "_config\Filesync.ini", and "UnicodeNames"
+// of the same section (full Unicode names, used from the next start).
 #include "config/client_config.h"
 #include "platform/ini_file.h"
 #include "ui/win32/dialog_base.h"

@@ -1,0 +1,35 @@
+#pragma once
+// UnsyncedNames tells the user about names the client cannot synchronise (a
+// character outside the code page, a name Windows cannot hold): each name once,
+// with the reason, on a shown log line, and their count in the last status panel.
+#include <cstddef>
+#include <set>
+#include <string>
+
+namespace kq {
+
+class Log;
+class StatusView;
+
+class UnsyncedNames {
+ public:
+  // kStatusPanel is the status panel of the count ("Not synchronised: N").
+  static constexpr int kStatusPanel = 6;
+  // kRemembered bounds the names remembered; beyond it a name may be reported again.
+  static constexpr std::size_t kRemembered = 10000;
+
+  UnsyncedNames(Log& log, StatusView& status) : log_(log), status_(status) {}
+
+  // report logs "Name not synchronised: " + path + " (" + reason + ")" the first
+  // time path is reported and shows the count of names reported so far.
+  void report(const std::string& path, const std::string& reason);
+  std::size_t count() const { return count_; }
+
+ private:
+  Log& log_;
+  StatusView& status_;
+  std::set<std::string> seen_;
+  std::size_t count_ = 0;
+};
+
+}  // namespace kq
