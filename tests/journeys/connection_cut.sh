@@ -27,10 +27,10 @@ ip link set lo down
 echo "   link down with $(jr_size "$jr_sync/down.bin.kqpart") bytes in down.bin.kqpart, $(jr_size "$jr_sync/down.bin") in down.bin"
 sleep 8  # longer than the server's time-out
 jr_expect "the older copy stays in place while the new one is incomplete" \
-  test "$(jr_hash "$jr_sync/down.bin" 2>/dev/null)" = "$old_down"
+  jr_is sync down.bin "$old_down"
 ip link set lo up
 jr_fault_over
-jr_expect_wait 60 "the new version arrives whole" test "$(jr_hash "$jr_sync/down.bin" 2>/dev/null)" = "$new_down"
+jr_expect_wait 60 "the new version arrives whole" jr_is sync down.bin "$new_down"
 
 echo "== the server is killed while it fetches a new version from the sync folder"
 jr_put sync up.bin $size
@@ -39,9 +39,9 @@ jr_wait_fast 60 "the upload is under way" jr_receiving store up.bin $((16 << 20)
   jr_abort "the upload was not seen under way"
 jr_kill_server
 jr_expect "the store keeps its older copy while the new one is incomplete" \
-  test "$(jr_hash "$jr_store/up.bin" 2>/dev/null)" = "$old_up"
+  jr_is store up.bin "$old_up"
 jr_restart_server
 jr_fault_over
-jr_expect_wait 60 "the new version reaches the store whole" test "$(jr_hash "$jr_store/up.bin" 2>/dev/null)" = "$new_up"
+jr_expect_wait 60 "the new version reaches the store whole" jr_is store up.bin "$new_up"
 jr_verify
 jr_end

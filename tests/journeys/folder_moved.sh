@@ -24,7 +24,7 @@ store_intact() { [ "$(cd "$jr_store" && find . -type f ! -path './.kqsyncd*' | s
 # away_for SECONDS: the store keeps every file, and nobody makes the sync folder again.
 away_for() {
   local end=$((SECONDS + $1)) intact=1
-  while [ $SECONDS -lt $end ]; do store_intact || { intact=0; break; }; sleep 0.5; done
+  while [ $SECONDS -lt $end ]; do store_intact || intact=0; sleep 0.5; done
   jr_expect "the store keeps every file while the sync folder is away" test $intact = 1
   jr_expect "the client does not make a new sync folder" absent "$jr_sync"
 }

@@ -23,11 +23,11 @@ jr_wait_fast 60 "the download is under way" jr_receiving sync big.bin $((16 << 2
 jr_kill_client
 echo "   killed the client with $(jr_size "$jr_sync/big.bin.kqpart") bytes in big.bin.kqpart, $(jr_size "$jr_sync/big.bin") in big.bin"
 jr_expect "the older copy stays in place while the new one is incomplete" \
-  test "$(jr_hash "$jr_sync/big.bin" 2>/dev/null)" = "$old_big"
+  jr_is sync big.bin "$old_big"
 jr_write sync meanwhile.txt "written while the client was down"
 jr_restart_client
 jr_fault_over
-jr_expect_wait 30 "the new version arrives whole" test "$(jr_hash "$jr_sync/big.bin" 2>/dev/null)" = "$new_big"
-jr_expect "the store still holds the new version" test "$(jr_hash "$jr_store/big.bin")" = "$new_big"
+jr_expect_wait 30 "the new version arrives whole" jr_is sync big.bin "$new_big"
+jr_expect "the store still holds the new version" jr_is store big.bin "$new_big"
 jr_verify
 jr_end

@@ -245,6 +245,16 @@ jr_tree() {
   jr_tree_out=$(printf '%s\n' "${lines[@]}" | LC_ALL=C sort)
 }
 
+# jr_is SIDE PATH SHA: the file at PATH holds the content SHA now (the hash is
+# cached by size, time and inode, so polling a large file costs little).
+jr_is() {
+  local f st
+  f=$(jr_root "$1")/$2
+  st=$(find "$f" -maxdepth 0 -type f -printf '%s|%T@|%i' 2>/dev/null) && [ -n "$st" ] || return 1
+  [ -n "${jr_sha_cache[$1/$2|$st]:-}" ] || jr_sha_cache[$1/$2|$st]=$(jr_hash "$f" 2>/dev/null)
+  [ "${jr_sha_cache[$1/$2|$st]}" = "$3" ]
+}
+
 jr_agree() {
   local store_tree
   jr_tree store; store_tree=$jr_tree_out
@@ -292,7 +302,9 @@ jr_verify() {
   local left=$((jr_agree_limit_s - (SECONDS - jr_fault_end)))
   local agreed=0
   until jr_agree && agreed=1 || [ $left -le 0 ]; do sleep 0.5; left=$((jr_agree_limit_s - (SECONDS - jr_fault_end))); done
-  if [ $agreed = 1 ]; then
+  if [ $agreed = 1 ] && [ $((SECONDS - jr_fault_end)) -gt $jr_agree_limit_s ]; then
+    jr_fail "the store and the sync folder agree only $((SECONDS - jr_fault_end)) s after the fault (${jr_agree_limit_s} s allowed)"
+  elif [ $agreed = 1 ]; then
     echo "ok: the store and the sync folder agree, $((SECONDS - jr_fault_end)) s after the fault"
     local end=$((SECONDS + jr_settle_s)) steady=1
     while [ $SECONDS -lt $end ]; do

@@ -17,7 +17,7 @@ sync_files=$(cd "$jr_sync" && find . -type f ! -path './_*' | sort)
 sync_intact() { [ "$(cd "$jr_sync" && find . -type f ! -path './_*' ! -path './during-*' | sort)" = "$sync_files" ]; }
 watch_sync() {
   local end=$((SECONDS + $1)) intact=1
-  while [ $SECONDS -lt $end ]; do sync_intact || { intact=0; break; }; sleep 0.5; done
+  while [ $SECONDS -lt $end ]; do sync_intact || intact=0; sleep 0.5; done
   [ $intact = 1 ]
 }
 
