@@ -8,7 +8,8 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth
   nlohmann-json3-dev googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libsqlite3-dev sqlite3
+  libsqlite3-dev sqlite3 libssl-dev
+  rsync time
   clang libclang-rt-14-dev
   python3 procps iproute2
   imagemagick x11-apps xdotool

@@ -1,87 +1,53 @@
 #include "sha256.h"
 
-#include <cstdio>
+#include <openssl/evp.h>
+
+#include <stdexcept>
 
 namespace kqs {
 
-namespace {
+struct Sha256::Context {
+  EVP_MD_CTX* md = nullptr;
+  ~Context() { EVP_MD_CTX_free(md); }
+};
 
-constexpr std::uint32_t kRound[64] = {
-    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
-    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
-    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
-    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
-    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
-    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
-    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
-
-std::uint32_t rotr(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
-
-}  // namespace
-
-Sha256::Sha256()
-    : h_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
-
-void Sha256::block(const unsigned char* p) {
-  std::uint32_t w[64];
-  for (int i = 0; i < 16; ++i) {
-    w[i] = (std::uint32_t(p[4 * i]) << 24) | (std::uint32_t(p[4 * i + 1]) << 16) |
-           (std::uint32_t(p[4 * i + 2]) << 8) | std::uint32_t(p[4 * i + 3]);
+Sha256::Sha256() : context_(std::make_unique<Context>()) {
+  context_->md = EVP_MD_CTX_new();
+  if (context_->md == nullptr || EVP_DigestInit_ex(context_->md, EVP_sha256(), nullptr) != 1) {
+    throw std::runtime_error("SHA-256 is not available from libcrypto");
   }
-  for (int i = 16; i < 64; ++i) {
-    std::uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
-    std::uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
-    w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-  }
-  auto v = h_;
-  for (int i = 0; i < 64; ++i) {
-    std::uint32_t s1 = rotr(v[4], 6) ^ rotr(v[4], 11) ^ rotr(v[4], 25);
-    std::uint32_t ch = (v[4] & v[5]) ^ (~v[4] & v[6]);
-    std::uint32_t t1 = v[7] + s1 + ch + kRound[i] + w[i];
-    std::uint32_t s0 = rotr(v[0], 2) ^ rotr(v[0], 13) ^ rotr(v[0], 22);
-    std::uint32_t maj = (v[0] & v[1]) ^ (v[0] & v[2]) ^ (v[1] & v[2]);
-    std::uint32_t t2 = s0 + maj;
-    v = {t1 + t2, v[0], v[1], v[2], v[3] + t1, v[4], v[5], v[6]};
-  }
-  for (int i = 0; i < 8; ++i) h_[i] += v[i];
 }
 
+Sha256::~Sha256() = default;
+Sha256::Sha256(Sha256&&) noexcept = default;
+Sha256& Sha256::operator=(Sha256&&) noexcept = default;
+
 void Sha256::update(std::string_view data) {
-  total_ += data.size();
-  for (char c : data) {
-    buffer_[used_++] = static_cast<unsigned char>(c);
-    if (used_ == 64) {
-      block(buffer_.data());
-      used_ = 0;
-    }
+  if (!data.empty() && EVP_DigestUpdate(context_->md, data.data(), data.size()) != 1) {
+    throw std::runtime_error("SHA-256 update failed");
   }
 }
 
 std::string Sha256::hexDigest() {
-  std::uint64_t bits = total_ * 8;
-  buffer_[used_++] = 0x80;
-  if (used_ > 56) {
-    while (used_ < 64) buffer_[used_++] = 0;
-    block(buffer_.data());
-    used_ = 0;
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_DigestFinal_ex(context_->md, digest, &length) != 1) {
+    throw std::runtime_error("SHA-256 final failed");
   }
-  while (used_ < 56) buffer_[used_++] = 0;
-  for (int i = 7; i >= 0; --i) buffer_[used_++] = static_cast<unsigned char>(bits >> (8 * i));
-  block(buffer_.data());
-  std::string out;
-  char hex[9];
-  for (auto word : h_) {
-    std::snprintf(hex, sizeof hex, "%08x", word);
-    out += hex;
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(2 * length);
+  for (unsigned int i = 0; i < length; ++i) {
+    hex += kHex[digest[i] >> 4];
+    hex += kHex[digest[i] & 0x0f];
   }
-  return out;
+  return hex;
 }
 
 std::string sha256Hex(std::string_view data) {
-  Sha256 h;
-  h.update(data);
-  return h.hexDigest();
+  Sha256 sha;
+  sha.update(data);
+  return sha.hexDigest();
 }
 
 }  // namespace kqs

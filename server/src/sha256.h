@@ -1,7 +1,8 @@
 #pragma once
-// Sha256 hashes file content incrementally; the store index keeps the hex digest.
-#include <array>
-#include <cstdint>
+// Sha256 hashes file content incrementally with libcrypto's SHA-256 (which uses
+// the CPU's SHA instructions where there are any); the store index keeps the hex
+// digest.
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -10,16 +11,19 @@ namespace kqs {
 class Sha256 {
  public:
   Sha256();
+  ~Sha256();
+  Sha256(Sha256&&) noexcept;
+  Sha256& operator=(Sha256&&) noexcept;
+  Sha256(const Sha256&) = delete;
+  Sha256& operator=(const Sha256&) = delete;
+
   void update(std::string_view data);
   // hexDigest finishes the hash; the object must not be updated afterwards.
   std::string hexDigest();
 
  private:
-  void block(const unsigned char* p);
-  std::array<std::uint32_t, 8> h_;
-  std::array<unsigned char, 64> buffer_{};
-  std::size_t used_ = 0;
-  std::uint64_t total_ = 0;
+  struct Context;
+  std::unique_ptr<Context> context_;
 };
 
 // sha256Hex hashes a whole text.
