@@ -15,7 +15,8 @@
 #      more cycles;
 #   2. every recorded content is still in the store, in the sync folder (the
 #      conflict copies included) or among `kqsyncd versions list`, unless the
-#      user or the administrator replaced or deleted it by hand;
+#      user or the administrator replaced or deleted it by hand (the client's
+#      _trash does not count; an empty file has nothing to lose);
 #   3. nothing is gone from both sides that nobody deleted, and what the user
 #      deleted stays deleted on both sides.
 # Usage in a journey:  source "$(dirname "$0")/lib.sh"; jr_begin "$@"; ...
@@ -38,6 +39,7 @@ jr_partial_re='\.kqpart$'
 # the client's exception list does); a journey adds its own to jr_ignore_re.
 jr_ignore_re='\.tmp|\.TMP|~'
 declare -A jr_sha_cache=()
+jr_empty_sha=e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855
 
 jr_root() { case $1 in store) echo "$jr_store" ;; sync) echo "$jr_sync" ;; *) return 1 ;; esac; }
 jr_hash() { sha256sum <"$1" | cut -c1-64; }
@@ -335,6 +337,7 @@ jr_check_contents() {
     done
     jr_versions
     cut -f1 "$jr_rec/exempt.tsv"
+    echo "$jr_empty_sha"  # an empty file holds nothing to lose
   } | sort -u >"$have"
   while IFS=$'\t' read -r sha size side path; do
     grep -qx "$sha" "$have" && continue
