@@ -18,6 +18,7 @@ old_big=$(jr_hash "$jr_sync/big.bin")
 echo "== the new versions do not fit the client's disk"
 pushes_before=$(grep -c '/big\.bin' "$jr_slog")
 jr_put store big.bin 6000000
+new_big=$jr_put_sha
 jr_write store small.txt "67890"
 tried_big() { [ "$(grep -c '/big\.bin' "$jr_slog")" -gt "$pushes_before" ]; }
 kq_wait 30 "the server tries to push the large file" tried_big || jr_abort "no push of big.bin"
@@ -29,4 +30,6 @@ echo "== the disk is made larger"
 mount -o remount,size=64m "$jr_sync" || jr_abort "cannot enlarge the disk"
 jr_fault_over
 jr_verify
+jr_expect "the new large file is in the sync folder" jr_is sync big.bin "$new_big"
+jr_expect "the new small file is in the store" has_text "$jr_store/small.txt" "67890"
 jr_end

@@ -295,7 +295,7 @@ jr_versions() {
     echo "note: kqsyncd keeps no versions here: $(head -n 1 <<<"$out")" >&2
     return 0
   fi
-  awk -F'\t' 'NF >= 4 && $3 ~ /^[0-9a-f]{64}$/ {print $3}' <<<"$out"
+  awk -F'\t' 'NF >= 4 && length($3) == 64 && $3 ~ /^[0-9a-f]+$/ {print $3}' <<<"$out"
 }
 
 # jr_verify: the three properties of every journey (see the top of this file).

@@ -17,6 +17,7 @@ echo "== the sync folder is read-only for 15 s"
 mount -o remount,ro "$jr_sync" || jr_abort "cannot make the sync folder read-only"
 lines_before=$(wc -l <"$jr_slog")
 jr_write store a.txt "second version, longer"
+a_v2=$(jr_hash "$jr_store/a.txt")
 jr_write store new.txt "a new store file"
 # pushes: the server's attempts to push new.txt since the fault began (a line
 # that only says an earlier push did not take is no attempt).
@@ -33,4 +34,7 @@ jr_expect "the user's file is still there" has_text "$jr_sync/mine.txt" "the use
 mount -o remount,rw "$jr_sync" || jr_abort "cannot make the sync folder writable again"
 jr_fault_over
 jr_verify
+# The client could not have changed a.txt: the administrator's edit stands.
+jr_expect "the administrator's edit of a.txt is in the store" jr_is store a.txt "$a_v2"
+jr_expect "the administrator's edit of a.txt is in the sync folder" jr_is sync a.txt "$a_v2"
 jr_end

@@ -44,4 +44,8 @@ for i in 0 1 2 3; do
     has_text "$jr_sync/admin$i.txt" "store edit 333, file $i"
 done
 jr_verify
+for i in 0 1 2; do
+  jr_expect "the administrator's later edit of user$i.txt is in the sync folder" \
+    has_text "$jr_sync/user$i.txt" "the administrator's later edit of file $i"
+done
 jr_end
