@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# same_size_edits.sh: edits that keep the size. The user edits files right
-# after they arrived from the store (at once, 0.5 s and 1.5 s later); each edit
-# must reach the store, and a later store edit of the same files must not wipe
-# them out. The administrator edits store files twice within half a second,
+# same_size_edits.sh: edits right after a transfer, most of them keeping the
+# size. The user edits files right after they arrived from the store (at once,
+# 0.5 s and 1.5 s later, same size; one made shorter); each edit must reach the
+# store, and a later store edit of the same files must not wipe them out. The administrator edits store files twice within half a second,
 # same size; the second content must reach the sync folder.
 # Usage: tests/journeys/same_size_edits.sh [SCRATCH_FOLDER]
 set -uo pipefail
@@ -13,21 +13,30 @@ jr_write store base.txt "present from the start"
 jr_start
 
 echo "== the user edits files right after they arrived"
-delays=(0 0.5 1.5)
-for i in 0 1 2; do jr_write store "user$i.txt" "pushed by the store, file $i, AAAA"; done
-for i in 0 1 2; do
-  jr_wait_fast 30 "user$i.txt arrives" same_content "$jr_store/user$i.txt" "$jr_sync/user$i.txt" ||
-    jr_abort "user$i.txt never arrived"
-  sleep "${delays[$i]}"  # the user's pause before editing
-  jr_write sync "user$i.txt" "edited by the user, file $i, BB"
+# name, the user's pause after the arrival, the user's text; the store's text
+# is "pushed by the store: NAME". Same size as what arrived, or shorter.
+edits=(
+  "same0 0   edited by the users: same0"
+  "same1 0.5 edited by the users: same1"
+  "same2 1.5 edited by the users: same2"
+  "short 0.5 cut short by the user"
+)
+for e in "${edits[@]}"; do read -r name _ <<<"$e"; jr_write store "$name.txt" "pushed by the store: $name"; done
+for e in "${edits[@]}"; do
+  read -r name pause text <<<"$e"
+  jr_wait_fast 30 "$name.txt arrives" same_content "$jr_store/$name.txt" "$jr_sync/$name.txt" ||
+    jr_abort "$name.txt never arrived"
+  sleep "$pause"  # the user's pause before editing
+  jr_write sync "$name.txt" "$text"
 done
 jr_fault_over
-for i in 0 1 2; do
-  jr_expect_wait 30 "the user's edit of user$i.txt (same size) reaches the store" \
-    has_text "$jr_store/user$i.txt" "edited by the user, file $i, BB"
+for e in "${edits[@]}"; do
+  read -r name pause text <<<"$e"
+  jr_expect_wait 30 "the user's edit of $name.txt ($pause s after it arrived) reaches the store" \
+    has_text "$jr_store/$name.txt" "$text"
 done
 sleep 1.1  # the administrator's next edit falls in a later second
-for i in 0 1 2; do jr_write store "user$i.txt" "the administrator's later edit of file $i"; done
+for e in "${edits[@]}"; do read -r name _ <<<"$e"; jr_write store "$name.txt" "the administrator's later edit of $name"; done
 
 echo "== the administrator edits store files twice within half a second"
 for i in 0 1 2 3; do jr_write store "admin$i.txt" "store edit one, file $i"; done
@@ -44,8 +53,9 @@ for i in 0 1 2 3; do
     has_text "$jr_sync/admin$i.txt" "store edit 333, file $i"
 done
 jr_verify
-for i in 0 1 2; do
-  jr_expect "the administrator's later edit of user$i.txt is in the sync folder" \
-    has_text "$jr_sync/user$i.txt" "the administrator's later edit of file $i"
+for e in "${edits[@]}"; do
+  read -r name _ <<<"$e"
+  jr_expect "the administrator's later edit of $name.txt is in the sync folder" \
+    has_text "$jr_sync/$name.txt" "the administrator's later edit of $name"
 done
 jr_end
