@@ -15,6 +15,7 @@ jr_put store big.bin 1000000
 jr_start
 old_big=$(jr_hash "$jr_sync/big.bin")
 
+sleep 3  # the first transfers are some seconds old: the edits below do not race them
 echo "== the new versions do not fit the client's disk"
 # The server's push of big.bin (a line saying it was pushed, or did not take).
 big_pushes() { grep -cE 'push(ed| of) /big\.bin' "$jr_slog"; }

@@ -13,6 +13,7 @@ jr_write store a.txt "first version"
 jr_write sync mine.txt "the user's own file"
 jr_start
 
+sleep 3  # the first transfers are some seconds old: the edits below do not race them
 echo "== the sync folder is read-only for 15 s"
 mount -o remount,ro "$jr_sync" || jr_abort "cannot make the sync folder read-only"
 lines_before=$(wc -l <"$jr_slog")

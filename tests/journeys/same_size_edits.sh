@@ -53,6 +53,8 @@ for i in 0 1 2 3; do
     has_text "$jr_sync/admin$i.txt" "store edit 333, file $i"
 done
 jr_verify
+jr_expect "no conflict copy: no file was changed on both sides at once" \
+  test -z "$(find "$jr_store" "$jr_sync" -name '*(conflict *')"
 for e in "${edits[@]}"; do
   read -r name _ <<<"$e"
   jr_expect "the administrator's later edit of $name.txt is in the sync folder" \
