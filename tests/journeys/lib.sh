@@ -352,8 +352,11 @@ jr_check_deletions() {
   local bad=0 path last
   while IFS=$'\t' read -r path last; do
     if [ "$last" = delete ]; then
-      if [ -e "$jr_store/$path" ] || [ -e "$jr_sync/$path" ]; then
-        jr_fail "/$path was deleted by hand but is back ($( [ -e "$jr_store/$path" ] && echo "store ")$( [ -e "$jr_sync/$path" ] && echo "sync folder"))"
+      local where=()
+      [ ! -e "$jr_store/$path" ] || where+=("the store")
+      [ ! -e "$jr_sync/$path" ] || where+=("the sync folder")
+      if [ ${#where[@]} -gt 0 ]; then
+        jr_fail "/$path was deleted by hand but is back (in $(IFS=,; echo "${where[*]}" | sed 's/,/ and /'))"
         bad=$((bad + 1))
       fi
     elif [ ! -e "$jr_store/$path" ] && [ ! -e "$jr_sync/$path" ]; then
