@@ -27,7 +27,10 @@ class NullLog : public Log {
 // CountingLink takes every byte and keeps only the count.
 class CountingLink : public test::RecordingServerLink {
  public:
-  void send(std::string_view bytes) override { sent += bytes.size(); }
+  bool send(std::string_view bytes) override {
+    sent += bytes.size();
+    return true;
+  }
   std::uint64_t sent = 0;
 };
 

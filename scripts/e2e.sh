@@ -9,6 +9,12 @@
 #                             SHA-256 equal, peak memory of both processes bounded
 #   tests/e2e/two_clients.sh  folder -> empty store; two clients converge (the
 #                             second in a network namespace of its own)
+#   tests/e2e/store_safety.sh the store folder renamed away, and its disk
+#                             unmounted, for a while deletes nothing; a version
+#                             listed and restored through the command line
+#                             reaches the client (own network and mount namespace)
+#   tests/e2e/refused_names.sh files the client refuses (exception list, names
+#                             it cannot hold) followed by files that must arrive
 # Exits non-zero when any of them fails; leaves no process or namespace behind.
 # Needs root (network namespaces) and about 5 GB free in the scratch folder.
 # Usage: scripts/e2e.sh [SCRATCH_FOLDER]   (programs from build/native, or
@@ -21,7 +27,7 @@ scratch=${1:-$(mktemp -d /tmp/kq-e2e.XXXXXX)}
 mkdir -p "$scratch"
 
 failed=()
-for t in one_client large_file two_clients; do
+for t in one_client large_file two_clients store_safety refused_names; do
   echo "==== $t"
   start=$SECONDS
   if bash "$here/../tests/e2e/$t.sh" "$scratch/$t"; then

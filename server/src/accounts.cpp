@@ -40,6 +40,10 @@ std::string AccountBook::clientLogPath(const std::string& contract) const {
   return dataDir_ + "/logs/" + contract + "/Filesync.log";
 }
 
+std::string AccountBook::versionsPath(const std::string& contract) const {
+  return dataDir_ + "/versions/" + contract;
+}
+
 void AccountBook::load() {
   accounts_.clear();
   std::ifstream in(dataDir_ + "/accounts.json");

@@ -36,6 +36,8 @@ class AccountBook {
   std::string defaultStore(const std::string& contract) const;
   std::string indexPath(const std::string& contract) const;
   std::string clientLogPath(const std::string& contract) const;
+  // versionsPath is the folder of the previous versions of a contract's store files.
+  std::string versionsPath(const std::string& contract) const;
 
  private:
   std::string dataDir_;

@@ -35,6 +35,8 @@ bool Peer::waitFor(short events, int timeoutMs) {
   }
 }
 
+bool Peer::readable() { return waitFor(POLLIN, 0); }
+
 std::string Peer::readSome(std::size_t n, int waitMs) {
   if (!waitFor(POLLIN, waitMs)) return {};
   std::string buffer(n, '\0');

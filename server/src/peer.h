@@ -35,6 +35,8 @@ class Peer {
   std::string readExact(std::size_t n);
   // readSome reads up to n bytes that are already waiting or arrive within waitMs; "" when none.
   std::string readSome(std::size_t n, int waitMs);
+  // readable is true when bytes from the client are waiting (no wait).
+  bool readable();
   // readHeader reads a 17-byte header and checks it answers request id with one of the expected types.
   kq::PacketHeader readAnswer(const kq::RequestId& id, std::initializer_list<std::string_view> expected);
   // pause waits ms milliseconds; false when the server is stopping.

@@ -3,11 +3,15 @@
 #include <algorithm>
 #include <set>
 
+#include "transfer/name_rule.h"
+
 namespace kqs {
 
 namespace {
 
 constexpr const char* kKeptByClient = "kept by the client after its deletion was ordered";
+constexpr const char* kInferred = "gone from the client's listing";
+constexpr std::int64_t kPushSlackSeconds = 2;  // clock steps and one-second stamps around a push
 
 Action skip(const std::string& path, std::string note) {
   Action a;
@@ -22,6 +26,18 @@ Action make(ActionKind kind, const std::string& path, bool isDir = false) {
   a.path = path;
   a.isDir = isDir;
   return a;
+}
+
+Action failed(const std::string& path, std::string note) {
+  Action a = skip(path, std::move(note));
+  a.failed = true;
+  return a;
+}
+
+// push offers a store file or folder to the client, unless the client refused it on this connection.
+Action push(const std::string& path, bool isDir, const PlanInput& in) {
+  if (!isDir && in.refused.count(path) != 0) return skip(path, "");
+  return make(isDir ? ActionKind::PushFolder : ActionKind::PushFile, path, isDir);
 }
 
 const StoreEntry* find(const PlanInput& in, const std::string& path) {
@@ -59,6 +75,9 @@ Action planModified(const ChangeReport& r, const PlanInput& in) {
   if (r.size < 0) return skip(r.path, "no longer a file on the client");
   auto* s = find(in, r.path);
   if (s != nullptr && !s->deleted && s->isDir) return skip(r.path, "a folder in the store");
+  if (s != nullptr && !s->deleted && explainedByPush(r.path, r.size, 0, in)) {
+    return skip(r.path, "shorter than the unfinished push to the client; not taken as a client edit");
+  }
   Action a = make(ActionKind::Fetch, r.path);
   a.size = r.size;
   a.mode = s != nullptr && !s->deleted && changedSince(in, r.path, *s) ? FetchMode::Merge : FetchMode::ClientChanged;
@@ -80,6 +99,7 @@ Action planRenamed(const ChangeReport& r, const PlanInput& in) {
   }
   std::string target = parentOf(r.path) + "/" + name;
   if (!isSyncedName(target)) return skip(r.path, "new name is not synchronised");
+  if (auto why = clientNameRefusal(target); !why.empty()) return failed(r.path, "new name cannot be synchronised: " + why);
   auto* s = find(in, r.path);
   if (s == nullptr || s->deleted) return skip(r.path, "not in the store");
   Action a = make(ActionKind::RenameInStore, r.path, s->isDir);
@@ -113,7 +133,7 @@ void planMoves(Listing& listing, const PlanInput& in, std::vector<Action>& out) 
     auto* dst = find(in, m.to);
     if (from == listing.end() || !from->second.isDir || listing.count(m.to) != 0) continue;
     if (src == nullptr || !src->deleted || dst == nullptr || dst->deleted || !dst->isDir) continue;
-    if (!isSyncedName(m.to)) continue;
+    if (!isSyncedName(m.to) || !clientNameRefusal(m.to).empty()) continue;
     Action a = make(ActionKind::MoveOnClient, m.from, true);
     a.target = m.to;
     out.push_back(a);
@@ -158,10 +178,11 @@ Action planClientFile(const ListingEntry& c, const PlanInput& in) {
   known.hash = s->hash;
   if (auto* k = knownCopy(in, c)) {
     if (k->hash == s->hash) return skip(c.path, "");
-    return make(ActionKind::PushFile, c.path);
+    return push(c.path, false, in);
   }
   auto* base = sessionVersion(in, c.path);
   if (c.size == s->size && (c.mtime == s->mtime || (base != nullptr && *base == s->version))) return known;
+  if (explainedByPush(c.path, c.size, c.mtime, in)) return push(c.path, false, in);
   fetch.mode = base != nullptr && *base == s->version ? FetchMode::ClientChanged : FetchMode::Merge;
   return fetch;
 }
@@ -197,16 +218,62 @@ Action planStoreOnly(const StoreEntry& s, const PlanInput& in, bool listingCompl
   if (s.deleted) return skip(s.path, "");
   if (listingComplete && removedOnClient(s, in)) {
     Action a = make(ActionKind::DeleteInStore, s.path, s.isDir);
-    a.note = "gone from the client's listing";
+    a.note = kInferred;
     return a;
   }
-  return make(s.isDir ? ActionKind::PushFolder : ActionKind::PushFile, s.path, s.isDir);
+  return push(s.path, s.isDir, in);
+}
+
+bool isInferredDeletion(const Action& a) { return a.kind == ActionKind::DeleteInStore && a.note == kInferred; }
+
+// guardMassDeletion drops the deletions inferred from this listing when they
+// are too many at once: more than kMaxInferredDeletions entries or more than
+// half of the store's files. One Skip says so; the entries are pushed again later.
+void guardMassDeletion(std::vector<Action>& plan, const PlanInput& in) {
+  std::int64_t entries = 0, files = 0, liveFiles = 0;
+  for (auto& [p, s] : in.store) {
+    if (!s.deleted && !s.isDir && isSyncedName(p)) ++liveFiles;
+  }
+  for (auto& a : plan) {
+    if (!isInferredDeletion(a)) continue;
+    for (auto it = in.store.lower_bound(a.path); it != in.store.end(); ++it) {
+      if (it->first != a.path && !isUnder(it->first, a.path)) {
+        if (it->first.compare(0, a.path.size(), a.path) != 0) break;
+        continue;
+      }
+      if (it->second.deleted) continue;
+      ++entries;
+      files += it->second.isDir ? 0 : 1;
+    }
+  }
+  if (entries <= kMaxInferredDeletions && files * 2 <= liveFiles) return;
+  plan.erase(std::remove_if(plan.begin(), plan.end(), isInferredDeletion), plan.end());
+  plan.push_back(skip("/", std::to_string(entries) + " entries (" + std::to_string(files) + " of " +
+                               std::to_string(liveFiles) + " files) are gone from the client's listing at once; "
+                               "more than " + std::to_string(kMaxInferredDeletions) +
+                               " entries or half of the files, so nothing is deleted in the store"));
 }
 
 }  // namespace
 
-bool isSyncedName(const std::string& path) {
-  return !isSystemPath(path) && !isExcludedName(path) && isSendablePath(path);
+bool isSyncedName(const std::string& path) { return !isSystemPath(path) && !isExcludedName(path); }
+
+std::string clientNameRefusal(const std::string& path) { return kq::pathRefusal(path, kq::NameText::Utf8); }
+
+bool explainedByPush(const std::string& path, std::int64_t size, std::int64_t mtime, const PlanInput& in) {
+  auto it = in.pushes.find(path);
+  if (it == in.pushes.end()) return false;
+  const PushAttempt& p = it->second;
+  if (size >= p.size) return false;
+  if (mtime == 0) return true;
+  // A push the client answered wrote its last byte before the answer; a copy
+  // stamped later is the user's. A cut-off push may have written a little longer.
+  std::int64_t last = p.complete ? p.endedAt : p.endedAt + kPushSlackSeconds;
+  return mtime >= p.startedAt - kPushSlackSeconds && mtime <= last;
+}
+
+bool isOnlySystemListing(const std::vector<ListingEntry>& listing) {
+  return std::all_of(listing.begin(), listing.end(), [](const ListingEntry& e) { return isSystemPath(e.path); });
 }
 
 std::vector<Action> planChanges(const std::vector<ChangeReport>& reports, const PlanInput& in) {
@@ -214,6 +281,10 @@ std::vector<Action> planChanges(const std::vector<ChangeReport>& reports, const 
   for (auto& r : reports) {
     if (r.changetype.empty()) continue;
     if (!isSyncedName(r.path)) { out.push_back(skip(r.path, "not synchronised")); continue; }
+    if (auto why = clientNameRefusal(r.path); !why.empty()) {
+      out.push_back(failed(r.path, "cannot be synchronised: " + why));
+      continue;
+    }
     if (r.changetype == "MODIFIED") out.push_back(planModified(r, in));
     else if (r.changetype == "DELETED") out.push_back(planDeleted(r, in));
     else if (r.changetype == "RENAMED") out.push_back(planRenamed(r, in));
@@ -234,21 +305,32 @@ std::vector<Action> planListing(const std::vector<ListingEntry>& entries, const 
   for (auto& [p, s] : in.store) {
     if (isSyncedName(p)) paths.insert(p);
   }
-  // An empty listing says nothing about what the client removed (a sync
-  // folder that went missing is listed empty); absence counts only otherwise.
-  bool listingComplete = !entries.empty();
+  // A listing without synchronised entries says nothing about what the client
+  // removed (a sync folder that went missing is listed empty or with only the
+  // client's own folders); absence counts only otherwise.
+  bool listingComplete = !listing.empty();
   std::string deletedFolder;  // subtree removed on the client or in the store by this plan
+  std::string refusedFolder;  // subtree under a name the client cannot hold
   for (auto& path : paths) {
     if (!deletedFolder.empty() && isUnder(path, deletedFolder)) continue;
+    if (!refusedFolder.empty() && isUnder(path, refusedFolder)) continue;
     auto c = listing.find(path);
+    auto* s = find(in, path);
+    if (auto why = clientNameRefusal(path); !why.empty()) {
+      if (c == listing.end() && (s == nullptr || s->deleted)) continue;
+      out.push_back(failed(path, "cannot be synchronised with this client: " + why));
+      if ((c != listing.end() && c->second.isDir) || (s != nullptr && !s->deleted && s->isDir)) refusedFolder = path;
+      continue;
+    }
     Action a;
-    if (c == listing.end()) a = planStoreOnly(in.store.at(path), in, listingComplete);
+    if (c == listing.end()) a = planStoreOnly(*s, in, listingComplete);
     else if (c->second.isDir) a = planClientFolder(c->second, listing, in);
     else a = planClientFile(c->second, in);
     if ((a.kind == ActionKind::DeleteOnClient || a.kind == ActionKind::DeleteInStore) && a.isDir) deletedFolder = path;
     if (a.kind == ActionKind::Skip && a.note.empty()) continue;
     out.push_back(a);
   }
+  guardMassDeletion(out, in);
   return out;
 }
 

@@ -4,6 +4,7 @@
 // client's copies to the list of actions a cycle carries out.
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,11 @@ struct StoreEntry {
   std::int64_t version = 0;
   bool deleted = false;       // a tombstone
   std::int64_t deletedAt = 0;
+  // The file on disk when its content was last hashed (store scans compare these).
+  std::int64_t mtimeNs = 0;  // nanoseconds since 1970
+  std::int64_t ctimeNs = 0;
+  std::int64_t inode = 0;
+  bool recheck = false;  // changed within the second of its scan: hashed again by the next scan
 };
 
 // KnownCopy is a client copy (path, size, mtime) whose content the server has seen.
@@ -34,6 +40,20 @@ struct MoveRecord {
   std::string from, to;
   std::int64_t at = 0;
 };
+
+// PushAttempt is the last push of a path to one client: the store version and
+// size sent and when the push started and ended (ended also when it was cut off).
+struct PushAttempt {
+  std::int64_t version = 0;
+  std::int64_t size = 0;
+  std::int64_t startedAt = 0;
+  std::int64_t endedAt = 0;
+  bool complete = false;  // the client answered the data
+  bool operator==(const PushAttempt&) const = default;
+};
+
+// Deletions inferred from one listing beyond these limits are not applied.
+constexpr int kMaxInferredDeletions = 50;
 
 struct PlanInput {
   std::map<std::string, StoreEntry> store;
@@ -50,6 +70,11 @@ struct PlanInput {
   // connection already told the client to delete it; a copy still there was
   // kept by the client's deletion policy and is not ordered again.
   std::map<std::string, std::int64_t> deletionOrdered;
+  // pushes: path -> the last push of the store's file to this client. A copy
+  // that a push the client could not complete explains is not a client edit.
+  std::map<std::string, PushAttempt> pushes;
+  // refused: paths this connection's client refused; they are not offered again.
+  std::set<std::string> refused;
 };
 
 enum class ActionKind {
@@ -80,7 +105,8 @@ struct Action {
   std::int64_t size = 0;   // client size (Fetch, RecordKnown)
   std::int64_t mtime = 0;  // client mtime (Fetch, RecordKnown), 0 when unknown
   std::string hash;        // RecordKnown
-  std::string note;        // Skip
+  std::string note;        // Skip: why (empty: nothing to say)
+  bool failed = false;     // Skip: a failed item (a name the client cannot hold)
   bool operator==(const Action&) const = default;
 };
 
@@ -94,8 +120,21 @@ std::vector<Action> planListing(const std::vector<ListingEntry>& listing, const 
 // listing that hold the store's current version.
 std::map<std::string, std::int64_t> listedInStep(const std::vector<ListingEntry>& listing, const PlanInput& in);
 
-// isSyncedName is false for the client's own folders, temporary names and
-// names the client cannot hold.
+// isSyncedName is false for the client's own folders and temporary names,
+// which are never synchronised and never mentioned.
 bool isSyncedName(const std::string& path);
+
+// clientNameRefusal says why the client cannot hold a store path (the shared
+// name rule); empty when it can.
+std::string clientNameRefusal(const std::string& path);
+
+// explainedByPush is true when a client copy of size bytes (mtime 0: unknown)
+// is what an unfinished push of the store's file left behind: shorter than the
+// push, and written while it ran.
+bool explainedByPush(const std::string& path, std::int64_t size, std::int64_t mtime, const PlanInput& in);
+
+// isOnlySystemListing is true for a listing that holds nothing but the
+// client's own folders (or nothing at all).
+bool isOnlySystemListing(const std::vector<ListingEntry>& listing);
 
 }  // namespace kqs

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <functional>
+#include <algorithm>
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -15,17 +17,34 @@ namespace kqs {
 namespace {
 
 constexpr std::uint64_t kMaxPayload = std::uint64_t(1) << 62;  // a negative size from the client is refused
+constexpr std::uint64_t kMaxChangeReport = 1 << 20;
+constexpr std::uint64_t kMaxExtraBytes = std::uint64_t(1) << 30;  // data beyond an announced size, read and dropped
 
 std::int64_t now() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
 std::string folderForm(const std::string& path) { return path + "/"; }
+
+// hostOf is a peer name ("10.0.0.2:51234", "[::1]:51234") without its port.
+std::string hostOf(const std::string& who) {
+  auto space = who.find(' ');
+  std::string name = space == std::string::npos ? who : who.substr(space + 1);
+  auto colon = name.rfind(':');
+  return colon == std::string::npos ? name : name.substr(0, colon);
+}
+
+// megabytes rounds a byte count up to whole MiB, as the status bar shows it.
+std::int64_t megabytes(std::int64_t bytes) { return (bytes + (1 << 20) - 1) / (1 << 20); }
+
+bool touches(const std::string& path, const std::string& changed) {
+  return path == changed || isUnder(path, changed) || isUnder(changed, path);
+}
 
 }  // namespace
 
 SyncSession::SyncSession(Peer& peer, ContractState& contract, ServerLog& log, std::string who,
                          SessionOptions options)
     : peer_(peer), contract_(contract), store_(*contract.store), log_(log), who_(std::move(who)),
-      options_(options) {}
+      options_(options), clientHost_(hostOf(who_)) {}
 
 std::string SyncSession::dateMember() const { return formatLocal(now(), "%Y-%m-%d"); }
 std::string SyncSession::timeMember() const { return formatLocal(now(), "%H:%M:%S"); }
@@ -57,20 +76,116 @@ void SyncSession::run() {
 
 void SyncSession::cycle() {
   std::lock_guard lock(contract_.mutex);
-  store_.scan(now());
+  if (!store_.prepareCycle(now())) {  // the store cannot be read: nothing is decided this cycle
+    finishCycle();
+    return;
+  }
   auto reports = drainChanges();
   PlanInput in = planInput();
   for (auto& action : planChanges(reports, in)) guarded(action, in);
+  applyLateReports();
   auto listing = requestListing();
-  if (listing) {
-    in = planInput();
-    auto inStep = listedInStep(*listing, in);
-    for (auto& action : planListing(*listing, in)) {
-      if (!guarded(action, in)) break;
-    }
-    listed_ = std::move(inStep);
+  if (listing && isOnlySystemListing(*listing) && !listed_.empty()) {
+    // The client held synchronised files before: a folder that went missing, not a user's deletions.
+    say("listing holds nothing but the client's own folders; taken as no listing this cycle");
+    listing.reset();
   }
+  if (listing) reconcile(*listing);
+  applyLateReports();
   finishCycle();
+}
+
+void SyncSession::applyLateReports() {
+  for (int i = 0; i < options_.maxChanges && !lateReports_.empty(); ++i) {
+    ChangeReport report = lateReports_.front();
+    lateReports_.pop_front();
+    PlanInput in = planInput();
+    for (auto& action : planChanges({report}, in)) guarded(action, in);
+  }
+}
+
+void SyncSession::reconcile(const std::vector<ListingEntry>& listing) {
+  PlanInput in = planInput();
+  auto inStep = listedInStep(listing, in);
+  auto plan = planListing(listing, in);
+  checkPushes(plan, inStep, in);
+  std::erase_if(plan, [this](const Action& a) { return backingOff(a); });
+  filesLeft_ = bytesLeft_ = 0;
+  for (auto& a : plan) {
+    if (a.kind != ActionKind::PushFile) continue;
+    ++filesLeft_;
+    bytesLeft_ += in.store.at(a.path).size;
+  }
+  touched_.clear();
+  bool first = true;
+  for (auto& action : plan) {
+    if (std::any_of(touched_.begin(), touched_.end(), [&](auto& t) { return touches(action.path, t); })) continue;
+    if (action.kind == ActionKind::PushFile) {
+      announceProgress(first);
+      first = false;
+      if (std::any_of(touched_.begin(), touched_.end(), [&](auto& t) { return touches(action.path, t); })) continue;
+    }
+    bool goOn = guarded(action, in);
+    applyLateReports();
+    if (!goOn) break;
+    if (action.kind == ActionKind::PushFile) {
+      filesLeft_ = std::max<std::int64_t>(0, filesLeft_ - 1);
+      bytesLeft_ = std::max<std::int64_t>(0, bytesLeft_ - in.store.at(action.path).size);
+    }
+  }
+  filesLeft_ = bytesLeft_ = 0;
+  listed_ = std::move(inStep);
+}
+
+void SyncSession::checkPushes(const std::vector<Action>& plan, const std::map<std::string, std::int64_t>& inStep,
+                              const PlanInput& in) {
+  std::set<std::string> again;
+  for (auto& a : plan) {
+    if (a.kind == ActionKind::PushFile) again.insert(a.path);
+  }
+  for (auto& path : awaiting_) {
+    auto record = contract_.pushes.find(pushKey(path));
+    auto entry = in.store.find(path);
+    bool sameVersion = record != contract_.pushes.end() && entry != in.store.end() && !entry->second.deleted &&
+                       entry->second.version == record->second.version;
+    if (again.count(path) == 0 || !sameVersion) {
+      backoff_.erase(path);
+      if (inStep.count(path) != 0 && record != contract_.pushes.end()) contract_.pushes.erase(record);
+      continue;
+    }
+    auto& b = backoff_[path];
+    b.delaySeconds = b.delaySeconds == 0 ? options_.firstRetrySeconds
+                                         : std::min(options_.maxRetrySeconds, b.delaySeconds * 2);
+    b.nextTry = now() + b.delaySeconds;
+    say("push of " + path + " did not take on the client (" +
+        (inStep.count(path) != 0 ? "different" : "missing or different") + " in its listing); failed item, tried again in " +
+        std::to_string(b.delaySeconds) + " s");
+  }
+  awaiting_.clear();
+}
+
+bool SyncSession::backingOff(const Action& a) const {
+  if (a.kind != ActionKind::PushFile) return false;
+  auto it = backoff_.find(a.path);
+  return it != backoff_.end() && now() < it->second.nextTry;
+}
+
+void SyncSession::announceProgress(bool force) {
+  auto t = std::chrono::steady_clock::now();
+  if (!force && t - lastProgress_ < std::chrono::milliseconds(options_.progressMs)) return;
+  lastProgress_ = t;
+  auto report = requestChange(std::to_string(filesLeft_), std::to_string(megabytes(bytesLeft_)));
+  if (!report || report->changetype.empty()) return;
+  touched_.insert(report->path);
+  if (!report->newname.empty()) touched_.insert(parentOf(report->path) + "/" + report->newname);
+  PlanInput in = planInput();
+  for (auto& action : planChanges({*report}, in)) guarded(action, in);
+}
+
+void SyncSession::failedItem(const std::string& path, const std::string& reason) {
+  if (!failedItems_.insert(path + "\n" + reason).second) return;
+  say("failed item " + path + ": " + reason + " (" + std::to_string(failedItems_.size()) +
+      " failed on this connection)");
 }
 
 PlanInput SyncSession::planInput() {
@@ -80,29 +195,86 @@ PlanInput SyncSession::planInput() {
   in.failedMoves = failedMoves_;
   in.listed = listed_;
   in.deletionOrdered = deletionOrdered_;
+  in.refused = refused_;
+  std::string prefix = clientHost_ + "\n";
+  for (auto it = contract_.pushes.lower_bound(prefix); it != contract_.pushes.end(); ++it) {
+    if (it->first.compare(0, prefix.size(), prefix) != 0) break;
+    in.pushes[it->first.substr(prefix.size())] = it->second;
+  }
   return in;
 }
 
 std::vector<ChangeReport> SyncSession::drainChanges() {
   std::vector<ChangeReport> reports;
   for (int i = 0; i < options_.maxChanges; ++i) {
-    std::string body = requestBody({{"date", dateMember()}, {"time", timeMember()}, {"filesleft", "0"},
-                                    {"mbytesleft", "0"}});
-    auto id = peer_.sendRequest("RQCHG", body, body.size());
-    auto header = peer_.readAnswer(id, {"ANCHG"});
-    if (header.payloadLength > 1 << 20) throw PeerError("oversized change report");
-    std::string json = peer_.readExact(header.payloadLength);
-    auto report = parseChangeReport(json);
-    if (!report) {
-      say("unusable change report: " + json);
-      continue;
-    }
+    auto report = requestChange("0", "0");
+    if (!report) continue;
     if (report->changetype.empty()) break;
-    say("client reports " + report->changetype + " " + report->path +
-        (report->newname.empty() ? "" : " -> " + report->newname));
     reports.push_back(*report);
   }
   return reports;
+}
+
+std::optional<ChangeReport> SyncSession::requestChange(const std::string& filesLeft, const std::string& mbytesLeft) {
+  auto id = sendChangeRequest(filesLeft, mbytesLeft);
+  auto header = peer_.readAnswer(id, {"ANCHG"});
+  if (header.payloadLength > kMaxChangeReport) throw PeerError("oversized change report");
+  return takeChangeReport(peer_.readExact(header.payloadLength));
+}
+
+kq::RequestId SyncSession::sendChangeRequest(const std::string& filesLeft, const std::string& mbytesLeft) {
+  std::string body = requestBody({{"date", dateMember()}, {"time", timeMember()}, {"filesleft", filesLeft},
+                                  {"mbytesleft", mbytesLeft}});
+  return peer_.sendRequest("RQCHG", body, body.size());
+}
+
+std::optional<ChangeReport> SyncSession::takeChangeReport(const std::string& json) {
+  auto report = parseChangeReport(json);
+  if (!report) {
+    say("unusable change report: " + json);
+    return std::nullopt;
+  }
+  if (!report->changetype.empty()) {
+    say("client reports " + report->changetype + " " + report->path +
+        (report->newname.empty() ? "" : " -> " + report->newname));
+  }
+  return report;
+}
+
+std::uint64_t SyncSession::probeAfterData(const std::function<void(std::string_view)>& extra, std::uint64_t maxExtra) {
+  auto id = sendChangeRequest(std::to_string(filesLeft_), std::to_string(megabytes(bytesLeft_)));
+  const std::string expect = "ANCHG" + std::string(id.begin(), id.end());
+  std::string buffer;
+  std::uint64_t extraBytes = 0;
+  auto spill = [&](std::size_t n) {
+    if (n == 0) return;
+    extraBytes += n;
+    if (extraBytes > maxExtra) throw PeerError("more data than announced, beyond " + std::to_string(maxExtra) + " bytes");
+    extra(std::string_view(buffer.data(), n));
+    buffer.erase(0, n);
+  };
+  std::size_t at;
+  while ((at = buffer.find(expect)) == std::string::npos) {
+    spill(buffer.size() - std::min(buffer.size(), expect.size() - 1));  // keep what may start the header
+    std::string more = peer_.readSome(1 << 16, peer_.timeoutMs());
+    if (more.empty()) throw PeerError("the client stopped answering");
+    buffer += more;
+  }
+  spill(at);
+  if (buffer.size() < kq::kHeaderSize) buffer += peer_.readExact(kq::kHeaderSize - buffer.size());
+  std::uint64_t length = kq::payloadLength(buffer);
+  if (length > kMaxChangeReport) throw PeerError("oversized change report");
+  std::string json = buffer.substr(kq::kHeaderSize);
+  if (json.size() > length) throw PeerError("unexpected bytes after a change report");
+  json += peer_.readExact(static_cast<std::size_t>(length) - json.size());
+  auto report = takeChangeReport(json);
+  if (report && !report->changetype.empty()) {
+    touched_.insert(report->path);
+    if (!report->newname.empty()) touched_.insert(parentOf(report->path) + "/" + report->newname);
+    if (lateReports_.size() < static_cast<std::size_t>(options_.maxChanges)) lateReports_.push_back(*report);
+    else say("change report of " + report->path + " not kept: too many waiting");
+  }
+  return extraBytes;
 }
 
 std::optional<std::vector<ListingEntry>> SyncSession::requestListing() {
@@ -162,7 +334,8 @@ bool SyncSession::execute(const Action& a, const PlanInput& in) {
       }
       break;
     case ActionKind::Skip:
-      if (saidSkips_.insert(a.path + "\n" + a.note).second) say("skipped " + a.path + ": " + a.note);
+      if (a.failed) failedItem(a.path, a.note);
+      else if (saidSkips_.insert(a.path + "\n" + a.note).second) say("skipped " + a.path + ": " + a.note);
       break;
   }
   return true;
@@ -199,10 +372,9 @@ void SyncSession::fetch(const Action& a) {
   auto header = peer_.readAnswer(id, {"ANFIL"});
   if (header.payloadLength >= kMaxPayload) throw PeerError("ANFIL announces an impossible size");
   receiveInto(*file, header.payloadLength, "receiving " + a.path);
-  std::string excess = peer_.readSome(1 << 16, peer_.quietMs());
-  if (!excess.empty()) {
-    while (!peer_.readSome(1 << 16, 300).empty()) {
-    }
+  // The next request's answer shows where the file's data ended: bytes before
+  // it are more than the client announced (a file that grew while it was sent).
+  if (probeAfterData([](std::string_view) {}, kMaxExtraBytes) > 0) {
     say("fetch of " + a.path + " dropped: the file changed while it was sent");
     return;
   }
@@ -242,6 +414,16 @@ void SyncSession::pushFolder(const std::string& path) {
   say("pushed folder " + path);
 }
 
+PushAttempt& SyncSession::recordPush(const std::string& path, const PushAttempt& attempt) {
+  auto& pushes = contract_.pushes;
+  if (pushes.size() >= ContractState::kMaxPushRecords && pushes.count(pushKey(path)) == 0) {
+    auto oldest = std::min_element(pushes.begin(), pushes.end(),
+                                   [](auto& a, auto& b) { return a.second.endedAt < b.second.endedAt; });
+    pushes.erase(oldest);
+  }
+  return pushes[pushKey(path)] = attempt;
+}
+
 void SyncSession::pushFile(const std::string& path) {
   auto entry = store_.index().entry(path).value();
   int fd = ::open(store_.diskPath(path).c_str(), O_RDONLY | O_CLOEXEC);
@@ -255,21 +437,46 @@ void SyncSession::pushFile(const std::string& path) {
   std::string body = requestBody({{"filepath", path}});
   auto putId = peer_.sendRequest("RQPUT", body, body.size());
   peer_.readAnswer(putId, {"ANPUT"});
-  auto dataId = peer_.sendRequest("RQFDA", "", size);
-  std::string early = peer_.readSome(kq::kHeaderSize, peer_.quietMs());
-  if (!early.empty() || size == 0) {
-    early += peer_.readExact(kq::kHeaderSize - early.size());
-    if (early.compare(0, 5, "ANFDA") != 0) throw PeerError("unexpected answer to RQFDA");
-    if (size > 0) say("push of " + path + " refused by the client (excluded there)");
-    else say("pushed " + path + " (0 bytes)");
-    if (size == 0) synced_[path] = entry.version;
+  std::int64_t started = now();
+  auto& attempt = recordPush(path, {entry.version, static_cast<std::int64_t>(size), started, started, false});
+  bool refusedEarly = false;
+  bool shortRead = false;
+  try {
+    sendData(path, fd, size, refusedEarly, shortRead);
+  } catch (...) {
+    attempt.endedAt = now();  // a cut-off push explains a partial copy written until now
+    throw;
+  }
+  attempt.endedAt = now();
+  attempt.complete = true;
+  if (refusedEarly) {
+    refused_.insert(path);
+    contract_.pushes.erase(pushKey(path));
+    failedItem(path, "refused by the client (excluded there); not offered again on this connection");
     return;
   }
+  if (shortRead) {
+    say("push of " + path + " incomplete: the store file shrank while it was sent; it is sent again");
+    return;
+  }
+  synced_[path] = entry.version;
+  awaiting_.insert(path);
+  say("pushed " + path + " (" + std::to_string(size) + " bytes)");
+}
+
+void SyncSession::sendData(const std::string& path, int fd, std::uint64_t size, bool& refusedEarly, bool& shortRead) {
+  auto dataId = peer_.sendRequest("RQFDA", "", size);
+  // Every announced byte goes out, whatever the client answers meanwhile: it
+  // counts them off even when it refused the file. An answer that arrives
+  // before the last byte was sent is a refusal; one after it takes the data.
   std::string buffer(options_.chunkBytes, '\0');
   std::uint64_t done = 0;
   std::uint64_t nextProgress = static_cast<std::uint64_t>(options_.progressBytes);
-  bool shortRead = false;
   while (done < size) {
+    if (!refusedEarly && peer_.readable()) {
+      peer_.readAnswer(dataId, {"ANFDA"});
+      refusedEarly = true;
+    }
     auto want = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, buffer.size()));
     auto n = ::read(fd, buffer.data(), want);
     if (n <= 0) {  // the store file shrank: complete the announced size, resend next cycle
@@ -279,18 +486,13 @@ void SyncSession::pushFile(const std::string& path) {
     }
     peer_.sendAll(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
     done += static_cast<std::uint64_t>(n);
-    if (size > static_cast<std::uint64_t>(options_.progressBytes) && (done >= nextProgress || done == size)) {
+    if (!refusedEarly && size > static_cast<std::uint64_t>(options_.progressBytes) &&
+        (done >= nextProgress || done == size)) {
       say("sending " + path + ": " + std::to_string(done) + " of " + std::to_string(size) + " bytes");
       nextProgress += static_cast<std::uint64_t>(options_.progressBytes);
     }
   }
-  peer_.readAnswer(dataId, {"ANFDA"});
-  if (shortRead) {
-    say("push of " + path + " incomplete: the store file shrank while it was sent; it is sent again");
-    return;
-  }
-  synced_[path] = entry.version;
-  say("pushed " + path + " (" + std::to_string(size) + " bytes)");
+  if (!refusedEarly) peer_.readAnswer(dataId, {"ANFDA"});
 }
 
 void SyncSession::deleteOnClient(const std::string& path, bool isDir) {
@@ -333,9 +535,10 @@ void SyncSession::fetchLog() {
   auto header = peer_.readAnswer(id, {"ANLOG"});
   if (header.payloadLength >= kMaxPayload) throw PeerError("ANLOG announces an impossible size");
   receiveInto(file, header.payloadLength, "receiving the client log");
-  // The log grows while it is sent: the lines written meanwhile follow the announced size.
+  // The log grows while it is sent: the lines written meanwhile follow the
+  // announced size, up to the answer of the next request.
   bool diskOk = true;
-  for (std::string more; !(more = peer_.readSome(1 << 16, 300)).empty();) diskOk = file.write(more) && diskOk;
+  probeAfterData([&](std::string_view more) { diskOk = file.write(more) && diskOk; }, kMaxExtraBytes);
   if (!diskOk || ::fsync(fd) != 0) throw std::runtime_error("cannot write " + temp);
   if (::rename(temp.c_str(), contract_.clientLogPath.c_str()) != 0) throw std::runtime_error("cannot keep the client log");
   file.taken();

@@ -1,5 +1,6 @@
 #include "store.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,8 +8,10 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 
+#include "disk_file.h"
 #include "wire_text.h"
 
 namespace fs = std::filesystem;
@@ -17,33 +20,105 @@ namespace kqs {
 
 namespace {
 
-constexpr const char* kTempFolder = "/.kqsyncd.tmp";
+constexpr std::int64_t kPruneEverySeconds = 86400;
 
-void fsyncFolder(const std::string& folder) {
-  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
-  }
+std::int64_t nanoseconds(const struct timespec& t) {
+  return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + static_cast<std::int64_t>(t.tv_nsec);
 }
 
-std::string hashOfFile(const std::string& diskPath, bool& ok) {
-  Sha256 sha;
-  int fd = ::open(diskPath.c_str(), O_RDONLY);
-  ok = fd >= 0;
-  if (!ok) return {};
-  std::string buffer(1 << 20, '\0');
-  for (;;) {
-    auto n = ::read(fd, buffer.data(), buffer.size());
-    if (n < 0) { ok = false; break; }
-    if (n == 0) break;
-    sha.update(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+std::int64_t wallSecond() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+// changedSince: the file's content or inode changed in or after the given second,
+// so a later change within that second might not move its times.
+bool changedSince(const struct stat& st, std::int64_t second) {
+  return st.st_mtim.tv_sec >= second || st.st_ctim.tv_sec >= second;
+}
+
+StoreEntry entryOf(const std::string& path, bool isDir, const std::string& hash, const struct stat& st) {
+  StoreEntry e;
+  e.path = path;
+  e.isDir = isDir;
+  e.size = isDir ? 0 : static_cast<std::int64_t>(st.st_size);
+  e.mtime = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+  e.hash = hash;
+  e.mtimeNs = nanoseconds(st.st_mtim);
+  e.ctimeNs = nanoseconds(st.st_ctim);
+  e.inode = static_cast<std::int64_t>(st.st_ino);
+  return e;
+}
+
+bool sameFile(const StoreEntry& known, const struct stat& st) {
+  return !known.deleted && !known.isDir && !known.recheck && known.size == st.st_size &&
+         known.mtimeNs == nanoseconds(st.st_mtim) && known.ctimeNs == nanoseconds(st.st_ctim) &&
+         known.inode == static_cast<std::int64_t>(st.st_ino);
+}
+
+struct Dir {
+  DIR* dir;
+  ~Dir() {
+    if (dir != nullptr) ::closedir(dir);
   }
-  ::close(fd);
-  return sha.hexDigest();
+};
+
+struct Fd {
+  int fd;
+  ~Fd() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+bool isFolder(const std::string& diskPath) {
+  struct stat st{};
+  return ::lstat(diskPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// hasContent: the folder holds anything but the server's own names.
+bool hasContent(const std::string& root) {
+  Dir d{::opendir(root.c_str())};
+  if (d.dir == nullptr) return false;
+  while (auto* e = ::readdir(d.dir)) {
+    std::string name = std::string("/") + e->d_name;
+    if (name != "/." && name != "/.." && name != kStoreTempFolder && name != kStoreMarker) return true;
+  }
+  return false;
 }
 
 }  // namespace
+
+std::string storeProblem(const std::string& root) {
+  struct stat st{};
+  if (::stat(root.c_str(), &st) != 0) return errno == ENOENT ? "missing" : "cannot be read: " + errnoText();
+  if (!S_ISDIR(st.st_mode)) return "not a folder";
+  Dir d{::opendir(root.c_str())};
+  if (d.dir == nullptr) return "cannot be read: " + errnoText();
+  if (::lstat((root + kStoreMarker).c_str(), &st) != 0) {
+    if (errno != ENOENT) return "cannot be read: " + errnoText();
+    return std::string("no marker file ") + (kStoreMarker + 1);
+  }
+  return "";
+}
+
+void writeStoreMarker(const std::string& root) {
+  std::error_code ec;
+  fs::create_directories(root, ec);
+  if (ec) throw std::runtime_error("cannot create " + root + ": " + ec.message());
+  std::string marker = root + kStoreMarker;
+  std::string temp = marker + ".new";
+  ::unlink(temp.c_str());
+  {
+    Fd out{::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644)};
+    std::string text = "This folder is a kqsyncd store. Without this file kqsyncd does not synchronise it.\n";
+    if (out.fd < 0 || ::write(out.fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
+        ::fsync(out.fd) != 0) {
+      std::string why = errnoText();
+      ::unlink(temp.c_str());
+      throw std::runtime_error("cannot write " + marker + ": " + why);
+    }
+  }
+  if (::rename(temp.c_str(), marker.c_str()) != 0 || !fsyncFolder(root)) {
+    throw std::runtime_error("cannot write " + marker + ": " + errnoText());
+  }
+}
 
 IncomingFile::~IncomingFile() {
   if (fd_ >= 0) ::close(fd_);
@@ -69,69 +144,162 @@ const std::string& IncomingFile::hash() {
   return hash_;
 }
 
-Store::Store(std::string root, const std::string& indexPath, Logger log)
-    : root_(std::move(root)), index_(indexPath), log_(std::move(log)) {
-  fs::create_directories(root_ + kTempFolder);
-  for (auto& left : fs::directory_iterator(root_ + kTempFolder)) fs::remove_all(left.path());
+Store::Store(std::string root, const std::string& indexPath, Logger log, const std::string& versionsFolder,
+             int keepDays)
+    : root_(std::move(root)), index_(indexPath), versions_(versionsFolder, keepDays), log_(std::move(log)) {
+  // The root itself is never created here: a missing store folder is a fault, not an empty store.
+  if (!isFolder(root_)) return;
+  // Leftovers of transfers cut off by a crash; a store that refuses this is reported by the first cycle.
+  std::error_code ec;
+  fs::create_directories(root_ + kStoreTempFolder, ec);
+  for (auto it = fs::directory_iterator(root_ + kStoreTempFolder, ec); !ec && it != fs::directory_iterator();
+       it.increment(ec)) {
+    std::error_code ignored;
+    fs::remove_all(it->path(), ignored);
+  }
+}
+
+void Store::adoptMarker() {
+  if (storeProblem(root_).empty()) {
+    if (!index_.markerSeen()) index_.setMarkerSeen();
+    return;
+  }
+  if (index_.markerSeen()) return;
+  bool fresh = !index_.hasLiveEntries();
+  bool missing = !fs::exists(fs::symlink_status(root_));
+  bool readable = isFolder(root_) && ::access(root_.c_str(), R_OK | X_OK) == 0;
+  if (!(missing && fresh) && !(readable && (fresh || hasContent(root_)))) return;
+  writeStoreMarker(root_);
+  fs::create_directories(root_ + kStoreTempFolder);
+  index_.setMarkerSeen();
+  log_("store " + root_ + ": marker file " + (kStoreMarker + 1) + " written");
+}
+
+void Store::reportProblem(const std::string& problem) {
+  if (problem == problem_) return;
+  if (problem.empty()) {
+    log_("store " + root_ + " is available again; synchronisation resumes");
+  } else {
+    log_("store " + root_ + " is not available (" + problem + "); this contract is not synchronised until it is");
+  }
+  problem_ = problem;
+}
+
+std::optional<int> Store::prepareCycle(std::int64_t now) {
+  pruneIfDue(now);
+  std::string problem = storeProblem(root_);
+  if (!problem.empty()) {
+    reportProblem(problem);
+    return std::nullopt;
+  }
+  int changed = 0;
+  try {
+    fs::create_directories(root_ + kStoreTempFolder);
+    changed = scan(now);
+  } catch (const std::exception& e) {
+    reportProblem(std::string("scan stopped: ") + e.what());
+    return std::nullopt;
+  }
+  reportProblem("");
+  return changed;
+}
+
+void Store::pruneIfDue(std::int64_t now) {
+  if (lastPrune_ >= 0 && now - lastPrune_ < kPruneEverySeconds && now >= lastPrune_) return;
+  lastPrune_ = now;
+  try {
+    int gone = versions_.prune(now);
+    if (gone > 0) {
+      log_("versions: removed " + std::to_string(gone) + " older than " + std::to_string(versions_.keepDays()) +
+           " days");
+    }
+  } catch (const std::exception& e) {
+    log_(std::string("versions: expired versions not removed: ") + e.what());
+  }
 }
 
 StoreEntry Store::statEntry(const std::string& path, bool isDir, const std::string& hash) {
   struct stat st{};
   if (::lstat(diskPath(path).c_str(), &st) != 0) throw IndexError("cannot read " + diskPath(path));
-  StoreEntry e;
-  e.path = path;
-  e.isDir = isDir;
-  e.size = isDir ? 0 : static_cast<std::int64_t>(st.st_size);
-  e.mtime = static_cast<std::int64_t>(st.st_mtime);
-  e.hash = hash;
+  StoreEntry e = entryOf(path, isDir, hash, st);
+  e.recheck = !isDir && changedSince(st, wallSecond());
   return e;
 }
 
-bool Store::scanFile(const std::string& path, const StoreEntry* known) {
-  struct stat st{};
-  if (::lstat(diskPath(path).c_str(), &st) != 0) return false;
-  if (known != nullptr && !known->deleted && !known->isDir && known->size == st.st_size &&
-      known->mtime == st.st_mtime) {
-    return false;
+bool Store::scanFile(const std::string& path, const StoreEntry* known, const struct stat& st,
+                     std::int64_t scanSecond) {
+  if (known != nullptr && sameFile(*known, st)) return false;
+  auto hash = hashOfFile(diskPath(path));
+  if (!hash) {
+    if (errno == ENOENT) return false;  // gone meanwhile: the next scan records the deletion
+    throw ScanError("cannot read " + path + ": " + errnoText());
   }
-  bool ok = false;
-  std::string hash = hashOfFile(diskPath(path), ok);
-  if (!ok) return false;
-  StoreEntry e = statEntry(path, false, hash);
-  bool same = known != nullptr && !known->deleted && !known->isDir && known->hash == hash;
+  // The times from before the hash: a change made while hashing makes them differ next time.
+  StoreEntry e = entryOf(path, false, *hash, st);
+  e.recheck = changedSince(st, scanSecond);
+  bool same = known != nullptr && !known->deleted && !known->isDir && known->hash == *hash;
   e.version = same ? known->version : index_.nextVersion();
   index_.put(e);
   if (!same) log_("store: picked up " + std::string(known && !known->deleted ? "change of " : "new file ") + path);
   return !same;
 }
 
-int Store::scan(std::int64_t now) {
-  auto entries = index_.entries();
-  std::map<std::string, bool> seen;
-  int changed = 0;
-  index_.transaction([&] {
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(root_, fs::directory_options::skip_permission_denied, ec);
-         it != fs::recursive_directory_iterator(); it.increment(ec)) {
-      if (ec) break;
-      std::string path = "/" + fs::relative(it->path(), root_).generic_string();
-      if (path == kTempFolder) { it.disable_recursion_pending(); continue; }
-      auto status = it->symlink_status();
-      if (!fs::is_directory(status) && !fs::is_regular_file(status)) continue;
-      seen[path] = true;
+void Store::scanFolders(const std::map<std::string, StoreEntry>& entries, std::set<std::string>& seen, int& changed,
+                        std::int64_t scanSecond) {
+  std::vector<std::string> folders{""};  // store paths of the folders still to read; "" is the root
+  while (!folders.empty()) {
+    std::string folder = std::move(folders.back());
+    folders.pop_back();
+    Dir d{::opendir((root_ + folder).c_str())};
+    if (d.dir == nullptr) {
+      if (errno == ENOENT && !folder.empty()) continue;  // removed meanwhile: its entries count as deleted
+      throw ScanError("cannot read " + (folder.empty() ? root_ : folder) + ": " + errnoText());
+    }
+    for (;;) {
+      errno = 0;
+      auto* item = ::readdir(d.dir);
+      if (item == nullptr) {
+        if (errno != 0) throw ScanError("cannot read " + (folder.empty() ? root_ : folder) + ": " + errnoText());
+        break;
+      }
+      std::string path = folder + "/" + item->d_name;
+      if (path == folder + "/." || path == folder + "/..") continue;
+      if (path == kStoreTempFolder || path == kStoreMarker) continue;
+      struct stat st{};
+      if (::fstatat(::dirfd(d.dir), item->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) continue;
+        throw ScanError("cannot read " + path + ": " + errnoText());
+      }
+      if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
+      seen.insert(path);
       auto found = entries.find(path);
       const StoreEntry* known = found == entries.end() ? nullptr : &found->second;
-      if (fs::is_directory(status)) {
-        if (known == nullptr || known->deleted || !known->isDir) {
-          StoreEntry e = statEntry(path, true, "");
-          e.version = index_.nextVersion();
-          index_.put(e);
-          log_("store: picked up new folder " + path);
-          ++changed;
-        }
-      } else if (scanFile(path, known)) {
+      if (S_ISREG(st.st_mode)) {
+        if (scanFile(path, known, st, scanSecond)) ++changed;
+        continue;
+      }
+      folders.push_back(path);
+      if (known == nullptr || known->deleted || !known->isDir) {
+        StoreEntry e = entryOf(path, true, "", st);
+        e.version = index_.nextVersion();
+        index_.put(e);
+        log_("store: picked up new folder " + path);
         ++changed;
       }
+    }
+  }
+}
+
+int Store::scan(std::int64_t now) {
+  std::int64_t scanSecond = wallSecond();
+  auto entries = index_.entries();
+  std::set<std::string> seen;
+  int changed = 0;
+  index_.transaction([&] {
+    scanFolders(entries, seen, changed, scanSecond);
+    // A store folder that went away while it was read is not a store without files.
+    if (!isFolder(root_) || (index_.markerSeen() && !fs::exists(fs::symlink_status(root_ + kStoreMarker)))) {
+      throw ScanError("the store folder went away while it was read");
     }
     for (auto& [path, e] : entries) {
       if (!e.deleted && !seen.count(path)) {
@@ -152,36 +320,105 @@ void Store::fill(PlanInput& in) {
 
 std::unique_ptr<IncomingFile> Store::beginIncoming() {
   static std::atomic<unsigned> counter{0};
-  std::string path = root_ + kTempFolder + "/in-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+  std::string path = root_ + kStoreTempFolder + "/in-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) throw IndexError("cannot create " + path + ": " + std::strerror(errno));
   return std::make_unique<IncomingFile>(path, fd);
 }
 
 void Store::ensureParents(const std::string& path) {
-  std::string parent = parentOf(path);
-  if (parent.empty()) return;
-  auto known = index_.entry(parent);
-  if (known && !known->deleted && known->isDir && fs::is_directory(diskPath(parent))) return;
-  ensureParents(parent);
-  fs::create_directories(diskPath(parent));
-  StoreEntry e = statEntry(parent, true, "");
-  e.version = index_.nextVersion();
-  index_.put(e);
+  // Where each ancestor's path ends in `path`: "/a/b/c" -> 2 ("/a"), 4 ("/a/b").
+  std::vector<std::size_t> ends;
+  for (auto slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+    ends.push_back(slash);
+  }
+  // The deepest ancestor that is a live folder both in the index and on disk;
+  // the usual case stops at the parent.
+  std::size_t present = ends.size();
+  for (; present > 0; --present) {
+    std::string_view ancestor(path.data(), ends[present - 1]);
+    auto known = index_.entry(ancestor);
+    if (known && !known->deleted && known->isDir && isFolder(root_ + std::string(ancestor))) break;
+  }
+  if (present == ends.size()) return;
+  // Create and index the rest one name at a time from an open folder.
+  std::string base = present == 0 ? root_ : root_ + path.substr(0, ends[present - 1]);
+  Fd folder{::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+  if (folder.fd < 0) throw IndexError("cannot open folder " + base + ": " + errnoText());
+  for (std::size_t level = present; level < ends.size(); ++level) {
+    std::size_t from = level == 0 ? 1 : ends[level - 1] + 1;
+    std::string name = path.substr(from, ends[level] - from);
+    if (::mkdirat(folder.fd, name.c_str(), 0755) != 0 && errno != EEXIST) {
+      throw IndexError("cannot create folder " + root_ + path.substr(0, ends[level]) + ": " + errnoText());
+    }
+    Fd next{::openat(folder.fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
+    struct stat st{};
+    if (next.fd < 0 || ::fstat(next.fd, &st) != 0) {
+      throw IndexError("cannot create folder " + root_ + path.substr(0, ends[level]) + ": " + errnoText());
+    }
+    if (!fsyncFolder(base)) throw IndexError("cannot flush folder " + base);
+    StoreEntry e = entryOf(path.substr(0, ends[level]), true, "", st);
+    e.version = index_.nextVersion();
+    index_.put(e);
+    std::swap(folder.fd, next.fd);
+    base = root_ + e.path;
+  }
 }
 
-void Store::install(IncomingFile& file, const std::string& path, std::int64_t mtime) {
+void Store::keepVersion(const std::string& path, const struct stat& st, std::int64_t now) {
+  auto known = index_.entry(path);
+  std::string hash = known && sameFile(*known, st) ? known->hash : "";
+  auto kept = versions_.keep(path, diskPath(path), hash, now);
+  log_("store: previous version of " + path + " kept (" + std::to_string(kept.size) + " bytes)");
+}
+
+void Store::keepVersions(const std::string& path, std::int64_t now) {
+  std::vector<std::string> todo{path};
+  while (!todo.empty()) {
+    std::string item = std::move(todo.back());
+    todo.pop_back();
+    struct stat st{};
+    if (::lstat(diskPath(item).c_str(), &st) != 0) {
+      if (errno == ENOENT) continue;
+      throw IndexError("cannot read " + diskPath(item) + ": " + errnoText());
+    }
+    if (S_ISREG(st.st_mode)) {
+      keepVersion(item, st, now);
+    } else if (S_ISDIR(st.st_mode)) {
+      Dir d{::opendir(diskPath(item).c_str())};
+      if (d.dir == nullptr) throw IndexError("cannot read " + diskPath(item) + ": " + errnoText());
+      errno = 0;
+      while (auto* e = ::readdir(d.dir)) {
+        std::string name = e->d_name;
+        if (name != "." && name != "..") todo.push_back(item + "/" + name);
+        errno = 0;
+      }
+      if (errno != 0) throw IndexError("cannot read " + diskPath(item) + ": " + errnoText());
+    }
+  }
+}
+
+void Store::checkReserved(const std::string& path) const {
+  if (path == kStoreMarker || path == kStoreTempFolder || isUnder(path, kStoreTempFolder)) {
+    throw IndexError(path + " is a name the server keeps for itself");
+  }
+}
+
+void Store::install(IncomingFile& file, const std::string& path, std::int64_t mtime, std::int64_t now) {
+  checkReserved(path);
   ensureParents(path);
   if (mtime > 0) {
     struct timespec times[2] = {{static_cast<time_t>(mtime), 0}, {static_cast<time_t>(mtime), 0}};
-    ::futimens(file.fd(), times);
+    if (::futimens(file.fd(), times) != 0) throw IndexError("cannot set the time of " + file.path());
   }
-  if (::fsync(file.fd()) != 0) throw IndexError("cannot flush " + file.path());
+  if (::fsync(file.fd()) != 0) throw IndexError("cannot flush " + file.path() + ": " + errnoText());
+  keepVersions(path, now);
   if (::rename(file.path().c_str(), diskPath(path).c_str()) != 0) {
     throw IndexError("cannot move into place " + diskPath(path) + ": " + std::strerror(errno));
   }
   file.taken();
-  fsyncFolder(fs::path(diskPath(path)).parent_path().string());
+  std::string folder = fs::path(diskPath(path)).parent_path().string();
+  if (!fsyncFolder(folder)) throw IndexError("cannot flush folder " + folder);
   StoreEntry e = statEntry(path, false, file.hash());
   e.version = index_.nextVersion();
   index_.put(e);
@@ -226,7 +463,7 @@ AcceptResult Store::accept(const std::string& path, IncomingFile& file, FetchMod
       return;
     }
     if (s == nullptr || mode == FetchMode::ClientChanged) {
-      install(file, path, clientMtime);
+      install(file, path, clientMtime, now);
       result.outcome = AcceptOutcome::Updated;
     } else if (clientMtime == 0 || clientMtime > s->mtime) {
       result.conflictPath = conflictName(path, now);
@@ -235,11 +472,11 @@ AcceptResult Store::accept(const std::string& path, IncomingFile& file, FetchMod
       aside.path = result.conflictPath;
       aside.version = index_.nextVersion();
       index_.put(aside);
-      install(file, path, clientMtime);
+      install(file, path, clientMtime, now);
       result.outcome = AcceptOutcome::ConflictClientWon;
     } else {
       result.conflictPath = conflictName(path, now);
-      install(file, result.conflictPath, clientMtime);
+      install(file, result.conflictPath, clientMtime, now);
       result.outcome = AcceptOutcome::ConflictStoreKept;
       result.entry = index_.entry(result.conflictPath).value();
       return;
@@ -250,17 +487,25 @@ AcceptResult Store::accept(const std::string& path, IncomingFile& file, FetchMod
 }
 
 void Store::makeFolder(const std::string& path, std::int64_t) {
+  checkReserved(path);
   index_.transaction([&] {
     ensureParents(path);
-    fs::create_directories(diskPath(path));
+    std::error_code ec;
+    fs::create_directory(diskPath(path), ec);
+    if (ec) throw IndexError("cannot create folder " + diskPath(path) + ": " + ec.message());
+    std::string parent = root_ + parentOf(path);
+    if (!fsyncFolder(parent)) throw IndexError("cannot flush folder " + parent);
     StoreEntry e = statEntry(path, true, "");
+    if (!e.isDir || !isFolder(diskPath(path))) throw IndexError(diskPath(path) + " is not a folder");
     e.version = index_.nextVersion();
     index_.put(e);
   });
 }
 
 void Store::remove(const std::string& path, std::int64_t now) {
+  checkReserved(path);
   index_.transaction([&] {
+    keepVersions(path, now);
     std::error_code ec;
     fs::remove_all(diskPath(path), ec);
     if (ec) throw IndexError("cannot remove " + diskPath(path) + ": " + ec.message());
@@ -269,13 +514,16 @@ void Store::remove(const std::string& path, std::int64_t now) {
 }
 
 bool Store::rename(const std::string& path, const std::string& target, std::int64_t now) {
+  checkReserved(path);
+  checkReserved(target);
   if (!fs::exists(fs::symlink_status(diskPath(path)))) return false;
   index_.transaction([&] {
     if (fs::exists(fs::symlink_status(diskPath(target)))) keepAside(target, now);
     ensureParents(target);
     bool isDir = fs::is_directory(diskPath(path));
     fs::rename(diskPath(path), diskPath(target));
-    fsyncFolder(fs::path(diskPath(target)).parent_path().string());
+    std::string folder = fs::path(diskPath(target)).parent_path().string();
+    if (!fsyncFolder(folder)) throw IndexError("cannot flush folder " + folder);
     index_.rename(path, target, isDir, now);
   });
   return true;

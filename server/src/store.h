@@ -2,17 +2,40 @@
 // Store is one contract's files: a plain folder tree that an administrator can
 // look at and edit, and its SQLite index. Every write lands in a temporary
 // file inside the store's ".kqsyncd.tmp" folder, is flushed to disk and then
-// renamed into place, so the tree never holds a half-written file.
+// renamed into place, so the tree never holds a half-written file. A marker
+// file in the store's root tells the store folder from an empty or unmounted
+// one; every file the server overwrites or deletes is kept as a version first.
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 
 #include "planner.h"
 #include "sha256.h"
 #include "store_index.h"
+#include "versions.h"
 
 namespace kqs {
+
+// The names the server keeps in the root of every store (never synchronised).
+constexpr const char* kStoreTempFolder = "/.kqsyncd.tmp";
+constexpr const char* kStoreMarker = "/.kqsyncd~store";
+
+// storeProblem says why root cannot be used as a store now ("missing", "not a
+// folder", "cannot be read: ...", "no marker file ..."); empty when it can.
+std::string storeProblem(const std::string& root);
+// writeStoreMarker creates root when needed and its marker file (flushed).
+void writeStoreMarker(const std::string& root);
+
+// ScanError: a store scan stopped; nothing it saw was recorded.
+struct ScanError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
 
 // IncomingFile is a temporary file being filled; it is removed unless the store takes it.
 class IncomingFile {
@@ -51,13 +74,31 @@ struct AcceptResult {
 class Store {
  public:
   using Logger = std::function<void(const std::string&)>;
-  Store(std::string root, const std::string& indexPath, Logger log);
+  // versionsFolder holds the previous versions of this store's files, kept keepDays.
+  Store(std::string root, const std::string& indexPath, Logger log, const std::string& versionsFolder,
+        int keepDays = Versions::kDefaultKeepDays);
 
   const std::string& root() const { return root_; }
   std::string diskPath(const std::string& path) const { return root_ + path; }
   StoreIndex& index() { return index_; }
+  Versions& versions() { return versions_; }
 
-  // scan picks up changes made directly in the folder tree; returns how many entries changed.
+  // adoptMarker gives a store without a marker file its marker, once: when
+  // the folder is missing and the index never held anything (a new store, the
+  // folder is created), or when it is readable and holds files or the index
+  // never held anything. An empty or missing folder of a store that held files
+  // (a disk that is not mounted) gets none.
+  void adoptMarker();
+  // prepareCycle checks that the store can be used, removes expired versions
+  // once a day and scans; returns how many entries the scan changed, nullopt
+  // when the cycle must be skipped. A problem is logged once when it starts
+  // and once when it ends.
+  std::optional<int> prepareCycle(std::int64_t now);
+  // pruneIfDue removes expired versions when a day has passed since it last did.
+  void pruneIfDue(std::int64_t now);
+  // scan picks up changes made directly in the folder tree; returns how many
+  // entries changed. Throws ScanError (and records nothing) when any folder or
+  // file cannot be read.
   int scan(std::int64_t now);
   // fill sets the store, known copies and moves of a planner input.
   void fill(PlanInput& in);
@@ -74,15 +115,25 @@ class Store {
   std::string conflictName(const std::string& path, std::int64_t now) const;
 
  private:
-  void install(IncomingFile& file, const std::string& path, std::int64_t mtime);
+  void install(IncomingFile& file, const std::string& path, std::int64_t mtime, std::int64_t now);
   void ensureParents(const std::string& path);
   StoreEntry statEntry(const std::string& path, bool isDir, const std::string& hash);
   void keepAside(const std::string& path, std::int64_t now);
-  bool scanFile(const std::string& path, const StoreEntry* known);
+  // keepVersions keeps the file at path, or every file below the folder at path, as a version.
+  void keepVersions(const std::string& path, std::int64_t now);
+  void keepVersion(const std::string& path, const struct stat& st, std::int64_t now);
+  bool scanFile(const std::string& path, const StoreEntry* known, const struct stat& st, std::int64_t scanSecond);
+  void scanFolders(const std::map<std::string, StoreEntry>& entries, std::set<std::string>& seen, int& changed,
+                   std::int64_t scanSecond);
+  void reportProblem(const std::string& problem);
+  void checkReserved(const std::string& path) const;
 
   std::string root_;
   StoreIndex index_;
+  Versions versions_;
   Logger log_;
+  std::string problem_;          // the problem logged last; empty while the store is usable
+  std::int64_t lastPrune_ = -1;  // when expired versions were last removed
 };
 
 }  // namespace kqs

@@ -2,42 +2,11 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 namespace kqs {
 
 namespace {
-
-// Statement wraps one prepared statement; bind indexes start at 1.
-class Statement {
- public:
-  Statement(sqlite3* db, const char* sql) : db_(db) {
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) throw IndexError(sqlite3_errmsg(db));
-  }
-  ~Statement() { sqlite3_finalize(stmt_); }
-  Statement& bind(int i, const std::string& v) {
-    sqlite3_bind_text(stmt_, i, v.c_str(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-    return *this;
-  }
-  Statement& bind(int i, std::int64_t v) {
-    sqlite3_bind_int64(stmt_, i, v);
-    return *this;
-  }
-  bool step() {
-    int rc = sqlite3_step(stmt_);
-    if (rc == SQLITE_ROW) return true;
-    if (rc == SQLITE_DONE) return false;
-    throw IndexError(sqlite3_errmsg(db_));
-  }
-  std::string text(int col) {
-    auto p = sqlite3_column_text(stmt_, col);
-    return p == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(p),
-                                                      static_cast<std::size_t>(sqlite3_column_bytes(stmt_, col)));
-  }
-  std::int64_t integer(int col) { return sqlite3_column_int64(stmt_, col); }
-
- private:
-  sqlite3* db_;
-  sqlite3_stmt* stmt_ = nullptr;
-};
 
 constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS entries(path TEXT PRIMARY KEY, is_dir INTEGER NOT NULL, size INTEGER NOT NULL,"
@@ -50,52 +19,93 @@ constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value INTEGER NOT NULL);"
     "INSERT OR IGNORE INTO meta VALUES('version', 0);";
 
+// Columns added since the first index format, with their defaults for old rows
+// (a zero identity makes the next scan hash the file again).
+constexpr struct {
+  const char* name;
+  const char* definition;
+} kAddedColumns[] = {
+    {"mtime_ns", "INTEGER NOT NULL DEFAULT 0"},
+    {"ctime_ns", "INTEGER NOT NULL DEFAULT 0"},
+    {"inode", "INTEGER NOT NULL DEFAULT 0"},
+    {"recheck", "INTEGER NOT NULL DEFAULT 0"},
+};
+
+constexpr const char* kEntryColumns =
+    "path, is_dir, size, mtime, hash, version, deleted, deleted_at, mtime_ns, ctime_ns, inode, recheck";
+
+StoreEntry readEntry(Statement& st) {
+  StoreEntry e{st.text(0), st.integer(1) != 0, st.integer(2), st.integer(3), st.text(4),
+               st.integer(5), st.integer(6) != 0, st.integer(7)};
+  e.mtimeNs = st.integer(8);
+  e.ctimeNs = st.integer(9);
+  e.inode = st.integer(10);
+  e.recheck = st.integer(11) != 0;
+  return e;
+}
+
+void addMissingColumns(sqlite3* db) {
+  std::vector<std::string> have;
+  Statement info(db, "PRAGMA table_info(entries)");
+  while (info.step()) have.push_back(info.text(1));
+  for (auto& column : kAddedColumns) {
+    if (std::find(have.begin(), have.end(), column.name) != have.end()) continue;
+    std::string sql = std::string("ALTER TABLE entries ADD COLUMN ") + column.name + " " + column.definition;
+    execSql(db, sql.c_str());
+  }
+}
+
 // The rows of path itself and of everything below it ('/' + 1 is '0').
 constexpr const char* kSubtree = "(path = ?1 OR (path > ?1 || '/' AND path < ?1 || '0'))";
 
 }  // namespace
 
-StoreIndex::StoreIndex(const std::string& dbPath) {
-  if (sqlite3_open(dbPath.c_str(), &db_) != SQLITE_OK) {
-    std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
+StoreIndex::StoreIndex(const std::string& dbPath) : db_(openDatabase(dbPath)) {
+  try {
+    transaction([&] {
+      exec(kSchema);
+      addMissingColumns(db_);
+    });
+  } catch (...) {
     sqlite3_close(db_);
-    throw IndexError("cannot open index " + dbPath + ": " + message);
+    throw;
   }
-  sqlite3_busy_timeout(db_, 5000);
-  exec("PRAGMA journal_mode=WAL");
-  exec("PRAGMA synchronous=FULL");
-  exec(kSchema);
 }
 
 StoreIndex::~StoreIndex() { sqlite3_close(db_); }
 
-void StoreIndex::exec(const char* sql) {
-  char* error = nullptr;
-  if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-    std::string message = error ? error : "unknown error";
-    sqlite3_free(error);
-    throw IndexError(message);
-  }
-}
+void StoreIndex::exec(const char* sql) { execSql(db_, sql); }
 
 std::map<std::string, StoreEntry> StoreIndex::entries() {
   std::map<std::string, StoreEntry> out;
-  Statement st(db_, "SELECT path, is_dir, size, mtime, hash, version, deleted, deleted_at FROM entries");
+  std::string sql = std::string("SELECT ") + kEntryColumns + " FROM entries";
+  Statement st(db_, sql.c_str());
   while (st.step()) {
-    StoreEntry e{st.text(0), st.integer(1) != 0, st.integer(2), st.integer(3), st.text(4),
-                 st.integer(5), st.integer(6) != 0, st.integer(7)};
-    out[e.path] = e;
+    StoreEntry e = readEntry(st);
+    out[e.path] = std::move(e);
   }
   return out;
 }
 
-std::optional<StoreEntry> StoreIndex::entry(const std::string& path) {
-  Statement st(db_, "SELECT path, is_dir, size, mtime, hash, version, deleted, deleted_at FROM entries WHERE path = ?1");
-  st.bind(1, path);
+std::optional<StoreEntry> StoreIndex::entry(std::string_view path) {
+  std::string sql = std::string("SELECT ") + kEntryColumns + " FROM entries WHERE path = ?1";
+  Statement st(db_, sql.c_str());
+  st.bindView(1, path);
   if (!st.step()) return std::nullopt;
-  return StoreEntry{st.text(0), st.integer(1) != 0, st.integer(2), st.integer(3), st.text(4),
-                    st.integer(5), st.integer(6) != 0, st.integer(7)};
+  return readEntry(st);
 }
+
+bool StoreIndex::hasLiveEntries() {
+  Statement st(db_, "SELECT 1 FROM entries WHERE deleted = 0 LIMIT 1");
+  return st.step();
+}
+
+bool StoreIndex::markerSeen() {
+  Statement st(db_, "SELECT value FROM meta WHERE key = 'marker'");
+  return st.step() && st.integer(0) != 0;
+}
+
+void StoreIndex::setMarkerSeen() { exec("INSERT OR REPLACE INTO meta VALUES('marker', 1)"); }
 
 std::map<std::string, std::vector<KnownCopy>> StoreIndex::knownCopies() {
   std::map<std::string, std::vector<KnownCopy>> out;
@@ -119,9 +129,12 @@ std::int64_t StoreIndex::nextVersion() {
 }
 
 void StoreIndex::put(const StoreEntry& e) {
-  Statement st(db_, "INSERT OR REPLACE INTO entries VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+  std::string sql = std::string("INSERT OR REPLACE INTO entries(") + kEntryColumns +
+                    ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)";
+  Statement st(db_, sql.c_str());
   st.bind(1, e.path).bind(2, std::int64_t(e.isDir)).bind(3, e.size).bind(4, e.mtime).bind(5, e.hash);
-  st.bind(6, e.version).bind(7, std::int64_t(e.deleted)).bind(8, e.deletedAt).step();
+  st.bind(6, e.version).bind(7, std::int64_t(e.deleted)).bind(8, e.deletedAt).bind(9, e.mtimeNs);
+  st.bind(10, e.ctimeNs).bind(11, e.inode).bind(12, std::int64_t(e.recheck)).step();
 }
 
 void StoreIndex::tombstone(const std::string& path, std::int64_t at) {

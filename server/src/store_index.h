@@ -7,17 +7,13 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "planner.h"
-
-struct sqlite3;
+#include "sqlite_statement.h"
 
 namespace kqs {
-
-struct IndexError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
 
 class StoreIndex {
  public:
@@ -28,7 +24,13 @@ class StoreIndex {
 
   std::map<std::string, StoreEntry> entries();
   // entry is the one entry of path (live or a tombstone), nullopt when none.
-  std::optional<StoreEntry> entry(const std::string& path);
+  std::optional<StoreEntry> entry(std::string_view path);
+  // hasLiveEntries is true once the store held anything that is not deleted.
+  bool hasLiveEntries();
+  // markerSeen: the store's marker file was written or found once; from then
+  // on a missing marker means the store folder is not the right one.
+  bool markerSeen();
+  void setMarkerSeen();
   std::map<std::string, std::vector<KnownCopy>> knownCopies();
   std::vector<MoveRecord> moves();
 

@@ -62,14 +62,20 @@ void SyncServer::start() {
   for (auto& a : book_.accounts()) {
     auto state = std::make_unique<ContractState>();
     state->account = a;
-    fs::create_directories(a.store);
     fs::create_directories(fs::path(book_.indexPath(a.contract)).parent_path());
-    state->store = std::make_unique<Store>(a.store, book_.indexPath(a.contract), [this, c = a.contract](const std::string& t) {
-      log_.write(c, t);
-    });
+    state->store = std::make_unique<Store>(
+        a.store, book_.indexPath(a.contract), [this, c = a.contract](const std::string& t) { log_.write(c, t); },
+        book_.versionsPath(a.contract), options_.keepVersionsDays);
     state->clientLogPath = book_.clientLogPath(a.contract);
-    int changed = state->store->scan(static_cast<std::int64_t>(::time(nullptr)));
-    log_.write(a.contract, "store " + a.store + " ready (" + std::to_string(changed) + " changes picked up)");
+    try {
+      state->store->adoptMarker();
+    } catch (const std::exception& e) {
+      log_.write(a.contract, std::string("store marker not written: ") + e.what());
+    }
+    auto changed = state->store->prepareCycle(static_cast<std::int64_t>(::time(nullptr)));
+    if (changed) {
+      log_.write(a.contract, "store " + a.store + " ready (" + std::to_string(*changed) + " changes picked up)");
+    }
     contracts_[a.contract] = std::move(state);
   }
   if (!options_.listen.empty()) {
@@ -129,6 +135,7 @@ void SyncServer::run() {
     for (auto& l : listeners_) fds.push_back({l.fd, POLLIN, 0});
     int rc = ::poll(fds.data(), fds.size(), 1000);
     reap(false);
+    pruneVersions();
     if (rc < 0 && errno != EINTR) break;
     if (rc <= 0) continue;
     if (fds[0].revents != 0) {
@@ -142,6 +149,14 @@ void SyncServer::run() {
   log_.write("", "stopping: ending " + std::to_string(workers_.size()) + " client connection(s)");
   reap(true);
   log_.write("", "stopped");
+}
+
+void SyncServer::pruneVersions() {
+  auto now = static_cast<std::int64_t>(::time(nullptr));
+  for (auto& [contract, state] : contracts_) {
+    std::unique_lock lock(state->mutex, std::try_to_lock);  // a busy contract prunes in its next cycle
+    if (lock) state->store->pruneIfDue(now);
+  }
 }
 
 void SyncServer::acceptFrom(const Listener& listener) {

@@ -21,6 +21,7 @@ struct ServerOptions {
   std::string host = "0.0.0.0";  // address of the per-account ports
   int timeoutMs = 60000;    // a client that does not answer within this is dropped
   int initQuietMs = 300;    // the init text is complete after this much silence
+  int keepVersionsDays = Versions::kDefaultKeepDays;  // previous versions of store files are kept this long
   SessionOptions session;
 };
 
@@ -51,6 +52,8 @@ class SyncServer {
   void acceptFrom(const Listener& listener);
   void serveClient(int fd, std::string peerName, std::vector<const Account*> accounts);
   void reap(bool all);
+  // pruneVersions removes expired versions of every contract once a day.
+  void pruneVersions();
 
   AccountBook book_;
   ServerOptions options_;

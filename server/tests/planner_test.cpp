@@ -1,5 +1,7 @@
 #include "planner.h"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 namespace kqs {
@@ -10,6 +12,7 @@ constexpr std::int64_t kT = 1700000000;  // a client file's time
 std::string describe(const Action& a) {
   static const char* kNames[] = {"Move", "DeleteOnClient", "CreateStoreFolder", "Fetch", "PushFolder",
                                  "PushFile", "RecordKnown", "DeleteInStore", "RenameInStore", "Skip"};
+  if (a.failed) return "Failed " + a.path + ": " + a.note;
   std::string out = std::string(kNames[static_cast<int>(a.kind)]) + " " + a.path;
   if (!a.target.empty()) out += " -> " + a.target;
   if (a.kind == ActionKind::Fetch) out += a.mode == FetchMode::Merge ? " merge" : " client";
@@ -103,8 +106,20 @@ TEST(PlanListing, Table) {
         gone(file("/old/a", 1, kT, "h", 2), kT + 5), folder("/new", 3), file("/new/a", 1, kT, "h", 4)},
        {cfolder("/old"), cfile("/old/a", 1, kT)}, {}, {}, {{"/old", "/new", kT + 5}}, {"/old"},
        {"PushFolder /new", "PushFile /new/a", "DeleteOnClient /old/"}},
-      {"names the client cannot hold are not pushed", {file("/\xe4\xb8\xad", 1, kT, "h", 1), file("/a\"b", 1, kT, "h", 2)},
-       {}, {}, {}, {}, {}, {}},
+      {"names the client cannot hold are failed items, never pushed",
+       {file("/\xe4\xb8\xad", 1, kT, "h", 1), file("/a\"b", 1, kT, "h", 2), file("/a:b.txt", 1, kT, "h", 3),
+        file("/CON", 1, kT, "h", 4), file("/back\\slash.txt", 1, kT, "h", 5), file("/trail.", 1, kT, "h", 6),
+        folder("/nul", 7), file("/nul/inside.txt", 1, kT, "h", 8), gone(file("/aux.txt", 1, kT, "h", 9), kT)},
+       {}, {}, {}, {}, {},
+       {"Failed /\xe4\xb8\xad: cannot be synchronised with this client: a character outside the ANSI code page",
+        "Failed /a\"b: cannot be synchronised with this client: a character not allowed in file names",
+        "Failed /a:b.txt: cannot be synchronised with this client: a drive letter or colon",
+        "Failed /CON: cannot be synchronised with this client: a device name",
+        "Failed /back\\slash.txt: cannot be synchronised with this client: a backslash in a name",
+        "Failed /trail.: cannot be synchronised with this client: a name ending in a dot or blank",
+        "Failed /nul: cannot be synchronised with this client: a device name"}},
+      {"a client name the rule refuses is neither fetched nor deleted", {}, {cfile("/a:b.txt", 3, kT)}, {}, {}, {}, {},
+       {"Failed /a:b.txt: cannot be synchronised with this client: a drive letter or colon"}},
   };
   for (auto& c : cases) {
     auto got = describeAll(planListing(c.listing, inputOf(c)));
@@ -137,18 +152,27 @@ TEST(PlanListing, EarlierListingsOfTheConnection) {
     std::vector<std::string> expected;
   };
   const Case cases[] = {
-      {"a file listed in step and now gone was removed on the client", {file("/a", 5, kT, "h", 4)},
-       {cfile("/other", 1, kT)}, {{"/a", 4}}, {}, {"DeleteInStore /a", "Fetch /other client"}},
+      {"a file listed in step and now gone was removed on the client",
+       {file("/a", 5, kT, "h", 4), file("/b", 1, kT, "h", 5), file("/c", 1, kT, "h", 6)},
+       {cfile("/other", 1, kT), cfile("/b", 1, kT), cfile("/c", 1, kT)}, {{"/a", 4}}, {},
+       {"DeleteInStore /a", "Fetch /other client", "RecordKnown /b", "RecordKnown /c"}},
       {"listed with an older version: the store changed since, it is pushed", {file("/a", 5, kT, "h", 6)},
        {cfile("/other", 1, kT)}, {{"/a", 4}}, {}, {"PushFile /a", "Fetch /other client"}},
       {"never listed in step: pushed", {file("/a", 5, kT, "h", 4)}, {cfile("/other", 1, kT)}, {}, {},
        {"PushFile /a", "Fetch /other client"}},
       {"an empty listing removes nothing", {file("/a", 5, kT, "h", 4)}, {}, {{"/a", 4}}, {}, {"PushFile /a"}},
-      {"a folder gone with all it held", {folder("/d", 2), file("/d/a", 1, kT, "h", 3)}, {cfolder("/_log")},
-       {{"/d", 2}, {"/d/a", 3}}, {}, {"DeleteInStore /d/"}},
+      {"a folder gone with all it held",
+       {folder("/d", 2), file("/d/a", 1, kT, "h", 3), file("/k1", 1, kT, "h", 4), file("/k2", 1, kT, "h", 5)},
+       {cfolder("/_log"), cfile("/k1", 1, kT), cfile("/k2", 1, kT)}, {{"/d", 2}, {"/d/a", 3}}, {},
+       {"DeleteInStore /d/", "RecordKnown /k1", "RecordKnown /k2"}},
       {"a folder gone that holds a file the client never had keeps it",
-       {folder("/d", 2), file("/d/a", 1, kT, "h", 3), file("/d/new", 1, kT, "h", 7)}, {cfolder("/_log")},
-       {{"/d", 2}, {"/d/a", 3}}, {}, {"PushFolder /d", "DeleteInStore /d/a", "PushFile /d/new"}},
+       {folder("/d", 2), file("/d/a", 1, kT, "h", 3), file("/d/new", 1, kT, "h", 7), file("/k1", 1, kT, "h", 4),
+        file("/k2", 1, kT, "h", 5)},
+       {cfolder("/_log"), cfile("/k1", 1, kT), cfile("/k2", 1, kT)}, {{"/d", 2}, {"/d/a", 3}}, {},
+       {"PushFolder /d", "DeleteInStore /d/a", "PushFile /d/new", "RecordKnown /k1", "RecordKnown /k2"}},
+      {"a listing of only the client's own folders removes nothing", {file("/a", 5, kT, "h", 4)},
+       {cfolder("/_log"), cfile("/_log/Filesync.log", 9, kT), cfolder("/_config"), cfolder("/_trash")}, {{"/a", 4}},
+       {}, {"PushFile /a"}},
       {"a copy kept after its deletion was ordered is not ordered again", {gone(file("/a", 5, kT, "h", 4), kT + 100)},
        {cfile("/a", 5, kT)}, {}, {{"/a", kT + 100}}, {"Skip /a"}},
       {"a later deletion of the same path is ordered", {gone(file("/a", 5, kT, "h", 4), kT + 200)},
@@ -219,6 +243,132 @@ TEST(PlanChanges, Table) {
     EXPECT_EQ(got[0], c.expected) << c.name;
   }
   EXPECT_TRUE(planChanges({ChangeReport{}}, PlanInput{}).empty());
+}
+
+TEST(PlanChanges, NamesTheClientCannotHold) {
+  PlanInput in;
+  in.store["/a.txt"] = file("/a.txt", 1, kT, "h", 4);
+  auto got = describeAll(planChanges({{"MODIFIED", "/x:y.txt", false, "", 3}, {"RENAMED", "/a.txt", false, "COM3.txt", 0},
+                                      {"DELETED", "/trail ", false, "", -1}},
+                                     in));
+  EXPECT_EQ(got, (std::vector<std::string>{
+                     "Failed /x:y.txt: cannot be synchronised: a drive letter or colon",
+                     "Failed /a.txt: new name cannot be synchronised: a device name",
+                     "Failed /trail : cannot be synchronised: a name ending in a dot or blank"}));
+}
+
+// A client copy that an unfinished push explains is not a client edit: the
+// store's file is sent again instead of being replaced by the copy.
+TEST(PlanEvidence, CopiesLeftByAnUnfinishedPush) {
+  const PushAttempt cutOff{4, 3000, kT, kT + 20, false};
+  const PushAttempt answered{4, 3000, kT, kT + 20, true};
+  struct Case {
+    const char* name;
+    PushAttempt push;
+    ListingEntry copy;
+    std::string expected;
+  } cases[] = {
+      {"a short copy written while the push ran", cutOff, cfile("/big", 1000, kT + 10), "PushFile /big"},
+      {"an empty copy the client answered for (disk full)", answered, cfile("/big", 0, kT + 20), "PushFile /big"},
+      {"written just before the push's own second", answered, cfile("/big", 10, kT - 2), "PushFile /big"},
+      {"written in the last second of a cut-off push", cutOff, cfile("/big", 10, kT + 22), "PushFile /big"},
+      {"stamped after the client answered the push: the user's", answered, cfile("/big", 10, kT + 21), "Fetch /big client"},
+      {"edited by the user after the push", answered, cfile("/big", 10, kT + 60), "Fetch /big client"},
+      {"edited by the user before the push", answered, cfile("/big", 10, kT - 30), "Fetch /big client"},
+      {"longer than the push: not a partial copy", cutOff, cfile("/big", 4000, kT + 10), "Fetch /big client"},
+  };
+  for (auto& c : cases) {
+    PlanInput in;
+    in.store["/big"] = file("/big", 3000, kT - 100, "h", 4);
+    in.session["/big"] = 4;
+    in.pushes["/big"] = c.push;
+    auto got = describeAll(planListing({c.copy}, in));
+    ASSERT_EQ(got.size(), 1u) << c.name;
+    EXPECT_EQ(got[0], c.expected) << c.name;
+  }
+  // Reported by the client: a shorter size waits for the listing, which tells by the time.
+  PlanInput in;
+  in.store["/big"] = file("/big", 3000, kT - 100, "h", 4);
+  in.pushes["/big"] = cutOff;
+  EXPECT_EQ(describeAll(planChanges({{"MODIFIED", "/big", false, "", 1000}}, in)),
+            std::vector<std::string>{"Skip /big"});
+  EXPECT_EQ(describeAll(planChanges({{"MODIFIED", "/big", false, "", 3500}}, in)),
+            std::vector<std::string>{"Fetch /big client"});
+}
+
+TEST(PlanListing, RefusedOnThisConnectionIsNotOfferedAgain) {
+  PlanInput in;
+  in.store["/a.psd"] = file("/a.psd", 5, kT, "h", 4);
+  in.store["/b.txt"] = file("/b.txt", 5, kT, "h", 5);
+  in.refused = {"/a.psd"};
+  EXPECT_EQ(describeAll(planListing({cfile("/other", 1, kT)}, in)),
+            (std::vector<std::string>{"PushFile /b.txt", "Fetch /other client"}));
+}
+
+// Deletions inferred from a listing stop at more than 50 entries or more than
+// half of the store's files in one cycle.
+TEST(PlanListing, MassDeletionGuard) {
+  struct Case {
+    const char* name;
+    int files;     // store files /f0.. all listed in step before
+    int gone;      // how many of them the listing lacks
+    bool applied;  // the deletions are planned
+  } cases[] = {
+      {"a few of many", 10, 3, true},
+      {"exactly half", 10, 5, true},
+      {"more than half", 10, 6, false},
+      {"all of one", 1, 1, false},
+      {"50 of 200", 200, 50, true},
+      {"51 of 200", 200, 51, false},
+  };
+  for (auto& c : cases) {
+    PlanInput in;
+    std::vector<ListingEntry> listing{cfile("/new", 1, kT)};
+    for (int i = 0; i < c.files; ++i) {
+      std::string p = "/f" + std::to_string(1000 + i);
+      in.store[p] = file(p, 1, kT, "h", i + 1);
+      in.listed[p] = i + 1;
+      if (i >= c.gone) listing.push_back(cfile(p, 1, kT));
+    }
+    auto plan = planListing(listing, in);
+    int deletions = 0, pushes = 0, notes = 0;
+    for (auto& a : plan) {
+      deletions += a.kind == ActionKind::DeleteInStore ? 1 : 0;
+      pushes += a.kind == ActionKind::PushFile ? 1 : 0;
+      if (a.kind == ActionKind::Skip && a.path == "/") {
+        ++notes;
+        EXPECT_NE(a.note.find(std::to_string(c.gone) + " entries"), std::string::npos) << a.note;
+      }
+    }
+    EXPECT_EQ(deletions, c.applied ? c.gone : 0) << c.name;
+    EXPECT_EQ(notes, c.applied ? 0 : 1) << c.name;
+    EXPECT_EQ(pushes, 0) << c.name;  // neither deleted nor pushed back in this cycle
+  }
+  // A folder counts with everything live in it.
+  PlanInput in;
+  in.store["/d"] = folder("/d", 1);
+  in.listed["/d"] = 1;
+  for (int i = 0; i < 60; ++i) {
+    std::string p = "/d/f" + std::to_string(i);
+    in.store[p] = file(p, 1, kT, "h", i + 2);
+    in.listed[p] = i + 2;
+  }
+  for (int i = 0; i < 200; ++i) {
+    std::string p = "/k" + std::to_string(i);
+    in.store[p] = file(p, 1, kT, "h", 100 + i);
+  }
+  std::vector<ListingEntry> listing;
+  for (int i = 0; i < 200; ++i) listing.push_back(cfile("/k" + std::to_string(i), 1, kT));
+  auto plan = planListing(listing, in);
+  EXPECT_TRUE(std::none_of(plan.begin(), plan.end(), [](auto& a) { return a.kind == ActionKind::DeleteInStore; }));
+}
+
+TEST(PlanListing, OnlySystemListing) {
+  EXPECT_TRUE(isOnlySystemListing({}));
+  EXPECT_TRUE(isOnlySystemListing({cfolder("/_log"), cfile("/_log/Filesync.log", 3, kT), cfolder("/_config"),
+                                   cfile("/_config/Filesync.ini", 9, kT), cfolder("/_trash"), cfile("/_trash/x", 1, kT)}));
+  EXPECT_FALSE(isOnlySystemListing({cfolder("/_log"), cfile("/a.txt", 1, kT)}));
+  EXPECT_FALSE(isOnlySystemListing({cfolder("/_logs")}));
 }
 
 }  // namespace

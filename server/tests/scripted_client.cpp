@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <thread>
 #include <nlohmann/json.hpp>
 
 #include "platform/codepage.h"
@@ -62,6 +63,16 @@ void ScriptedClient::queue(ClientChange change) {
   changes_.push_back(std::move(change));
 }
 
+void ScriptedClient::overrunAfter(const std::string& key, std::string bytes) {
+  std::lock_guard lock(mutex_);
+  overrun_[key] = std::move(bytes);
+}
+
+void ScriptedClient::queueAfterListing(ClientChange change) {
+  std::lock_guard lock(mutex_);
+  afterListing_.push_back(std::move(change));
+}
+
 bool ScriptedClient::waitCycles(int n, int timeoutMs) {
   std::unique_lock lock(mutex_);
   int target = cycles_ + n;
@@ -105,9 +116,22 @@ void ScriptedClient::loop() {
 }
 
 void ScriptedClient::onRead(const std::string& bytes) {
+  if (bytes.empty()) return;
+  if (refusedLeft_ > 0) {
+    auto take = static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), refusedLeft_));
+    refusedLeft_ -= take;
+    dropped_ += take;
+    onRead(bytes.substr(take));  // a request may follow the dropped data in the same read
+    return;
+  }
   if (dataMode_) {
-    std::ofstream(local(receivingName_), std::ios::binary | std::ios::app) << bytes;
+    writeData(bytes);
     received_ += bytes.size();
+    if (received_ >= cutAfter) {
+      ::shutdown(fd_, SHUT_RDWR);  // killed: nothing more is read or answered
+      dataMode_ = false;
+      return;
+    }
   } else {
     int code = bytes[0] == '{' ? 0 : kq::packetTypeCode(bytes);
     if (code == 0) return;  // a body alone never comes from this server
@@ -117,10 +141,22 @@ void ScriptedClient::onRead(const std::string& bytes) {
     }
     std::string type = bytes.substr(0, 5), id = bytes.substr(5, 4);
     lastId_ = id;
+    if (type == "RQFDA" && blocked_) {
+      blocked_ = false;
+      std::uint64_t size = kq::payloadLength(bytes);
+      std::uint64_t here = std::min<std::uint64_t>(size, bytes.size() - kq::kHeaderSize);
+      refusedLeft_ = size - here;
+      dropped_ += here;
+      answer("ANFDA", id, "", 0);
+      if (refusalPauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(refusalPauseMs));
+      onRead(bytes.substr(kq::kHeaderSize + here));
+      return;
+    }
     if (type == "RQFDA") {
       expected_ = kq::payloadLength(bytes);
+      received_ = 0;
+      writeData(bytes.substr(kq::kHeaderSize));
       received_ = bytes.size() - kq::kHeaderSize;
-      std::ofstream(local(receivingName_), std::ios::binary | std::ios::app) << bytes.substr(kq::kHeaderSize);
       dataMode_ = true;
     } else {
       onRequest(type, id, bytes.substr(kq::kHeaderSize));
@@ -132,6 +168,13 @@ void ScriptedClient::onRead(const std::string& bytes) {
     received_ = 0;
     answer("ANFDA", lastId_, "", 0);
   }
+}
+
+void ScriptedClient::writeData(const std::string& bytes) {
+  if (receivingName_.empty()) return;
+  std::uint64_t room = writeLimit > received_ ? writeLimit - received_ : 0;
+  std::ofstream(local(receivingName_), std::ios::binary | std::ios::app)
+      << bytes.substr(0, static_cast<std::size_t>(std::min<std::uint64_t>(room, bytes.size())));
 }
 
 std::string ScriptedClient::local(const std::string& serverPath) const {
@@ -157,22 +200,32 @@ void ScriptedClient::onRequest(const std::string& type, const std::string& id, c
     ++cycles_;
     cv_.notify_all();
   } else if (type == "RQFIL") {
-    sendFile("ANFIL", id, local(value("filepath")));
+    sendFile("ANFIL", id, local(value("filepath")), value("filepath"));
   } else if (type == "RQLOG") {
-    sendFile("ANLOG", id, folder_ / "_log" / "Filesync.log");
+    sendFile("ANLOG", id, folder_ / "_log" / "Filesync.log", "log");
   } else if (type == "RQPUT") {
     std::string path = value("filepath");
     if (path.back() == '/') {
       fs::create_directories(local(path));
     } else {
-      fs::create_directories(fs::path(local(path)).parent_path());
-      fs::remove(local(path));
-      receivingName_ = path;
+      blocked_ = false;
+      for (auto& fragment : excluded) blocked_ = blocked_ || path.find(fragment) != std::string::npos;
+      bool discard = false;
+      for (auto& fragment : discarded) discard = discard || path.find(fragment) != std::string::npos;
+      receivingName_.clear();
+      if (!blocked_ && !discard) {
+        fs::create_directories(fs::path(local(path)).parent_path());
+        fs::remove(local(path));
+        receivingName_ = path;
+      }
     }
     answer("ANPUT", id, "", 0);
   } else if (type == "RQLST") {
     std::string json = listing();
     answer("ANLST", id, json, json.size());
+    std::lock_guard lock(mutex_);
+    changes_.insert(changes_.end(), afterListing_.begin(), afterListing_.end());
+    afterListing_.clear();
   } else if (type == "RQDEL") {
     fs::remove_all(local(value("filepath")));
     answer("ANDEL", id, "", 0);
@@ -187,11 +240,18 @@ void ScriptedClient::onRequest(const std::string& type, const std::string& id, c
   }
 }
 
-void ScriptedClient::sendFile(const std::string& type, const std::string& id, const fs::path& path) {
+void ScriptedClient::sendFile(const std::string& type, const std::string& id, const fs::path& path,
+                              const std::string& overrunKey) {
   std::ifstream in(path, std::ios::binary);
   std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   answer(type, id, "", data.size());
-  sendBytes(data);
+  std::string more;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = overrun_.find(overrunKey);
+    if (it != overrun_.end()) more = it->second;
+  }
+  sendBytes(data + more);
 }
 
 std::string ScriptedClient::changeReport() {

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -37,6 +38,27 @@ class ScriptedClient {
   std::vector<std::string> packetTypes();
   bool silent = false;        // stop answering (the server must time out)
   bool refuseMoves = false;   // answer RQMOV with FLMOV
+  // excluded: the exception list; a pushed file whose path holds one of these
+  // is refused: ANPUT, then ANFDA at once, and its data dropped by count.
+  std::vector<std::string> excluded;
+  int refusalPauseMs = 0;     // after answering a refused RQFDA, wait before reading on
+  // overrunAfter: bytes sent after the announced data of a file (key: its
+  // server path, or "log" for the log), as a client does that reads a growing
+  // file to its end; empty bytes end it.
+  void overrunAfter(const std::string& key, std::string bytes);
+  // queueAfterListing: changes that join the queue once the next listing was answered.
+  void queueAfterListing(ClientChange change);
+  // discarded: a pushed file whose path holds one of these is taken and
+  // answered, but nothing reaches the disk (a folder the client cannot write).
+  std::vector<std::string> discarded;
+  // writeLimit: at most this many bytes of a pushed file reach the disk (a
+  // full disk); the client still answers ANFDA, as a client that lost data does.
+  std::atomic<std::uint64_t> writeLimit{UINT64_MAX};
+  // cutAfter: the client dies once this many bytes of a pushed file reached
+  // its disk (the connection drops, the partial file stays).
+  std::uint64_t cutAfter = UINT64_MAX;
+  // droppedBytes counts the data of refused files that was dropped by count.
+  std::uint64_t droppedBytes() const { return dropped_; }
 
  private:
   void loop();
@@ -44,10 +66,12 @@ class ScriptedClient {
   void onRequest(const std::string& type, const std::string& id, const std::string& body);
   void answer(const std::string& type, const std::string& id, const std::string& payload, std::uint64_t length);
   void sendBytes(const std::string& bytes);
+  void writeData(const std::string& bytes);
   std::string local(const std::string& serverPath) const;
   std::string changeReport();
   std::string listing();
-  void sendFile(const std::string& type, const std::string& id, const std::filesystem::path& path);
+  void sendFile(const std::string& type, const std::string& id, const std::filesystem::path& path,
+                const std::string& overrunKey);
 
   std::filesystem::path folder_;
   int port_;
@@ -60,9 +84,14 @@ class ScriptedClient {
   std::mutex mutex_;
   std::condition_variable cv_;
   std::deque<ClientChange> changes_;
+  std::deque<ClientChange> afterListing_;
+  std::map<std::string, std::string> overrun_;
   std::vector<std::string> requests_;
   // receive state
   bool dataMode_ = false;
+  bool blocked_ = false;             // the last RQPUT named an excluded file
+  std::uint64_t refusedLeft_ = 0;    // data of a refused file still to drop
+  std::atomic<std::uint64_t> dropped_{0};
   std::uint64_t expected_ = 0, received_ = 0;
   std::string receivingName_, lastType_, lastId_, sourcePath_;
   std::string serverDate_;

@@ -40,7 +40,7 @@ class StoreTest : public ::testing::Test {
   void open() {
     store_.reset();
     store_ = std::make_unique<Store>((dir_ / "store").string(), (dir_ / "index.sqlite").string(),
-                                     [this](const std::string& l) { log_.push_back(l); });
+                                     [this](const std::string& l) { log_.push_back(l); }, (dir_ / "versions").string());
   }
   AcceptResult put(const std::string& path, const std::string& data, FetchMode mode, std::int64_t mtime) {
     auto file = store_->beginIncoming();

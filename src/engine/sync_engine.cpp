@@ -39,6 +39,7 @@ SyncEngine::SyncEngine(EnginePorts ports)
   dispatcher_.setHandler(kRQLOG, &logRequests_);
   dispatcher_.setHandler(kRQLST, &folderListing_);
   dispatcher_.setReceiver(&fileReceiver_);
+  dispatcher_.addObserver(changeReport_);
 }
 
 }  // namespace kq

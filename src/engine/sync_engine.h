@@ -30,6 +30,10 @@ class SyncEngine {
   SyncEngine(const SyncEngine&) = delete;
   SyncEngine& operator=(const SyncEngine&) = delete;
 
+  // start runs once when the client starts, before any connection: it removes
+  // the temporary files of transfers an earlier run did not finish.
+  void start() { fileReceiver_.removeLeftovers(); }
+
   // Server link (FilesyncSocket) and its Reconnect timer and Connect1 menu item.
   void FilesyncSocketConnecting() { connection_.FilesyncSocketConnecting(); }
   void FilesyncSocketConnect() { connection_.FilesyncSocketConnect(); }

@@ -35,6 +35,9 @@ class OutputStream {
   virtual ~OutputStream() = default;
   [[nodiscard]] virtual bool write(const char* data, std::size_t size) = 0;
   [[nodiscard]] virtual bool close() = 0;  // flush and close; later writes fail
+  // sync asks the disk to hold everything written so far (fsync); streams
+  // without a disk behind them have nothing to do.
+  [[nodiscard]] virtual bool sync() { return true; }
 };
 
 struct WalkEntry {

@@ -29,8 +29,12 @@ class ServerLink {
   virtual void deactivate() = 0;
   // isActive is true from the connect event to the disconnect event.
   virtual bool isActive() = 0;
-  // send hands bytes to the connection; the link completes short sends itself.
-  virtual void send(std::string_view bytes) = 0;
+  // send hands every byte to the connection (the link completes short sends
+  // itself) and says whether it did; it never throws. false: the link is not
+  // connected, or the connection failed during the send. A connection that
+  // fails is closed and reported by an error event followed by a disconnect
+  // event; the caller stops sending what it was sending.
+  [[nodiscard]] virtual bool send(std::string_view bytes) = 0;
 };
 
 class WatcherLink {

@@ -1,5 +1,6 @@
 #include "protocol/change_report.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "config/config_store.h"
@@ -65,7 +66,7 @@ std::string changeReportJson(const std::string& date, const std::string& time,
   return json + "\"}]}";
 }
 
-void sendPacketANCHG(std::string date, std::string time, const RequestId& requestId,
+bool sendPacketANCHG(std::string date, std::string time, const RequestId& requestId,
                      ChangeRecord change, ServerLink& link, Clock& clock, Log& log) {
   try {
     log.writeLog("ANCHG ===>", true);
@@ -82,10 +83,11 @@ void sendPacketANCHG(std::string date, std::string time, const RequestId& reques
     log.writeLog("JSON buffer length: " + std::to_string(json.size()), true);
     std::string packet = encodeHeader({"ANCHG", requestId, json.size()}) + json;
     hexDump(packet, 16, false, &log);
-    link.send(packet);
+    if (link.send(packet)) return true;
   } catch (...) {
-    log.writeLog("Error: sendPacketANCHG()", true);
   }
+  log.writeLog("Error: sendPacketANCHG()", true);
+  return false;
 }
 
 void ChangeReport::onMember(const std::string& key, const std::string& value, PacketContext&) {
@@ -93,13 +95,50 @@ void ChangeReport::onMember(const std::string& key, const std::string& value, Pa
   if (key == "\"date\"") {
     serverDate = value;
   } else if (key == "\"time\"") {
+    taken_.reset();
     ChangeRecord change = nextChange();
-    sendPacketANCHG(serverDate, "", state_.currentRequestId, change, link_, clock_, log_);
+    if (sendPacketANCHG(serverDate, "", state_.currentRequestId, change, link_, clock_, log_)) {
+      if (taken_) unconfirmed_ = taken_;
+    } else if (taken_) {
+      giveBack(*taken_);
+    }
+    taken_.reset();
   } else if (key == "\"filesleft\"") {
     status_.setPanel(4, "Files left: " + value);
   } else if (key == "\"mbytesleft\"") {
     status_.setPanel(5, "MB left: " + value);
   }
+}
+
+void ChangeReport::onRequestHeader(int) { unconfirmed_.reset(); }
+
+void ChangeReport::onSessionClosed() {
+  if (unconfirmed_) giveBack(*unconfirmed_);
+  unconfirmed_.reset();
+}
+
+void ChangeReport::giveBack(const TakenChange& taken) {
+  auto has = [](const auto& queue, const auto& entry) {
+    return std::find(queue.begin(), queue.end(), entry) != queue.end();
+  };
+  std::string path = taken.queue == TakenChange::Queue::Rename ? taken.rename.oldPath : taken.path;
+  bool queued = false;
+  switch (taken.queue) {
+    case TakenChange::Queue::Rename:
+      queued = !has(tracker_.renameQueue, taken.rename);
+      if (queued) tracker_.renameQueue.push_front(taken.rename);
+      break;
+    case TakenChange::Queue::Modification:
+      queued = !tracker_.isQueuedModification(path);
+      if (queued) tracker_.modificationQueue.push_front(path);
+      break;
+    case TakenChange::Queue::Deletion:
+      // A modification queued since means the file is back: the deletion is out of date.
+      queued = !has(tracker_.deleteQueue, path) && !tracker_.isQueuedModification(path);
+      if (queued) tracker_.deleteQueue.push_front(path);
+      break;
+  }
+  if (queued) log_.writeLog("Change report not confirmed by the server, queued again: " + path, true);
 }
 
 ChangeRecord ChangeReport::nextChange() {
@@ -131,6 +170,7 @@ bool ChangeReport::takeRename(const std::string& folder, ChangeRecord& change) {
   auto serverPath = serverPathOrDrop(entry.oldPath, folder);
   if (serverPath) {
     change = {*serverPath, 0, "RENAMED", lastName(entry.newPath)};
+    taken_ = TakenChange{TakenChange::Queue::Rename, tracker_.renameQueue.front(), ""};
   }
   tracker_.renameQueue.pop_front();
   return serverPath.has_value();
@@ -145,6 +185,7 @@ bool ChangeReport::takeModification(const std::string& folder, ChangeRecord& cha
   if (serverPath) {
     log_.writeLog("Server filepath: " + *serverPath, true);
     change = {*serverPath, size, "MODIFIED", ""};
+    taken_ = TakenChange{TakenChange::Queue::Modification, {}, path};
   }
   tracker_.modificationQueue.pop_front();
   return serverPath.has_value();
@@ -160,6 +201,7 @@ bool ChangeReport::takeDeletion(const std::string& folder, ChangeRecord& change)
   if (serverPath) {
     log_.writeLog("Server filepath: " + *serverPath, true);
     change = {*serverPath, size, "DELETED", ""};
+    taken_ = TakenChange{TakenChange::Queue::Deletion, {}, path};
   }
   tracker_.deleteQueue.pop_front();
   return serverPath.has_value();

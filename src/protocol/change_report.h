@@ -7,10 +7,10 @@
 #include <string>
 
 #include "protocol/request_handler.h"
+#include "tracking/change_tracker.h"
 
 namespace kq {
 
-class ChangeTracker;
 class Clock;
 class ConfigStore;
 class FileSystem;
@@ -39,11 +39,16 @@ std::string changeReportJson(const std::string& date, const std::string& time,
 // empty date is replaced by the local date and time ("yyyy-mm-dd", "hh:nn:ss").
 // A double quote, backslash or control character in filepath or newname is
 // escaped for JSON; bytes of 0x80 and above go out as \u escapes of their value.
-// It never throws: a failure logs "Error: sendPacketANCHG()" and sends nothing.
-void sendPacketANCHG(std::string date, std::string time, const RequestId& requestId,
+// It never throws: a failure logs "Error: sendPacketANCHG()". Returns true when
+// the link took the whole packet.
+[[nodiscard]] bool sendPacketANCHG(std::string date, std::string time, const RequestId& requestId,
                      ChangeRecord change, ServerLink& link, Clock& clock, Log& log);
 
-class ChangeReport : public RequestHandler {
+// ChangeReport also watches the session: the queue entry behind a report stays
+// in its hands until the server's next request header shows the report arrived.
+// When the send fails or the connection closes first, the entry goes back to
+// the front of its queue.
+class ChangeReport : public RequestHandler, public SessionObserver {
  public:
   ChangeReport(ProtocolState& state, ChangeTracker& tracker, ConfigStore& config,
                FileSystem& fs, Clock& clock, StatusView& status, ServerLink& link, Log& log)
@@ -51,11 +56,23 @@ class ChangeReport : public RequestHandler {
         status_(status), link_(link), log_(log) {}
 
   void onMember(const std::string& key, const std::string& value, PacketContext& packet) override;
+  void onRequestHeader(int code) override;
+  void onSessionClosed() override;
 
   // serverDate is the value of the last "date" member; it lives as long as the program.
   std::string serverDate;
 
  private:
+  // TakenChange is the queue entry a report was made from.
+  struct TakenChange {
+    enum class Queue { Rename, Modification, Deletion } queue;
+    RenameEntry rename;
+    std::string path;
+  };
+
+  // giveBack puts a taken entry back at the front of its queue, unless the
+  // queues already say something newer about its path.
+  void giveBack(const TakenChange& taken);
   // nextChange takes the next pending change from the queues; an empty record
   // when none is pending. Entries outside the sync folder are dropped on the way.
   ChangeRecord nextChange();
@@ -64,6 +81,9 @@ class ChangeReport : public RequestHandler {
   bool takeDeletion(const std::string& folder, ChangeRecord& change);
   std::optional<std::string> serverPathOrDrop(const std::string& path, const std::string& folder);
   std::int64_t sizeOf(const std::string& path);
+
+  std::optional<TakenChange> taken_;        // behind the report being built
+  std::optional<TakenChange> unconfirmed_;  // behind the last report sent
 
   ProtocolState& state_;
   ChangeTracker& tracker_;

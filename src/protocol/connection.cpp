@@ -59,7 +59,7 @@ void ServerConnection::sendInitText() {
   std::string init = "KQFILESYNC" + f.protocol + f.contract + f.apiKey;
   log_.writeLog("Sending init packet...", true);
   hexDump(init, 16, false, &log_);
-  server_.send(init);
+  if (!server_.send(init)) throw std::runtime_error("the init text was not sent");
 }
 
 // connect re-reads the configuration and activates the link with the Host and
@@ -83,7 +83,6 @@ void ServerConnection::FilesyncSocketDisconnect() {
     log_.writeLog("Disconnected", true);
     status_.setPanel(0, "Disconnected");
     dispatcher_.onConnectionClosed();
-    if (FileDataReceiver* receiver = dispatcher_.receiver()) receiver->onConnectionClosed();
   } catch (...) {
     log_.writeLog("Error: FilesyncSocketDisconnect()", true);
   }

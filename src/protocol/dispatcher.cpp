@@ -35,6 +35,12 @@ void Dispatcher::setHandler(int code, RequestHandler* handler) {
   if (code > 0 && code < static_cast<int>(handlers_.size())) handlers_[code] = handler;
 }
 
+void Dispatcher::onConnectionClosed() {
+  held_.clear();
+  if (receiver_ != nullptr) receiver_->onConnectionClosed();
+  for (SessionObserver* observer : observers_) observer->onSessionClosed();
+}
+
 void Dispatcher::FilesyncSocketRead(std::string_view bytes) {
   // A read that yields no bytes is no packet and no file data.
   if (bytes.empty()) return;
@@ -81,6 +87,7 @@ std::string Dispatcher::processPacket(std::string_view buffer) {
     next = std::string(buffer.substr(takeFileData(buffer, packet)));
   } else if (code > 0) {
     state_.currentRequestId = requestIdOf(buffer);
+    for (SessionObserver* observer : observers_) observer->onRequestHeader(code);
     log_.writeLog("Received header: " + std::string(text), true);
     state_.lastHeaderText = std::string(text);
     if (code == kRQFDA) {

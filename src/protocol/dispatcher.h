@@ -5,6 +5,7 @@
 // FileDataReceiver, and sends the header-only answer chosen for each packet.
 #include <array>
 #include <string>
+#include <vector>
 #include <string_view>
 
 #include "protocol/request_handler.h"
@@ -32,8 +33,11 @@ class Dispatcher {
 
   // FilesyncSocketRead processes the bytes of one read event. It never throws.
   void FilesyncSocketRead(std::string_view bytes);
-  // onConnectionClosed forgets a partial request header held from the old connection.
-  void onConnectionClosed() { held_.clear(); }
+  // addObserver registers a session observer (it must live as long as the dispatcher).
+  void addObserver(SessionObserver& observer) { observers_.push_back(&observer); }
+  // onConnectionClosed forgets a partial request header held from the old
+  // connection, ends the receiver's transfer and tells the observers.
+  void onConnectionClosed();
   // heldBytes is the start of a request header waiting for its remaining bytes.
   const std::string& heldBytes() const { return held_; }
 
@@ -58,6 +62,7 @@ class Dispatcher {
   Log& log_;
   std::array<RequestHandler*, 17> handlers_{};
   FileDataReceiver* receiver_ = nullptr;
+  std::vector<SessionObserver*> observers_;
   std::string held_;          // a request header still missing some of its 17 bytes
   bool heldIsPrefix_ = false; // held_ is only the start of a type name
 };

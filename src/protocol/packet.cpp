@@ -123,7 +123,7 @@ void sendSimplePacket(const std::string& answerType, const RequestId& requestId,
     PacketHeader header{answerType.substr(0, 5), requestId, 0};
     std::string bytes = encodeHeader(header);
     hexDump(bytes, 16, false, &log);
-    link.send(bytes);
+    if (!link.send(bytes)) log.writeLog("Error: sendSimplePacket()", true);
   } catch (...) {
     log.writeLog("Error: sendSimplePacket()", true);
   }

@@ -34,6 +34,16 @@ class RequestHandler {
                         PacketContext& packet) = 0;
 };
 
+// SessionObserver hears two moments of a server session: a request header has
+// arrived (so the server has what was answered before it), and the connection
+// closed (so what was answered since the last request may never have arrived).
+class SessionObserver {
+ public:
+  virtual ~SessionObserver() = default;
+  virtual void onRequestHeader(int code) = 0;
+  virtual void onSessionClosed() = 0;
+};
+
 // FileDataReceiver takes RQFDA headers and the file data that follows them.
 class FileDataReceiver {
  public:

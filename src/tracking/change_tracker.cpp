@@ -6,6 +6,7 @@
 #include "platform/file_system.h"
 #include "platform/views.h"
 #include "tracking/exception_filter.h"
+#include "transfer/partial_file.h"
 
 namespace kq {
 namespace {
@@ -29,7 +30,19 @@ bool ChangeTracker::isQueuedModification(const std::string& path) const {
   return holds(modificationQueue, path);
 }
 
+void ChangeTracker::noteServerWriteDone(const std::string& path) {
+  std::erase_if(serverWrites, [&](const ServerWrite& w) { return w.path == path; });
+  FileStatus st = fs_.status(path);
+  if (st.type != EntryType::File) return;
+  if (serverWrites.size() >= kMaxServerWrites) serverWrites.pop_front();
+  serverWrites.push_back({path, st.size, st.modified});
+}
+
 void ChangeTracker::handleWatcherChange(int action, const std::string& path) {
+  if (isPartialFileName(path)) {
+    if (action == 4) pendingOldName.clear();  // the rename that completes a received file
+    return;
+  }
   switch (action) {
     case 1:
     case 3: handleModification(path); break;

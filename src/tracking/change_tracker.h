@@ -3,6 +3,7 @@
 // RQCHG: the three change queues, the echo lists (serverQueue, blockedPaths),
 // pendingOldName and serverBusy, with the admission rules for watcher reports
 // and the change timer's work. Plain in-memory state; every decision is logged.
+#include <cstdint>
 #include <deque>
 #include <string>
 #include <vector>
@@ -13,6 +14,14 @@ class Log;
 class StatusView;
 class ExceptionFilter;
 class FileSystem;
+
+// ServerWrite is what a completed push left at a path.
+struct ServerWrite {
+  std::string path;
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;
+  bool operator==(const ServerWrite&) const = default;
+};
 
 struct RenameEntry {
   std::string oldPath;
@@ -27,10 +36,16 @@ class ChangeTracker {
 
   // handleWatcherChange applies the admission rules to one watcher report:
   // action 1 added, 2 removed, 3 modified, 4 rename old name, 5 rename new name;
-  // other actions are ignored.
+  // other actions are ignored, and so is every report of a file still being
+  // received (its temporary name).
   void handleWatcherChange(int action, const std::string& path);
 
   void addServerPath(const std::string& path) { serverQueue.push_back(path); }
+  // noteServerWriteDone records the size and modification time of a file that a
+  // push has just completed at path; a newer record of the path replaces the
+  // older one and the oldest records go beyond kMaxServerWrites.
+  void noteServerWriteDone(const std::string& path);
+  static constexpr std::size_t kMaxServerWrites = 4096;
   void addBlockedPath(const std::string& fragment) { blockedPaths.push_back(fragment); }
   void setServerBusy() { serverBusy = true; }
   // isServerPath: path equals an entry of serverQueue.
@@ -57,6 +72,7 @@ class ChangeTracker {
   std::deque<RenameEntry> renameQueue;
   std::vector<std::string> serverQueue;
   std::vector<std::string> blockedPaths;
+  std::deque<ServerWrite> serverWrites;
   std::string pendingOldName;
   bool serverBusy = false;
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "transfer/partial_file.h"
+
 namespace kq {
 
 namespace {
@@ -20,6 +22,11 @@ bool looksLikeFolder(const std::string& value) {
 
 }  // namespace
 
+void FileReceiver::enter(ReceiveEvent event) {
+  mode_ = nextMode(mode_, event);
+  p_.protocol.fileDataMode = inDataMode(mode_);
+}
+
 void FileReceiver::onMember(const std::string& key, const std::string& value,
                             PacketContext& packet) {
   p_.tracker.setServerBusy();
@@ -27,16 +34,13 @@ void FileReceiver::onMember(const std::string& key, const std::string& value,
   try {
     p_.log.writeLog("filepath=" + value, true);
     LocalPath local = localPathFromServer(p_.syncFolder(), value);
-    if (!local.ok()) {
-      logRefusal(p_.log, value, local);
-      if (!looksLikeFolder(value)) {
-        rqfdaBlocked = true;  // the RQFDA that follows is answered and dropped
-        receivingFileName.clear();
-      }
-      packet.answerType = "ANPUT";
-      return;
+    if (local.ok() && !local.folder && isPartialFileName(local.path)) {
+      local.refusal = "the name ends in " + std::string(kPartialSuffix) +
+                      ", the mark of a file still being received";
     }
-    if (local.folder) {
+    if (!local.ok()) {
+      refuse(value, local, packet);
+    } else if (local.folder) {
       putFolder(local, packet);
     } else {
       putFile(local, packet);
@@ -45,6 +49,15 @@ void FileReceiver::onMember(const std::string& key, const std::string& value,
     p_.log.writeLog("Error on parsing RQPUT command! Continue flow with ANPUT command...", true);
     packet.answerType = "ANPUT";
   }
+}
+
+void FileReceiver::refuse(std::string_view value, const LocalPath& local, PacketContext& packet) {
+  logRefusal(p_.log, value, local);
+  if (!looksLikeFolder(std::string(value))) {
+    enter(ReceiveEvent::FileRefused);  // the RQFDA that follows is answered and dropped
+    receivingFileName.clear();
+  }
+  packet.answerType = "ANPUT";
 }
 
 void FileReceiver::putFolder(const LocalPath& local, PacketContext& packet) {
@@ -60,21 +73,23 @@ void FileReceiver::putFolder(const LocalPath& local, PacketContext& packet) {
   p_.status.setPanel(1, "Creating directory");
 }
 
+// putFile announces a file. Nothing at its path is touched yet: the older copy
+// stays until the new one is complete.
 void FileReceiver::putFile(const LocalPath& local, PacketContext& packet) {
   receivingFileName = local.path;
   p_.log.writeLog("File name received", true);
   showReceiveStatus(local.path);
+  packet.answerType = "ANPUT";
   if (p_.isExcluded(local.path)) {
     p_.log.writeLog("Ignoring file transfer from Server due restrictions. RQFDA is blocked.", true);
-    rqfdaBlocked = true;
-    packet.answerType = "ANPUT";
+    enter(ReceiveEvent::FileRefused);
     return;
   }
   p_.log.writeLog("Saving file transfer from Server.", true);
   p_.log.writeLog(local.path, true);
   p_.tracker.addServerPath(local.path);
-  makeRoom(local.path);
-  packet.answerType = "ANPUT";
+  makeParentFolders(local.path);
+  enter(ReceiveEvent::FileAccepted);
 }
 
 void FileReceiver::showReceiveStatus(const std::string& path) {
@@ -89,30 +104,24 @@ void FileReceiver::showReceiveStatus(const std::string& path) {
   }
 }
 
-// makeRoom creates the missing parent folders and removes whatever stands at path.
-void FileReceiver::makeRoom(const std::string& path) {
+void FileReceiver::makeParentFolders(const std::string& path) {
   std::string parent = parentOf(path);
   if (!p_.fs.isFolder(parent) && !p_.fs.createFolders(parent)) {
     p_.log.writeLog("Error on received file", true);
-    return;
   }
-  if (!p_.fs.exists(path)) return;
-  if (!p_.fs.remove(path)) {
-    p_.log.writeLog("Error on received file", true);
-    return;
-  }
-  if (p_.fs.exists(path)) p_.log.writeLog("ERROR: Can not remove file on update from Server!", true);
 }
 
 std::size_t FileReceiver::onHeader(std::string_view read, PacketContext& packet) {
+  if (mode_ == ReceiveMode::Refusing) return refuseTransfer(read, packet);
   std::uint64_t size = payloadLength(read);
   std::uint64_t available = read.size() > kHeaderSize ? read.size() - kHeaderSize : 0;
   auto take = static_cast<std::size_t>(std::min(available, size));
-  if (rqfdaBlocked) return refuseTransfer(read, packet);
-  p_.protocol.fileDataMode = true;
+  enter(ReceiveEvent::Header);
   p_.tracker.setServerBusy();
   receivedFileBytes = take;
   expectedFileSize = size;
+  file_.reset();
+  if (!receivingFileName.empty()) file_ = std::make_unique<IncomingFile>(p_.fs, receivingFileName);
   p_.log.writeLog("File size to receive: " + std::to_string(expectedFileSize), true);
   dataBlock(read.substr(kHeaderSize, take), packet);
   return kHeaderSize + take;
@@ -121,23 +130,23 @@ std::size_t FileReceiver::onHeader(std::string_view read, PacketContext& packet)
 // refuseTransfer answers the RQFDA of a refused file at once and drops its data,
 // in this read and, by its announced size, in the reads that follow.
 std::size_t FileReceiver::refuseTransfer(std::string_view read, PacketContext& packet) {
-  rqfdaBlocked = false;
   p_.log.writeLog("RQFDA is unblocked.", true);
   packet.answerType = "ANFDA";
   std::uint64_t size = payloadLength(read);
   std::uint64_t available = read.size() > kHeaderSize ? read.size() - kHeaderSize : 0;
   std::uint64_t take = std::min(available, size);
   refusedBytesLeft = size - take;
-  p_.protocol.fileDataMode = refusedBytesLeft > 0;
+  enter(ReceiveEvent::Header);
+  if (refusedBytesLeft == 0) enter(ReceiveEvent::LastByte);
   return kHeaderSize + static_cast<std::size_t>(take);
 }
 
 std::size_t FileReceiver::onData(std::string_view read, PacketContext& packet) {
   if (read.empty()) return 0;
-  if (refusedBytesLeft > 0) {
+  if (mode_ == ReceiveMode::Dropping) {
     auto take = static_cast<std::size_t>(std::min<std::uint64_t>(read.size(), refusedBytesLeft));
     refusedBytesLeft -= take;
-    if (refusedBytesLeft == 0) p_.protocol.fileDataMode = false;
+    if (refusedBytesLeft == 0) enter(ReceiveEvent::LastByte);
     return take;
   }
   p_.log.writeLog("Received data packet from server", false);
@@ -153,67 +162,94 @@ void FileReceiver::dataBlock(std::string_view chunk, PacketContext& packet) {
                       std::to_string(expectedFileSize), false);
   p_.log.writeLog("Receiving file data...", false);
   p_.status.setPanel(1, p_.protocol.initialSyncDone ? "Receiving file data..." : "Initial server sync...");
-  if (!receivingFile_ && !receivingFileName.empty()) openReceivingFile();
-  if (!chunk.empty() && !receivingFileName.empty()) {
-    if (!receivingFile_ || !receivingFile_->write(chunk.data(), chunk.size())) dataLost_ = true;
-  }
+  if (file_ && !file_->failed()) writeChunk(chunk);
   if (receivedFileBytes == expectedFileSize) completeTransfer(packet);
 }
 
-// openReceivingFile creates the file at the first block of a transfer and
-// appends to it when it is reopened later in the same transfer.
-void FileReceiver::openReceivingFile() {
-  receivingFile_ = fileStarted_ ? p_.fs.openAppend(receivingFileName)
-                                : p_.fs.openWrite(receivingFileName);
-  if (receivingFile_) fileStarted_ = true;
-  p_.log.writeLog("File opened to write.", false);
+// writeChunk opens the temporary file when it is not open (created at the first
+// block, appended to when reopened) and writes the chunk. The first failure
+// removes the temporary file; the rest of the data is counted and dropped.
+void FileReceiver::writeChunk(std::string_view chunk) {
+  if (!file_->open()) {
+    bool opened = file_->openStream();
+    p_.log.writeLog("File opened to write.", false);
+    if (!opened) {
+      p_.log.writeLog("ERROR: Can not open the temporary file " + file_->temporary(), true);
+      return;
+    }
+  }
+  if (!file_->write(chunk)) p_.log.writeLog("ERROR: Can not write the temporary file " + file_->temporary(), true);
 }
 
 void FileReceiver::completeTransfer(PacketContext& packet) {
-  if (receivingFile_) {
-    if (!receivingFile_->close()) dataLost_ = true;
-    receivingFile_.reset();
+  if (file_) {
+    finishFile();
+  } else {
+    // Data without an announced file is counted and dropped.
+    p_.log.writeLog("File " + receivingFileName + " received successfully", true);
+    p_.status.setPanel(1, "File received");
+  }
+  packet.answerType = "ANFDA";
+  enter(ReceiveEvent::LastByte);
+  resetTransfer();
+}
+
+// finishFile closes the temporary file and renames it over the target; only a
+// file that took every byte replaces the older copy.
+void FileReceiver::finishFile() {
+  if (file_->open()) {
+    file_->closeStream();
     p_.log.writeLog("File closed.", true);
   }
-  if (dataLost_) {
-    p_.log.writeLog("ERROR: Received data could not be written completely to file " +
-                        receivingFileName, true);
+  const std::string& target = file_->target();
+  switch (file_->commit()) {
+    case IncomingFile::Outcome::Done:
+      p_.tracker.noteServerWriteDone(target);
+      p_.log.writeLog("File " + target + " received successfully", true);
+      p_.status.setPanel(1, "File received");
+      return;
+    case IncomingFile::Outcome::WriteFailed:
+      p_.log.writeLog("ERROR: Received data could not be written completely to file " + target, true);
+      break;
+    case IncomingFile::Outcome::ReplaceFailed:
+      p_.log.writeLog("ERROR: Can not replace " + target + " with the received file; the file stays as it was",
+                      true);
+      break;
   }
-  p_.log.writeLog("File " + receivingFileName + " received successfully", true);
-  p_.status.setPanel(1, "File received");
-  packet.answerType = "ANFDA";
-  p_.protocol.fileDataMode = false;
-  resetTransfer();
+  if (!file_->discard()) p_.log.writeLog("ERROR: Can not remove the temporary file " + file_->temporary(), true);
+  p_.status.setPanel(1, "File not received");
 }
 
 void FileReceiver::resetTransfer() {
   receivedFileBytes = 0;
   receivingFileName.clear();
-  fileStarted_ = false;
-  dataLost_ = false;
+  file_.reset();
 }
 
 void FileReceiver::closeOpenFile() {
-  if (!receivingFile_) return;
-  (void)receivingFile_->close();
-  receivingFile_.reset();
+  if (file_) file_->closeStream();
 }
 
 void FileReceiver::onConnectionClosed() {
-  bool receiving = p_.protocol.fileDataMode && refusedBytesLeft == 0;
-  closeOpenFile();
-  if (receiving && fileStarted_ && !receivingFileName.empty()) {
-    bool removed = p_.fs.remove(receivingFileName);
-    p_.log.writeLog(std::string(removed ? "Transfer cut off by the closed connection, partial file removed: "
-                                        : "Transfer cut off by the closed connection, partial file could not be removed: ") +
-                        receivingFileName, true);
-  } else if (receiving) {
-    p_.log.writeLog("Transfer cut off by the closed connection.", true);
+  if (mode_ == ReceiveMode::Receiving) {
+    if (file_ && file_->started()) {
+      const char* what = file_->discard() ? "partial file removed: " : "partial file could not be removed: ";
+      p_.log.writeLog("Transfer cut off by the closed connection, " + std::string(what) + file_->temporary(), true);
+    } else {
+      p_.log.writeLog("Transfer cut off by the closed connection.", true);
+    }
   }
-  p_.protocol.fileDataMode = false;
+  enter(ReceiveEvent::ConnectionClosed);
   refusedBytesLeft = 0;
-  rqfdaBlocked = false;
   resetTransfer();
+}
+
+void FileReceiver::removeLeftovers() {
+  try {
+    removeLeftoverPartialFiles(p_.fs, p_.log, p_.syncFolder());
+  } catch (...) {
+    p_.log.writeLog("Error: removeLeftovers()", true);
+  }
 }
 
 }  // namespace kq

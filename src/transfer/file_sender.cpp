@@ -12,6 +12,7 @@ namespace {
 
 // DataPacketSender streams one data packet: header first, then the file's bytes
 // up to the announced size, zero padding for whatever the file cannot deliver.
+// The first send the link refuses ends it: nothing more is read or sent.
 class DataPacketSender {
  public:
   DataPacketSender(HandlerPorts& p, std::size_t chunkSize) : p_(p), buffer_(chunkSize) {}
@@ -30,8 +31,8 @@ class DataPacketSender {
     } else {
       p_.log.writeLog("Sended 0 bytes of 0", true);
     }
-    finish();
-    p_.log.writeLog("The file has been sent to Server...", true);
+    if (!broken_) finish();
+    if (!broken_) p_.log.writeLog("The file has been sent to Server...", true);
   }
 
  private:
@@ -47,16 +48,16 @@ class DataPacketSender {
       if (n == 0 && sentHeader_) return;  // the file ended before its announced size
       total_ += static_cast<std::uint64_t>(n);
       p_.log.writeLog("Sended " + std::to_string(total_) + " bytes of " + std::to_string(size_), true);
-      sendHeaderOnce();
-      if (n > 0) p_.server.send(std::string_view(buffer_.data(), static_cast<std::size_t>(n)));
+      if (!sendHeaderOnce()) return;
       if (n == 0) return;
+      if (!sendBytes(std::string_view(buffer_.data(), static_cast<std::size_t>(n)))) return;
     } while (total_ < size_);
   }
 
   // finish keeps the framing: the header always goes out, and the bytes the file
   // did not deliver are sent as zero bytes.
   void finish() {
-    sendHeaderOnce();
+    if (!sendHeaderOnce()) return;
     if (total_ >= size_) return;
     std::uint64_t missing = size_ - total_;
     p_.log.writeLog("ERROR: The file delivered " + std::to_string(total_) + " of " +
@@ -65,15 +66,28 @@ class DataPacketSender {
     std::fill(buffer_.begin(), buffer_.end(), '\0');
     while (total_ < size_) {
       auto n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), size_ - total_));
-      p_.server.send(std::string_view(buffer_.data(), n));
+      if (!sendBytes(std::string_view(buffer_.data(), n))) return;
       total_ += n;
     }
   }
 
-  void sendHeaderOnce() {
-    if (sentHeader_) return;
-    p_.server.send(header_);
-    sentHeader_ = true;
+  bool sendHeaderOnce() {
+    if (sentHeader_) return true;
+    sentHeader_ = sendBytes(header_);
+    return sentHeader_;
+  }
+
+  // sendBytes hands bytes to the link; a refusal is logged once and ends the packet.
+  bool sendBytes(std::string_view bytes) {
+    if (broken_) return false;
+    if (p_.server.send(bytes)) {
+      sent_ += bytes.size();
+      return true;
+    }
+    broken_ = true;
+    p_.log.writeLog("ERROR: Sending to the server failed after " + std::to_string(sent_) + " of " +
+                        std::to_string(kHeaderSize + size_) + " bytes; the send stopped", true);
+    return false;
   }
 
   HandlerPorts& p_;
@@ -81,13 +95,16 @@ class DataPacketSender {
   std::string header_;
   std::uint64_t size_ = 0;
   std::uint64_t total_ = 0;
+  std::uint64_t sent_ = 0;  // bytes the link took, header included
   bool sentHeader_ = false;
+  bool broken_ = false;
 };
 
 // sendEmptyAnswer answers with a data packet that carries no data.
 void sendEmptyAnswer(HandlerPorts& p, const char* type) {
   try {
-    p.server.send(encodeHeader(PacketHeader{type, p.protocol.currentRequestId, 0}));
+    if (!p.server.send(encodeHeader(PacketHeader{type, p.protocol.currentRequestId, 0})))
+      p.log.writeLog("Error in sendDataPacket()", true);
   } catch (...) {
     p.log.writeLog("Error in sendDataPacket()", true);
   }

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/time_text.h"
+#include "transfer/partial_file.h"
 #include "transfer/server_path.h"
 
 namespace kq {
@@ -54,7 +55,7 @@ void FolderListing::sendPacketANLST(const std::string& folder, const RequestId& 
     p_.log.writeLog("ANLST JSON buffer length: " + std::to_string(text.size()), true);
     std::string packet = encodeHeader(PacketHeader{"ANLST", requestId, text.size()});
     packet += text;
-    p_.server.send(packet);
+    if (!p_.server.send(packet)) p_.log.writeLog("Error: sendPacketANLST()", true);
   } catch (...) {
     p_.log.writeLog("Error: sendPacketANLST()", true);
   }
@@ -98,6 +99,8 @@ void FolderListing::simpleSnapshot(const std::string& directory) {
       FileStatus st = p_.fs.status(entry.path);
       if (!st.exists()) {
         p_.log.writeLog("simpleSnapshot() - Error get files/directories snapshot!", true);
+      } else if (st.type == EntryType::File && isPartialFileName(entry.path)) {
+        // a file still being received is not the client's to list
       } else if (st.type == EntryType::Folder || st.type == EntryType::File) {
         snapshot.push_back(entry.path);
       }

@@ -6,6 +6,7 @@
 
 #include "log/log.h"
 #include "platform/codepage.h"
+#include "transfer/name_rule.h"
 
 namespace kq {
 
@@ -46,46 +47,6 @@ char simpleEscape(char c) {
 
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
 
-std::string upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
-// isDeviceName tells whether a name is one of the reserved DOS device names,
-// which Windows opens as devices whatever the folder and extension.
-bool isDeviceName(std::string_view segment) {
-  std::string base = upper(segment.substr(0, segment.find('.')));
-  while (!base.empty() && base.back() == ' ') base.pop_back();
-  static const char* const kNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-  for (const char* name : kNames) {
-    if (base == name) return true;
-  }
-  return base.size() == 4 && (base.rfind("COM", 0) == 0 || base.rfind("LPT", 0) == 0) &&
-         base[3] >= '1' && base[3] <= '9';
-}
-
-// isParentSegment is true for "..", and for names Windows reduces to it
-// (only dots and blanks, at least two dots).
-bool isParentSegment(std::string_view segment) {
-  if (segment.empty()) return false;
-  bool onlyDotsBlanks = std::all_of(segment.begin(), segment.end(),
-                                    [](char c) { return c == '.' || c == ' '; });
-  return onlyDotsBlanks && std::count(segment.begin(), segment.end(), '.') >= 2;
-}
-
-// characterRefusal names the first character no Windows file name may hold.
-std::string characterRefusal(std::string_view text) {
-  for (char c : text) {
-    auto byte = static_cast<unsigned char>(c);
-    if (c == ':') return "a drive letter or colon";
-    if (byte < 0x20) return "a control character";
-    if (c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*')
-      return "a character not allowed in file names";
-  }
-  return {};
-}
-
 std::vector<std::string_view> splitSegments(std::string_view text) {
   std::vector<std::string_view> out;
   std::size_t start = 0;
@@ -99,15 +60,17 @@ std::vector<std::string_view> splitSegments(std::string_view text) {
 }
 
 // relativeRefusal checks the decoded server path; empty when it may be used.
+// Runs of separators count as one and "\\" separates like "/"; every name
+// then passes the name rule that the server applies before it offers a path.
 std::string relativeRefusal(std::string_view decoded) {
   if (decoded.empty()) return {};
   if (!isSeparator(decoded[0])) return "the path does not start with a separator";
   if (decoded.size() > 1 && isSeparator(decoded[1])) return "a UNC or device prefix";
-  if (auto why = characterRefusal(decoded); !why.empty()) return why;
   for (auto segment : splitSegments(decoded)) {
-    if (isParentSegment(segment)) return "a parent folder segment";
-    if (isDeviceName(segment)) return "a device name";
+    if (auto why = nameRefusal(segment, NameText::CodePage); !why.empty()) return why;
   }
+  if (utf8Length(decoded, NameText::CodePage) > kMaxPathBytes)
+    return "a path longer than " + std::to_string(kMaxPathBytes) + " bytes";
   return {};
 }
 

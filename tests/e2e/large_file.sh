@@ -2,8 +2,9 @@
 # large_file.sh: a 1 GiB file travels from the store to the sync folder and
 # another from the sync folder to the store. Each transfer is cut in the middle
 # by killing kqsyncd; the restarted server completes it in a later cycle. The
-# copies must be equal (SHA-256) and the peak memory of kqsyncd and kqfilesync
-# must stay far below the file size.
+# client receives into big.bin.kqpart and removes it when the push is cut off;
+# big.bin appears only whole. The copies must be equal (SHA-256) and the peak
+# memory of kqsyncd and kqfilesync must stay far below the file size.
 # Usage: tests/e2e/large_file.sh [SCRATCH_FOLDER]
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
@@ -45,13 +46,14 @@ kq_wait "$wait_s" "the client connects" log_has "$sync/_log/Filesync.log" "Conne
 echo "== store to sync folder, the server killed in the middle"
 cp "$kq_scratch/big.src" "$kq_scratch/store-big.part"
 mv "$kq_scratch/store-big.part" "$store/big.bin"
-kq_wait "$wait_s" "the push is under way" partly_there "$sync/big.bin"
-at=$(file_size "$sync/big.bin")
+kq_wait "$wait_s" "the push is under way" partly_there "$sync/big.bin.kqpart"
+kq_check "the file appears only when whole" test ! -e "$sync/big.bin"
+at=$(file_size "$sync/big.bin.kqpart")
 kill_server
 echo "   killed kqsyncd at $((at >> 20)) MiB"
 kq_start_server "$data"
 kq_wait 10 "the client removes the cut-off file" log_has "$sync/_log/Filesync.log" \
-  "Transfer cut off by the closed connection, partial file removed: Z:${sync//\//\\}\\big.bin"
+  "Transfer cut off by the closed connection, partial file removed: Z:${sync//\//\\}\\big.bin.kqpart"
 kq_wait 120 "the next cycle completes the file" full_size "$sync/big.bin"
 kq_wait 30 "the copy is equal (SHA-256)" same_hash "$store/big.bin" "$sync/big.bin"
 check_rss kqsyncd "$kq_server_pid"
@@ -67,6 +69,7 @@ check_rss kqsyncd "$kq_server_pid"
 check_rss kqfilesync "$kq_client_pid"
 
 kq_check "no conflict copies" test -z "$(find "$store" "$sync" -name '*conflict*')"
+kq_check "no temporary file is left in the sync folder" test -z "$(find "$sync" -name '*.kqpart')"
 kq_check "no temporary file is left in the store" test -z "$(find "$store/.kqsyncd.tmp" -type f 2>/dev/null)"
 kq_check "nothing else appeared" test "$(find "$store" "$sync" -name '*.bin' | wc -l)" -eq 4
 echo "large_file: all passed"

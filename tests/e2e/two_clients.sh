@@ -44,7 +44,7 @@ kq_wait 40 "a folder rename at A reaches B" has_text "$b/moved/b2.txt" "edited a
 kq_wait 20 "the old folder is gone at B" absent "$b/sub"
 
 echo "== everything converged"
-listing() { (cd "$1" && find . -path ./_log -prune -o -path ./_config -prune -o -path ./_trash -prune -o -path ./.kqsyncd.tmp -prune -o -print | sort); }
+listing() { (cd "$1" && find . -path ./_log -prune -o -path ./_config -prune -o -path ./_trash -prune -o -path ./.kqsyncd.tmp -prune -o -path ./.kqsyncd~store -prune -o -print | sort); }
 same_tree() { [ "$(listing "$store")" = "$(listing "$a")" ] && [ "$(listing "$store")" = "$(listing "$b")" ]; }
 kq_wait 20 "store, A and B hold the same names" same_tree
 for f in a1.txt moved/b2.txt "moved/Größe.txt"; do

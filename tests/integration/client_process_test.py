@@ -188,6 +188,13 @@ class ClientTest(unittest.TestCase):
         self.assertEqual(client.wait(10), 0)
 
     def test_pushed_file_lands_on_disk_and_a_deletion_goes_to_trash_without_echoes(self):
+        # An earlier run left a temporary file; an older copy waits to be replaced.
+        os.makedirs(os.path.join(self.sync, "docs"), exist_ok=True)
+        leftover = os.path.join(self.sync, "docs", "left.bin.kqpart")
+        with open(leftover, "wb") as f:
+            f.write(b"half")
+        with open(os.path.join(self.sync, "docs", "pushed.txt"), "wb") as f:
+            f.write(b"older copy")
         self.start_watcher()
         client = self.inst.start()
         self.procs.append(client)
@@ -196,6 +203,8 @@ class ClientTest(unittest.TestCase):
         self.assertEqual(conn.recv_exactly(len(init)), init)
         self.wait_log(b" : Working path: " + local(self.sync))
         self.wait_log(b"Connected to service!")
+        self.wait_log(b"Removed the temporary file of an unfinished transfer: " + local(leftover))
+        self.assertFalse(os.path.exists(leftover))
 
         body = b'{"filepath":"\\/docs\\/pushed.txt"}'
         conn.send(header("RQPUT", b"\x11\x12\x13\x14", len(body)) + body)

@@ -92,7 +92,7 @@ TEST(TcpClient, ConnectsReadsAndReportsThePeerClosing) {
   ASSERT_TRUE(loop.runUntil([&] { return client.isActive(); }, 2000ms));
   int peer = server.accept();
   ASSERT_GE(peer, 0);
-  client.send("KQFILESYNC00003");
+  EXPECT_TRUE(client.send("KQFILESYNC00003"));
   EXPECT_EQ(readAll(peer, 15), "KQFILESYNC00003");
   sendAll(peer, "RQCHG");
   ASSERT_TRUE(loop.runUntil([&] { return ev.received == "RQCHG"; }, 2000ms));
@@ -128,6 +128,30 @@ TEST(TcpClient, ResetByPeerIsAnErrorFollowedByADisconnect) {
   ASSERT_TRUE(loop.runUntil([&] { return ev.events.size() >= 4; }, 2000ms));
   EXPECT_EQ(ev.events, (std::vector<std::string>{"connecting", "connect", "error 10054", "disconnect"}));
   EXPECT_FALSE(client.isActive());
+}
+
+TEST(TcpClient, SendSaysWhetherTheConnectionTookTheBytes) {
+  EventLoop loop;
+  RecordingEvents ev;
+  TcpClient client(loop, ev);
+  EXPECT_FALSE(client.send("x")) << "nothing to send on before a connection";
+  Listener server;
+  client.activate("127.0.0.1", server.port);
+  ASSERT_TRUE(loop.runUntil([&] { return client.isActive(); }, 2000ms));
+  int peer = server.accept();
+  EXPECT_TRUE(client.send("hello"));
+  EXPECT_EQ(readAll(peer, 5), "hello");
+  linger hard{1, 0};
+  setsockopt(peer, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+  close(peer);
+  std::this_thread::sleep_for(50ms);  // the reset reaches the client's socket
+  EXPECT_FALSE(client.send(std::string(1 << 20, 'x')));
+  EXPECT_FALSE(client.isActive());
+  EXPECT_FALSE(client.send("y"));
+  ASSERT_TRUE(loop.runUntil([&] { return ev.events.size() >= 4; }, 2000ms));
+  ASSERT_EQ(ev.events.size(), 4u);
+  EXPECT_EQ(ev.events[2].rfind("error ", 0), 0u) << ev.events[2];
+  EXPECT_EQ(ev.events[3], "disconnect");
 }
 
 TEST(TcpClient, DeactivateClosesAndTheDisconnectEventFollowsLater) {
@@ -195,7 +219,7 @@ TEST(TcpClient, LargeSendIsCompletedBeforeItReturns) {
     std::this_thread::sleep_for(100ms);  // let the socket buffers fill first
     got = readAll(peer, big.size());
   });
-  client.send(big);
+  EXPECT_TRUE(client.send(big));
   reader.join();
   EXPECT_EQ(got.size(), big.size());
   EXPECT_TRUE(got == big);

@@ -34,6 +34,7 @@ class FaultyFileSystem : public FileSystem {
   void failOpenAppend(std::string part) { fail(FsOp::OpenAppend, std::move(part)); }
   void failOpenWrite(std::string part) { fail(FsOp::OpenWrite, std::move(part)); }
   void failWrites(std::string part) { fail(FsOp::Write, std::move(part)); }  // open works, write fails
+  void failSyncs(std::string part) { fail(FsOp::Sync, std::move(part)); }    // writing works, sync fails
   void failWalk(std::string part) { fail(FsOp::Walk, std::move(part)); }
   // heal drops every failure rule.
   void heal() { rules_.clear(); }
@@ -80,15 +81,21 @@ class FaultyFileSystem : public FileSystem {
   std::vector<std::string> calls;
 
  private:
-  // RefusingStream takes no bytes, as a full disk would.
-  class RefusingStream : public OutputStream {
+  // FailingStream takes no bytes, as a full disk would (refuseWrites), or
+  // cannot get them onto the disk (refuseSync).
+  class FailingStream : public OutputStream {
    public:
-    explicit RefusingStream(std::unique_ptr<OutputStream> inner) : inner_(std::move(inner)) {}
-    bool write(const char*, std::size_t) override { return false; }
+    FailingStream(std::unique_ptr<OutputStream> inner, bool refuseWrites, bool refuseSync)
+        : inner_(std::move(inner)), refuseWrites_(refuseWrites), refuseSync_(refuseSync) {}
+    bool write(const char* data, std::size_t size) override {
+      return !refuseWrites_ && inner_->write(data, size);
+    }
     bool close() override { return inner_->close(); }
+    bool sync() override { return !refuseSync_ && inner_->sync(); }
 
    private:
     std::unique_ptr<OutputStream> inner_;
+    bool refuseWrites_, refuseSync_;
   };
 
   bool matches(FsOp op, const std::string& path) const {
@@ -102,7 +109,8 @@ class FaultyFileSystem : public FileSystem {
     return matches(op, path);
   }
   std::unique_ptr<OutputStream> wrapWrites(const std::string& path, std::unique_ptr<OutputStream> out) {
-    if (out && matches(FsOp::Write, path)) return std::make_unique<RefusingStream>(std::move(out));
+    bool writes = matches(FsOp::Write, path), syncs = matches(FsOp::Sync, path);
+    if (out && (writes || syncs)) return std::make_unique<FailingStream>(std::move(out), writes, syncs);
     return out;
   }
 

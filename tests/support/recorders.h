@@ -52,7 +52,16 @@ class RecordingServerLink : public ServerLink {
   }
   void deactivate() override { ++deactivations; active = false; }
   bool isActive() override { return active; }
-  void send(std::string_view bytes) override { sends.emplace_back(bytes); }
+  // send records what the link took. From the send numbered failFrom (0 for the
+  // first) on, every send fails and is only counted in refusedSends.
+  bool send(std::string_view bytes) override {
+    if (failFrom >= 0 && static_cast<int>(sends.size()) >= failFrom) {
+      ++refusedSends;
+      return false;
+    }
+    sends.emplace_back(bytes);
+    return true;
+  }
   // sent is every byte sent, concatenated.
   std::string sent() const {
     std::string all;
@@ -63,6 +72,8 @@ class RecordingServerLink : public ServerLink {
   std::string host;
   int port = 0;
   int activations = 0, deactivations = 0, renewals = 0;
+  int failFrom = -1;
+  int refusedSends = 0;
   std::vector<std::string> sends;
 };
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
+#include <functional>
+
 #include "support/engine_harness.h"
 #include "support/fake_clock.h"
 
@@ -187,6 +190,65 @@ struct ServerPathCase {
   std::optional<std::string> server;
 };
 
+// The entry behind a report goes back to the front of its queue when the
+// connection closes before the server's next request, or when the send fails;
+// a next request header confirms it.
+TEST_F(ChangeReportTest, UnconfirmedReportGoesBackToTheFrontOfItsQueue) {
+  const std::string a = kSync + "\\sub\\a.txt", b = kSync + "\\b.txt";
+  const RenameEntry rename{kSync + "\\r.txt", kSync + "\\s.txt"};
+  enum class Then { Close, RequestThenClose, SendRefused };
+  struct Case {
+    const char* name;
+    std::function<void(ChangeTracker&)> queue;  // the first entry is reported
+    Then then;
+    std::deque<std::string> modifications, deletions;
+    std::deque<RenameEntry> renames;
+  };
+  const std::string line = "Change report not confirmed by the server, queued again: ";
+  const Case cases[] = {
+      {"modification, closed", [&](ChangeTracker& q) { q.modificationQueue = {a, b}; }, Then::Close, {a, b}, {}, {}},
+      {"modification, confirmed", [&](ChangeTracker& q) { q.modificationQueue = {a, b}; }, Then::RequestThenClose,
+       {b}, {}, {}},
+      {"modification, send refused", [&](ChangeTracker& q) { q.modificationQueue = {a, b}; }, Then::SendRefused,
+       {a, b}, {}, {}},
+      {"deletion, closed", [&](ChangeTracker& q) { q.deleteQueue = {b, a}; }, Then::Close, {}, {b, a}, {}},
+      {"rename, closed", [&](ChangeTracker& q) { q.renameQueue = {rename}; q.deleteQueue = {a}; }, Then::Close,
+       {}, {a}, {rename}},
+      {"rename, confirmed", [&](ChangeTracker& q) { q.renameQueue = {rename}; }, Then::RequestThenClose, {}, {}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    tracker().modificationQueue.clear();
+    tracker().deleteQueue.clear();
+    tracker().renameQueue.clear();
+    t.log.lines.clear();
+    c.queue(tracker());
+    t.server.failFrom = c.then == Then::SendRefused ? 0 : -1;
+    t.read(rqchg());
+    if (c.then == Then::RequestThenClose) t.read(encodeHeader({"RQFLS", kId, 0}) + R"({"date":"","time":""})");
+    if (c.then != Then::SendRefused) t.engine.FilesyncSocketDisconnect();
+    EXPECT_EQ(tracker().modificationQueue, c.modifications);
+    EXPECT_EQ(tracker().deleteQueue, c.deletions);
+    EXPECT_EQ(tracker().renameQueue, c.renames);
+    bool back = c.then != Then::RequestThenClose;
+    std::string first = c.name[0] == 'r' ? rename.oldPath : c.name[0] == 'd' ? b : a;
+    EXPECT_EQ(t.log.contains(line + first), back);
+  }
+}
+
+TEST_F(ChangeReportTest, ReturnedDeletionGivesWayToANewerModification) {
+  const std::string a = kSync + "\\sub\\a.txt";
+  tracker().deleteQueue = {a};
+  t.read(rqchg());
+  tracker().appendModification(a);  // the file is back before the connection closes
+  t.engine.FilesyncSocketDisconnect();
+  EXPECT_TRUE(tracker().deleteQueue.empty());
+  EXPECT_EQ(tracker().modificationQueue, std::deque<std::string>{a});
+  // A report whose connection closed twice is returned once.
+  t.engine.FilesyncSocketDisconnect();
+  EXPECT_EQ(tracker().modificationQueue, std::deque<std::string>{a});
+}
+
 TEST(ToServerPath, IsAnchoredAtTheSyncFolder) {
   const ServerPathCase cases[] = {
       {"C:\\Users\\user\\Docs", "C:\\Users\\user\\Docs\\sub\\a.txt", "/sub/a.txt"},
@@ -225,13 +287,14 @@ TEST(ChangeReportSize, FailingSizeQueryReportsZero) {
 }
 
 TEST(SendPacketAnchg, FailingSendIsLogged) {
-  struct FailingLink : test::RecordingServerLink {
-    void send(std::string_view) override { throw LinkError("gone"); }
-  } link;
+  test::RecordingServerLink link;
+  link.failFrom = 0;
   test::RecordingLog log;
   test::FakeClock clock;
-  sendPacketANCHG("d", "", kId, {}, link, clock, log);
+  EXPECT_FALSE(sendPacketANCHG("d", "", kId, {}, link, clock, log));
   EXPECT_EQ(log.lines.back(), (LogLine{"Error: sendPacketANCHG()", true}));
+  link.failFrom = -1;
+  EXPECT_TRUE(sendPacketANCHG("d", "", kId, {}, link, clock, log));
 }
 
 }  // namespace

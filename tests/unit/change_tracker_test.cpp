@@ -249,3 +249,52 @@ TEST_F(ChangeTrackerTest, ServerQueueResetOnlyWhenIdle) {
 
 }  // namespace
 }  // namespace kq
+
+namespace kq {
+namespace {
+
+// A file still being received is never reported, whatever the watcher says of it.
+TEST(ChangeTrackerPartialFiles, TemporaryNamesAreNeverQueued) {
+  test::RecordingLog log;
+  test::RecordingStatusView status;
+  test::MemoryFileSystem fs;
+  ExceptionFilter filter(fs);
+  ChangeTracker tracker(log, status, filter, fs);
+  const std::string part = "C:\\Sync\\a.txt.kqpart";
+  for (int action : {1, 2, 3, 4}) tracker.handleWatcherChange(action, part);
+  EXPECT_TRUE(tracker.modificationQueue.empty());
+  EXPECT_TRUE(tracker.deleteQueue.empty());
+  EXPECT_EQ(tracker.pendingOldName, "");
+  // The rename that completes a received file is the server's own.
+  tracker.addServerPath("C:\\Sync\\a.txt");
+  tracker.handleWatcherChange(4, part);
+  tracker.handleWatcherChange(5, "C:\\Sync\\a.txt");
+  EXPECT_TRUE(tracker.renameQueue.empty());
+  EXPECT_TRUE(tracker.modificationQueue.empty());
+  // A name that merely contains the suffix is the user's.
+  tracker.handleWatcherChange(3, "C:\\Sync\\b.kqpart.txt");
+  EXPECT_EQ(tracker.modificationQueue, std::deque<std::string>{"C:\\Sync\\b.kqpart.txt"});
+}
+
+TEST(ChangeTrackerServerWrites, RecordsSizeAndTimeBounded) {
+  test::RecordingLog log;
+  test::RecordingStatusView status;
+  test::MemoryFileSystem fs;
+  ExceptionFilter filter(fs);
+  ChangeTracker tracker(log, status, filter, fs);
+  ASSERT_TRUE(fs.createFolders("C:\\Sync"));
+  ASSERT_TRUE(fs.writeText("C:\\Sync\\a.txt", "abc"));
+  tracker.noteServerWriteDone("C:\\Sync\\a.txt");
+  tracker.noteServerWriteDone("C:\\Sync\\missing.txt");
+  FileStatus st = fs.status("C:\\Sync\\a.txt");
+  EXPECT_EQ(tracker.serverWrites, (std::deque<ServerWrite>{{"C:\\Sync\\a.txt", 3, st.modified}}));
+  for (std::size_t i = 0; i < ChangeTracker::kMaxServerWrites; ++i) {
+    ASSERT_TRUE(fs.writeText("C:\\Sync\\f" + std::to_string(i), ""));
+    tracker.noteServerWriteDone("C:\\Sync\\f" + std::to_string(i));
+  }
+  EXPECT_EQ(tracker.serverWrites.size(), ChangeTracker::kMaxServerWrites);
+  EXPECT_EQ(tracker.serverWrites.front().path, "C:\\Sync\\f0");
+}
+
+}  // namespace
+}  // namespace kq

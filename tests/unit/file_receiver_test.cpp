@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <deque>
+#include <functional>
+
 #include "support/handler_fixture.h"
 
 namespace kq {
@@ -61,21 +65,25 @@ TEST_F(FileReceiverTest, FilePushedInOneRead) {
   EXPECT_EQ(log.lines, expected);
 }
 
-TEST_F(FileReceiverTest, FilePushedOverManyReadsReplacesTheOldCopy) {
+TEST_F(FileReceiverTest, FilePushedOverManyReadsReplacesTheOldCopyOnlyWhenComplete) {
   protocol.initialSyncDone = true;
   ASSERT_TRUE(write("a.bin", "an older and longer content"));
   EXPECT_EQ(put(R"(\/a.bin)"), "ANPUT");
   EXPECT_EQ(status.panels[1], "Updating file");
+  EXPECT_EQ(read("a.bin"), "an older and longer content");  // the RQPUT removes nothing
   std::size_t consumed = 0;
-  EXPECT_EQ(feed(header(10), &consumed), "");  // the header alone creates the file
+  EXPECT_EQ(feed(header(10), &consumed), "");  // the header alone creates the temporary file
   EXPECT_EQ(consumed, 17u);
   EXPECT_TRUE(protocol.fileDataMode);
-  EXPECT_EQ(read("a.bin"), "");
+  EXPECT_EQ(read("a.bin.kqpart"), "");
   EXPECT_EQ(feed("0123"), "");
   EXPECT_EQ(status.panels[1], "Receiving file data...");
   EXPECT_EQ(feed("RQDEL"), "");  // in data mode a request name is plain data
+  EXPECT_EQ(read("a.bin"), "an older and longer content");
+  EXPECT_EQ(read("a.bin.kqpart"), "0123RQDEL");
   EXPECT_EQ(feed("9"), "ANFDA");
   EXPECT_EQ(read("a.bin"), "0123RQDEL9");
+  EXPECT_FALSE(exists("a.bin.kqpart"));
   EXPECT_TRUE(log.contains("Received: 9 of 10"));
   EXPECT_TRUE(log.contains("Received data packet from server"));
 }
@@ -127,11 +135,22 @@ TEST_F(FileReceiverTest, FolderThatCannotBeCreated) {
   EXPECT_TRUE(tracker.serverQueue.empty());
 }
 
-TEST_F(FileReceiverTest, NonEmptyFolderAtTheFilePath) {
+TEST_F(FileReceiverTest, FolderAtTheFilePath) {
+  // An empty folder makes way for the file; one with content stays and the file is not received.
+  ASSERT_TRUE(disk.fs().createFolders(at("empty.txt")));
+  put(R"(\/empty.txt)");
+  EXPECT_EQ(feed(header(2) + "ok"), "ANFDA");
+  EXPECT_EQ(read("empty.txt"), "ok");
+
   ASSERT_TRUE(write("doc.txt\\inner.txt", "x"));
   EXPECT_EQ(put(R"(\/doc.txt)"), "ANPUT");
-  EXPECT_TRUE(log.contains("Error on received file"));
+  std::size_t before = log.lines.size();
+  EXPECT_EQ(feed(header(3) + "new"), "ANFDA");
   EXPECT_EQ(read("doc.txt\\inner.txt"), "x");
+  EXPECT_FALSE(exists("doc.txt.kqpart"));
+  EXPECT_EQ(logSince(before).back(),
+            "ERROR: Can not replace " + at("doc.txt") + " with the received file; the file stays as it was");
+  EXPECT_EQ(status.panels[1], "File not received");
 }
 
 TEST_F(FileReceiverTest, ExcludedFileIsAnsweredAndItsDataDropped) {
@@ -192,6 +211,7 @@ TEST_F(FileReceiverTest, DataWithoutAnnouncedFileIsCountedAndDropped) {
 }
 
 TEST_F(FileReceiverTest, ClosedConnectionEndsTheTransfer) {
+  ASSERT_TRUE(write("big.bin", "older"));
   put(R"(\/big.bin)");
   feed(header(100) + "partial");
   ASSERT_TRUE(protocol.fileDataMode);
@@ -201,9 +221,11 @@ TEST_F(FileReceiverTest, ClosedConnectionEndsTheTransfer) {
   EXPECT_FALSE(receiver.fileOpen());
   EXPECT_EQ(receiver.receivedFileBytes, 0u);
   EXPECT_EQ(receiver.receivingFileName, "");
-  EXPECT_FALSE(exists("big.bin"));
+  EXPECT_EQ(read("big.bin"), "older");
+  EXPECT_FALSE(exists("big.bin.kqpart"));
   EXPECT_EQ(log.texts().back(),
-            "Transfer cut off by the closed connection, partial file removed: " + at("big.bin"));
+            "Transfer cut off by the closed connection, partial file removed: " + at("big.bin.kqpart"));
+  EXPECT_TRUE(tracker.serverWrites.empty());
   // After reconnecting, a new request header is no longer taken as file data.
   put(R"(\/next.txt)");
   EXPECT_EQ(feed(header(1) + "n"), "ANFDA");
@@ -225,6 +247,196 @@ TEST_F(FileReceiverTest, MembersWithOtherKeysOnlySetBusy) {
   EXPECT_EQ(packet.answerType, "");
   EXPECT_TRUE(tracker.serverBusy);
   EXPECT_TRUE(log.lines.empty());
+}
+
+}  // namespace
+}  // namespace kq
+
+namespace kq {
+namespace {
+
+// The receiver walks the receive modes as the reads arrive; the dispatcher's
+// fileDataMode follows the mode at every step.
+class ReceivePathTest : public test::HandlerFixture {
+ protected:
+  struct Step {
+    const char* what;  // "put", "refused put", "header N +K" (announces N, carries K), "data K", "close"
+    ReceiveMode after;
+  };
+  void run(const std::vector<Step>& steps) {
+    for (const auto& step : steps) {
+      std::string what = step.what;
+      PacketContext packet{kRQPUT, ""};
+      if (what == "put") {
+        receiver.onMember("\"filepath\"", R"(\/f.txt)", packet);
+      } else if (what == "refused put") {
+        receiver.onMember("\"filepath\"", R"(\/..\/f.txt)", packet);
+      } else if (what == "close") {
+        receiver.onConnectionClosed();
+      } else if (what.rfind("header ", 0) == 0) {
+        auto plus = what.find('+');
+        auto size = std::stoull(what.substr(7, plus - 8));
+        std::string data(std::stoul(what.substr(plus + 1)), 'd');
+        receiver.onHeader(encodeHeader(PacketHeader{"RQFDA", {}, size}) + data, packet);
+      } else {
+        receiver.onData(std::string(std::stoul(what.substr(5)), 'd'), packet);
+      }
+      EXPECT_EQ(modeName(receiver.mode()), std::string(modeName(step.after))) << what;
+      EXPECT_EQ(protocol.fileDataMode, inDataMode(step.after)) << what;
+    }
+  }
+  FileReceiver receiver{ports};
+};
+
+TEST_F(ReceivePathTest, ModesAlongTheReads) {
+  using M = ReceiveMode;
+  const std::vector<std::vector<Step>> cases = {
+      {{"put", M::Idle}, {"header 4 +4", M::Idle}},
+      {{"put", M::Idle}, {"header 4 +1", M::Receiving}, {"data 2", M::Receiving}, {"data 1", M::Idle}},
+      {{"put", M::Idle}, {"header 0 +0", M::Idle}},
+      {{"refused put", M::Refusing}, {"put", M::Refusing}, {"header 4 +1", M::Dropping},
+       {"data 3", M::Idle}, {"put", M::Idle}},
+      {{"refused put", M::Refusing}, {"header 2 +2", M::Idle}},
+      {{"put", M::Idle}, {"header 9 +1", M::Receiving}, {"close", M::Idle}},
+      {{"refused put", M::Refusing}, {"header 9 +1", M::Dropping}, {"close", M::Idle}},
+      {{"refused put", M::Refusing}, {"close", M::Idle}, {"header 1 +1", M::Idle}},
+  };
+  for (const auto& steps : cases) run(steps);
+  EXPECT_FALSE(exists("f.txt.kqpart"));
+}
+
+// Each way a receive can fail leaves the target as it was (an older copy or
+// nothing), removes the temporary file, logs the failure as a shown error,
+// never claims success, and still answers ANFDA after every announced byte.
+class ReceiveFaultTest : public FileReceiverTest {};
+
+TEST_F(ReceiveFaultTest, FailedReceivesKeepWhatWasThere) {
+  struct Case {
+    const char* name;
+    std::function<void(test::FaultyFileSystem&)> fault;
+    bool reopen;  // the file is closed after the first block (as after a read error)
+    std::vector<std::string> errors;  // the shown error lines, with %T for the temporary file and %F for the target
+  };
+  const Case cases[] = {
+      {"the temporary file cannot be created", [](auto& fs) { fs.failOpenWrite(".kqpart"); }, false,
+       {"ERROR: Can not open the temporary file %T",
+        "ERROR: Received data could not be written completely to file %F"}},
+      {"the disk takes no bytes", [](auto& fs) { fs.failWrites(".kqpart"); }, false,
+       {"ERROR: Can not write the temporary file %T",
+        "ERROR: Received data could not be written completely to file %F"}},
+      {"the temporary file cannot be reopened", [](auto& fs) { fs.failOpenAppend(".kqpart"); }, true,
+       {"ERROR: Can not open the temporary file %T",
+        "ERROR: Received data could not be written completely to file %F"}},
+      {"the disk cannot hold the bytes", [](auto& fs) { fs.failSyncs(".kqpart"); }, false,
+       {"ERROR: Received data could not be written completely to file %F"}},
+      {"the rename fails", [](auto& fs) { fs.failRename(".kqpart"); }, false,
+       {"ERROR: Can not replace %F with the received file; the file stays as it was"}},
+  };
+  for (bool older : {true, false}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (older ? ", older copy" : ", no older copy"));
+      faulty.heal();
+      if (older) {
+        ASSERT_TRUE(write("w.txt", "older"));
+      } else if (exists("w.txt")) {
+        ASSERT_TRUE(disk.fs().remove(at("w.txt")));
+      }
+      c.fault(faulty);
+      put(R"(\/w.txt)");
+      std::size_t before = log.lines.size();
+      EXPECT_EQ(feed(header(6) + "new"), "");
+      if (c.reopen) receiver.closeOpenFile();
+      EXPECT_EQ(feed("new"), "ANFDA");
+      EXPECT_FALSE(protocol.fileDataMode);
+      EXPECT_EQ(read("w.txt"), older ? "older" : "<missing>");
+      EXPECT_FALSE(exists("w.txt.kqpart"));
+      std::vector<std::string> shown;
+      for (std::size_t i = before; i < log.lines.size(); ++i) {
+        const auto& line = log.lines[i];
+        EXPECT_EQ(line.text.find("received successfully"), std::string::npos) << line.text;
+        if (line.text.rfind("ERROR", 0) == 0) {
+          EXPECT_TRUE(line.show) << line.text;
+          shown.push_back(line.text);
+        }
+      }
+      std::vector<std::string> expected;
+      for (std::string e : c.errors) {
+        if (auto t = e.find("%T"); t != std::string::npos) e.replace(t, 2, at("w.txt.kqpart"));
+        if (auto f = e.find("%F"); f != std::string::npos) e.replace(f, 2, at("w.txt"));
+        expected.push_back(e);
+      }
+      EXPECT_EQ(shown, expected);
+      EXPECT_EQ(status.panels[1], "File not received");
+      EXPECT_TRUE(tracker.serverWrites.empty());
+    }
+  }
+}
+
+TEST_F(ReceiveFaultTest, TheRestOfAFailedTransferIsNotWrittenAnywhere) {
+  faulty.failWrites(".kqpart");
+  put(R"(\/r.txt)");
+  feed(header(9) + "abc");
+  int opens = faulty.callCount("openWrite") + faulty.callCount("openAppend");
+  EXPECT_EQ(feed("def"), "");
+  EXPECT_EQ(feed("ghi"), "ANFDA");
+  EXPECT_EQ(faulty.callCount("openWrite") + faulty.callCount("openAppend"), opens);
+  EXPECT_EQ(faulty.callCount("rename"), 0);
+  EXPECT_FALSE(exists("r.txt"));
+}
+
+TEST_F(FileReceiverTest, CompletedFileIsNotedForTheTracker) {
+  put(R"(\/docs\/n.txt)");
+  EXPECT_EQ(feed(header(4) + "four"), "ANFDA");
+  FileStatus st = disk.fs().status(at("docs\\n.txt"));
+  EXPECT_EQ(tracker.serverWrites, (std::deque<ServerWrite>{{at("docs\\n.txt"), 4, st.modified}}));
+  // A second push of the same path replaces the record.
+  put(R"(\/docs\/n.txt)");
+  EXPECT_EQ(feed(header(2) + "ab"), "ANFDA");
+  ASSERT_EQ(tracker.serverWrites.size(), 1u);
+  EXPECT_EQ(tracker.serverWrites[0].size, 2u);
+}
+
+TEST_F(FileReceiverTest, ATemporaryNameIsNeverPushed) {
+  EXPECT_EQ(put(R"(\/a.txt.kqpart)"), "ANPUT");
+  EXPECT_EQ(log.texts().back(), "Refused server path \\/a.txt.kqpart: the name ends in .kqpart, "
+                                "the mark of a file still being received");
+  EXPECT_EQ(feed(header(2) + "xy"), "ANFDA");
+  EXPECT_FALSE(exists("a.txt.kqpart"));
+  EXPECT_FALSE(exists("a.txt"));
+}
+
+TEST_F(FileReceiverTest, LeftoversOfAnEarlierRunAreRemovedAtStart) {
+  ASSERT_TRUE(write("a.txt.kqpart", "half"));
+  ASSERT_TRUE(write("a.txt", "older"));
+  ASSERT_TRUE(write("deep\\er\\b.bin.kqpart", "half"));
+  ASSERT_TRUE(write("kept.kqpart.txt", "user"));
+  ASSERT_TRUE(disk.fs().createFolders(at("folder.kqpart")));
+  receiver.removeLeftovers();
+  EXPECT_FALSE(exists("a.txt.kqpart"));
+  EXPECT_FALSE(exists("deep\\er\\b.bin.kqpart"));
+  EXPECT_EQ(read("a.txt"), "older");
+  EXPECT_EQ(read("kept.kqpart.txt"), "user");
+  EXPECT_TRUE(disk.fs().isFolder(at("folder.kqpart")));
+  auto lines = log.texts();
+  std::sort(lines.begin(), lines.end());
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "Removed the temporary file of an unfinished transfer: " + at("a.txt.kqpart"),
+                       "Removed the temporary file of an unfinished transfer: " + at("deep\\er\\b.bin.kqpart")}));
+}
+
+TEST_F(FileReceiverTest, LeftoverThatCannotBeRemovedIsLogged) {
+  ASSERT_TRUE(write("c.txt.kqpart", "half"));
+  faulty.failRemove("c.txt.kqpart");
+  receiver.removeLeftovers();
+  EXPECT_EQ(log.lines, (std::vector<test::LogLine>{
+                           {"ERROR: Can not remove the temporary file of an unfinished transfer: " +
+                                at("c.txt.kqpart"), true}}));
+  // A missing sync folder is no error and creates nothing.
+  log.lines.clear();
+  sync = disk.path("Gone");
+  receiver.removeLeftovers();
+  EXPECT_TRUE(log.lines.empty());
+  EXPECT_FALSE(disk.fs().exists(sync));
 }
 
 }  // namespace

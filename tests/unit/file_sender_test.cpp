@@ -167,3 +167,49 @@ TEST_F(FileSenderTest, FileThatShrinksKeepsTheFramingWithZeroPadding) {
 
 }  // namespace
 }  // namespace kq
+
+namespace kq {
+namespace {
+
+// A send the link refuses ends the data packet: nothing more is read, sent or
+// padded, and the send is not reported as done.
+TEST_F(FileSenderTest, SendStopsAtTheFirstRefusedSend) {
+  ASSERT_TRUE(write("big.bin", "abcdefghijkl"));
+  struct Case {
+    int failFrom;                     // index of the first refused send
+    std::vector<std::string> sends;   // what the link took
+    std::string error;
+    std::vector<std::string> progress;
+  };
+  const Case cases[] = {
+      {0, {}, "ERROR: Sending to the server failed after 0 of 29 bytes; the send stopped",
+       {"Sended 4 bytes of 12"}},
+      {2, {answer("ANFIL", 12), "abcd"}, "ERROR: Sending to the server failed after 21 of 29 bytes; the send stopped",
+       {"Sended 4 bytes of 12", "Sended 8 bytes of 12"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.failFrom);
+    server.sends.clear();
+    server.refusedSends = 0;
+    server.failFrom = c.failFrom;
+    log.lines.clear();
+    sendDataPacket(ports, kId, at("big.bin"), false, 4);
+    EXPECT_EQ(server.sends, c.sends);
+    EXPECT_EQ(server.refusedSends, 1);
+    std::vector<std::string> progress;
+    for (const auto& text : log.texts())
+      if (text.rfind("Sended", 0) == 0) progress.push_back(text);
+    EXPECT_EQ(progress, c.progress);
+    EXPECT_TRUE(log.contains(c.error));
+    EXPECT_FALSE(log.contains("The file has been sent to Server..."));
+  }
+}
+
+TEST_F(FileSenderTest, RefusedEmptyAnswerIsLogged) {
+  server.failFrom = 0;
+  request(files, "\"filepath\"", R"(\/..\/x)");
+  EXPECT_EQ(log.texts().back(), "Error in sendDataPacket()");
+}
+
+}  // namespace
+}  // namespace kq

@@ -76,6 +76,13 @@ TEST_F(FolderListingTest, WholeSyncFolderDepthFirstWithFolderBeforeContent) {
                       fileEntry("/a/b/c.txt", "3") + "}]}");
 }
 
+TEST_F(FolderListingTest, TemporaryFilesOfAReceiveAreNotListed) {
+  ASSERT_TRUE(write("docs\\a.txt.kqpart", "half"));
+  ASSERT_TRUE(write("docs\\b.kqpart.txt", "whole"));
+  setModified("docs\\b.kqpart.txt", kStamp);
+  EXPECT_EQ(list(R"(\/docs)"), "{\"content\":[{" + fileEntry("/docs/b.kqpart.txt", "5") + "}]}");
+}
+
 TEST_F(FolderListingTest, PumpRunsOncePerEntry) {
   ASSERT_TRUE(write("a\\b\\c.txt", "abc"));
   int pumped = 0;

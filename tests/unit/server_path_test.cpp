@@ -23,7 +23,9 @@ TEST(LocalPathFromServer, DecodesEscapesAndAppendsToTheSyncFolder) {
       {R"(\/a\/\/b.txt)", R"(C:\Sync\a\b.txt)", false},   // runs of separators count as one
       {R"(\\docs\\a.txt)", R"(C:\Sync\docs\a.txt)", false},
       {R"(\/it's here\/x y.txt)", R"(C:\Sync\it's here\x y.txt)", false},
-      {R"(\/a..b\/.\/c)", R"(C:\Sync\a..b\.\c)", false},
+      {R"(\/a..b\/c.d\/e)", R"(C:\Sync\a..b\c.d\e)", false},
+      {R"(\/CONSOLE.txt\/COM10)", R"(C:\Sync\CONSOLE.txt\COM10)", false},
+      {"\\/" + std::string(127, '\xe9'), "C:\\Sync\\" + std::string(127, '\xe9'), false},  // 254 bytes in UTF-8
   };
   for (const auto& c : cases) {
     LocalPath local = localPathFromServer("C:\\Sync", c.value);
@@ -57,6 +59,14 @@ TEST(LocalPathFromServer, RefusesPathsThatLeaveTheSyncFolder) {
       {R"(\/a?b)", "a character not allowed in file names"},
       {R"(\/a\"b)", "a character not allowed in file names"},
       {R"(\/\u4e2d.txt)", "a character outside the ANSI code page"},
+      {R"(\/a\/.\/c)", "a current folder segment"},
+      {R"(\/notes.\/x)", "a name ending in a dot or blank"},
+      {R"(\/x.txt )", "a name ending in a dot or blank"},
+      {R"(\/a*b)", "a character not allowed in file names"},
+      {R"(\/a|b)", "a character not allowed in file names"},
+      {R"(\/LPT9.log)", "a device name"},
+      {"\\/" + std::string(256, 'n'), "a name longer than 255 bytes"},
+      {"\\/" + std::string(128, '\xe9'), "a name longer than 255 bytes"},  // 128 characters, 256 bytes in UTF-8
       {R"(\/a\x)", "an invalid escape"},
       {R"(\/a\u12)", "an invalid escape"},
       {R"(\/a\)", "an incomplete escape"},

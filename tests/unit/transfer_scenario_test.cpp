@@ -143,12 +143,15 @@ TEST_F(TransferScenario, FolderMoveAndItsEchoesBlocked) {
   EXPECT_FALSE(t.fs.exists(t.path("newer")));
 }
 
-TEST_F(TransferScenario, DisconnectDuringATransferRemovesThePartialFile) {
+TEST_F(TransferScenario, DisconnectDuringATransferKeepsTheOlderCopy) {
+  ASSERT_TRUE(t.fs.writeText(t.path("part.bin"), "older"));
   t.read(request("RQPUT", R"({"filepath":"\/part.bin"})"));
   t.read(rqfda(100) + "first");
+  EXPECT_EQ(read("part.bin.kqpart"), "first");
   t.server.active = false;
   t.engine.FilesyncSocketDisconnect();
-  EXPECT_FALSE(t.fs.exists(t.path("part.bin")));
+  EXPECT_EQ(read("part.bin"), "older");
+  EXPECT_FALSE(t.fs.exists(t.path("part.bin.kqpart")));
   EXPECT_FALSE(t.engine.protocol().fileDataMode);
   t.connect();
   t.server.sends.clear();

@@ -33,6 +33,8 @@ bool FdOutputStream::write(const char* data, std::size_t size) {
   return true;
 }
 
+bool FdOutputStream::sync() { return fd_ >= 0 && ::fsync(fd_) == 0; }
+
 bool FdOutputStream::close() {
   if (fd_ < 0) return false;
   int rc = ::close(fd_);

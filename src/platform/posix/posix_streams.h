@@ -20,6 +20,7 @@ class FdOutputStream : public OutputStream {
   ~FdOutputStream() override;
   bool write(const char* data, std::size_t size) override;
   bool close() override;
+  bool sync() override;
 
  private:
   int fd_;

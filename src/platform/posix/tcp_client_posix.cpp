@@ -171,8 +171,8 @@ void TcpClient::deactivate() {
   if (was == State::Connected) postEvent([this] { events_.onDisconnect(); });
 }
 
-void TcpClient::send(std::string_view bytes) {
-  if (state_ != State::Connected) return;  // as the socket component: nothing to send on
+bool TcpClient::send(std::string_view bytes) {
+  if (state_ != State::Connected) return false;
   std::size_t done = 0;
   while (done < bytes.size()) {
     ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
@@ -184,11 +184,12 @@ void TcpClient::send(std::string_view bytes) {
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       if (waitWritable(kSendStallMs)) continue;
       failConnected(kWsaTimedOut);
-      return;
+      return false;
     }
     failConnected(wsaErrorFromErrno(n < 0 ? errno : EPIPE));
-    return;
+    return false;
   }
+  return true;
 }
 
 bool TcpClient::waitWritable(int timeoutMs) {

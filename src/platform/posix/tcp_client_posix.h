@@ -44,7 +44,7 @@ class TcpClient : public ServerLink {
   bool isConnecting() const { return state_ == State::Connecting; }
   // send completes short sends before it returns; a failure closes the
   // connection and is reported as an error event followed by a disconnect event.
-  void send(std::string_view bytes) override;
+  [[nodiscard]] bool send(std::string_view bytes) override;
 
  private:
   enum class State { Idle, Connecting, Connected };

@@ -13,15 +13,11 @@ namespace {
 constexpr WORD kEventConnecting = 0x1000;
 constexpr WORD kEventLookupError = 0x2000;
 constexpr WORD kEventDisconnected = 0x4000;
+constexpr WORD kEventSendError = 0x0800;
 // kSynthetic marks a posted event that no longer has (or never had) a socket handle.
 constexpr WPARAM kSynthetic = static_cast<WPARAM>(-2);
 // kMaxRead bounds one read event; more waiting data gives further read events.
 constexpr std::size_t kMaxRead = 229376;
-
-std::string describeFailure(int code, const char* api) {
-  return "Windows socket error: " + socketErrorText(code) + " (" + std::to_string(code) +
-         "), on API '" + api + "'";
-}
 
 }  // namespace
 
@@ -111,8 +107,15 @@ void AsyncSocket::close(bool notifyDisconnect) {
   if (notifyDisconnect && wasConnected) post(kSynthetic, kEventDisconnected, 0);
 }
 
-void AsyncSocket::send(std::string_view bytes) {
-  if (!connected_ || socket_ == INVALID_SOCKET) throw LinkError("Socket is not connected");
+bool AsyncSocket::failSend(int code) {
+  dropSocket();
+  post(kSynthetic, kEventSendError, static_cast<WORD>(code));
+  post(kSynthetic, kEventDisconnected, 0);
+  return false;
+}
+
+bool AsyncSocket::send(std::string_view bytes) {
+  if (!connected_ || socket_ == INVALID_SOCKET) return false;
   std::size_t offset = 0;
   while (offset < bytes.size()) {
     int chunk = static_cast<int>(std::min<std::size_t>(bytes.size() - offset, 1u << 20));
@@ -122,15 +125,16 @@ void AsyncSocket::send(std::string_view bytes) {
       continue;
     }
     int code = WSAGetLastError();
-    if (code != WSAEWOULDBLOCK) throw LinkError(describeFailure(code, "send"));
+    if (code != WSAEWOULDBLOCK) return failSend(code);
     fd_set writable;
     FD_ZERO(&writable);
     FD_SET(socket_, &writable);
     timeval wait{sendTimeoutMs / 1000, (sendTimeoutMs % 1000) * 1000};
     int ready = select(0, nullptr, &writable, nullptr, &wait);
-    if (ready == 0) throw LinkError(describeFailure(WSAETIMEDOUT, "send"));
-    if (ready == SOCKET_ERROR) throw LinkError(describeFailure(WSAGetLastError(), "select"));
+    if (ready == 0) return failSend(WSAETIMEDOUT);
+    if (ready == SOCKET_ERROR) return failSend(WSAGetLastError());
   }
+  return true;
 }
 
 void AsyncSocket::readAvailable() {
@@ -155,6 +159,9 @@ void AsyncSocket::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       break;
     case kEventLookupError:
       if (events_.error) events_.error(error, "lookup");
+      break;
+    case kEventSendError:
+      if (events_.error) events_.error(error, "send");
       break;
     case kEventDisconnected:
       if (events_.disconnect) events_.disconnect();

@@ -46,9 +46,11 @@ class AsyncSocket {
   int port() const { return port_; }
 
   // send hands every byte to the connection: when the socket's buffer is full it
-  // waits for writability and continues. Throws LinkError on failure, or when
-  // no progress is possible for sendTimeoutMs.
-  void send(std::string_view bytes);
+  // waits for writability and continues. false when the socket is not
+  // connected, or when the send fails or makes no progress for sendTimeoutMs:
+  // the socket is then dropped and an error event ("send") and a disconnect
+  // event follow.
+  [[nodiscard]] bool send(std::string_view bytes);
   int sendTimeoutMs = 60000;
 
   // owns tells whether message belongs to this socket's range.
@@ -60,6 +62,8 @@ class AsyncSocket {
   UINT currentMessage() const { return first_ + generation_ % kMessageRange; }
   void post(WPARAM wParam, WORD event, WORD error);
   void readAvailable();
+  // failSend drops a connected socket whose send failed and posts error and disconnect.
+  bool failSend(int code);
   void dropSocket();
 
   HWND window_;

@@ -17,7 +17,7 @@ class Win32ServerLink : public ServerLink {
   void activate(const std::string& host, int port) override;
   void deactivate() override { socket_.close(true); }
   bool isActive() override { return socket_.connected(); }
-  void send(std::string_view bytes) override { socket_.send(bytes); }
+  [[nodiscard]] bool send(std::string_view bytes) override { return socket_.send(bytes); }
   AsyncSocket& socket() { return socket_; }
 
  private:

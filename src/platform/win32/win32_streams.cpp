@@ -33,6 +33,10 @@ bool HandleOutputStream::write(const char* data, std::size_t size) {
   return true;
 }
 
+bool HandleOutputStream::sync() {
+  return handle_ != INVALID_HANDLE_VALUE && FlushFileBuffers(handle_) != 0;
+}
+
 bool HandleOutputStream::close() {
   if (handle_ == INVALID_HANDLE_VALUE) return false;
   bool ok = CloseHandle(handle_) != 0;

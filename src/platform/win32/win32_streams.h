@@ -22,6 +22,7 @@ class HandleOutputStream : public OutputStream {
   ~HandleOutputStream() override;
   bool write(const char* data, std::size_t size) override;
   bool close() override;
+  bool sync() override;
 
  private:
   HANDLE handle_;

@@ -40,6 +40,7 @@ ClientApp::ClientApp(const std::string& exeLocalPath, std::FILE* statusOut)
   watcherEvents_->engine = engine_.get();
   // The exceptions editor is created at start-up and loads the lists.
   ExceptionsEditor(engine_->exceptionFilter(), config_, logger_).FormShow();
+  engine_->start();
   createTimers();
 }
 

@@ -118,6 +118,7 @@ void runClient(HINSTANCE instance, const std::string& exe) {
   EngineEvents events(engine);
   main.attach(events);
   ExceptionsEditor editor(engine.exceptionFilter(), config, logger);
+  engine.start();
 
   ConfigWindow configWindow(makeClientConfig(exe), config.fields, fs, main);
   createWindow(configWindow, instance, IDD_CONFIGURATION, main.hwnd());
