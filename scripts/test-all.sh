@@ -22,6 +22,8 @@ ctest --test-dir build/asan --output-on-failure -R '^(unit|kqsyncd)$'
 
 section "end-to-end synchronisation (kqsyncd + kqfilesync + zrservice)"
 bash scripts/e2e.sh
+section "fault journeys (nothing lost, both sides agree afterwards)"
+bash scripts/journeys.sh
 
 section "fuzzing (libFuzzer, clang, ASan + UBSan)"
 bash scripts/fuzz.sh "${KQ_FUZZ_SECONDS:-60}"

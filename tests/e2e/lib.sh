@@ -10,6 +10,19 @@ KQ_WATCHER_PORT=11111
 kq_pids=()
 kq_namespaces=()
 
+# kq_isolate SCRIPT [ARG...]: the first call runs SCRIPT again in a network and
+# a mount namespace of its own (nothing of it is seen outside: its ports, its
+# loopback traffic, the disks it mounts) and does not return; in there it
+# brings the loopback link up. Call it first thing, as kq_isolate "$0" "$@".
+kq_isolate() {
+  if [ "${KQ_ISOLATED:-}" != "$$" ]; then
+    command -v unshare >/dev/null || { echo "FAILED: unshare (util-linux) is needed" >&2; exit 1; }
+    exec unshare --net --mount --propagation private -- \
+      bash -c 'export KQ_ISOLATED=$$; exec bash "$@"' kq-isolated "$@"
+  fi
+  ip link set lo up || { echo "FAILED: cannot bring up the loopback link" >&2; exit 1; }
+}
+
 kq_check_programs() {
   local p
   for p in "$KQSYNCD" "$KQFILESYNC" "$ZRSERVICE"; do
@@ -17,13 +30,14 @@ kq_check_programs() {
   done
 }
 
-# kq_wait SECONDS DESCRIPTION COMMAND...: polls COMMAND until it succeeds.
+# kq_wait SECONDS DESCRIPTION COMMAND...: polls COMMAND until it succeeds,
+# every kq_poll_s seconds (0.5 unless set, e.g. kq_poll_s=0.05 kq_wait ...).
 kq_wait() {
   local limit=$1 what=$2; shift 2
   local end=$((SECONDS + limit))
   until "$@"; do
     if [ $SECONDS -ge $end ]; then echo "FAILED: $what (after ${limit}s)" >&2; return 1; fi
-    sleep 0.5
+    sleep "${kq_poll_s:-0.5}"
   done
   echo "ok: $what"
 }
@@ -34,11 +48,13 @@ kq_check() {
   if "$@"; then echo "ok: $what"; else echo "FAILED: $what" >&2; return 1; fi
 }
 
-# kq_start_server DATA [HOST]: runs kqsyncd serve on HOST (127.0.0.1) with a
-# one-second cycle pause. Appends to DATA/kqsyncd.log, so a restart keeps the log.
+# kq_start_server DATA [HOST [SERVE_OPTION...]]: runs kqsyncd serve on HOST
+# (127.0.0.1) with a one-second cycle pause; further options of serve follow
+# (a later --timeout wins). Appends to DATA/kqsyncd.log, so a restart keeps the log.
 kq_start_server() {
   local data=$1 host=${2:-127.0.0.1}
-  "$KQSYNCD" --data "$data" serve --host "$host" --cycle 1 --timeout 30 >>"$data/kqsyncd.log" 2>&1 &
+  shift $(($# < 2 ? $# : 2))
+  "$KQSYNCD" --data "$data" serve --host "$host" --cycle 1 --timeout 30 "$@" >>"$data/kqsyncd.log" 2>&1 &
   kq_pids+=($!)
   kq_server_pid=$!
 }
@@ -92,6 +108,15 @@ kq_start_client() {
   "$prog/kqfilesync" install --force --host "$host" --contract "$contract" --key "$key" --folder "$folder" \
     >"$prog/install.log" 2>&1 || { cat "$prog/install.log" >&2; return 1; }
   kq_start_watcher "$prog" "$ns" || return 1
+  kq_run_client "$prog" "$ns"
+}
+
+# kq_run_client PROGRAM_FOLDER [NAMESPACE]: starts the client installed there
+# (again, after it was stopped or killed). Sets kq_client_pid.
+kq_run_client() {
+  local prog=$1 ns=${2:-}
+  local run=()
+  [ -z "$ns" ] || run=(ip netns exec "$ns")
   (cd "$prog" && exec "${run[@]}" ./kqfilesync </dev/null >>"$prog/kqfilesync.log" 2>&1) &
   kq_pids+=($!)
   kq_client_pid=$!
