@@ -66,6 +66,19 @@ bool changedSince(const PlanInput& in, const std::string& path, const StoreEntry
   return base != nullptr && s.version != *base;
 }
 
+// clientHeld is true when the client is known to have held the store's current
+// version of path: this connection left it in step with it, or (without a
+// record of this connection) a recorded copy of the client has its content.
+bool clientHeld(const PlanInput& in, const std::string& path, const StoreEntry& s) {
+  if (auto* base = sessionVersion(in, path)) return *base == s.version;
+  auto it = in.known.find(path);
+  if (it == in.known.end()) return false;
+  for (auto& k : it->second) {
+    if (k.hash == s.hash) return true;
+  }
+  return false;
+}
+
 bool deletionOrderedFor(const StoreEntry& s, const PlanInput& in) {
   auto it = in.deletionOrdered.find(s.path);
   return it != in.deletionOrdered.end() && it->second == s.deletedAt;
@@ -80,7 +93,7 @@ Action planModified(const ChangeReport& r, const PlanInput& in) {
   }
   Action a = make(ActionKind::Fetch, r.path);
   a.size = r.size;
-  a.mode = s != nullptr && !s->deleted && changedSince(in, r.path, *s) ? FetchMode::Merge : FetchMode::ClientChanged;
+  a.mode = s != nullptr && !s->deleted && !clientHeld(in, r.path, *s) ? FetchMode::Merge : FetchMode::ClientChanged;
   return a;
 }
 
@@ -160,6 +173,15 @@ bool subtreeNeedsFetch(const Listing& listing, const std::string& folder, const 
   return false;
 }
 
+// holdsLastPush: the copy is what this connection's last push left there: the
+// pushed size, stamped while the push ran (the client answered it).
+bool holdsLastPush(const ListingEntry& c, const PlanInput& in) {
+  auto it = in.pushes.find(c.path);
+  if (it == in.pushes.end() || !it->second.complete) return false;
+  const PushAttempt& p = it->second;
+  return c.size == p.size && c.mtime >= p.startedAt - kPushSlackSeconds && c.mtime <= p.endedAt;
+}
+
 Action planClientFile(const ListingEntry& c, const PlanInput& in) {
   auto* s = find(in, c.path);
   Action fetch = make(ActionKind::Fetch, c.path);
@@ -181,7 +203,12 @@ Action planClientFile(const ListingEntry& c, const PlanInput& in) {
     return push(c.path, false, in);
   }
   auto* base = sessionVersion(in, c.path);
-  if (c.size == s->size && (c.mtime == s->mtime || (base != nullptr && *base == s->version))) return known;
+  // The same size and time only tell that the client holds the store's file
+  // when this connection has not given it another version: a copy pushed in
+  // the same second as a later store edit has that edit's time by chance.
+  bool sameFile = base != nullptr ? *base == s->version : c.mtime == s->mtime;
+  if (c.size == s->size && sameFile) return known;
+  if (base != nullptr && *base != s->version && holdsLastPush(c, in)) return push(c.path, false, in);
   if (explainedByPush(c.path, c.size, c.mtime, in)) return push(c.path, false, in);
   fetch.mode = base != nullptr && *base == s->version ? FetchMode::ClientChanged : FetchMode::Merge;
   return fetch;

@@ -292,8 +292,50 @@ TEST(PlanEvidence, CopiesLeftByAnUnfinishedPush) {
   in.pushes["/big"] = cutOff;
   EXPECT_EQ(describeAll(planChanges({{"MODIFIED", "/big", false, "", 1000}}, in)),
             std::vector<std::string>{"Skip /big"});
+  // A longer copy is an edit; the client never held the store's file (its push
+  // was cut off), so the store's file is kept beside it.
   EXPECT_EQ(describeAll(planChanges({{"MODIFIED", "/big", false, "", 3500}}, in)),
-            std::vector<std::string>{"Fetch /big client"});
+            std::vector<std::string>{"Fetch /big merge"});
+}
+
+// A reported change replaces the store's file only when the client is known to
+// have held that file; otherwise both are kept.
+TEST(PlanEvidence, ReportedChangeReplacesOnlyWhatTheClientHeld) {
+  struct Case {
+    const char* name;
+    bool inSession, sessionCurrent;
+    const char* knownHash;  // "" for no recorded copy
+    std::string expected;
+  } cases[] = {
+      {"held the current version on this connection", true, true, "", "Fetch /a.txt client"},
+      {"given an older version on this connection", true, false, "h", "Fetch /a.txt merge"},
+      {"a recorded copy with the store's content", false, false, "h", "Fetch /a.txt client"},
+      {"a recorded copy of older content", false, false, "old", "Fetch /a.txt merge"},
+      {"created on both sides: never held", false, false, "", "Fetch /a.txt merge"},
+  };
+  for (auto& c : cases) {
+    PlanInput in;
+    in.store["/a.txt"] = file("/a.txt", 5, kT - 100, "h", 4);
+    if (c.inSession) in.session["/a.txt"] = c.sessionCurrent ? 4 : 3;
+    if (*c.knownHash) in.known["/a.txt"].push_back({5, kT - 50, c.knownHash});
+    EXPECT_EQ(describeAll(planChanges({{"MODIFIED", "/a.txt", false, "", 7}}, in)),
+              std::vector<std::string>{c.expected})
+        << c.name;
+  }
+}
+
+// A copy pushed in the same second as a later store edit of the same size has
+// that edit's time by chance: the edit is pushed, not recorded as held.
+TEST(PlanEvidence, SameSecondAsAStoreEditIsNotTheEdit) {
+  PlanInput in;
+  in.store["/admin.txt"] = file("/admin.txt", 22, kT, "edited", 5);
+  in.session["/admin.txt"] = 4;
+  in.pushes["/admin.txt"] = PushAttempt{4, 22, kT, kT, true};
+  EXPECT_EQ(describeAll(planListing({cfile("/admin.txt", 22, kT)}, in)), std::vector<std::string>{"PushFile /admin.txt"});
+  // Without a version given on this connection, the same size and time are the same file.
+  in.session.clear();
+  in.pushes.clear();
+  EXPECT_EQ(describeAll(planListing({cfile("/admin.txt", 22, kT)}, in)), std::vector<std::string>{"RecordKnown /admin.txt"});
 }
 
 TEST(PlanListing, RefusedOnThisConnectionIsNotOfferedAgain) {

@@ -49,9 +49,18 @@ std::string FolderLock::lockFile(const std::string& syncFolderNative) {
 
 std::optional<std::string> FolderLock::acquire(const std::string& syncFolderNative) {
   std::error_code ec;
+  // A missing sync folder is not created here: the client waits for it to
+  // come back, and only then is there a folder to lock.
+  if (!std::filesystem::is_directory(syncFolderNative, ec)) return std::nullopt;
   std::filesystem::create_directories(syncFolderNative + "/_log", ec);
   const std::string path = lockFile(syncFolderNative);
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  int writer = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  if (writer < 0) return "cannot lock the sync folder " + syncFolderNative + ": " + path + ": " + std::strerror(errno);
+  ::close(writer);
+  // The lock is held through a read-only descriptor, so that the client keeps
+  // no file of the sync folder open for writing (its disk can still be
+  // remounted read-only or unmounted cleanly).
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return "cannot lock the sync folder " + syncFolderNative + ": " + path + ": " + std::strerror(errno);
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     int error = errno;
@@ -61,7 +70,10 @@ std::optional<std::string> FolderLock::acquire(const std::string& syncFolderNati
     return "the sync folder " + syncFolderNative + " is used by another kqfilesync (" + owner(path) + ")";
   }
   std::string text = std::to_string(::getpid()) + "\n" + selfProgram() + "\n";
-  if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())) {
+  writer = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  bool written = writer >= 0 && ::write(writer, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  if (writer >= 0 && ::close(writer) != 0) written = false;
+  if (!written) {
     ::close(fd);
     return "cannot lock the sync folder " + syncFolderNative + ": cannot write " + path;
   }
