@@ -104,6 +104,23 @@ Action planDeleted(const ChangeReport& r, const PlanInput& in) {
   return make(ActionKind::DeleteInStore, r.path, s->isDir);
 }
 
+// alreadyAt: the store already holds at target what it holds at source (a
+// listing took the renamed copy before the rename was reported): every live
+// file under source has a file of the same content at the same place under target.
+bool alreadyAt(const StoreEntry& source, const std::string& target, const PlanInput& in) {
+  auto* t = find(in, target);
+  if (t == nullptr || t->deleted || t->isDir != source.isDir) return false;
+  if (!source.isDir) return t->hash == source.hash;
+  for (auto it = in.store.upper_bound(source.path); it != in.store.end(); ++it) {
+    if (it->first.compare(0, source.path.size(), source.path) != 0) break;
+    if (!isUnder(it->first, source.path) || it->second.deleted) continue;
+    auto* moved = find(in, target + it->first.substr(source.path.size()));
+    if (moved == nullptr || moved->deleted || moved->isDir != it->second.isDir) return false;
+    if (!moved->isDir && moved->hash != it->second.hash) return false;
+  }
+  return true;
+}
+
 Action planRenamed(const ChangeReport& r, const PlanInput& in) {
   const auto& name = r.newname;
   if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
@@ -115,6 +132,8 @@ Action planRenamed(const ChangeReport& r, const PlanInput& in) {
   if (auto why = clientNameRefusal(target); !why.empty()) return failed(r.path, "new name cannot be synchronised: " + why);
   auto* s = find(in, r.path);
   if (s == nullptr || s->deleted) return skip(r.path, "not in the store");
+  // The renamed copy is in the store already: what is left is the old name.
+  if (alreadyAt(*s, target, in)) return make(ActionKind::DeleteInStore, r.path, s->isDir);
   Action a = make(ActionKind::RenameInStore, r.path, s->isDir);
   a.target = target;
   return a;

@@ -233,6 +233,18 @@ TEST(PlanChanges, Table) {
       {"rename with a path in the new name", {file("/a", 1, kT, "h", 4)}, {}, {"RENAMED", "/a", false, "../b", 0},
        "Skip /a"},
       {"rename of something the store lacks", {}, {}, {"RENAMED", "/a", false, "b", 0}, "Skip /a"},
+      {"file rename the store already took from a listing",
+       {file("/a.txt", 1, kT, "h", 4), file("/b.txt", 1, kT + 5, "h", 1)}, {}, {"RENAMED", "/a.txt", false, "b.txt", 0},
+       "DeleteInStore /a.txt"},
+      {"file rename onto other content", {file("/a.txt", 1, kT, "h", 4), file("/b.txt", 1, kT, "other", 1)}, {},
+       {"RENAMED", "/a.txt", false, "b.txt", 0}, "RenameInStore /a.txt -> /b.txt"},
+      {"folder rename the store already took from a listing",
+       {folder("/sub"), file("/sub/x", 1, kT, "h", 4), folder("/moved"), file("/moved/x", 1, kT + 5, "h", 1)}, {},
+       {"RENAMED", "/sub", true, "moved", 0}, "DeleteInStore /sub/"},
+      {"folder rename onto a folder missing one of its files",
+       {folder("/sub"), file("/sub/x", 1, kT, "h", 4), file("/sub/y", 1, kT, "k", 4), folder("/moved"),
+        file("/moved/x", 1, kT + 5, "h", 1)},
+       {}, {"RENAMED", "/sub", true, "moved", 0}, "RenameInStore /sub -> /moved"},
   };
   for (auto& c : cases) {
     PlanInput in;
