@@ -1,42 +1,34 @@
 #include "data_lock.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 
 namespace kqs {
 
-DataLock::DataLock(const std::string& dataDir) {
+DataLock::DataLock(const std::string& dataDir) : path_(dataDir + "/kqsyncd.lock") {
   std::filesystem::create_directories(dataDir);
-  std::string path = dataDir + "/kqsyncd.lock";
-  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd_ < 0) throw DataLockError("cannot open " + path + ": " + std::strerror(errno));
-  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-    int error = errno;
-    char buffer[32] = {};
-    auto n = ::pread(fd_, buffer, sizeof buffer - 1, 0);
-    std::string pid(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
-    pid = pid.substr(0, pid.find_first_not_of("0123456789"));
-    ::close(fd_);
-    fd_ = -1;
-    if (error != EWOULDBLOCK) throw DataLockError("cannot lock " + path + ": " + std::strerror(error));
-    throw DataLockError("the data folder " + dataDir + " is in use by another kqsyncd" +
-                        (pid.empty() ? std::string() : " (pid " + pid + ")") + "; stop it first");
+  using kq::OwnerLock;
+  switch (lock_.acquire(path_, std::to_string(::getpid()) + "\n")) {
+    case OwnerLock::Outcome::Held:
+      return;
+    case OwnerLock::Outcome::Busy: {
+      std::string pid = lock_.detail().substr(0, lock_.detail().find_first_not_of("0123456789"));
+      throw DataLockError("the data folder " + dataDir + " is in use by another kqsyncd" +
+                          (pid.empty() ? std::string() : " (pid " + pid + ")") + "; stop it first");
+    }
+    case OwnerLock::Outcome::Failed:
+      break;
   }
-  std::string pid = std::to_string(::getpid()) + "\n";
-  if (::ftruncate(fd_, 0) != 0 || ::pwrite(fd_, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
-    throw DataLockError("cannot write " + path + ": " + std::strerror(errno));
-  }
+  const char* step = lock_.failedStep() == OwnerLock::Step::Open   ? "cannot open "
+                     : lock_.failedStep() == OwnerLock::Step::Lock ? "cannot lock "
+                                                                   : "cannot write ";
+  throw DataLockError(step + path_ + ": " + lock_.detail());
 }
 
 DataLock::~DataLock() {
-  if (fd_ < 0) return;
-  [[maybe_unused]] int rc = ::ftruncate(fd_, 0);
-  ::close(fd_);
+  // A stopped server leaves no pid behind.
+  [[maybe_unused]] int rc = ::truncate(path_.c_str(), 0);
 }
 
 }  // namespace kqs

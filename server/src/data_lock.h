@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/posix/owner_lock.h"
+
 namespace kqs {
 
 struct DataLockError : std::runtime_error {
@@ -20,7 +22,8 @@ class DataLock {
   DataLock& operator=(const DataLock&) = delete;
 
  private:
-  int fd_ = -1;
+  std::string path_;
+  kq::OwnerLock lock_;
 };
 
 }  // namespace kqs

@@ -12,22 +12,15 @@
 
 #include "scripted_client.h"
 #include "sync_server.h"
+#include "test_files.h"
 
 namespace fs = std::filesystem;
 
 namespace kqs {
 namespace {
 
-std::string readFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const fs::path& p, const std::string& data) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary | std::ios::trunc) << data;
-}
-
+using test::readFile;
+using test::writeFile;
 // waitUntil polls a condition for up to ten seconds.
 template <typename F>
 bool waitUntil(F condition) {
@@ -41,9 +34,7 @@ bool waitUntil(F condition) {
 class SessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() / ("kqsyncd-test-" + std::to_string(::getpid()) + "-" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
+    root_ = test::scratchFolder("kqsyncd-test");
     fs::create_directories(root_);
     book_ = std::make_unique<AccountBook>((root_ / "data").string());
     book_->add({"1234", "KEY1234abc", ""});

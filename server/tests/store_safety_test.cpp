@@ -13,6 +13,7 @@
 #include <functional>
 
 #include "store.h"
+#include "test_files.h"
 
 namespace fs = std::filesystem;
 
@@ -21,22 +22,12 @@ namespace {
 
 constexpr std::int64_t kNow = 1700000000;
 
-std::string readFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const fs::path& p, const std::string& data) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary | std::ios::trunc) << data;
-}
-
+using test::readFile;
+using test::writeFile;
 class StoreSafetyTest : public ::testing::Test {
  public:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("kqsyncd-safety-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
+    dir_ = test::scratchFolder("kqsyncd-safety");
     fs::create_directories(dir_);
   }
   void TearDown() override {

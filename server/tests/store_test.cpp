@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "accounts.h"
+#include "test_files.h"
 
 namespace fs = std::filesystem;
 
@@ -14,22 +15,12 @@ namespace {
 
 constexpr std::int64_t kNow = 1700000000;
 
-std::string readFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const fs::path& p, const std::string& data) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary | std::ios::trunc) << data;
-}
-
+using test::readFile;
+using test::writeFile;
 class StoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("kqsyncd-store-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
+    dir_ = test::scratchFolder("kqsyncd-store");
     fs::create_directories(dir_ / "store");
     open();
   }

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "store.h"
+#include "test_files.h"
 
 namespace fs = std::filesystem;
 
@@ -18,17 +19,11 @@ namespace {
 
 constexpr std::int64_t kNow = 1700000000;  // 2023-11-14T22:13:20Z
 
-std::string readFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
+using test::readFile;
 class VersionsTest : public ::testing::Test {
  public:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("kqsyncd-versions-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
+    dir_ = test::scratchFolder("kqsyncd-versions");
     reopen();
   }
   void TearDown() override {

@@ -63,7 +63,7 @@ void Logger::writeHeld(const LogPaths& paths, const LocalTime& now) {
 
 void Logger::writeLine(const LogPaths& paths, const LocalTime& now, const std::string& line, bool show) {
   // A missing stamp retires the current file; without a file the rename fails quietly.
-  if (!fs_.exists(paths.stampFile) && fs_.exists(paths.logFile)) retire(paths, paths.rotated(now));
+  if (!fs_.exists(paths.stampFile)) retire(paths, paths.rotated(now));
   if (!fs_.exists(paths.logFile))
     startLogFile(paths, now, line);
   else

@@ -6,15 +6,12 @@
 #include <optional>
 #include <string>
 
+#include "platform/posix/owner_lock.h"
+
 namespace kq {
 
 class FolderLock {
  public:
-  FolderLock() = default;
-  ~FolderLock();
-  FolderLock(const FolderLock&) = delete;
-  FolderLock& operator=(const FolderLock&) = delete;
-
   // acquire returns nullopt when the lock is held now, else the reason
   // ("the sync folder /x is used by another kqfilesync (process 42: /usr/bin/kqfilesync)").
   std::optional<std::string> acquire(const std::string& syncFolderNative);
@@ -25,7 +22,7 @@ class FolderLock {
   static std::string lockFile(const std::string& syncFolderNative);
 
  private:
-  int fd_ = -1;
+  OwnerLock lock_;
 };
 
 }  // namespace kq
