@@ -8,6 +8,11 @@ cd "$(dirname "$0")/.."
 kind=${1:-native}
 jobs=${KQ_JOBS:-$(nproc)}
 args=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+# ccache, where the machine has it, shares objects between work trees of one checkout.
+if command -v ccache >/dev/null; then
+  export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
+  args+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
 case "$kind" in
   native) ;;
   asan) args+=(-DKQ_SANITIZE=ON -DKQ_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug) ;;
