@@ -110,6 +110,16 @@ void ListingPlan::rewind() {
   noteGiven_ = false;
 }
 
+std::vector<Action> ListingPlan::pushesOf(const std::function<bool(const std::string&)>& wanted) {
+  rewind();
+  std::vector<Action> out;
+  for (Action a; nextAction(a);) {
+    if (a.kind == ActionKind::PushFile && wanted(a.path)) out.push_back(std::move(a));
+  }
+  rewind();
+  return out;
+}
+
 std::vector<Action> ListingPlan::next() {
   std::vector<Action> out;
   for (Action a; out.size() < batch_ && nextAction(a);) out.push_back(std::move(a));

@@ -10,6 +10,7 @@
 // collected, in this order.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -32,6 +33,9 @@ class ListingPlan {
   std::vector<Action> next();
   // rewind starts the plan over: next hands out the same actions again.
   void rewind();
+  // pushesOf is the plan's PushFile actions of the paths wanted says yes to:
+  // one pass over the whole plan, which then starts over.
+  std::vector<Action> pushesOf(const std::function<bool(const std::string&)>& wanted);
 
   std::size_t size() const { return size_; }               // actions in the whole plan
   std::int64_t filesToPush() const { return pushFiles_; }  // PushFile actions

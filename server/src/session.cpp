@@ -114,18 +114,11 @@ void SyncSession::reconcile(std::vector<ListingEntry>& listing) {
   PlanInput in = planInput();
   listed_.clear();  // in.listed holds it for the plan; the plan's entries in step replace it
   ListingPlan plan(std::move(listing), in);
-  // The plan's pushes of paths pushed since the last listing or backing off:
-  // few, collected by one extra pass only when there are any.
+  // The plan's pushes of paths pushed since the last listing or backing off
+  // (few; one more pass over the plan only when there are any).
   std::vector<Action> again;
   if (!awaiting_.empty() || !backoff_.empty()) {
-    for (auto batch = plan.next(); !batch.empty(); batch = plan.next()) {
-      for (auto& a : batch) {
-        if (a.kind == ActionKind::PushFile && (awaiting_.count(a.path) != 0 || backoff_.count(a.path) != 0)) {
-          again.push_back(std::move(a));
-        }
-      }
-    }
-    plan.rewind();
+    again = plan.pushesOf([this](const std::string& p) { return awaiting_.count(p) != 0 || backoff_.count(p) != 0; });
   }
   checkPushes(again, plan.listedInStep(), in);
   std::set<std::string> heldBack;  // pushes backing off: left out of this plan

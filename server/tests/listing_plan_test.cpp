@@ -79,6 +79,11 @@ TEST(ListingPlan, HandsOutBoundedBatchesAndKnowsItsFiguresFirst) {
   std::vector<std::size_t> sizes;
   for (auto b = plan.next(); !b.empty(); b = plan.next()) sizes.push_back(b.size());
   EXPECT_EQ(sizes, (std::vector<std::size_t>{4, 4, 4, 4, 3}));
+  // The pushes of some paths, from a pass that leaves the plan at its start.
+  auto some = plan.pushesOf([](const std::string& p) { return p == "/s2" || p == "/s3" || p == "/n2"; });
+  ASSERT_EQ(some.size(), 1u);  // /s3 is a tombstone, /n2 a fetch
+  EXPECT_EQ(some[0].path, "/s2");
+  EXPECT_EQ(plan.next().size(), 4u);
   // A batch size of 0 hands out one action at a time.
   ListingPlan single(listing, in, 0);
   EXPECT_EQ(single.next().size(), 1u);
