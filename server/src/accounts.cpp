@@ -1,7 +1,5 @@
 #include "accounts.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -69,7 +67,6 @@ void AccountBook::save() const {
     out << doc.dump(2) << "\n";
     if (!out.flush()) throw AccountError("cannot write " + temp);
   }
-  ::chmod(temp.c_str(), 0600);
   fs::rename(temp, path);
 }
 

@@ -24,7 +24,7 @@ class AccountBook {
   explicit AccountBook(std::string dataDir);
   // load reads accounts.json; a missing file is an empty book.
   void load();
-  // save writes accounts.json atomically (readable by its owner only).
+  // save writes accounts.json atomically (the process umask keeps it private).
   void save() const;
   // add inserts a new account; throws AccountError for bad input or a duplicate.
   void add(Account account);

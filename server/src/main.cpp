@@ -1,4 +1,6 @@
 // kqsyncd: the reference sync server. Commands: account add/list/remove, serve, versions list/restore.
+#include <sys/stat.h>
+
 #include <csignal>
 #include <ctime>
 #include <cstdio>
@@ -270,6 +272,9 @@ int serveCommand(Args& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Everything kqsyncd creates (data folder, accounts, indexes, versions,
+  // store files, logs) is its owner's alone, whatever the caller's umask.
+  ::umask(077);
   try {
     Args args = parseArgs(argc, argv);
     if (args.help) {

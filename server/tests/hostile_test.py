@@ -41,14 +41,14 @@ def change(path, changetype, newname=None, size="1"):
     return (text + changetype + '"}]}').encode()
 
 
-def listing(entries):
+def listing(entries, mdate="2024-03-07"):
     """entries: (path, size) pairs; a size of None lists a folder."""
     parts = []
     for path, size in entries:
         if size is None:
             parts.append('"filepath":"%s","size":"0","mdate":"","mtime":""' % path)
         else:
-            parts.append('"filepath":"%s","size":"%d","mdate":"2024-03-07","mtime":"14.05.09"' % (path, size))
+            parts.append('"filepath":"%s","size":"%d","mdate":"%s","mtime":"14.05.09"' % (path, size, mdate))
     return ('{"content":[{' + ",".join(parts) + "}]}").encode()
 
 
@@ -172,7 +172,7 @@ class Conversation:
         self.sock.close()
 
 
-def legitimate_cycle(server, name, content=b"alive", timeout=20):
+def legitimate_cycle(server, name, content=b"alive", timeout=20, mdate="2024-03-07"):
     """A well-behaved client lists one file; true when the server fetched it
     into the store and closed the cycle."""
     deadline = time.time() + timeout
@@ -185,7 +185,7 @@ def legitimate_cycle(server, name, content=b"alive", timeout=20):
                     if kind == "RQCHG":
                         c.answer("ANCHG", rid, EMPTY_CHANGE)
                     elif kind == "RQLST":
-                        c.answer("ANLST", rid, listing([("/" + name, len(content))]))
+                        c.answer("ANLST", rid, listing([("/" + name, len(content))], mdate))
                     elif kind == "RQFIL":
                         c.answer("ANFIL", rid, content)
                     elif kind == "RQLOG":
@@ -497,6 +497,26 @@ class HostileTest(unittest.TestCase):
                 self.server.stop()
                 self.server = None
             subprocess.run(["umount", index], check=False)
+
+    # -- the data folder is private --------------------------------------------
+
+    def test_the_data_folder_is_private_under_umask_022(self):
+        old = os.umask(0o022)
+        try:
+            s = self.start()
+            self.assertTrue(legitimate_cycle(s, "kept.txt", b"first"))
+            self.assertTrue(legitimate_cycle(s, "kept.txt", b"second version", mdate="2099-01-01"))
+        finally:
+            os.umask(old)
+        versions = os.path.join(s.data, "versions", CONTRACT)
+        self.assertTrue(any(files for _, _, files in os.walk(versions)), "no version was kept")
+        open_to_others = []
+        for folder, dirs, files in os.walk(s.data):
+            for name in [folder] + [os.path.join(folder, n) for n in dirs + files]:
+                mode = os.lstat(name).st_mode & 0o777
+                if mode & 0o077:
+                    open_to_others.append("%s %o" % (name, mode))
+        self.assertEqual(open_to_others, [])
 
 
 if __name__ == "__main__":
