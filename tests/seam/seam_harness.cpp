@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <iterator>
 
@@ -428,6 +429,12 @@ void Seam::setExceptions(const std::string& extensions, const std::string& prefi
   writeAll(syncFolder() / "_config" / "exstensions.dat", extensions);
   writeAll(syncFolder() / "_config" / "exceptions.dat", prefixes);
   ExceptionsEditor(client.engine.exceptionFilter(), client.config, client.log).FormShow();
+}
+
+void Seam::restampSyncFiles(int offsetSeconds) {
+  auto stamp = fs::file_time_type::clock::now() + std::chrono::seconds(offsetSeconds);
+  for (auto& [relative, content] : syncTree())
+    if (relative.back() != '/') fs::last_write_time(syncFolder() / relative, stamp);
 }
 
 void Seam::storeWrite(const std::string& relative, const std::string& content) {

@@ -117,6 +117,10 @@ class Seam : public ClientEnd, private NotificationSink {
   // reloadExceptions writes the client's exception lists and loads them, as
   // the exceptions window does.
   void setExceptions(const std::string& extensions, const std::string& prefixes);
+  // restampSyncFiles sets the modification time of every synchronised file
+  // in the sync folder to now + offsetSeconds, as a client whose clock is that
+  // far off would have stamped them. The watcher does not report it.
+  void restampSyncFiles(int offsetSeconds);
   // Edits made directly in the store folder.
   void storeWrite(const std::string& relative, const std::string& content);
   void storeRemove(const std::string& relative);
