@@ -70,26 +70,25 @@ std::string patterned(std::size_t size, int seed) {
 
 class SeamTest : public ::testing::TestWithParam<Delivery> {
  protected:
-  // synced is a seam whose client holds the store's files: connected and settled.
-  void settleOrFail(Seam& s) { ASSERT_TRUE(s.settle()) << s.server.lastError(); }
+  // TearDown shows both logs of a failed case.
   void TearDown() override {
-    if (HasFailure() && seam_ != nullptr) {
-      for (auto& l : seam_->server.logLines()) std::fprintf(stderr, "server: %s\n", l.c_str());
-      for (auto& l : seam_->client.log.lines)
+    if (HasFailure() && owned_ != nullptr) {
+      for (auto& l : owned_->server.logLines()) std::fprintf(stderr, "server: %s\n", l.c_str());
+      for (auto& l : owned_->client.log.lines)
         if (l.show) std::fprintf(stderr, "client: %s\n", l.text.c_str());
     }
   }
+  // seam starts a fresh client and server under the case's delivery (the
+  // previous one of the case, if any, ends first).
   Seam& seam(Echo echo = Echo::AfterEachRead) {
     owned_.reset();
     owned_ = std::make_unique<Seam>(GetParam(), echo);
-    seam_ = owned_.get();
     return *owned_;
   }
   // expectClean: no read event of the client failed.
   void expectClean(const Seam& s) { EXPECT_FALSE(s.clientLogged("Error: FilesyncSocketRead()")); }
 
   std::unique_ptr<Seam> owned_;
-  Seam* seam_ = nullptr;
 };
 
 // RQLST (the first listing of an empty folder), RQPUT + RQFDA of files,
@@ -102,7 +101,7 @@ TEST_P(SeamTest, StoreFilesAndFoldersReachAnEmptySyncFolder) {
   s.storeWrite("big.bin", big);
   fs::create_directories(s.server.storeFolder() / "emptydir");
   s.connect();
-  settleOrFail(s);
+  ASSERT_TRUE(s.settle()) << s.server.lastError();
   // The first listing holds only the client's own settings folder.
   EXPECT_EQ(listedPaths(answered(s, "ANLST").front()),
             (std::vector<std::string>{"/_config", "/_config/KnownFiles.dat"}));
@@ -135,7 +134,7 @@ TEST_P(SeamTest, FirstListingBringsTheSyncFolderToAnEmptyStore) {
   s.diskWrite("notes.txt", "notes");
   s.diskWrite("sub/deep/big.bin", big);
   s.connect();
-  settleOrFail(s);
+  ASSERT_TRUE(s.settle()) << s.server.lastError();
   EXPECT_TRUE(holds(sent(s, "RQFIL"), R"({"filepath":"\/notes.txt"})"));
   EXPECT_TRUE(holds(sent(s, "RQFIL"), R"({"filepath":"\/sub\/deep\/big.bin"})"));
   EXPECT_TRUE(holds(answered(s, "ANFIL"), "9000"));
@@ -153,7 +152,7 @@ TEST_P(SeamTest, ReportedChangesReachTheStore) {
   s.storeWrite("gone.txt", "bye");
   s.storeWrite("old/x.txt", "x");
   s.connect();
-  settleOrFail(s);
+  ASSERT_TRUE(s.settle()) << s.server.lastError();
   s.userWrite("a.txt", "two, longer");
   s.userWrite("new.txt", "fresh");
   s.userRemove("gone.txt");
@@ -188,7 +187,7 @@ TEST_P(SeamTest, ReportedChangesReachTheStore) {
   EXPECT_TRUE(s.server.logged("client reports RENAMED /old -> renamed"));
   EXPECT_TRUE(holds(sent(s, "RQFIL"), R"({"filepath":"\/a.txt"})"));
   EXPECT_TRUE(holds(sent(s, "RQFIL"), R"({"filepath":"\/new.txt"})"));
-  settleOrFail(s);
+  ASSERT_TRUE(s.settle()) << s.server.lastError();
   EXPECT_TRUE(quietCycle(s));
   EXPECT_FALSE(fs::exists(s.server.storeFolder() / "old"));
   expectClean(s);
@@ -246,13 +245,13 @@ TEST_P(SeamTest, DISABLED_LateEchoOfAServerDeletionKeepsAFilePutBack) {
   s.storeWrite("gone.txt", "bye");
   s.storeWrite("keep.txt", "keep");
   s.connect();
-  settleOrFail(s);
+  ASSERT_TRUE(s.settle()) << s.server.lastError();
   s.restampSyncFiles(-5);
   s.storeRemove("gone.txt");
   ASSERT_TRUE(s.cycle()) << s.server.lastError();  // RQDEL; the watcher's report is still held
   ASSERT_TRUE(holds(sent(s, "RQDEL"), R"({"filepath":"\/gone.txt"})"));
   s.storeWrite("gone.txt", "put back by another client");
-  settleOrFail(s);
+  ASSERT_TRUE(s.settle()) << s.server.lastError();
   EXPECT_FALSE(s.server.logged("client reports DELETED /gone.txt"));
   std::ifstream in(s.server.storeFolder() / "gone.txt", std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "put back by another client");
@@ -273,10 +272,10 @@ TEST_P(SeamTest, DISABLED_ClientClockAheadOfTheServerDoesNotUndoAStoreDeletion) 
   s.storeWrite("gone.txt", "bye");
   s.storeWrite("keep.txt", "keep");
   s.connect();
-  settleOrFail(s);
+  ASSERT_TRUE(s.settle()) << s.server.lastError();
   s.restampSyncFiles(60);
   s.storeRemove("gone.txt");
-  settleOrFail(s);
+  ASSERT_TRUE(s.settle()) << s.server.lastError();
   EXPECT_TRUE(holds(sent(s, "RQDEL"), R"({"filepath":"\/gone.txt"})"));
   EXPECT_FALSE(s.server.logged("fetched /gone.txt"));
   EXPECT_FALSE(fs::exists(s.server.storeFolder() / "gone.txt"));
@@ -290,10 +289,10 @@ TEST_P(SeamTest, FolderMoveOrderedByTheServer) {
   s.storeWrite("old/sub/a.txt", "a");
   s.storeWrite("old/b.txt", "b");
   s.connect();
-  settleOrFail(s);
+  ASSERT_TRUE(s.settle()) << s.server.lastError();
   ASSERT_TRUE(s.server.renameInStore("/old", "/new"));
   s.clearTranscript();
-  settleOrFail(s);
+  ASSERT_TRUE(s.settle()) << s.server.lastError();
   EXPECT_EQ(sent(s, "RQMOV"), std::vector<std::string>{R"({"sourcefilepath":"\/old\/","destinationfilepath":"\/new\/"})"});
   EXPECT_EQ(answered(s, "ANMOV").size(), 1u);
   EXPECT_TRUE(sent(s, "RQPUT").empty());
@@ -309,7 +308,7 @@ TEST_P(SeamTest, ClientLogIsFetched) {
   const std::string log = "2024/03/07 14:05:09 : Connected to Korvalinq Server!\r\n" + patterned(5000, 3);
   s.diskWrite("_log/Filesync.log", log);
   s.connect();
-  settleOrFail(s);
+  ASSERT_TRUE(s.settle()) << s.server.lastError();
   s.clearTranscript();
   ASSERT_TRUE(s.fetchLog()) << s.server.lastError();
   EXPECT_EQ(sent(s, "RQLOG"), std::vector<std::string>{R"({"logfile":"Filesync.log"})"});
@@ -329,9 +328,9 @@ TEST_P(SeamTest, EchoOfAPushIsNotSentBack) {
     Seam& s = seam(echo);
     s.storeWrite("docs/a.txt", "first");
     s.connect();
-    settleOrFail(s);
+    ASSERT_TRUE(s.settle()) << s.server.lastError();
     s.storeWrite("docs/a.txt", "second, longer");
-    settleOrFail(s);
+    ASSERT_TRUE(s.settle()) << s.server.lastError();
     EXPECT_TRUE(holds(s.watcherMessages(), "1" + s.local("docs\\a.txt")));
     EXPECT_TRUE(quietCycle(s));
     EXPECT_FALSE(s.server.logged("client reports"));
@@ -353,7 +352,7 @@ TEST_P(SeamTest, RefusedPushIsNotOfferedAgain) {
   s.storeWrite("x.tmp", "temporary");
   s.storeWrite("keep.txt", "keep");
   s.connect();
-  settleOrFail(s);
+  ASSERT_TRUE(s.settle()) << s.server.lastError();
   EXPECT_TRUE(quietCycle(s));
   EXPECT_TRUE(quietCycle(s));
   int offers = 0, tmpOffers = 0;
@@ -379,7 +378,7 @@ TEST_P(SeamTest, CutTransferLeavesNoPartialFileAndCompletesLater) {
   const std::string v1 = patterned(3000, 5), v2 = patterned(10000, 6), fresh = patterned(8000, 7);
   s.storeWrite("doc.bin", v1);
   s.connect();
-  settleOrFail(s);
+  ASSERT_TRUE(s.settle()) << s.server.lastError();
   s.storeWrite("doc.bin", v2);
   s.cutAfterDataBytes(5000);
   EXPECT_FALSE(s.cycle());
@@ -397,7 +396,7 @@ TEST_P(SeamTest, CutTransferLeavesNoPartialFileAndCompletesLater) {
   EXPECT_FALSE(fs::exists(s.syncFolder() / "fresh.bin"));
   EXPECT_FALSE(fs::exists(s.syncFolder() / "fresh.bin.kqpart"));
   s.connect();
-  settleOrFail(s);
+  ASSERT_TRUE(s.settle()) << s.server.lastError();
   EXPECT_TRUE(quietCycle(s));
   EXPECT_FALSE(s.server.logged("client reports"));
   expectClean(s);
@@ -411,13 +410,13 @@ TEST_P(SeamTest, MassDeletionGuardKeepsTheStore) {
   for (int i = 0; i < 60; ++i) s.storeWrite("many/f" + std::to_string(i) + ".txt", "file " + std::to_string(i));
   s.storeWrite("keep.txt", "keep");
   s.connect();
-  settleOrFail(s);
+  ASSERT_TRUE(s.settle()) << s.server.lastError();
   for (int i = 0; i < 55; ++i) fs::remove(s.syncFolder() / "many" / ("f" + std::to_string(i) + ".txt"));
   s.clearTranscript();
   ASSERT_TRUE(s.cycle()) << s.server.lastError();
   EXPECT_TRUE(s.server.logged("are gone from the client's listing at once"));
   EXPECT_EQ(s.storeTree().size(), 62u);  // many/, 60 files, keep.txt
-  settleOrFail(s);
+  ASSERT_TRUE(s.settle()) << s.server.lastError();
   EXPECT_FALSE(s.server.logged("store: deleted"));
   expectClean(s);
   s.expectTreesAgree();
