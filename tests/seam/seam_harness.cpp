@@ -202,7 +202,8 @@ void Seam::connect() {
   dataLeft_ = dataDone_ = dataOnConnection_ = 0;
   outbox_.clear();
   clientStream_.clear();
-  clientDataLeft_ = 0;
+  clientDataLeft_ = clientStreamAt_ = takenAt_ = 0;
+  clientCutAt_.reset();
   server.connect();
   deliverWatcher();
 }
@@ -333,6 +334,7 @@ void Seam::breakLink() {
   outbox_.clear();
   clientStream_.clear();
   dataLeft_ = 0;
+  clientDataLeft_ = 0;
 }
 
 // --- client to server ------------------------------------------------------
@@ -352,6 +354,7 @@ void Seam::noteClientPacket() {
     if (clientDataLeft_ > 0) {
       auto n = static_cast<std::size_t>(std::min<std::uint64_t>(clientDataLeft_, clientStream_.size()));
       clientStream_.erase(0, n);
+      clientStreamAt_ += n;
       clientDataLeft_ -= n;
       if (clientDataLeft_ > 0) return;
     }
@@ -362,10 +365,16 @@ void Seam::noteClientPacket() {
       if (clientStream_.size() < kHeaderSize + length) return;
       transcript_.push_back({false, type, clientStream_.substr(kHeaderSize, static_cast<std::size_t>(length))});
       clientStream_.erase(0, kHeaderSize + static_cast<std::size_t>(length));
+      clientStreamAt_ += kHeaderSize + length;
     } else {
       transcript_.push_back({false, type, carriesData(type) ? std::to_string(length) : std::string()});
       clientStream_.erase(0, kHeaderSize);
+      clientStreamAt_ += kHeaderSize;
       if (carriesData(type)) clientDataLeft_ = length;
+      if (type == "ANFIL" && clientCutAfter_) {
+        clientCutAt_ = clientStreamAt_ + *clientCutAfter_;
+        clientCutAfter_.reset();
+      }
     }
   }
 }
@@ -374,8 +383,17 @@ std::string Seam::take(std::size_t n) {
   std::size_t limit = n;
   if (delivery_.kind == Delivery::Kind::Bytewise) limit = 1;
   if (delivery_.kind == Delivery::Kind::SplitAt && delivery_.at > 0) limit = std::min(n, delivery_.at);
+  if (clientCutAt_) {
+    if (takenAt_ >= *clientCutAt_) {
+      clientCutAt_.reset();
+      breakLink();
+      return {};
+    }
+    limit = static_cast<std::size_t>(std::min<std::uint64_t>(limit, *clientCutAt_ - takenAt_));
+  }
   std::string out = outbox_.substr(0, limit);
   outbox_.erase(0, out.size());
+  takenAt_ += out.size();
   return out;
 }
 
@@ -475,7 +493,18 @@ void Seam::expectTreesAgree(const std::set<std::string>& storeOnly) const {
   Tree store = storeTree();
   for (auto& name : storeOnly) store.erase(name);
   Tree sync = syncTree();
-  EXPECT_EQ(store, sync) << "store (left) and sync folder (right) differ";
+  // Differences are named with sizes: contents may be large and binary.
+  std::string differences;
+  for (auto& [path, content] : store) {
+    auto it = sync.find(path);
+    if (it == sync.end()) differences += "  only in the store: " + path + "\n";
+    else if (it->second != content)
+      differences += "  differs: " + path + " (store " + std::to_string(content.size()) + " bytes, sync folder " +
+                     std::to_string(it->second.size()) + " bytes)\n";
+  }
+  for (auto& [path, content] : sync)
+    if (store.count(path) == 0) differences += "  only in the sync folder: " + path + "\n";
+  EXPECT_TRUE(differences.empty()) << "store and sync folder differ:\n" << differences;
 }
 
 std::vector<std::string> Seam::packetTypes() const {

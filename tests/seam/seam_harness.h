@@ -128,6 +128,9 @@ class Seam : public ClientEnd, private NotificationSink {
   // cutAfterDataBytes breaks the link once this many bytes of file data
   // pushed by the server have reached the client (counted over the connection).
   void cutAfterDataBytes(std::uint64_t bytes) { cutAt_ = bytes; }
+  // cutAfterClientDataBytes breaks the link once the server has read this many
+  // bytes of the data of the client's next ANFIL.
+  void cutAfterClientDataBytes(std::uint64_t bytes) { clientCutAfter_ = bytes; }
 
   // Trees: relative path ("docs/a.txt", folders end in "/") -> content.
   using Tree = std::map<std::string, std::string>;
@@ -183,6 +186,9 @@ class Seam : public ClientEnd, private NotificationSink {
   std::string outbox_;           // client bytes the server has not read
   std::string clientStream_;     // client bytes not yet cut into packets
   std::uint64_t clientDataLeft_ = 0;
+  std::uint64_t clientStreamAt_ = 0;  // offset of clientStream_ in all the client sent on the connection
+  std::uint64_t takenAt_ = 0;         // how much of that the server has read
+  std::optional<std::uint64_t> clientCutAfter_, clientCutAt_;
   std::deque<std::string> watcherQueue_;
   std::vector<std::string> watcherSent_;
   std::vector<Packet> transcript_;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <fstream>
@@ -384,7 +385,7 @@ TEST_P(SeamTest, CutTransferLeavesNoPartialFileAndCompletesLater) {
   EXPECT_FALSE(s.cycle());
   EXPECT_FALSE(s.connected());
   std::ifstream in(s.syncFolder() / "doc.bin", std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), v1);
+  EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(in), {}) == v1) << "the client's older copy changed";
   EXPECT_FALSE(fs::exists(s.syncFolder() / "doc.bin.kqpart"));
   EXPECT_TRUE(s.clientLogged("Transfer cut off by the closed connection, partial file removed: " +
                              s.local("doc.bin") + ".kqpart"));
@@ -401,6 +402,32 @@ TEST_P(SeamTest, CutTransferLeavesNoPartialFileAndCompletesLater) {
   EXPECT_FALSE(s.server.logged("client reports"));
   expectClean(s);
   s.expectTreesAgree();
+}
+
+// The link fails while the client sends a file (ANFIL): the store keeps its
+// older copy and no temporary file; the next connection fetches the file whole.
+TEST_P(SeamTest, CutFetchLeavesTheStoreAsItWasAndCompletesLater) {
+  Seam& s = seam();
+  const std::string v1 = patterned(3000, 8), v2 = patterned(10000, 9);
+  s.storeWrite("doc.bin", v1);
+  // The store's copy is a minute old when the user edits the file.
+  fs::last_write_time(s.server.storeFolder() / "doc.bin", fs::file_time_type::clock::now() - std::chrono::minutes(1));
+  s.connect();
+  ASSERT_TRUE(s.settle()) << s.server.lastError();
+  s.userWrite("doc.bin", v2);
+  s.cutAfterClientDataBytes(5000);
+  EXPECT_FALSE(s.cycle());
+  EXPECT_FALSE(s.connected());
+  EXPECT_TRUE(holds(answered(s, "ANFIL"), "10000"));
+  std::ifstream in(s.server.storeFolder() / "doc.bin", std::ios::binary);
+  EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(in), {}) == v1) << "the store's copy changed";
+  EXPECT_TRUE(fs::is_empty(s.server.storeFolder() / ".kqsyncd.tmp"));
+  s.connect();
+  ASSERT_TRUE(s.settle()) << s.server.lastError();
+  EXPECT_TRUE(quietCycle(s));
+  expectClean(s);
+  s.expectTreesAgree();
+  EXPECT_TRUE(s.storeTree().at("doc.bin") == v2) << "the store holds " << s.storeTree().at("doc.bin").size() << " bytes";
 }
 
 // A listing that misses more than 50 synchronised files at once deletes
