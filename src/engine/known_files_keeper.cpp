@@ -8,6 +8,7 @@
 namespace kq {
 
 void KnownFilesKeeper::atStart() {
+  if (syncFolder_().empty()) return;  // no configuration yet: nothing to compare
   (void)known_.findChanges(syncFolder_());
   save();
 }
@@ -29,6 +30,7 @@ void KnownFilesKeeper::atStop() {
 
 void KnownFilesKeeper::save() {
   if (!tracker_.modificationQueue.empty()) return;  // found again from the older list
+  if (syncFolder_().empty()) return;
   savedAtMs_ = clock_.epochMillis();
   cycleEnded_ = false;
   if (!known_.remember(syncFolder_())) log_.writeLog("The list of known files cannot be saved", true);

@@ -22,15 +22,6 @@ std::string timeText(std::int64_t unixSeconds) {
   return text;
 }
 
-std::string sizeText(std::int64_t bytes) {
-  char text[32];
-  if (bytes < 1024) std::snprintf(text, sizeof text, "%lld B", static_cast<long long>(bytes));
-  else if (bytes < 1024 * 1024) std::snprintf(text, sizeof text, "%.1f KB", bytes / 1024.0);
-  else if (bytes < 1024LL * 1024 * 1024) std::snprintf(text, sizeof text, "%.1f MB", bytes / 1048576.0);
-  else std::snprintf(text, sizeof text, "%.2f GB", bytes / 1073741824.0);
-  return text;
-}
-
 Json transferJson(const std::optional<TransferProgress>& transfer) {
   if (!transfer) return nullptr;
   return {{"file", transfer->file},
@@ -117,13 +108,6 @@ bool writeStateFile(const std::string& path, const std::string& text) {
   if (ok && std::rename(temporary.c_str(), path.c_str()) == 0) return true;
   ::unlink(temporary.c_str());
   return false;
-}
-
-std::string transferText(const TransferProgress& t) {
-  std::string text = t.file + " " + sizeText(t.bytesDone) + " / " + sizeText(t.bytesTotal);
-  // The rate is known from the second sample on.
-  if (t.bytesPerSecond > 0) text += " at " + sizeText(static_cast<std::int64_t>(t.bytesPerSecond)) + "/s";
-  return text;
 }
 
 std::string statusText(const ClientState& s, bool running) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/engine_status.h"
+#include "engine/status_text.h"
 
 namespace kq {
 
@@ -48,7 +49,5 @@ std::optional<ClientState> stateFromJson(const std::string& text);
 std::string statusText(const ClientState& state, bool running);
 std::string statusJson(const ClientState& state, bool running);
 
-// transferText is "FILE 1.2 MB / 4.0 MB at 350.0 KB/s" (without the rate while it is not known).
-std::string transferText(const TransferProgress& transfer);
 
 }  // namespace kq
