@@ -123,7 +123,7 @@ void runClient(HINSTANCE instance, const std::string& programPath) {
   createWindow(newDir, instance, IDD_NEWDIR, main.hwnd());
   ExceptionsWindow exceptions(engine.exceptionFilter(), editor, config.fields);
   createWindow(exceptions, instance, IDD_EXCEPTIONS, main.hwnd());
-  SettingsWindow settings(ini, config.fields);
+  SettingsWindow settings(ini, config.fields, logger);
   createWindow(settings, instance, IDD_SETTINGS, main.hwnd());
   main.setWindows({&configWindow, &logWindow, &about, &exceptions, &settings});
   // The engine starts on the configuration as read now (a missing one is reported at the first connect).
