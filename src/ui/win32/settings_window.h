@@ -29,8 +29,8 @@ class SettingsWindow : public DialogBase {
   void load();
   void Button1Click();
   IniFile& ini_;
-  Log* log_;
   ConfigFields& fields_;
+  Log* log_;
   HFONT bold_ = nullptr;
 };
 
