@@ -119,8 +119,9 @@ class Server:
 class Conversation:
     """The client end of one connection, read request by request."""
 
-    def __init__(self, init=INIT, timeout=10):
-        self.sock = socket.create_connection(("127.0.0.1", PORT), timeout=timeout)
+    def __init__(self, init=INIT, timeout=10, source=None):
+        self.sock = socket.create_connection(("127.0.0.1", PORT), timeout=timeout,
+                                             source_address=(source, 0) if source else None)
         if init:
             self.sock.sendall(init)
 
@@ -172,13 +173,13 @@ class Conversation:
         self.sock.close()
 
 
-def legitimate_cycle(server, name, content=b"alive", timeout=20, mdate="2024-03-07"):
+def legitimate_cycle(server, name, content=b"alive", timeout=20, mdate="2024-03-07", source=None):
     """A well-behaved client lists one file; true when the server fetched it
     into the store and closed the cycle."""
     deadline = time.time() + timeout
     while time.time() < deadline:
         try:
-            c = Conversation(timeout=5)
+            c = Conversation(timeout=5, source=source)
             try:
                 while time.time() < deadline:
                     kind, rid, body = c.request()
@@ -497,6 +498,55 @@ class HostileTest(unittest.TestCase):
                 self.server.stop()
                 self.server = None
             subprocess.run(["umount", index], check=False)
+
+    # -- key guessing ------------------------------------------------------------
+
+    def test_key_guessing_is_slowed_and_another_address_is_served_at_once(self):
+        s = self.start()
+        stop = threading.Event()
+        answered = []
+
+        def guess(n):
+            while not stop.is_set():
+                try:
+                    c = Conversation(init=b"KQFILESYNC1" + CONTRACT.encode() + b"WRONG%d" % n, timeout=1)
+                except OSError:
+                    continue
+                try:
+                    while not stop.is_set():
+                        try:
+                            if c.sock.recv(1) == b"":
+                                answered.append(time.time())
+                                break
+                        except socket.timeout:
+                            continue
+                        except OSError:
+                            break
+                finally:
+                    c.close()
+
+        guessers = [threading.Thread(target=guess, args=(n,)) for n in range(4)]
+        for g in guessers:
+            g.start()
+        try:
+            deadline = time.time() + 10
+            while len(answered) < 5 and time.time() < deadline:
+                time.sleep(0.05)
+            self.assertGreaterEqual(len(answered), 5, "wrong keys were not answered")
+            started = time.time()
+            # The guessers are held now; a client of another address is served meanwhile.
+            self.assertTrue(legitimate_cycle(s, "other_address.txt", source="127.0.0.2", timeout=10))
+            self.assertLess(time.time() - started, 8)
+            time.sleep(4)
+        finally:
+            stop.set()
+            for g in guessers:
+                g.join()
+        # Free guesses, then 0.5 + 1 + 2 + 4 + 8 s of delays at most in this time.
+        self.assertLess(len(answered), 15, "guessing was not slowed")
+        rejected = [l for l in self.lines() if "rejected:" in l]
+        self.assertEqual(len(rejected), 1, rejected)
+        self.assertTrue(s.alive())
 
     # -- the data folder is private --------------------------------------------
 
