@@ -125,7 +125,8 @@ kq_run_client() {
 # kq_stop PID...: SIGTERM, then wait up to ten seconds for each.
 kq_stop() {
   local pid status=0
-  for pid in "$@"; do kill -TERM "$pid" 2>/dev/null || true; done
+  # SIGCONT too: a process a test stopped (SIGSTOP) acts on SIGTERM only once it runs.
+  for pid in "$@"; do kill -TERM "$pid" 2>/dev/null || true; kill -CONT "$pid" 2>/dev/null || true; done
   for pid in "$@"; do
     for _ in $(seq 1 20); do kill -0 "$pid" 2>/dev/null || break; sleep 0.5; done
     if kill -0 "$pid" 2>/dev/null; then
@@ -153,6 +154,25 @@ kq_forget() {
     keep+=("$pid")
   done
   kq_pids=("${keep[@]}")
+}
+
+# kq_hog_start N: N busy loops at normal priority (a machine busy with other
+# work) until kq_hog_stop; their ids are in kq_hog_pids. KQ_CPU_HOG=N asks the
+# runners (scripts/e2e.sh, scripts/journeys.sh) for one for the whole run.
+kq_hog_pids=()
+kq_hog_start() {
+  local i n=${1:-0}
+  for ((i = 0; i < n; i++)); do
+    bash -c 'while :; do :; done' </dev/null >/dev/null 2>&1 &
+    kq_hog_pids+=($!)
+  done
+  [ "$n" -le 0 ] || echo "== CPU hog: $n busy loops (${kq_hog_pids[*]})"
+}
+kq_hog_stop() {
+  [ ${#kq_hog_pids[@]} -gt 0 ] || return 0
+  kill -KILL "${kq_hog_pids[@]}" 2>/dev/null || true
+  wait "${kq_hog_pids[@]}" 2>/dev/null || true
+  kq_hog_pids=()
 }
 
 # kq_peak_rss_kb PID: the process's peak resident set (VmHWM) in kB.
@@ -190,6 +210,7 @@ kq_netns_cleanup() {
 # kq_finish: the EXIT trap of every e2e script.
 kq_finish() {
   local status=$?
+  kq_hog_stop
   kq_stop_all || status=1
   kq_netns_cleanup
   [ $status -eq 0 ] || echo "logs in ${kq_scratch:-?}" >&2

@@ -23,7 +23,7 @@ jr_write store differs.txt "the store's text"; jr_write sync differs.txt "the fo
 jr_write store trashed.txt "only in the trash at the end"; mirror trashed.txt
 kq_wait 10 "the sampler has seen every file" bash -c "[ \$(cut -f3,4 '$jr_rec/seen.tsv' | sort -u | wc -l) -ge 13 ]" ||
   jr_abort "the sampler records nothing"
-sleep 1  # the sampler's two rounds over the same state
+jr_sampler_rounds 2 || jr_abort "the sampler does not go round"  # it has seen the files as they are now
 
 rm "$jr_store/vanished.txt"
 jr_write store replaced.txt "second"; mirror replaced.txt
