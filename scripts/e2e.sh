@@ -20,7 +20,8 @@
 # Exits non-zero when any of them fails; leaves no process or namespace behind.
 # Needs root (network namespaces) and about 5 GB free in the scratch folder.
 # Usage: scripts/e2e.sh [SCRATCH_FOLDER]   (programs from build/native, or
-# $KQSYNCD, $KQFILESYNC, $ZRSERVICE; KQ_E2E_LARGE_MB shrinks the large file)
+# $KQSYNCD, $KQFILESYNC, $ZRSERVICE; KQ_E2E_LARGE_MB shrinks the large file;
+# KQ_CPU_HOG=N runs N busy loops at normal priority beside the whole run)
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../tests/e2e/lib.sh"
