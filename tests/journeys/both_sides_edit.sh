@@ -16,7 +16,9 @@
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 jr_begin "$@"
-jr_server_options=(--cycle 4)  # a pause between cycles long enough to stop the server in
+# A pause between cycles long enough to stop the server in; a client stopped
+# for a while is not given up (each round must play on one connection).
+jr_server_options=(--cycle 4 --timeout 600)
 
 # name | the store's text before (none: created on both sides) | the user's | the administrator's
 edits=(
@@ -89,5 +91,7 @@ for r in "${rounds[@]}"; do
   done
   jr_expect_wait 60 "the sides agree" jr_agree
 done
+jr_expect "the rounds played on one connection (the server never gave up the stopped client)" \
+  test "$(grep -c 'client accepted' "$jr_slog")" -eq 1
 jr_verify
 jr_end

@@ -284,30 +284,26 @@ jr_stop_sampler() {
 # path, size, time and inode, so the cache lives in this shell, not a subshell;
 # the files not in the cache are hashed in one go).
 jr_tree() {
-  local side=$1 root kind path size mtime inode key e entries=() misses=() sha lines=()
+  local side=$1 root kind path size mtime inode key misses=() sha lines=() list=$jr_rec/tree.$1
   local -A fresh=()
   root=$(jr_root "$side")
   if [ ! -d "$root" ]; then jr_tree_out="(the folder is missing)"; return; fi
-  mapfile -t entries < <(find "$root" -mindepth 1 \( -path "$root/_log" -o -path "$root/_config" -o -path "$root/_trash" \
-             -o -path "$root/.kqsyncd.tmp" \) -prune -o \( -type f -o -type d \) -printf '%y\t%P\t%s\t%T@\t%i\n' 2>/dev/null |
-           awk -F'\t' -v a="$jr_internal_re" -v i="$jr_ignore_re" '$2 !~ a && $2 !~ i')
-  for e in "${entries[@]}"; do
-    IFS=$'\t' read -r kind path size mtime inode <<<"$e"
-    [ "$kind" = f ] || continue
-    key="$side/$path|$size|$mtime|$inode"
-    [ -n "${jr_sha_cache[$key]:-}" ] || misses+=("$root/$path")
-  done
+  find "$root" -mindepth 1 \( -path "$root/_log" -o -path "$root/_config" -o -path "$root/_trash" \
+    -o -path "$root/.kqsyncd.tmp" \) -prune -o \( -type f -o -type d \) -printf '%y\t%P\t%s\t%T@\t%i\n' 2>/dev/null |
+    awk -F'\t' -v a="$jr_internal_re" -v i="$jr_ignore_re" '$2 !~ a && $2 !~ i' >"$list"
+  while IFS=$'\t' read -r kind path size mtime inode; do
+    [ "$kind" = f ] && [ -z "${jr_sha_cache[$side/$path|$size|$mtime|$inode]:-}" ] && misses+=("$root/$path")
+  done <"$list"
   [ ${#misses[@]} -eq 0 ] ||
     while IFS=$'\t' read -r sha path; do fresh[$path]=$sha; done < <(printf '%s\n' "${misses[@]}" | jr_hash_list)
-  for e in "${entries[@]}"; do
-    IFS=$'\t' read -r kind path size mtime inode <<<"$e"
+  while IFS=$'\t' read -r kind path size mtime inode; do
     if [ "$kind" = d ]; then lines+=("D"$'\t'"$path"); continue; fi
     key="$side/$path|$size|$mtime|$inode"
     # A file hashed just now is cached under the state it was listed in; one
     # that changed meanwhile shows up as a difference and is hashed again later.
     [ -n "${jr_sha_cache[$key]:-}" ] || jr_sha_cache[$key]=${fresh[$root/$path]:-}
     lines+=("F"$'\t'"$path"$'\t'"${jr_sha_cache[$key]}")
-  done
+  done <"$list"
   jr_tree_out=$(printf '%s\n' "${lines[@]}" | LC_ALL=C sort)
 }
 
