@@ -42,6 +42,23 @@ kq_wait() {
   echo "ok: $what"
 }
 
+# kq_wait_progress LIMIT STALL DESCRIPTION PROGRESS COMMAND...: polls COMMAND
+# until it succeeds, while PROGRESS (a command printing a number, bytes done
+# say) keeps growing: fails when it stands still for STALL seconds (a hang) or
+# after LIMIT seconds in all (a generous bound: a busy machine is slow, not stuck).
+kq_wait_progress() {
+  local limit=$1 stall=$2 what=$3 progress=$4; shift 4
+  local end=$((SECONDS + limit)) last=-1 moved=$SECONDS now
+  until "$@"; do
+    now=$("$progress")
+    [ "$now" = "$last" ] || { last=$now moved=$SECONDS; }
+    if [ $((SECONDS - moved)) -ge "$stall" ]; then echo "FAILED: $what (no progress for ${stall}s, at $now)" >&2; return 1; fi
+    if [ $SECONDS -ge $end ]; then echo "FAILED: $what (after ${limit}s, at $now)" >&2; return 1; fi
+    sleep "${kq_poll_s:-0.5}"
+  done
+  echo "ok: $what"
+}
+
 # kq_check DESCRIPTION COMMAND...: one check that must hold now.
 kq_check() {
   local what=$1; shift
