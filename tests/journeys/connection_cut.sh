@@ -30,7 +30,7 @@ jr_expect "the older copy stays in place while the new one is incomplete" \
   jr_is sync down.bin "$old_down"
 ip link set lo up
 jr_fault_over
-jr_expect_wait 60 "the new version arrives whole" jr_is sync down.bin "$new_down"
+jr_expect_arrival "the new version arrives whole" sync down.bin "$new_down"
 
 echo "== the server is killed while it fetches a new version from the sync folder"
 jr_put sync up.bin $size
@@ -42,6 +42,6 @@ jr_expect "the store keeps its older copy while the new one is incomplete" \
   jr_is store up.bin "$old_up"
 jr_restart_server
 jr_fault_over
-jr_expect_wait 60 "the new version reaches the store whole" jr_is store up.bin "$new_up"
+jr_expect_arrival "the new version reaches the store whole" store up.bin "$new_up"
 jr_verify
 jr_end

@@ -209,6 +209,32 @@ jr_receiving() {
   return 1
 }
 
+# jr_received_bytes SIDE PATH: bytes that arrived for PATH so far (its
+# ".kqpart" file, PATH itself and, for SIDE store, the store's temporary files).
+jr_received_bytes() {
+  local root f n=0
+  root=$(jr_root "$1")
+  for f in "$root/$2.kqpart" "$root/$2" "$root"/.kqsyncd.tmp/*; do
+    [ -f "$f" ] && n=$((n + $(jr_size "$f")))
+  done
+  echo $n
+}
+
+# jr_expect_arrival DESCRIPTION SIDE PATH SHA: a large transfer into PATH must
+# end with the content SHA; however slow the machine, it must keep going (no
+# byte for 2 minutes is a failure; 20 minutes in all). Once it is there, the
+# sides have their 60 s to agree from then on: what the check needs is that
+# they settle, not that a busy machine moves 300 MB in a given time.
+jr_expect_arrival() {
+  local what=$1 side=$2 path=$3 sha=$4
+  jr_arrival_bytes() { jr_received_bytes "$side" "$path"; }
+  if kq_wait_progress 1200 120 "$what" jr_arrival_bytes jr_is "$side" "$path" "$sha"; then
+    jr_fault_over
+  else
+    jr_failures=$((jr_failures + 1))
+  fi
+}
+
 # --- the record -------------------------------------------------------------------
 
 # jr_snapshot: SIDE, PATH, SIZE, MTIME, INODE of every file worth recording.
