@@ -4,7 +4,8 @@
 # longer than the server's time-out), then a 300 MB file on its way from the
 # sync folder to the store loses its server (killed, then started again).
 # While a new version is incomplete the older copy stays; nothing cut off
-# takes the place of a whole file; afterwards both sides agree.
+# takes the place of a whole file; afterwards both sides agree, and no
+# conflict copy is made of a file that only one side changed.
 # Usage: tests/journeys/connection_cut.sh [SCRATCH_FOLDER]
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
@@ -44,4 +45,6 @@ jr_restart_server
 jr_fault_over
 jr_expect_arrival "the new version reaches the store whole" store up.bin "$new_up"
 jr_verify
+jr_expect "no conflict copy: each new version was made on one side only" \
+  test -z "$(find "$jr_store" "$jr_sync" -name '*(conflict *')"
 jr_end
