@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -44,12 +45,81 @@ bool touches(const std::string& path, const std::string& changed) {
   return path == changed || isUnder(path, changed) || isUnder(changed, path);
 }
 
+// changesStore: actions whose whole work is a store step, taken under the lock.
+bool changesStore(ActionKind kind) {
+  return kind == ActionKind::CreateStoreFolder || kind == ActionKind::RecordKnown ||
+         kind == ActionKind::DeleteInStore || kind == ActionKind::RenameInStore;
+}
+
+// folderWide: an action that depends on everything below a folder.
+bool folderWide(const Action& a, const PlanInput& in) {
+  if (a.kind == ActionKind::MoveOnClient) return true;
+  if (a.kind != ActionKind::DeleteInStore && a.kind != ActionKind::RenameInStore &&
+      a.kind != ActionKind::DeleteOnClient) {
+    return false;
+  }
+  auto planned = in.store.find(a.path);
+  return a.isDir || (planned != in.store.end() && planned->second.isDir);
+}
+
 }  // namespace
+
+// Turn holds the contract's lock for one store step. Taking it, it notes
+// whether another session changed the store since this one last held it;
+// leaving, it takes the version counter as this session leaves it.
+class SyncSession::Turn {
+ public:
+  explicit Turn(SyncSession& session) : session_(session), guard_(session.lock_) {
+    if (session_.store_.index().currentVersion() != session_.generation_) session_.othersChanged_ = true;
+  }
+  ~Turn() {
+    try {
+      session_.generation_ = session_.store_.index().currentVersion();
+    } catch (...) {
+      session_.othersChanged_ = true;  // unknown: take every later action as possibly stale
+    }
+  }
+  Turn(const Turn&) = delete;
+  Turn& operator=(const Turn&) = delete;
+
+ private:
+  SyncSession& session_;
+  std::lock_guard<ContractLock> guard_;
+};
+
+template <typename Plan>
+std::vector<Action> SyncSession::startPlan(PlanInput& in, Plan plan) {
+  Turn turn(*this);
+  in = planInput();
+  othersChanged_ = false;
+  mine_.clear();
+  return plan(in);
+}
+
+bool SyncSession::current(const Action& a, const PlanInput& in) {
+  if (!othersChanged_) return true;
+  if (folderWide(a, in)) return false;
+  for (const std::string* path : {&a.path, &a.target}) {
+    if (path->empty()) continue;
+    if (std::any_of(mine_.begin(), mine_.end(), [&](auto& m) { return touches(*path, m); })) return false;
+    auto now = store_.index().entry(*path);
+    auto planned = in.store.find(*path);
+    if (now.has_value() != (planned != in.store.end())) return false;
+    if (now && (now->version != planned->second.version || now->deleted != planned->second.deleted)) return false;
+  }
+  return true;
+}
+
+bool SyncSession::stale(const Action& a) {
+  say("not done this cycle: the store changed at " + shown(a.path) +
+      " since it was planned; the next cycle plans it again");
+  return true;
+}
 
 SyncSession::SyncSession(Peer& peer, ContractState& contract, ServerLog& log, std::string who,
                          SessionOptions options)
     : peer_(peer), contract_(contract), store_(*contract.store), log_(log), who_(std::move(who)),
-      options_(options), clientHost_(hostOf(who_)) {}
+      options_(options), clientHost_(hostOf(who_)), lock_(*contract.lock) {}
 
 std::string SyncSession::dateMember() const { return formatLocal(now(), "%Y-%m-%d"); }
 std::string SyncSession::timeMember() const { return formatLocal(now(), "%H:%M:%S"); }
@@ -80,14 +150,19 @@ void SyncSession::run() {
 }
 
 void SyncSession::cycle() {
-  std::lock_guard lock(contract_.mutex);
-  if (!store_.prepareCycle(now())) {  // the store cannot be read: nothing is decided this cycle
+  bool usable;
+  {
+    Turn turn(*this);
+    usable = store_.prepareCycle(now()).has_value();
+  }
+  if (!usable) {  // the store cannot be read: nothing is decided this cycle
     finishCycle();
     return;
   }
-  auto reports = drainChanges();
-  PlanInput in = planInput();
-  for (auto& action : planChanges(reports, in)) guarded(action, in);
+  auto reports = drainChanges();  // the client's answers only: no lock
+  PlanInput in;
+  auto plan = startPlan(in, [&](const PlanInput& in) { return planChanges(reports, in); });
+  for (auto& action : plan) guarded(action, in);
   applyLateReports();
   auto listing = requestListing();
   if (listing && isOnlySystemListing(*listing) && !listed_.empty()) {
@@ -104,16 +179,26 @@ void SyncSession::applyLateReports() {
   for (int i = 0; i < options_.maxChanges && !lateReports_.empty(); ++i) {
     ChangeReport report = lateReports_.front();
     lateReports_.pop_front();
-    PlanInput in = planInput();
-    for (auto& action : planChanges({report}, in)) guarded(action, in);
+    PlanInput in;
+    std::vector<Action> plan;
+    {
+      Turn turn(*this);
+      in = planInput();
+      plan = planChanges({report}, in);
+    }
+    for (auto& action : plan) guarded(action, in);
   }
 }
 
 void SyncSession::reconcile(const std::vector<ListingEntry>& listing) {
-  PlanInput in = planInput();
-  auto inStep = listedInStep(listing, in);
-  auto plan = planListing(listing, in);
-  checkPushes(plan, inStep, in);
+  PlanInput in;
+  std::map<std::string, std::int64_t> inStep;
+  auto plan = startPlan(in, [&](const PlanInput& in) {
+    inStep = listedInStep(listing, in);
+    auto plan = planListing(listing, in);
+    checkPushes(plan, inStep, in);
+    return plan;
+  });
   std::erase_if(plan, [this](const Action& a) { return backingOff(a); });
   filesLeft_ = bytesLeft_ = 0;
   for (auto& a : plan) {
@@ -183,8 +268,14 @@ void SyncSession::announceProgress(bool force) {
   if (!report || report->changetype.empty()) return;
   touched_.insert(report->path);
   if (!report->newname.empty()) touched_.insert(parentOf(report->path) + "/" + report->newname);
-  PlanInput in = planInput();
-  for (auto& action : planChanges({*report}, in)) guarded(action, in);
+  PlanInput in;
+  std::vector<Action> plan;
+  {
+    Turn turn(*this);
+    in = planInput();
+    plan = planChanges({*report}, in);
+  }
+  for (auto& action : plan) guarded(action, in);
 }
 
 void SyncSession::failedItem(const std::string& path, const std::string& reason) {
@@ -320,7 +411,19 @@ std::optional<std::vector<ListingEntry>> SyncSession::requestListing() {
 
 bool SyncSession::guarded(const Action& a, const PlanInput& in) {
   try {
-    return execute(a, in);
+    if (a.kind == ActionKind::Skip) return execute(a, in);  // a log line only
+    if (changesStore(a.kind)) {
+      Turn turn(*this);
+      if (!current(a, in)) return stale(a);
+      mine_.insert(a.path);
+      if (!a.target.empty()) mine_.insert(a.target);
+      return execute(a, in);
+    }
+    {
+      Turn turn(*this);
+      if (!current(a, in)) return stale(a);
+    }
+    return execute(a, in);  // the client's part goes without the lock; each store step takes it
   } catch (const PeerError&) {
     throw;
   } catch (const std::exception& e) {
@@ -338,7 +441,7 @@ bool SyncSession::execute(const Action& a, const PlanInput& in) {
       synced_[a.path] = store_.index().entry(a.path).value().version;
       say("store: created folder " + shown(a.path));
       break;
-    case ActionKind::Fetch: fetch(a); break;
+    case ActionKind::Fetch: fetch(a, in); break;
     case ActionKind::PushFolder: pushFolder(a.path); break;
     case ActionKind::PushFile: pushFile(a.path); break;
     case ActionKind::RecordKnown:
@@ -374,7 +477,7 @@ void SyncSession::forgetSubtree(const std::string& path) {
   }
 }
 
-void SyncSession::receiveInto(IncomingFile& file, std::uint64_t size, const std::string& what) {
+void SyncSession::receiveInto(StoreIncoming& file, std::uint64_t size, const std::string& what) {
   std::uint64_t done = 0;
   std::uint64_t nextProgress = static_cast<std::uint64_t>(options_.progressBytes);
   bool diskOk = true;
@@ -390,7 +493,7 @@ void SyncSession::receiveInto(IncomingFile& file, std::uint64_t size, const std:
   if (!diskOk) throw std::runtime_error("cannot write " + file.path());
 }
 
-void SyncSession::fetch(const Action& a) {
+void SyncSession::fetch(const Action& a, const PlanInput& in) {
   auto file = store_.beginIncoming();
   std::string body = requestBody({{"filepath", a.path}});
   auto id = peer_.sendRequest("RQFIL", body, body.size());
@@ -407,15 +510,30 @@ void SyncSession::fetch(const Action& a) {
     say("fetch of " + shown(a.path) + " dropped: the client sent no data (gone meanwhile?)");
     return;
   }
-  auto result = store_.accept(a.path, *file, a.mode, a.mtime, now());
+  if (!keepFetched(a, in, *file, header.payloadLength)) pushFile(a.path);
+}
+
+// keepFetched takes a fetched copy into the store under the contract's lock,
+// when the store's entry is still the one planned; false when the store's
+// copy won a conflict and goes to the client.
+bool SyncSession::keepFetched(const Action& a, const PlanInput& in, StoreIncoming& file, std::uint64_t size) {
+  Turn turn(*this);
+  if (!current(a, in)) {
+    say("fetch of " + shown(a.path) + " dropped: the store changed meanwhile; the next cycle plans it again");
+    return true;
+  }
+  mine_.insert(a.path);
+  auto result = store_.accept(a.path, file, a.mode, a.mtime, now());
   switch (result.outcome) {
-    case AcceptOutcome::Refused: say("fetch of " + shown(a.path) + " refused: a folder holds that path in the store"); return;
+    case AcceptOutcome::Refused:
+      say("fetch of " + shown(a.path) + " refused: a folder holds that path in the store");
+      return true;
     case AcceptOutcome::DeletionStands:
       say("fetched " + shown(a.path) + ": the content deleted in the store; the deletion stands");
-      return;
+      return true;
     case AcceptOutcome::Unchanged: say("fetched " + shown(a.path) + ": same content as the store"); break;
     case AcceptOutcome::Updated:
-      say("fetched " + shown(a.path) + " (" + std::to_string(header.payloadLength) + " bytes) into the store");
+      say("fetched " + shown(a.path) + " (" + std::to_string(size) + " bytes) into the store");
       break;
     case AcceptOutcome::ConflictClientWon:
       say("conflict on " + shown(a.path) + ": the client's newer copy wins, the store's copy is kept as " +
@@ -424,68 +542,113 @@ void SyncSession::fetch(const Action& a) {
     case AcceptOutcome::ConflictStoreKept:
       say("conflict on " + shown(a.path) + ": the store's newer copy wins, the client's copy is kept as " +
           shown(result.conflictPath));
-      pushFile(a.path);
-      return;
+      return false;
   }
   synced_[a.path] = result.entry.version;
-  if (a.mtime > 0) store_.recordKnown(a.path, header.payloadLength, a.mtime, result.entry.hash);
+  if (a.mtime > 0) store_.recordKnown(a.path, static_cast<std::int64_t>(size), a.mtime, result.entry.hash);
+  return true;
 }
 
 void SyncSession::pushFolder(const std::string& path) {
+  std::optional<StoreEntry> entry;
+  {
+    Turn turn(*this);
+    entry = store_.index().entry(path);
+  }
+  if (!entry || entry->deleted) {
+    say("push of folder " + shown(path) + " not done: the store changed meanwhile; the next cycle plans it again");
+    return;
+  }
   std::string body = requestBody({{"filepath", folderForm(path)}});
   auto id = peer_.sendRequest("RQPUT", body, body.size());
   peer_.readAnswer(id, {"ANPUT"});
-  synced_[path] = store_.index().entry(path).value().version;
+  synced_[path] = entry->version;
   say("pushed folder " + shown(path));
 }
 
-PushAttempt& SyncSession::recordPush(const std::string& path, const PushAttempt& attempt) {
+void SyncSession::recordPush(const std::string& path, const PushAttempt& attempt) {
   auto& pushes = contract_.pushes;
   if (pushes.size() >= ContractState::kMaxPushRecords && pushes.count(pushKey(path)) == 0) {
     auto oldest = std::min_element(pushes.begin(), pushes.end(),
                                    [](auto& a, auto& b) { return a.second.endedAt < b.second.endedAt; });
     pushes.erase(oldest);
   }
-  return pushes[pushKey(path)] = attempt;
+  pushes[pushKey(path)] = attempt;
+}
+
+void SyncSession::endPush(const std::string& path, const PushAttempt& attempt, bool complete) {
+  Turn turn(*this);
+  auto record = contract_.pushes.find(pushKey(path));  // another session may have replaced or dropped it
+  if (record == contract_.pushes.end() || record->second.startedAt != attempt.startedAt ||
+      record->second.version != attempt.version) {
+    return;
+  }
+  record->second.endedAt = now();
+  record->second.complete = complete;
 }
 
 void SyncSession::pushFile(const std::string& path) {
-  auto entry = store_.index().entry(path).value();
-  int fd = ::open(store_.diskPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  std::optional<StoreEntry> entry;
+  int fd = -1;
+  std::string why;
+  {
+    Turn turn(*this);  // the open descriptor keeps this version's bytes, whatever replaces it later
+    entry = store_.index().entry(path);
+    if (entry && !entry->deleted) {
+      fd = ::open(store_.diskPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd < 0) why = std::strerror(errno);
+    }
+  }
+  if (!entry || entry->deleted) {
+    say("push of " + shown(path) + " not done: the store changed meanwhile; the next cycle plans it again");
+    return;
+  }
   if (fd < 0) {
-    std::string why = std::strerror(errno);
     say("push of " + shown(path) + " skipped: " + why);
     return;
   }
   struct Closer { int fd; ~Closer() { ::close(fd); } } closer{fd};
-  std::uint64_t size = static_cast<std::uint64_t>(::lseek(fd, 0, SEEK_END));
-  ::lseek(fd, 0, SEEK_SET);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    say("push of " + shown(path) + " skipped: " + std::strerror(errno));
+    return;
+  }
+  auto size = static_cast<std::uint64_t>(st.st_size);
   std::string body = requestBody({{"filepath", path}});
   auto putId = peer_.sendRequest("RQPUT", body, body.size());
   peer_.readAnswer(putId, {"ANPUT"});
   std::int64_t started = now();
-  auto& attempt = recordPush(path, {entry.version, static_cast<std::int64_t>(size), started, started, false});
+  PushAttempt attempt{entry->version, static_cast<std::int64_t>(size), started, started, false};
+  {
+    Turn turn(*this);
+    recordPush(path, attempt);
+  }
   bool refusedEarly = false;
   bool shortRead = false;
   try {
-    sendData(path, fd, size, refusedEarly, shortRead);
+    sendData(path, fd, size, refusedEarly, shortRead);  // no lock while the data goes
   } catch (...) {
-    attempt.endedAt = now();  // a cut-off push explains a partial copy written until now
+    try {
+      endPush(path, attempt, false);  // a cut-off push explains a partial copy written until now
+    } catch (...) {
+    }
     throw;
   }
-  attempt.endedAt = now();
-  attempt.complete = true;
   if (refusedEarly) {
     refused_.insert(path);
-    contract_.pushes.erase(pushKey(path));
+    {
+      Turn turn(*this);
+      contract_.pushes.erase(pushKey(path));
+    }
     failedItem(path, "refused by the client (excluded there); not offered again on this connection");
     return;
   }
+  endPush(path, attempt, true);
   if (shortRead) {
     say("push of " + shown(path) + " incomplete: the store file shrank while it was sent; it is sent again");
     return;
   }
-  synced_[path] = entry.version;
+  synced_[path] = entry->version;
   awaiting_.insert(path);
   say("pushed " + shown(path) + " (" + std::to_string(size) + " bytes)");
 }
@@ -526,7 +689,11 @@ void SyncSession::deleteOnClient(const std::string& path, bool isDir) {
   auto id = peer_.sendRequest("RQDEL", body, body.size());
   peer_.readAnswer(id, {"ANDEL"});
   forgetSubtree(path);
-  auto gone = store_.index().entry(path);
+  std::optional<StoreEntry> gone;
+  {
+    Turn turn(*this);
+    gone = store_.index().entry(path);
+  }
   if (gone && gone->deleted) deletionOrdered_[path] = gone->deletedAt;
   say("deleted " + shown(path) + (isDir ? "/" : "") + " on the client");
 }
@@ -555,7 +722,7 @@ void SyncSession::fetchLog() {
   std::string temp = contract_.clientLogPath + "." + std::to_string(reinterpret_cast<std::uintptr_t>(this)) + ".part";
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) throw std::runtime_error("cannot write " + temp);
-  IncomingFile file(temp, fd);
+  StoreIncoming file(temp, fd);
   std::string body = requestBody({{"logfile", "Filesync.log"}});
   auto id = peer_.sendRequest("RQLOG", body, body.size());
   auto header = peer_.readAnswer(id, {"ANLOG"});

@@ -2,8 +2,11 @@
 // SyncSession drives one connected client: every few seconds a cycle drains
 // the client's changes (RQCHG), reconciles a listing of the whole sync folder
 // with the store (RQLST), carries out the planned fetches, pushes, deletions
-// and moves, and closes with RQFLS. One thread runs one session; the
-// contract's lock keeps the cycles of clients of one contract apart.
+// and moves, and closes with RQFLS. One thread runs one session. The
+// contract's lock is taken to plan and again for each action's store step,
+// never while file data travels, so the other clients of the contract wait at
+// most one store step of a slow client; an action whose part of the store
+// changed since it was planned is left for the next cycle.
 #include <chrono>
 #include <deque>
 #include <functional>
@@ -15,6 +18,7 @@
 #include <vector>
 
 #include "accounts.h"
+#include "contract_lock.h"
 #include "peer.h"
 #include "planner.h"
 #include "server_log.h"
@@ -25,7 +29,7 @@ namespace kqs {
 // ContractState is what the sessions of one contract share.
 struct ContractState {
   Account account;
-  std::mutex mutex;  // held for a whole cycle
+  std::unique_ptr<ContractLock> lock = std::make_unique<TurnLock>();  // held for one store step at a time
   std::unique_ptr<Store> store;
   std::string clientLogPath;
   // pushes: client host + "\n" + path -> the last push of that path to a
@@ -64,9 +68,19 @@ class SyncSession {
   PlanInput planInput();
   // execute carries out one action; false when the rest of the plan is stale.
   bool execute(const Action& action, const PlanInput& in);
+  // turn holds the contract's lock for one store step and notes changes others made meanwhile.
+  class Turn;
+  // startPlan plans under the contract's lock; what others change from then on makes actions stale.
+  template <typename Plan>
+  std::vector<Action> startPlan(PlanInput& in, Plan plan);
+  // current is true (under the lock) when what the action touches is as it was planned.
+  bool current(const Action& action, const PlanInput& in);
+  // stale logs that an action waits for the next cycle; returns true (the plan goes on).
+  bool stale(const Action& action);
   // guarded runs execute and logs a store error instead of ending the connection.
   bool guarded(const Action& action, const PlanInput& in);
-  void fetch(const Action& action);
+  void fetch(const Action& action, const PlanInput& in);
+  bool keepFetched(const Action& action, const PlanInput& in, StoreIncoming& file, std::uint64_t size);
   void pushFile(const std::string& path);
   // sendData sends RQFDA and every byte of the file, then takes the answer.
   void sendData(const std::string& path, int fd, std::uint64_t size, bool& refusedEarly, bool& shortRead);
@@ -94,9 +108,11 @@ class SyncSession {
   std::uint64_t probeAfterData(const std::function<void(std::string_view)>& extra, std::uint64_t maxExtra);
   void applyLateReports();
   void failedItem(const std::string& path, const std::string& reason);
-  PushAttempt& recordPush(const std::string& path, const PushAttempt& attempt);
+  // recordPush and endPush keep the contract's push records (under the contract's lock).
+  void recordPush(const std::string& path, const PushAttempt& attempt);
+  void endPush(const std::string& path, const PushAttempt& attempt, bool complete);
   std::string pushKey(const std::string& path) const { return clientHost_ + "\n" + path; }
-  void receiveInto(IncomingFile& file, std::uint64_t size, const std::string& what);
+  void receiveInto(StoreIncoming& file, std::uint64_t size, const std::string& what);
   void forgetSubtree(const std::string& path);
   std::string timeMember() const;
   std::string dateMember() const;
@@ -126,6 +142,10 @@ class SyncSession {
   std::int64_t filesLeft_ = 0;                            // still to push in this cycle
   std::int64_t bytesLeft_ = 0;
   std::chrono::steady_clock::time_point lastProgress_{};
+  ContractLock& lock_;
+  std::int64_t generation_ = 0;  // the store's version counter as this session last left it
+  bool othersChanged_ = false;   // another session changed the store since the current plan was made
+  std::set<std::string> mine_;   // paths this session changed since the current plan was made
 };
 
 }  // namespace kqs

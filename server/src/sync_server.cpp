@@ -228,7 +228,7 @@ void SyncServer::run() {
 void SyncServer::pruneVersions() {
   auto now = static_cast<std::int64_t>(::time(nullptr));
   for (auto& [contract, state] : contracts_) {
-    std::unique_lock lock(state->mutex, std::try_to_lock);  // a busy contract prunes in its next cycle
+    std::unique_lock lock(*state->lock, std::try_to_lock);  // a busy contract prunes in its next cycle
     if (lock) state->store->pruneIfDue(now);
   }
 }
