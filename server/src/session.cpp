@@ -119,7 +119,9 @@ bool SyncSession::stale(const Action& a) {
 SyncSession::SyncSession(Peer& peer, ContractState& contract, ServerLog& log, std::string who,
                          SessionOptions options)
     : peer_(peer), contract_(contract), store_(*contract.store), log_(log), who_(std::move(who)),
-      options_(options), clientHost_(hostOf(who_)), lock_(*contract.lock) {}
+      options_(options), clientHost_(hostOf(who_)),
+      ledger_(contract.pushes, clientHost_, options.firstRetrySeconds, options.maxRetrySeconds),
+      lock_(*contract.lock) {}
 
 std::string SyncSession::dateMember() const { return formatLocal(now(), "%Y-%m-%d"); }
 std::string SyncSession::timeMember() const { return formatLocal(now(), "%H:%M:%S"); }
@@ -229,35 +231,15 @@ void SyncSession::reconcile(const std::vector<ListingEntry>& listing) {
 
 void SyncSession::checkPushes(const std::vector<Action>& plan, const std::map<std::string, std::int64_t>& inStep,
                               const PlanInput& in) {
-  std::set<std::string> again;
-  for (auto& a : plan) {
-    if (a.kind == ActionKind::PushFile) again.insert(a.path);
+  for (auto& retry : ledger_.review(plan, inStep, in.store, now())) {
+    say("push of " + shown(retry.path) + " did not take on the client (" +
+        (retry.listed ? "different" : "missing or different") + " in its listing); failed item, tried again in " +
+        std::to_string(retry.delaySeconds) + " s");
   }
-  for (auto& path : awaiting_) {
-    auto record = contract_.pushes.find(pushKey(path));
-    auto entry = in.store.find(path);
-    bool sameVersion = record != contract_.pushes.end() && entry != in.store.end() && !entry->second.deleted &&
-                       entry->second.version == record->second.version;
-    if (again.count(path) == 0 || !sameVersion) {
-      backoff_.erase(path);
-      if (inStep.count(path) != 0 && record != contract_.pushes.end()) contract_.pushes.erase(record);
-      continue;
-    }
-    auto& b = backoff_[path];
-    b.delaySeconds = b.delaySeconds == 0 ? options_.firstRetrySeconds
-                                         : std::min(options_.maxRetrySeconds, b.delaySeconds * 2);
-    b.nextTry = now() + b.delaySeconds;
-    say("push of " + shown(path) + " did not take on the client (" +
-        (inStep.count(path) != 0 ? "different" : "missing or different") + " in its listing); failed item, tried again in " +
-        std::to_string(b.delaySeconds) + " s");
-  }
-  awaiting_.clear();
 }
 
 bool SyncSession::backingOff(const Action& a) const {
-  if (a.kind != ActionKind::PushFile) return false;
-  auto it = backoff_.find(a.path);
-  return it != backoff_.end() && now() < it->second.nextTry;
+  return a.kind == ActionKind::PushFile && ledger_.backingOff(a.path, now());
 }
 
 void SyncSession::announceProgress(bool force) {
@@ -291,12 +273,7 @@ PlanInput SyncSession::planInput() {
   in.failedMoves = failedMoves_;
   in.listed = listed_;
   in.deletionOrdered = deletionOrdered_;
-  in.refused = refused_;
-  std::string prefix = clientHost_ + "\n";
-  for (auto it = contract_.pushes.lower_bound(prefix); it != contract_.pushes.end(); ++it) {
-    if (it->first.compare(0, prefix.size(), prefix) != 0) break;
-    in.pushes[it->first.substr(prefix.size())] = it->second;
-  }
+  ledger_.fill(in);
   return in;
 }
 
@@ -566,27 +543,6 @@ void SyncSession::pushFolder(const std::string& path) {
   say("pushed folder " + shown(path));
 }
 
-void SyncSession::recordPush(const std::string& path, const PushAttempt& attempt) {
-  auto& pushes = contract_.pushes;
-  if (pushes.size() >= ContractState::kMaxPushRecords && pushes.count(pushKey(path)) == 0) {
-    auto oldest = std::min_element(pushes.begin(), pushes.end(),
-                                   [](auto& a, auto& b) { return a.second.endedAt < b.second.endedAt; });
-    pushes.erase(oldest);
-  }
-  pushes[pushKey(path)] = attempt;
-}
-
-void SyncSession::endPush(const std::string& path, const PushAttempt& attempt, bool complete) {
-  Turn turn(*this);
-  auto record = contract_.pushes.find(pushKey(path));  // another session may have replaced or dropped it
-  if (record == contract_.pushes.end() || record->second.startedAt != attempt.startedAt ||
-      record->second.version != attempt.version) {
-    return;
-  }
-  record->second.endedAt = now();
-  record->second.complete = complete;
-}
-
 void SyncSession::pushFile(const std::string& path) {
   std::optional<StoreEntry> entry;
   int fd = -1;
@@ -621,7 +577,7 @@ void SyncSession::pushFile(const std::string& path) {
   PushAttempt attempt{entry->version, static_cast<std::int64_t>(size), started, started, false};
   {
     Turn turn(*this);
-    recordPush(path, attempt);
+    ledger_.started(path, attempt);
   }
   bool refusedEarly = false;
   bool shortRead = false;
@@ -629,27 +585,30 @@ void SyncSession::pushFile(const std::string& path) {
     sendData(path, fd, size, refusedEarly, shortRead);  // no lock while the data goes
   } catch (...) {
     try {
-      endPush(path, attempt, false);  // a cut-off push explains a partial copy written until now
+      Turn turn(*this);
+      ledger_.ended(path, attempt, now(), false);  // a cut-off push explains a partial copy written until now
     } catch (...) {
     }
     throw;
   }
   if (refusedEarly) {
-    refused_.insert(path);
     {
       Turn turn(*this);
-      contract_.pushes.erase(pushKey(path));
+      ledger_.refused(path);
     }
     failedItem(path, "refused by the client (excluded there); not offered again on this connection");
     return;
   }
-  endPush(path, attempt, true);
+  {
+    Turn turn(*this);
+    ledger_.ended(path, attempt, now(), true);
+  }
   if (shortRead) {
     say("push of " + shown(path) + " incomplete: the store file shrank while it was sent; it is sent again");
     return;
   }
   synced_[path] = entry->version;
-  awaiting_.insert(path);
+  ledger_.delivered(path);
   say("pushed " + shown(path) + " (" + std::to_string(size) + " bytes)");
 }
 

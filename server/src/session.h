@@ -21,6 +21,7 @@
 #include "contract_lock.h"
 #include "peer.h"
 #include "planner.h"
+#include "push_ledger.h"
 #include "server_log.h"
 #include "store.h"
 
@@ -32,11 +33,7 @@ struct ContractState {
   std::unique_ptr<ContractLock> lock = std::make_unique<TurnLock>();  // held for one store step at a time
   std::unique_ptr<Store> store;
   std::string clientLogPath;
-  // pushes: client host + "\n" + path -> the last push of that path to a
-  // client on that host; it outlives the connection, so that a partial copy
-  // found after a reconnection is still explained. At most kMaxPushRecords.
-  std::map<std::string, PushAttempt> pushes;
-  static constexpr std::size_t kMaxPushRecords = 10000;
+  PushRecords pushes;  // the last push of each path to each client host (under the lock)
 };
 
 struct SessionOptions {
@@ -108,10 +105,6 @@ class SyncSession {
   std::uint64_t probeAfterData(const std::function<void(std::string_view)>& extra, std::uint64_t maxExtra);
   void applyLateReports();
   void failedItem(const std::string& path, const std::string& reason);
-  // recordPush and endPush keep the contract's push records (under the contract's lock).
-  void recordPush(const std::string& path, const PushAttempt& attempt);
-  void endPush(const std::string& path, const PushAttempt& attempt, bool complete);
-  std::string pushKey(const std::string& path) const { return clientHost_ + "\n" + path; }
   void receiveInto(StoreIncoming& file, std::uint64_t size, const std::string& what);
   void forgetSubtree(const std::string& path);
   std::string timeMember() const;
@@ -129,13 +122,7 @@ class SyncSession {
   std::map<std::string, std::int64_t> deletionOrdered_;  // path -> deletion time ordered on the client
   std::set<std::string> saidSkips_;                       // skip notes logged once per connection
   std::string clientHost_;                                // the client's address without its port
-  std::set<std::string> refused_;                         // files the client refused on this connection
-  struct Backoff {
-    int delaySeconds = 0;
-    std::int64_t nextTry = 0;
-  };
-  std::map<std::string, Backoff> backoff_;                // pushes that did not take: when to try again
-  std::set<std::string> awaiting_;                        // pushed since the last listing
+  PushLedger ledger_;                                     // this connection's pushes (under the lock where shared)
   std::set<std::string> failedItems_;                     // path + reason, logged once per connection
   std::deque<ChangeReport> lateReports_;                  // reported with a probe, applied after the action
   std::set<std::string> touched_;                         // paths a report changed while a plan runs
