@@ -1,9 +1,5 @@
 #include "session.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -11,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "disk_store_files.h"
 #include "log_text.h"
 
 namespace fs = std::filesystem;
@@ -121,7 +118,9 @@ SyncSession::SyncSession(Peer& peer, ContractState& contract, ServerLog& log, st
     : peer_(peer), contract_(contract), store_(*contract.store), log_(log), who_(std::move(who)),
       options_(options), clientHost_(hostOf(who_)),
       ledger_(contract.pushes, clientHost_, options.firstRetrySeconds, options.maxRetrySeconds),
-      lock_(*contract.lock) {}
+      lock_(*contract.lock),
+      ownFiles_(contract.files ? nullptr : std::make_unique<DiskStoreFiles>(*contract.store, contract.clientLogPath)),
+      files_(contract.files ? *contract.files : *ownFiles_) {}
 
 std::string SyncSession::dateMember() const { return formatLocal(now(), "%Y-%m-%d"); }
 std::string SyncSession::timeMember() const { return formatLocal(now(), "%H:%M:%S"); }
@@ -454,29 +453,31 @@ void SyncSession::forgetSubtree(const std::string& path) {
   }
 }
 
-void SyncSession::receiveInto(StoreIncoming& file, std::uint64_t size, const std::string& what) {
+void SyncSession::receiveInto(const std::function<bool(std::string_view)>& write, const std::string& where,
+                              std::uint64_t size, const std::string& what) {
   std::uint64_t done = 0;
   std::uint64_t nextProgress = static_cast<std::uint64_t>(options_.progressBytes);
   bool diskOk = true;
   while (done < size) {
     std::string chunk = peer_.readExact(static_cast<std::size_t>(std::min<std::uint64_t>(size - done, options_.chunkBytes)));
-    diskOk = diskOk && file.write(chunk);
+    diskOk = diskOk && write(chunk);
     done += chunk.size();
     if (size > static_cast<std::uint64_t>(options_.progressBytes) && (done >= nextProgress || done == size)) {
       say(what + ": " + std::to_string(done) + " of " + std::to_string(size) + " bytes");
       nextProgress += static_cast<std::uint64_t>(options_.progressBytes);
     }
   }
-  if (!diskOk) throw std::runtime_error("cannot write " + file.path());
+  if (!diskOk) throw std::runtime_error("cannot write " + where);
 }
 
 void SyncSession::fetch(const Action& a, const PlanInput& in) {
-  auto file = store_.beginIncoming();
+  auto file = files_.beginIncoming();
   std::string body = requestBody({{"filepath", a.path}});
   auto id = peer_.sendRequest("RQFIL", body, body.size());
   auto header = peer_.readAnswer(id, {"ANFIL"});
   if (header.payloadLength >= kMaxPayload) throw PeerError("ANFIL announces an impossible size");
-  receiveInto(*file, header.payloadLength, "receiving " + shown(a.path));
+  receiveInto([&](std::string_view data) { return file->write(data); }, file->path(), header.payloadLength,
+              "receiving " + shown(a.path));
   // The next request's answer shows where the file's data ended: bytes before
   // it are more than the client announced (a file that grew while it was sent).
   if (probeAfterData([](std::string_view) {}, kMaxExtraBytes) > 0) {
@@ -500,7 +501,7 @@ bool SyncSession::keepFetched(const Action& a, const PlanInput& in, StoreIncomin
     return true;
   }
   mine_.insert(a.path);
-  auto result = store_.accept(a.path, file, a.mode, a.mtime, now());
+  auto result = files_.accept(a.path, file, a.mode, a.mtime, now());
   switch (result.outcome) {
     case AcceptOutcome::Refused:
       say("fetch of " + shown(a.path) + " refused: a folder holds that path in the store");
@@ -545,31 +546,22 @@ void SyncSession::pushFolder(const std::string& path) {
 
 void SyncSession::pushFile(const std::string& path) {
   std::optional<StoreEntry> entry;
-  int fd = -1;
+  std::unique_ptr<PushSource> source;
   std::string why;
   {
-    Turn turn(*this);  // the open descriptor keeps this version's bytes, whatever replaces it later
+    Turn turn(*this);  // the opened file keeps this version's bytes, whatever replaces it later
     entry = store_.index().entry(path);
-    if (entry && !entry->deleted) {
-      fd = ::open(store_.diskPath(path).c_str(), O_RDONLY | O_CLOEXEC);
-      if (fd < 0) why = std::strerror(errno);
-    }
+    if (entry && !entry->deleted) source = files_.openForPush(path, why);
   }
   if (!entry || entry->deleted) {
     say("push of " + shown(path) + " not done: the store changed meanwhile; the next cycle plans it again");
     return;
   }
-  if (fd < 0) {
+  if (!source) {
     say("push of " + shown(path) + " skipped: " + why);
     return;
   }
-  struct Closer { int fd; ~Closer() { ::close(fd); } } closer{fd};
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    say("push of " + shown(path) + " skipped: " + std::strerror(errno));
-    return;
-  }
-  auto size = static_cast<std::uint64_t>(st.st_size);
+  std::uint64_t size = source->size();
   std::string body = requestBody({{"filepath", path}});
   auto putId = peer_.sendRequest("RQPUT", body, body.size());
   peer_.readAnswer(putId, {"ANPUT"});
@@ -582,7 +574,7 @@ void SyncSession::pushFile(const std::string& path) {
   bool refusedEarly = false;
   bool shortRead = false;
   try {
-    sendData(path, fd, size, refusedEarly, shortRead);  // no lock while the data goes
+    sendData(path, *source, refusedEarly, shortRead);  // no lock while the data goes
   } catch (...) {
     try {
       Turn turn(*this);
@@ -612,7 +604,8 @@ void SyncSession::pushFile(const std::string& path) {
   say("pushed " + shown(path) + " (" + std::to_string(size) + " bytes)");
 }
 
-void SyncSession::sendData(const std::string& path, int fd, std::uint64_t size, bool& refusedEarly, bool& shortRead) {
+void SyncSession::sendData(const std::string& path, PushSource& source, bool& refusedEarly, bool& shortRead) {
+  std::uint64_t size = source.size();
   auto dataId = peer_.sendRequest("RQFDA", "", size);
   // Every announced byte goes out, whatever the client answers meanwhile: it
   // counts them off even when it refused the file. An answer that arrives
@@ -626,14 +619,14 @@ void SyncSession::sendData(const std::string& path, int fd, std::uint64_t size, 
       refusedEarly = true;
     }
     auto want = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, buffer.size()));
-    auto n = ::read(fd, buffer.data(), want);
-    if (n <= 0) {  // the store file shrank: complete the announced size, resend next cycle
+    auto n = source.read(buffer.data(), want);
+    if (n == 0) {  // the store file shrank: complete the announced size, resend next cycle
       std::fill(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(want), '\0');
-      n = static_cast<ssize_t>(want);
+      n = want;
       shortRead = true;
     }
-    peer_.sendAll(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
-    done += static_cast<std::uint64_t>(n);
+    peer_.sendAll(std::string_view(buffer.data(), n));
+    done += n;
     if (!refusedEarly && size > static_cast<std::uint64_t>(options_.progressBytes) &&
         (done >= nextProgress || done == size)) {
       say("sending " + shown(path) + ": " + std::to_string(done) + " of " + std::to_string(size) + " bytes");
@@ -677,11 +670,7 @@ void SyncSession::finishCycle() {
 }
 
 void SyncSession::fetchLog() {
-  fs::create_directories(fs::path(contract_.clientLogPath).parent_path());
-  std::string temp = contract_.clientLogPath + "." + std::to_string(reinterpret_cast<std::uintptr_t>(this)) + ".part";
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) throw std::runtime_error("cannot write " + temp);
-  StoreIncoming file(temp, fd);
+  auto upload = files_.beginClientLog();
   std::string body = requestBody({{"logfile", "Filesync.log"}});
   auto id = peer_.sendRequest("RQLOG", body, body.size());
   auto header = peer_.readAnswer(id, {"ANLOG"});
@@ -695,19 +684,19 @@ void SyncSession::fetchLog() {
       left -= n;
     }
     probeAfterData([](std::string_view) {}, kMaxExtraBytes);
-    return;  // the temporary file goes with file
+    return;  // the temporary file goes with upload
   }
-  receiveInto(file, header.payloadLength, "receiving the client log");
+  receiveInto([&](std::string_view data) { return upload->write(data); }, upload->path(), header.payloadLength,
+              "receiving the client log");
   // The log grows while it is sent: the lines written meanwhile follow the
   // announced size, up to the answer of the next request; they are kept up
   // to the limit, and more is out of turn.
   bool diskOk = true;
-  probeAfterData([&](std::string_view more) { diskOk = file.write(more) && diskOk; },
+  probeAfterData([&](std::string_view more) { diskOk = upload->write(more) && diskOk; },
                  options_.maxLogBytes - header.payloadLength);
-  if (!diskOk || ::fsync(fd) != 0) throw std::runtime_error("cannot write " + temp + ": " + std::strerror(errno));
-  if (::rename(temp.c_str(), contract_.clientLogPath.c_str()) != 0) throw std::runtime_error("cannot keep the client log");
-  file.taken();
-  say("client log saved to " + contract_.clientLogPath + " (" + std::to_string(file.size()) + " bytes)");
+  if (!diskOk) throw std::runtime_error("cannot write " + upload->path() + ": " + std::strerror(errno));
+  upload->keep();
+  say("client log saved to " + upload->target() + " (" + std::to_string(upload->size()) + " bytes)");
 }
 
 }  // namespace kqs

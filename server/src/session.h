@@ -24,6 +24,7 @@
 #include "push_ledger.h"
 #include "server_log.h"
 #include "store.h"
+#include "store_files.h"
 
 namespace kqs {
 
@@ -33,6 +34,7 @@ struct ContractState {
   std::unique_ptr<ContractLock> lock = std::make_unique<TurnLock>();  // held for one store step at a time
   std::unique_ptr<Store> store;
   std::string clientLogPath;
+  std::unique_ptr<StoreFiles> files;  // the transfers' files; DiskStoreFiles over store when not set
   PushRecords pushes;  // the last push of each path to each client host (under the lock)
 };
 
@@ -80,7 +82,7 @@ class SyncSession {
   bool keepFetched(const Action& action, const PlanInput& in, StoreIncoming& file, std::uint64_t size);
   void pushFile(const std::string& path);
   // sendData sends RQFDA and every byte of the file, then takes the answer.
-  void sendData(const std::string& path, int fd, std::uint64_t size, bool& refusedEarly, bool& shortRead);
+  void sendData(const std::string& path, PushSource& source, bool& refusedEarly, bool& shortRead);
   void pushFolder(const std::string& path);
   void deleteOnClient(const std::string& path, bool isDir);
   bool moveOnClient(const std::string& from, const std::string& to);
@@ -105,7 +107,9 @@ class SyncSession {
   std::uint64_t probeAfterData(const std::function<void(std::string_view)>& extra, std::uint64_t maxExtra);
   void applyLateReports();
   void failedItem(const std::string& path, const std::string& reason);
-  void receiveInto(StoreIncoming& file, std::uint64_t size, const std::string& what);
+  // receiveInto reads size bytes of file data and hands them to write (where: what is written, for errors).
+  void receiveInto(const std::function<bool(std::string_view)>& write, const std::string& where, std::uint64_t size,
+                   const std::string& what);
   void forgetSubtree(const std::string& path);
   std::string timeMember() const;
   std::string dateMember() const;
@@ -130,6 +134,8 @@ class SyncSession {
   std::int64_t bytesLeft_ = 0;
   std::chrono::steady_clock::time_point lastProgress_{};
   ContractLock& lock_;
+  std::unique_ptr<StoreFiles> ownFiles_;  // when the contract brings none
+  StoreFiles& files_;
   std::int64_t generation_ = 0;  // the store's version counter as this session last left it
   bool othersChanged_ = false;   // another session changed the store since the current plan was made
   std::set<std::string> mine_;   // paths this session changed since the current plan was made

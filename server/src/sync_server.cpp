@@ -1,5 +1,7 @@
 #include "sync_server.h"
 
+#include "disk_store_files.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -85,6 +87,7 @@ void SyncServer::start() {
         a.store, book_.indexPath(a.contract), [this, c = a.contract](const std::string& t) { log_.write(c, t); },
         book_.versionsPath(a.contract), options_.keepVersionsDays);
     state->clientLogPath = book_.clientLogPath(a.contract);
+    state->files = std::make_unique<DiskStoreFiles>(*state->store, state->clientLogPath);
     removeLeftoverUploads(state->clientLogPath);
     try {
       state->store->adoptMarker();
