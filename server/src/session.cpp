@@ -16,14 +16,6 @@ namespace kqs {
 
 namespace {
 
-constexpr std::uint64_t kMaxPayload = std::uint64_t(1) << 62;  // a negative size from the client is refused
-constexpr std::uint64_t kMaxChangeReport = 1 << 20;
-constexpr std::uint64_t kMaxExtraBytes = std::uint64_t(1) << 30;  // data beyond an announced size, read and dropped
-
-std::int64_t now() { return static_cast<std::int64_t>(std::time(nullptr)); }
-
-std::string folderForm(const std::string& path) { return path + "/"; }
-
 // shown is a client-controlled value as the log shows it.
 std::string shown(std::string_view value) { return logValue(value); }
 
@@ -34,9 +26,6 @@ std::string hostOf(const std::string& who) {
   auto colon = name.rfind(':');
   return colon == std::string::npos ? name : name.substr(0, colon);
 }
-
-// megabytes rounds a byte count up to whole MiB, as the status bar shows it.
-std::int64_t megabytes(std::int64_t bytes) { return (bytes + (1 << 20) - 1) / (1 << 20); }
 
 bool touches(const std::string& path, const std::string& changed) {
   return path == changed || isUnder(path, changed) || isUnder(changed, path);
@@ -120,10 +109,17 @@ SyncSession::SyncSession(Peer& peer, ContractState& contract, ServerLog& log, st
       ledger_(contract.pushes, clientHost_, options.firstRetrySeconds, options.maxRetrySeconds),
       lock_(*contract.lock),
       ownFiles_(contract.files ? nullptr : std::make_unique<DiskStoreFiles>(*contract.store, contract.clientLogPath)),
-      files_(contract.files ? *contract.files : *ownFiles_) {}
+      files_(contract.files ? *contract.files : *ownFiles_),
+      talk_(peer, peer.clock(), [this](const std::string& text) { say(text); },
+            [this] { return Conversation::FiguresLeft{filesLeft_, bytesLeft_}; },
+            {options.chunkBytes, options.progressBytes, options.maxChanges, options.maxListingBytes,
+             options.maxLogBytes}) {
+  talk_.onLateReport([this](const ChangeReport& report) {  // the rest of a running plan leaves its path alone
+    touched_.insert(report.path);
+    if (!report.newname.empty()) touched_.insert(parentOf(report.path) + "/" + report.newname);
+  });
+}
 
-std::string SyncSession::dateMember() const { return formatLocal(now(), "%Y-%m-%d"); }
-std::string SyncSession::timeMember() const { return formatLocal(now(), "%H:%M:%S"); }
 
 void SyncSession::run() {
   try {
@@ -165,7 +161,7 @@ void SyncSession::cycle() {
   auto plan = startPlan(in, [&](const PlanInput& in) { return planChanges(reports, in); });
   for (auto& action : plan) guarded(action, in);
   applyLateReports();
-  auto listing = requestListing();
+  auto listing = talk_.requestListing();
   if (listing && isOnlySystemListing(*listing) && !listed_.empty()) {
     // The client held synchronised files before: a folder that went missing, not a user's deletions.
     say("listing holds nothing but the client's own folders; taken as no listing this cycle");
@@ -177,15 +173,15 @@ void SyncSession::cycle() {
 }
 
 void SyncSession::applyLateReports() {
-  for (int i = 0; i < options_.maxChanges && !lateReports_.empty(); ++i) {
-    ChangeReport report = lateReports_.front();
-    lateReports_.pop_front();
+  for (int i = 0; i < options_.maxChanges; ++i) {
+    auto report = talk_.takeLateReport();
+    if (!report) break;
     PlanInput in;
     std::vector<Action> plan;
     {
       Turn turn(*this);
       in = planInput();
-      plan = planChanges({report}, in);
+      plan = planChanges({*report}, in);
     }
     for (auto& action : plan) guarded(action, in);
   }
@@ -242,10 +238,10 @@ bool SyncSession::backingOff(const Action& a) const {
 }
 
 void SyncSession::announceProgress(bool force) {
-  auto t = std::chrono::steady_clock::now();
-  if (!force && t - lastProgress_ < std::chrono::milliseconds(options_.progressMs)) return;
-  lastProgress_ = t;
-  auto report = requestChange(std::to_string(filesLeft_), std::to_string(megabytes(bytesLeft_)));
+  auto t = peer_.clock().steadyMs();
+  if (!force && lastProgressMs_ && t - *lastProgressMs_ < options_.progressMs) return;
+  lastProgressMs_ = t;
+  auto report = talk_.requestChange();
   if (!report || report->changetype.empty()) return;
   touched_.insert(report->path);
   if (!report->newname.empty()) touched_.insert(parentOf(report->path) + "/" + report->newname);
@@ -279,110 +275,12 @@ PlanInput SyncSession::planInput() {
 std::vector<ChangeReport> SyncSession::drainChanges() {
   std::vector<ChangeReport> reports;
   for (int i = 0; i < options_.maxChanges; ++i) {
-    auto report = requestChange("0", "0");
+    auto report = talk_.requestChange();  // the figures are 0 between plans
     if (!report) continue;
     if (report->changetype.empty()) break;
     reports.push_back(*report);
   }
   return reports;
-}
-
-std::optional<ChangeReport> SyncSession::requestChange(const std::string& filesLeft, const std::string& mbytesLeft) {
-  auto id = sendChangeRequest(filesLeft, mbytesLeft);
-  auto header = peer_.readAnswer(id, {"ANCHG"});
-  if (header.payloadLength > kMaxChangeReport) throw PeerError("oversized change report");
-  Received json;
-  peer_.readBody(static_cast<std::size_t>(header.payloadLength), json);
-  return takeChangeReport(json.view());
-}
-
-kq::RequestId SyncSession::sendChangeRequest(const std::string& filesLeft, const std::string& mbytesLeft) {
-  std::string body = requestBody({{"date", dateMember()}, {"time", timeMember()}, {"filesleft", filesLeft},
-                                  {"mbytesleft", mbytesLeft}});
-  return peer_.sendRequest("RQCHG", body, body.size());
-}
-
-std::optional<ChangeReport> SyncSession::takeChangeReport(std::string_view json) {
-  std::string refusal;
-  auto report = parseChangeReport(json, &refusal);
-  if (!report) {
-    say("unusable change report of " + std::to_string(json.size()) + " bytes skipped");
-    return std::nullopt;
-  }
-  if (!refusal.empty()) {
-    say("change report refused, " + refusal + ": " + shown(report->changetype) + " " + shown(report->path) +
-        (report->newname.empty() ? "" : " -> " + shown(report->newname)));
-    return std::nullopt;
-  }
-  if (!report->changetype.empty()) {
-    say("client reports " + shown(report->changetype) + " " + shown(report->path) +
-        (report->newname.empty() ? "" : " -> " + shown(report->newname)));
-  }
-  return report;
-}
-
-std::uint64_t SyncSession::probeAfterData(const std::function<void(std::string_view)>& extra, std::uint64_t maxExtra) {
-  auto id = sendChangeRequest(std::to_string(filesLeft_), std::to_string(megabytes(bytesLeft_)));
-  const std::string expect = "ANCHG" + std::string(id.begin(), id.end());
-  std::string buffer;
-  std::uint64_t extraBytes = 0;
-  auto spill = [&](std::size_t n) {
-    if (n == 0) return;
-    extraBytes += n;
-    if (extraBytes > maxExtra) throw PeerError("more data than announced, beyond " + std::to_string(maxExtra) + " bytes");
-    extra(std::string_view(buffer.data(), n));
-    buffer.erase(0, n);
-  };
-  std::size_t at;
-  while ((at = buffer.find(expect)) == std::string::npos) {
-    spill(buffer.size() - std::min(buffer.size(), expect.size() - 1));  // keep what may start the header
-    std::string more = peer_.readSome(1 << 16, peer_.timeoutMs());
-    if (more.empty()) throw PeerError("the client stopped answering");
-    buffer += more;
-  }
-  spill(at);
-  if (buffer.size() < kq::kHeaderSize) buffer += peer_.readExact(kq::kHeaderSize - buffer.size());
-  std::uint64_t length = kq::payloadLength(buffer);
-  if (length > kMaxChangeReport) throw PeerError("oversized change report");
-  std::string json = buffer.substr(kq::kHeaderSize);
-  if (json.size() > length) throw PeerError("unexpected bytes after a change report");
-  json += peer_.readExact(static_cast<std::size_t>(length) - json.size());
-  auto report = takeChangeReport(json);
-  if (report && !report->changetype.empty()) {
-    touched_.insert(report->path);
-    if (!report->newname.empty()) touched_.insert(parentOf(report->path) + "/" + report->newname);
-    if (lateReports_.size() < static_cast<std::size_t>(options_.maxChanges)) lateReports_.push_back(*report);
-    else say("change report of " + shown(report->path) + " not kept: too many waiting");
-  }
-  return extraBytes;
-}
-
-std::optional<std::vector<ListingEntry>> SyncSession::requestListing() {
-  std::string body = requestBody({{"filepath", ""}});
-  auto id = peer_.sendRequest("RQLST", body, body.size());
-  auto header = peer_.readAnswer(id, {"ANLST"});
-  if (header.payloadLength > options_.maxListingBytes) {
-    say("listing of " + std::to_string(header.payloadLength) + " bytes is over the limit of " +
-        std::to_string(options_.maxListingBytes) + " bytes (--max-listing); the cycle ends without reconciliation");
-    peer_.skipBody(header.payloadLength);
-    return std::nullopt;
-  }
-  std::optional<std::vector<ListingEntry>> listing;
-  int skipped = 0;
-  std::string refusal;
-  std::size_t size = static_cast<std::size_t>(header.payloadLength);
-  {
-    Received json;
-    peer_.readBody(size, json);
-    listing = parseListing(json.view(), &skipped, &refusal);
-  }  // the text goes before the plan is made
-  if (!listing) {
-    say("unusable listing of " + std::to_string(size) + " bytes; reconciliation skipped this cycle");
-    return std::nullopt;
-  }
-  if (skipped > 0) say("listing: " + std::to_string(skipped) + " entries with unusable paths left out");
-  if (!refusal.empty()) say("listing entry refused, " + refusal);
-  return listing;
 }
 
 bool SyncSession::guarded(const Action& a, const PlanInput& in) {
@@ -453,42 +351,18 @@ void SyncSession::forgetSubtree(const std::string& path) {
   }
 }
 
-void SyncSession::receiveInto(const std::function<bool(std::string_view)>& write, const std::string& where,
-                              std::uint64_t size, const std::string& what) {
-  std::uint64_t done = 0;
-  std::uint64_t nextProgress = static_cast<std::uint64_t>(options_.progressBytes);
-  bool diskOk = true;
-  while (done < size) {
-    std::string chunk = peer_.readExact(static_cast<std::size_t>(std::min<std::uint64_t>(size - done, options_.chunkBytes)));
-    diskOk = diskOk && write(chunk);
-    done += chunk.size();
-    if (size > static_cast<std::uint64_t>(options_.progressBytes) && (done >= nextProgress || done == size)) {
-      say(what + ": " + std::to_string(done) + " of " + std::to_string(size) + " bytes");
-      nextProgress += static_cast<std::uint64_t>(options_.progressBytes);
-    }
-  }
-  if (!diskOk) throw std::runtime_error("cannot write " + where);
-}
-
 void SyncSession::fetch(const Action& a, const PlanInput& in) {
   auto file = files_.beginIncoming();
-  std::string body = requestBody({{"filepath", a.path}});
-  auto id = peer_.sendRequest("RQFIL", body, body.size());
-  auto header = peer_.readAnswer(id, {"ANFIL"});
-  if (header.payloadLength >= kMaxPayload) throw PeerError("ANFIL announces an impossible size");
-  receiveInto([&](std::string_view data) { return file->write(data); }, file->path(), header.payloadLength,
-              "receiving " + shown(a.path));
-  // The next request's answer shows where the file's data ended: bytes before
-  // it are more than the client announced (a file that grew while it was sent).
-  if (probeAfterData([](std::string_view) {}, kMaxExtraBytes) > 0) {
+  auto fetched = talk_.fetchFile(a.path, [&](std::string_view data) { return file->write(data); }, file->path());
+  if (fetched.extraBytes > 0) {
     say("fetch of " + shown(a.path) + " dropped: the file changed while it was sent");
     return;
   }
-  if (header.payloadLength == 0 && a.size > 0) {
+  if (fetched.size == 0 && a.size > 0) {
     say("fetch of " + shown(a.path) + " dropped: the client sent no data (gone meanwhile?)");
     return;
   }
-  if (!keepFetched(a, in, *file, header.payloadLength)) pushFile(a.path);
+  if (!keepFetched(a, in, *file, fetched.size)) pushFile(a.path);
 }
 
 // keepFetched takes a fetched copy into the store under the contract's lock,
@@ -537,9 +411,7 @@ void SyncSession::pushFolder(const std::string& path) {
     say("push of folder " + shown(path) + " not done: the store changed meanwhile; the next cycle plans it again");
     return;
   }
-  std::string body = requestBody({{"filepath", folderForm(path)}});
-  auto id = peer_.sendRequest("RQPUT", body, body.size());
-  peer_.readAnswer(id, {"ANPUT"});
+  talk_.offer(path, true);
   synced_[path] = entry->version;
   say("pushed folder " + shown(path));
 }
@@ -562,19 +434,16 @@ void SyncSession::pushFile(const std::string& path) {
     return;
   }
   std::uint64_t size = source->size();
-  std::string body = requestBody({{"filepath", path}});
-  auto putId = peer_.sendRequest("RQPUT", body, body.size());
-  peer_.readAnswer(putId, {"ANPUT"});
+  talk_.offer(path, false);
   std::int64_t started = now();
   PushAttempt attempt{entry->version, static_cast<std::int64_t>(size), started, started, false};
   {
     Turn turn(*this);
     ledger_.started(path, attempt);
   }
-  bool refusedEarly = false;
-  bool shortRead = false;
+  SentData sent;
   try {
-    sendData(path, *source, refusedEarly, shortRead);  // no lock while the data goes
+    sent = talk_.sendData(path, *source);  // no lock while the data goes
   } catch (...) {
     try {
       Turn turn(*this);
@@ -583,7 +452,7 @@ void SyncSession::pushFile(const std::string& path) {
     }
     throw;
   }
-  if (refusedEarly) {
+  if (sent.refusedEarly) {
     {
       Turn turn(*this);
       ledger_.refused(path);
@@ -595,7 +464,7 @@ void SyncSession::pushFile(const std::string& path) {
     Turn turn(*this);
     ledger_.ended(path, attempt, now(), true);
   }
-  if (shortRead) {
+  if (sent.shortRead) {
     say("push of " + shown(path) + " incomplete: the store file shrank while it was sent; it is sent again");
     return;
   }
@@ -604,42 +473,8 @@ void SyncSession::pushFile(const std::string& path) {
   say("pushed " + shown(path) + " (" + std::to_string(size) + " bytes)");
 }
 
-void SyncSession::sendData(const std::string& path, PushSource& source, bool& refusedEarly, bool& shortRead) {
-  std::uint64_t size = source.size();
-  auto dataId = peer_.sendRequest("RQFDA", "", size);
-  // Every announced byte goes out, whatever the client answers meanwhile: it
-  // counts them off even when it refused the file. An answer that arrives
-  // before the last byte was sent is a refusal; one after it takes the data.
-  std::string buffer(options_.chunkBytes, '\0');
-  std::uint64_t done = 0;
-  std::uint64_t nextProgress = static_cast<std::uint64_t>(options_.progressBytes);
-  while (done < size) {
-    if (!refusedEarly && peer_.readable()) {
-      peer_.readAnswer(dataId, {"ANFDA"});
-      refusedEarly = true;
-    }
-    auto want = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, buffer.size()));
-    auto n = source.read(buffer.data(), want);
-    if (n == 0) {  // the store file shrank: complete the announced size, resend next cycle
-      std::fill(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(want), '\0');
-      n = want;
-      shortRead = true;
-    }
-    peer_.sendAll(std::string_view(buffer.data(), n));
-    done += n;
-    if (!refusedEarly && size > static_cast<std::uint64_t>(options_.progressBytes) &&
-        (done >= nextProgress || done == size)) {
-      say("sending " + shown(path) + ": " + std::to_string(done) + " of " + std::to_string(size) + " bytes");
-      nextProgress += static_cast<std::uint64_t>(options_.progressBytes);
-    }
-  }
-  if (!refusedEarly) peer_.readAnswer(dataId, {"ANFDA"});
-}
-
 void SyncSession::deleteOnClient(const std::string& path, bool isDir) {
-  std::string body = requestBody({{"filepath", isDir ? folderForm(path) : path}});
-  auto id = peer_.sendRequest("RQDEL", body, body.size());
-  peer_.readAnswer(id, {"ANDEL"});
+  talk_.deleteOnClient(path, isDir);
   forgetSubtree(path);
   std::optional<StoreEntry> gone;
   {
@@ -651,10 +486,7 @@ void SyncSession::deleteOnClient(const std::string& path, bool isDir) {
 }
 
 bool SyncSession::moveOnClient(const std::string& from, const std::string& to) {
-  std::string body = requestBody({{"sourcefilepath", folderForm(from)}, {"destinationfilepath", folderForm(to)}});
-  auto id = peer_.sendRequest("RQMOV", body, body.size());
-  auto answer = peer_.readAnswer(id, {"ANMOV", "FLMOV"});
-  if (answer.type == "FLMOV") {
+  if (!talk_.moveOnClient(from, to)) {
     failedMoves_.push_back(from);
     say("client could not move " + shown(from) + " to " + shown(to) + "; it gets deletions and pushes instead");
     return false;
@@ -664,37 +496,11 @@ bool SyncSession::moveOnClient(const std::string& from, const std::string& to) {
   return true;
 }
 
-void SyncSession::finishCycle() {
-  std::string body = requestBody({{"date", dateMember()}, {"time", timeMember()}});
-  peer_.sendRequest("RQFLS", body, body.size());
-}
+void SyncSession::finishCycle() { talk_.finishCycle(); }
 
 void SyncSession::fetchLog() {
   auto upload = files_.beginClientLog();
-  std::string body = requestBody({{"logfile", "Filesync.log"}});
-  auto id = peer_.sendRequest("RQLOG", body, body.size());
-  auto header = peer_.readAnswer(id, {"ANLOG"});
-  if (header.payloadLength >= kMaxPayload) throw PeerError("ANLOG announces an impossible size");
-  if (header.payloadLength > options_.maxLogBytes) {
-    say("client log of " + std::to_string(header.payloadLength) + " bytes not kept: over the limit of " +
-        std::to_string(options_.maxLogBytes) + " bytes (--max-log)");
-    for (std::uint64_t left = header.payloadLength; left > 0;) {
-      auto n = std::min<std::uint64_t>(left, options_.chunkBytes);
-      peer_.readExact(static_cast<std::size_t>(n));
-      left -= n;
-    }
-    probeAfterData([](std::string_view) {}, kMaxExtraBytes);
-    return;  // the temporary file goes with upload
-  }
-  receiveInto([&](std::string_view data) { return upload->write(data); }, upload->path(), header.payloadLength,
-              "receiving the client log");
-  // The log grows while it is sent: the lines written meanwhile follow the
-  // announced size, up to the answer of the next request; they are kept up
-  // to the limit, and more is out of turn.
-  bool diskOk = true;
-  probeAfterData([&](std::string_view more) { diskOk = upload->write(more) && diskOk; },
-                 options_.maxLogBytes - header.payloadLength);
-  if (!diskOk) throw std::runtime_error("cannot write " + upload->path() + ": " + std::strerror(errno));
+  if (!talk_.uploadLog(*upload)) return;  // over the limit: the temporary file goes with upload
   upload->keep();
   say("client log saved to " + upload->target() + " (" + std::to_string(upload->size()) + " bytes)");
 }

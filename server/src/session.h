@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "accounts.h"
+#include "conversation.h"
 #include "contract_lock.h"
 #include "peer.h"
 #include "planner.h"
@@ -62,8 +63,9 @@ class SyncSession {
 
  private:
   void say(const std::string& text) { log_.write(who_, text); }
+  // now is the time of day from the server's clock.
+  std::int64_t now() const { return peer_.clock().wallSeconds(); }
   std::vector<ChangeReport> drainChanges();
-  std::optional<std::vector<ListingEntry>> requestListing();
   PlanInput planInput();
   // execute carries out one action; false when the rest of the plan is stale.
   bool execute(const Action& action, const PlanInput& in);
@@ -81,8 +83,6 @@ class SyncSession {
   void fetch(const Action& action, const PlanInput& in);
   bool keepFetched(const Action& action, const PlanInput& in, StoreIncoming& file, std::uint64_t size);
   void pushFile(const std::string& path);
-  // sendData sends RQFDA and every byte of the file, then takes the answer.
-  void sendData(const std::string& path, PushSource& source, bool& refusedEarly, bool& shortRead);
   void pushFolder(const std::string& path);
   void deleteOnClient(const std::string& path, bool isDir);
   bool moveOnClient(const std::string& from, const std::string& to);
@@ -97,22 +97,9 @@ class SyncSession {
   // announceProgress sends an RQCHG with what is left to push; a change the
   // client reports with it is applied at once and its path left out of the plan.
   void announceProgress(bool force);
-  std::optional<ChangeReport> requestChange(const std::string& filesLeft, const std::string& mbytesLeft);
-  kq::RequestId sendChangeRequest(const std::string& filesLeft, const std::string& mbytesLeft);
-  std::optional<ChangeReport> takeChangeReport(std::string_view json);
-  // probeAfterData follows the data of an answer with an RQCHG and finds its
-  // answer by the framing: bytes before the ANCHG header are data beyond the
-  // announced size and go to extra (more than maxExtra end the connection).
-  // Returns their count; the change reported is applied by applyLateReports.
-  std::uint64_t probeAfterData(const std::function<void(std::string_view)>& extra, std::uint64_t maxExtra);
   void applyLateReports();
   void failedItem(const std::string& path, const std::string& reason);
-  // receiveInto reads size bytes of file data and hands them to write (where: what is written, for errors).
-  void receiveInto(const std::function<bool(std::string_view)>& write, const std::string& where, std::uint64_t size,
-                   const std::string& what);
   void forgetSubtree(const std::string& path);
-  std::string timeMember() const;
-  std::string dateMember() const;
 
   Peer& peer_;
   ContractState& contract_;
@@ -128,14 +115,14 @@ class SyncSession {
   std::string clientHost_;                                // the client's address without its port
   PushLedger ledger_;                                     // this connection's pushes (under the lock where shared)
   std::set<std::string> failedItems_;                     // path + reason, logged once per connection
-  std::deque<ChangeReport> lateReports_;                  // reported with a probe, applied after the action
   std::set<std::string> touched_;                         // paths a report changed while a plan runs
   std::int64_t filesLeft_ = 0;                            // still to push in this cycle
   std::int64_t bytesLeft_ = 0;
-  std::chrono::steady_clock::time_point lastProgress_{};
+  std::optional<std::int64_t> lastProgressMs_;           // steady ms of the last figures sent
   ContractLock& lock_;
   std::unique_ptr<StoreFiles> ownFiles_;  // when the contract brings none
   StoreFiles& files_;
+  Conversation talk_;
   std::int64_t generation_ = 0;  // the store's version counter as this session last left it
   bool othersChanged_ = false;   // another session changed the store since the current plan was made
   std::set<std::string> mine_;   // paths this session changed since the current plan was made
