@@ -37,63 +37,14 @@ bool changesStore(ActionKind kind) {
          kind == ActionKind::DeleteInStore || kind == ActionKind::RenameInStore;
 }
 
-// folderWide: an action that depends on everything below a folder.
-bool folderWide(const Action& a, const PlanInput& in) {
-  if (a.kind == ActionKind::MoveOnClient) return true;
-  if (a.kind != ActionKind::DeleteInStore && a.kind != ActionKind::RenameInStore &&
-      a.kind != ActionKind::DeleteOnClient) {
-    return false;
-  }
-  auto planned = in.store.find(a.path);
-  return a.isDir || (planned != in.store.end() && planned->second.isDir);
-}
-
 }  // namespace
-
-// Turn holds the contract's lock for one store step. Taking it, it notes
-// whether another session changed the store since this one last held it;
-// leaving, it takes the version counter as this session leaves it.
-class SyncSession::Turn {
- public:
-  explicit Turn(SyncSession& session) : session_(session), guard_(session.lock_) {
-    if (session_.store_.index().currentVersion() != session_.generation_) session_.othersChanged_ = true;
-  }
-  ~Turn() {
-    try {
-      session_.generation_ = session_.store_.index().currentVersion();
-    } catch (...) {
-      session_.othersChanged_ = true;  // unknown: take every later action as possibly stale
-    }
-  }
-  Turn(const Turn&) = delete;
-  Turn& operator=(const Turn&) = delete;
-
- private:
-  SyncSession& session_;
-  std::lock_guard<ContractLock> guard_;
-};
 
 template <typename Plan>
 std::vector<Action> SyncSession::startPlan(PlanInput& in, Plan plan) {
-  Turn turn(*this);
+  Turn turn(turns_);
   in = planInput();
-  othersChanged_ = false;
-  mine_.clear();
+  turns_.newPlan();
   return plan(in);
-}
-
-bool SyncSession::current(const Action& a, const PlanInput& in) {
-  if (!othersChanged_) return true;
-  if (folderWide(a, in)) return false;
-  for (const std::string* path : {&a.path, &a.target}) {
-    if (path->empty()) continue;
-    if (std::any_of(mine_.begin(), mine_.end(), [&](auto& m) { return touches(*path, m); })) return false;
-    auto now = store_.index().entry(*path);
-    auto planned = in.store.find(*path);
-    if (now.has_value() != (planned != in.store.end())) return false;
-    if (now && (now->version != planned->second.version || now->deleted != planned->second.deleted)) return false;
-  }
-  return true;
 }
 
 bool SyncSession::stale(const Action& a) {
@@ -107,7 +58,7 @@ SyncSession::SyncSession(Peer& peer, ContractState& contract, ServerLog& log, st
     : peer_(peer), contract_(contract), store_(*contract.store), log_(log), who_(std::move(who)),
       options_(options), clientHost_(hostOf(who_)),
       ledger_(contract.pushes, clientHost_, options.firstRetrySeconds, options.maxRetrySeconds),
-      lock_(*contract.lock),
+      turns_(*contract.lock, contract.store->index()),
       ownFiles_(contract.files ? nullptr : std::make_unique<DiskStoreFiles>(*contract.store, contract.clientLogPath)),
       files_(contract.files ? *contract.files : *ownFiles_),
       talk_(peer, peer.clock(), [this](const std::string& text) { say(text); },
@@ -149,7 +100,7 @@ void SyncSession::run() {
 void SyncSession::cycle() {
   bool usable;
   {
-    Turn turn(*this);
+    Turn turn(turns_);
     usable = store_.prepareCycle(now()).has_value();
   }
   if (!usable) {  // the store cannot be read: nothing is decided this cycle
@@ -179,7 +130,7 @@ void SyncSession::applyLateReports() {
     PlanInput in;
     std::vector<Action> plan;
     {
-      Turn turn(*this);
+      Turn turn(turns_);
       in = planInput();
       plan = planChanges({*report}, in);
     }
@@ -248,7 +199,7 @@ void SyncSession::announceProgress(bool force) {
   PlanInput in;
   std::vector<Action> plan;
   {
-    Turn turn(*this);
+    Turn turn(turns_);
     in = planInput();
     plan = planChanges({*report}, in);
   }
@@ -287,15 +238,15 @@ bool SyncSession::guarded(const Action& a, const PlanInput& in) {
   try {
     if (a.kind == ActionKind::Skip) return execute(a, in);  // a log line only
     if (changesStore(a.kind)) {
-      Turn turn(*this);
-      if (!current(a, in)) return stale(a);
-      mine_.insert(a.path);
-      if (!a.target.empty()) mine_.insert(a.target);
+      Turn turn(turns_);
+      if (!turns_.current(a, in)) return stale(a);
+      turns_.changing(a.path);
+      if (!a.target.empty()) turns_.changing(a.target);
       return execute(a, in);
     }
     {
-      Turn turn(*this);
-      if (!current(a, in)) return stale(a);
+      Turn turn(turns_);
+      if (!turns_.current(a, in)) return stale(a);
     }
     return execute(a, in);  // the client's part goes without the lock; each store step takes it
   } catch (const PeerError&) {
@@ -369,12 +320,12 @@ void SyncSession::fetch(const Action& a, const PlanInput& in) {
 // when the store's entry is still the one planned; false when the store's
 // copy won a conflict and goes to the client.
 bool SyncSession::keepFetched(const Action& a, const PlanInput& in, StoreIncoming& file, std::uint64_t size) {
-  Turn turn(*this);
-  if (!current(a, in)) {
+  Turn turn(turns_);
+  if (!turns_.current(a, in)) {
     say("fetch of " + shown(a.path) + " dropped: the store changed meanwhile; the next cycle plans it again");
     return true;
   }
-  mine_.insert(a.path);
+  turns_.changing(a.path);
   auto result = files_.accept(a.path, file, a.mode, a.mtime, now());
   switch (result.outcome) {
     case AcceptOutcome::Refused:
@@ -404,7 +355,7 @@ bool SyncSession::keepFetched(const Action& a, const PlanInput& in, StoreIncomin
 void SyncSession::pushFolder(const std::string& path) {
   std::optional<StoreEntry> entry;
   {
-    Turn turn(*this);
+    Turn turn(turns_);
     entry = store_.index().entry(path);
   }
   if (!entry || entry->deleted) {
@@ -421,7 +372,7 @@ void SyncSession::pushFile(const std::string& path) {
   std::unique_ptr<PushSource> source;
   std::string why;
   {
-    Turn turn(*this);  // the opened file keeps this version's bytes, whatever replaces it later
+    Turn turn(turns_);  // the opened file keeps this version's bytes, whatever replaces it later
     entry = store_.index().entry(path);
     if (entry && !entry->deleted) source = files_.openForPush(path, why);
   }
@@ -438,7 +389,7 @@ void SyncSession::pushFile(const std::string& path) {
   std::int64_t started = now();
   PushAttempt attempt{entry->version, static_cast<std::int64_t>(size), started, started, false};
   {
-    Turn turn(*this);
+    Turn turn(turns_);
     ledger_.started(path, attempt);
   }
   SentData sent;
@@ -446,7 +397,7 @@ void SyncSession::pushFile(const std::string& path) {
     sent = talk_.sendData(path, *source);  // no lock while the data goes
   } catch (...) {
     try {
-      Turn turn(*this);
+      Turn turn(turns_);
       ledger_.ended(path, attempt, now(), false);  // a cut-off push explains a partial copy written until now
     } catch (...) {
     }
@@ -454,14 +405,14 @@ void SyncSession::pushFile(const std::string& path) {
   }
   if (sent.refusedEarly) {
     {
-      Turn turn(*this);
+      Turn turn(turns_);
       ledger_.refused(path);
     }
     failedItem(path, "refused by the client (excluded there); not offered again on this connection");
     return;
   }
   {
-    Turn turn(*this);
+    Turn turn(turns_);
     ledger_.ended(path, attempt, now(), true);
   }
   if (sent.shortRead) {
@@ -478,7 +429,7 @@ void SyncSession::deleteOnClient(const std::string& path, bool isDir) {
   forgetSubtree(path);
   std::optional<StoreEntry> gone;
   {
-    Turn turn(*this);
+    Turn turn(turns_);
     gone = store_.index().entry(path);
   }
   if (gone && gone->deleted) deletionOrdered_[path] = gone->deletedAt;

@@ -26,6 +26,7 @@
 #include "server_log.h"
 #include "store.h"
 #include "store_files.h"
+#include "store_turns.h"
 
 namespace kqs {
 
@@ -69,13 +70,10 @@ class SyncSession {
   PlanInput planInput();
   // execute carries out one action; false when the rest of the plan is stale.
   bool execute(const Action& action, const PlanInput& in);
-  // turn holds the contract's lock for one store step and notes changes others made meanwhile.
-  class Turn;
+  using Turn = StoreTurns::Turn;
   // startPlan plans under the contract's lock; what others change from then on makes actions stale.
   template <typename Plan>
   std::vector<Action> startPlan(PlanInput& in, Plan plan);
-  // current is true (under the lock) when what the action touches is as it was planned.
-  bool current(const Action& action, const PlanInput& in);
   // stale logs that an action waits for the next cycle; returns true (the plan goes on).
   bool stale(const Action& action);
   // guarded runs execute and logs a store error instead of ending the connection.
@@ -119,13 +117,10 @@ class SyncSession {
   std::int64_t filesLeft_ = 0;                            // still to push in this cycle
   std::int64_t bytesLeft_ = 0;
   std::optional<std::int64_t> lastProgressMs_;           // steady ms of the last figures sent
-  ContractLock& lock_;
+  StoreTurns turns_;  // the contract's lock, one store step at a time
   std::unique_ptr<StoreFiles> ownFiles_;  // when the contract brings none
   StoreFiles& files_;
   Conversation talk_;
-  std::int64_t generation_ = 0;  // the store's version counter as this session last left it
-  bool othersChanged_ = false;   // another session changed the store since the current plan was made
-  std::set<std::string> mine_;   // paths this session changed since the current plan was made
 };
 
 }  // namespace kqs
