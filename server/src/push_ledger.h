@@ -71,6 +71,9 @@ class PushLedger {
   // did not take and backs off. inStep: the listing's paths in step with the store.
   std::vector<PushRetry> review(const std::vector<Action>& plan, const std::map<std::string, std::int64_t>& inStep,
                                 const std::map<std::string, StoreEntry>& store, std::int64_t now);
+  // pending: a push awaits a listing or backs off; concerns: path is one of them.
+  bool pending() const { return !awaiting_.empty() || !backoff_.empty(); }
+  bool concerns(const std::string& path) const { return awaiting_.count(path) != 0 || backoff_.count(path) != 0; }
   // backingOff: a push of path waits for its next try.
   bool backingOff(const std::string& path, std::int64_t now) const;
   // fill sets the pushes and refusals of a planner input.
