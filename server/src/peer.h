@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "protocol/packet.h"
+#include "wire/packet.h"
 
 namespace kqs {
 

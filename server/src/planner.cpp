@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <set>
 
-#include "transfer/name_rule.h"
+#include "wire/name_rule.h"
 
 namespace kqs {
 
