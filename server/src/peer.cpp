@@ -1,76 +1,47 @@
 #include "peer.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <chrono>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <thread>
 
 #include "log_text.h"
 
 namespace kqs {
 
-namespace {
+Peer::Peer(ClientLink& link, Clock& clock, int timeoutMs) : link_(link), clock_(clock), timeoutMs_(timeoutMs) {}
 
-constexpr int kSliceMs = 100;  // how often a wait looks at the stop flag
-
-}  // namespace
-
-Peer::Peer(int fd, int timeoutMs, const std::atomic<bool>& stop) : fd_(fd), timeoutMs_(timeoutMs), stop_(stop) {}
-
-Peer::~Peer() { ::close(fd_); }
-
-bool Peer::waitFor(short events, int timeoutMs) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    if (stop_) throw PeerError("server stopping");
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0 && timeoutMs > 0) return false;
-    pollfd p{fd_, events, 0};
-    int rc = ::poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), kSliceMs)));
-    if (rc < 0 && errno != EINTR) throw PeerError(std::string("poll: ") + std::strerror(errno));
-    if (rc > 0) return true;
-    if (timeoutMs <= 0) return false;
-  }
+bool Peer::readable() {
+  if (early_.empty()) early_ = link_.readSome(kChunk, 0);
+  return !early_.empty();
 }
 
-bool Peer::readable() { return waitFor(POLLIN, 0); }
-
-std::string Peer::readSome(std::size_t n, int waitMs) {
-  if (!waitFor(POLLIN, waitMs)) return {};
-  char buffer[kChunk];
-  auto got = ::recv(fd_, buffer, std::min(n, kChunk), 0);
-  if (got < 0) {
-    if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) return {};
-    throw PeerError(std::string("receive: ") + std::strerror(errno));
-  }
-  if (got == 0) throw PeerError("the client closed the connection");
-  return std::string(buffer, static_cast<std::size_t>(got));
+std::string Peer::take(std::size_t n, int waitMs) {
+  if (early_.empty()) return link_.readSome(std::min(n, kChunk), waitMs);
+  std::string part = early_.substr(0, n);
+  early_.erase(0, part.size());
+  return part;
 }
 
-int Peer::msUntil(Clock::time_point deadline) const {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return static_cast<int>(std::max<long long>(1, left));
+std::string Peer::readSome(std::size_t n, int waitMs) { return take(n, waitMs); }
+
+int Peer::msUntil(std::int64_t deadline) const {
+  return static_cast<int>(std::clamp<std::int64_t>(deadline - clock_.steadyMs(), 1, timeoutMs_ + 1));
 }
 
 template <typename Take>
-void Peer::readUntil(std::size_t n, Clock::time_point deadline, const char* what, Take take) {
+void Peer::readUntil(std::size_t n, std::int64_t deadline, const char* what, Take into) {
   while (n > 0) {
-    if (Clock::now() >= deadline) throw PeerError(what);
-    std::string part = readSome(n, msUntil(deadline));
+    if (early_.empty() && clock_.steadyMs() >= deadline) throw PeerError(what);
+    std::string part = take(n, msUntil(deadline));
     n -= part.size();
-    if (!part.empty()) take(part);
+    if (!part.empty()) into(part);
   }
 }
 
 std::string Peer::readExact(std::size_t n) {
   std::string out;
-  readUntil(n, Clock::now() + std::chrono::milliseconds(timeoutMs_), "the client stopped answering",
+  readUntil(n, clock_.steadyMs() + timeoutMs_, "the client stopped answering",
             [&](const std::string& part) { out += part; });
   return out;
 }
@@ -105,21 +76,10 @@ void Received::append(std::string_view bytes, std::size_t limit) {
 }
 
 void Peer::sendAll(std::string_view bytes) {
-  while (!bytes.empty()) {
-    auto sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (sent < 0) {
-      if (errno == EINTR) continue;
-      if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        if (!waitFor(POLLOUT, timeoutMs_)) throw PeerError("the client stopped reading");
-        continue;
-      }
-      throw PeerError(std::string("send: ") + std::strerror(errno));
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(sent));
-  }
+  link_.sendAll(bytes, timeoutMs_);
   // An answer is due within the timeout after the last byte of its request
   // (file data included) went out.
-  answerDeadline_ = Clock::now() + std::chrono::milliseconds(timeoutMs_);
+  answerDeadline_ = clock_.steadyMs() + timeoutMs_;
 }
 
 kq::RequestId Peer::sendRequest(const std::string& type, const std::string& body, std::uint64_t payloadLength) {
@@ -140,15 +100,6 @@ kq::PacketHeader Peer::readAnswer(const kq::RequestId& id, std::initializer_list
   if (!known) throw PeerError("unexpected answer \"" + logValue(header.type) + "\"");
   if (header.requestId != id) throw PeerError("answer " + header.type + " carries another request id");
   return header;
-}
-
-bool Peer::pause(int ms) const {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (stop_) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(ms, kSliceMs)));
-  }
-  return !stop_;
 }
 
 }  // namespace kqs

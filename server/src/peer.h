@@ -1,26 +1,22 @@
 #pragma once
-// Peer is the server's end of one client connection: blocking reads and writes
-// bounded by poll() timeouts and a stop flag. A request goes out in one send()
-// call (header and JSON body together) so that it arrives in one client read.
+// Peer is the server's end of one client connection: the framing of requests
+// and answers over a ClientLink, with deadlines on the server's clock. A
+// request goes out in one send (header and JSON body together) so that it
+// arrives in one client read.
 // Reads never allocate for bytes that have not arrived: a buffer grows with
 // what was received, so a peer announcing much and sending little costs
 // nothing. An answer (header and body) must arrive whole within the client
 // timeout after the last byte of its request was sent; file data must arrive
 // chunk by chunk within the timeout each.
-#include <atomic>
-#include <chrono>
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
+#include "client_link.h"
+#include "server_clock.h"
 #include "wire/packet.h"
 
 namespace kqs {
-
-struct PeerError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
 
 // Received holds the bytes of one answer body as they arrive. It grows with
 // realloc(), which moves a large block by remapping its pages rather than
@@ -43,8 +39,7 @@ class Received {
 
 class Peer {
  public:
-  Peer(int fd, int timeoutMs, const std::atomic<bool>& stop);
-  ~Peer();
+  Peer(ClientLink& link, Clock& clock, int timeoutMs);
   Peer(const Peer&) = delete;
   Peer& operator=(const Peer&) = delete;
 
@@ -66,31 +61,30 @@ class Peer {
   // readAnswer reads a 17-byte header and checks it answers request id with
   // one of the expected types; the header must arrive within the client
   // timeout after the request (with its data) was sent.
-  // readable is true when bytes from the client are waiting (no wait).
+  // readable is true when bytes from the client are waiting; it never waits.
   bool readable();
   // readHeader reads a 17-byte header and checks it answers request id with one of the expected types.
   kq::PacketHeader readAnswer(const kq::RequestId& id, std::initializer_list<std::string_view> expected);
   // kChunk is the most one read takes at a time.
   static constexpr std::size_t kChunk = 64 * 1024;
   // pause waits ms milliseconds; false when the server is stopping.
-  bool pause(int ms) const;
+  bool pause(int ms) { return link_.pause(ms); }
   int timeoutMs() const { return timeoutMs_; }
 
  private:
-  using Clock = std::chrono::steady_clock;
-  // waitFor polls for events until the timeout; false on timeout.
-  bool waitFor(short events, int timeoutMs);
-  // readUntil appends n received bytes to out; throws when the deadline passes first.
+  // take returns up to n bytes, those a readable() look kept first.
+  std::string take(std::size_t n, int waitMs);
   // readUntil hands n received bytes to take, chunk by chunk; throws when the deadline passes first.
   template <typename Take>
-  void readUntil(std::size_t n, Clock::time_point deadline, const char* what, Take take);
-  int msUntil(Clock::time_point deadline) const;
+  void readUntil(std::size_t n, std::int64_t deadline, const char* what, Take take);
+  int msUntil(std::int64_t deadline) const;
 
-  int fd_;
+  ClientLink& link_;
+  Clock& clock_;
   int timeoutMs_;
-  const std::atomic<bool>& stop_;
   std::uint32_t nextId_ = 1;
-  Clock::time_point answerDeadline_;  // the answer to the last request is due by then
+  std::int64_t answerDeadline_ = 0;  // steady ms by which the answer to the last request is due
+  std::string early_;                // bytes a readable() look took from the link
 };
 
 }  // namespace kqs

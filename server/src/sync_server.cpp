@@ -16,6 +16,7 @@
 #include <filesystem>
 
 #include "log_text.h"
+#include "socket_link.h"
 
 namespace fs = std::filesystem;
 
@@ -347,7 +348,9 @@ void SyncServer::authenticate(std::list<Waiting>::iterator it) {
 }
 
 void SyncServer::serveClient(int fd, std::string who, std::string contract) {
-  Peer peer(fd, options_.timeoutMs, stopping_);
+  SystemClock clock;
+  SocketLink link(fd, stopping_, clock);
+  Peer peer(link, clock, options_.timeoutMs);
   try {
     SyncSession session(peer, *contracts_.at(contract), log_, who, options_.session);
     session.run();

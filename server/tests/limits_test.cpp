@@ -14,6 +14,7 @@
 #include "data_lock.h"
 #include "log_text.h"
 #include "peer.h"
+#include "socket_link.h"
 #include "server_log.h"
 #include "store_index.h"
 #include "wire_text.h"
@@ -144,11 +145,13 @@ class PeerDeadlineTest : public ::testing::Test {
   void SetUp() override {
     int fds[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-    peer_ = std::make_unique<Peer>(fds[0], 600, stop_);
+    link_ = std::make_unique<SocketLink>(fds[0], stop_, clock_);
+    peer_ = std::make_unique<Peer>(*link_, clock_, 600);
     client_ = fds[1];
   }
   void TearDown() override {
     peer_.reset();
+    link_.reset();
     ::close(client_);
   }
   // request sends one request and answers it with a header announcing length.
@@ -161,6 +164,8 @@ class PeerDeadlineTest : public ::testing::Test {
     peer_->readAnswer(id, {"ANLST"});
   }
   std::atomic<bool> stop_{false};
+  SystemClock clock_;
+  std::unique_ptr<SocketLink> link_;
   std::unique_ptr<Peer> peer_;
   int client_ = -1;
 };
