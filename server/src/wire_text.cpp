@@ -18,9 +18,7 @@ const kq::CodePage& clientCodePage() { return gClientPage ? *gClientPage : kq::w
 
 void setClientCodePage(std::unique_ptr<kq::CodePage> page) { gClientPage = std::move(page); }
 
-std::string clientTextToUtf8(std::string_view decoded, const kq::CodePage& page) {
-  return kq::clientTextToUtf8(decoded, page);
-}
+std::string clientTextToUtf8(std::string_view decoded) { return kq::clientTextToUtf8(decoded, clientCodePage()); }
 
 std::string jsonString(std::string_view utf8) { return kq::writeJsonString(utf8); }
 

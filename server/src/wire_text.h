@@ -25,7 +25,8 @@ void setClientCodePage(std::unique_ptr<kq::CodePage> page);
 
 // clientTextToUtf8 turns a decoded client JSON string into UTF-8 (see
 // wire/client_text.h), with the clients' code page unless given.
-std::string clientTextToUtf8(std::string_view decoded, const kq::CodePage& page = clientCodePage());
+using kq::clientTextToUtf8;
+std::string clientTextToUtf8(std::string_view decoded);
 
 using kq::collapseSlashes;
 using kq::localStamp;
