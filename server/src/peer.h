@@ -13,8 +13,8 @@
 #include <string_view>
 
 #include "client_link.h"
-#include "protocol/packet.h"
 #include "server_clock.h"
+#include "wire/packet.h"
 
 namespace kqs {
 

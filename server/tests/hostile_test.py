@@ -238,9 +238,9 @@ class HostileTest(unittest.TestCase):
 
     def test_paths_beyond_the_limits_are_refused_and_the_session_goes_on(self):
         s = self.start()
-        deep = "/a" * 16000  # 32,000 characters, 16,000 levels
+        deep = "/a" * 16000  # 32,000 bytes, 16,000 levels
         long_name = "/" + "n" * 256
-        long_path = ("/" + "p" * 200) * 170  # 34,170 characters, 170 levels
+        long_path = ("/" + "p" * 200) * 170  # 34,170 bytes, 170 levels
         c = Conversation()
         reports = [change(deep, "MODIFIED"), change("/x.txt", "RENAMED", newname="r" * 300),
                    change(long_path + "/f.txt", "DELETED"), change(long_name, "MODIFIED"), EMPTY_CHANGE]
@@ -259,11 +259,11 @@ class HostileTest(unittest.TestCase):
         cut_deep = ("/a" * 256) + "..."
         self.assertEqual([l.split("] ", 1)[1] for l in refusals], [
             "change report refused, path too deep (16000 levels, at most 256): MODIFIED " + cut_deep,
-            "change report refused, name too long (300 characters, at most 255): RENAMED /x.txt -> " +
+            "change report refused, name too long (300 bytes, at most 255): RENAMED /x.txt -> " +
             "r" * 300 + "",
-            "change report refused, path too long (34176 characters, at most 32767): DELETED " +
+            "change report refused, path too long (34176 bytes, at most 4000): DELETED " +
             long_path[:512] + "...",
-            "change report refused, name too long (256 characters, at most 255): MODIFIED " + long_name,
+            "change report refused, name too long (256 bytes, at most 255): MODIFIED " + long_name,
             "listing entry refused, path too deep (16000 levels, at most 256): " + cut_deep,
         ])
         self.assertIn("listing: 2 entries with unusable paths left out", s.log())

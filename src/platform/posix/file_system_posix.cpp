@@ -9,7 +9,7 @@
 
 #include "platform/codepage.h"
 #include "platform/display_name.h"
-#include "transfer/name_rule.h"
+#include "wire/name_rule.h"
 #include "platform/posix/dos_attributes.h"
 #include "platform/posix/posix_streams.h"
 
