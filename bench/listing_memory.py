@@ -3,7 +3,7 @@
 plans one listing of MIB MiB (default 16 and 64). A client authenticates,
 answers RQCHG with the empty change and RQLST with the listing; when the first
 RQFIL (or RQFLS) shows that the plan is made, the peak RSS (VmHWM) of the
-server is read and compared with the target of twice the listing plus 20 MB.
+server is read and compared with the target of twice the listing plus 64 MiB.
 Two listings per size: new files (each planned as a fetch), and temporary
 names that are never synchronised (the listing is read, nothing is planned).
 Runs the server in a network namespace of its own (re-executes itself under
@@ -44,12 +44,16 @@ def read_exact(sock, n):
     return data
 
 
-def peak_rss_mb(pid):
+def status_mb(pid, field):
     with open("/proc/%d/status" % pid) as f:
         for line in f:
-            if line.startswith("VmHWM:"):
+            if line.startswith(field + ":"):
                 return int(line.split()[1]) / 1024
     return 0.0
+
+
+def peak_rss_mb(pid):
+    return status_mb(pid, "VmHWM")
 
 
 def measure(kqsyncd, mib, extension, what):
@@ -83,6 +87,7 @@ def measure(kqsyncd, mib, extension, what):
                 break
         seconds = time.time() - started
         peak = peak_rss_mb(server.pid)
+        planning = status_mb(server.pid, "VmRSS")
         sock.close()
     finally:
         server.terminate()
@@ -90,10 +95,11 @@ def measure(kqsyncd, mib, extension, what):
         log.close()
         shutil.rmtree(root, ignore_errors=True)
     size_mb = len(body) / 1e6
-    target = 2 * size_mb + 20
-    print("listing %3d MiB of %s (%d entries): peak RSS of kqsyncd %.0f MB (idle %.0f MB, target %.0f MB, %s), "
-          "read and planned in %.1f s" % (mib, what, entries, peak * 1.048576, idle_mb * 1.048576, target,
-                                          "met" if peak * 1.048576 <= target else "MISSED", seconds))
+    target = 2 * size_mb + 64 * 1.048576
+    print("listing %3d MiB of %s (%d entries): peak RSS of kqsyncd %.0f MB (idle %.0f MB, at the first action "
+          "%.0f MB, target %.0f MB, %s), read and planned in %.1f s"
+          % (mib, what, entries, peak * 1.048576, idle_mb * 1.048576, planning * 1.048576, target,
+             "met" if peak * 1.048576 <= target else "MISSED", seconds))
 
 
 def main():

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "listing_plan.h"
 #include "log_text.h"
 
 namespace fs = std::filesystem;
@@ -109,37 +110,49 @@ void SyncSession::applyLateReports() {
   }
 }
 
-void SyncSession::reconcile(const std::vector<ListingEntry>& listing) {
+void SyncSession::reconcile(std::vector<ListingEntry>& listing) {
   PlanInput in = planInput();
-  auto inStep = listedInStep(listing, in);
-  auto plan = planListing(listing, in);
-  checkPushes(plan, inStep, in);
-  std::erase_if(plan, [this](const Action& a) { return backingOff(a); });
-  filesLeft_ = bytesLeft_ = 0;
-  for (auto& a : plan) {
-    if (a.kind != ActionKind::PushFile) continue;
-    ++filesLeft_;
-    bytesLeft_ += in.store.at(a.path).size;
+  listed_.clear();  // in.listed holds it for the plan; the plan's entries in step replace it
+  ListingPlan plan(std::move(listing), in);
+  // The plan's pushes of paths pushed since the last listing or backing off
+  // (few; one more pass over the plan only when there are any).
+  std::vector<Action> again;
+  if (!awaiting_.empty() || !backoff_.empty()) {
+    again = plan.pushesOf([this](const std::string& p) { return awaiting_.count(p) != 0 || backoff_.count(p) != 0; });
+  }
+  checkPushes(again, plan.listedInStep(), in);
+  std::set<std::string> heldBack;  // pushes backing off: left out of this plan
+  filesLeft_ = plan.filesToPush();
+  bytesLeft_ = plan.bytesToPush();
+  for (auto& a : again) {
+    if (!backingOff(a)) continue;
+    heldBack.insert(a.path);
+    --filesLeft_;
+    bytesLeft_ -= in.store.at(a.path).size;
   }
   touched_.clear();
   bool first = true;
-  for (auto& action : plan) {
-    if (std::any_of(touched_.begin(), touched_.end(), [&](auto& t) { return touches(action.path, t); })) continue;
-    if (action.kind == ActionKind::PushFile) {
-      announceProgress(first);
-      first = false;
+  bool goOn = true;
+  for (auto batch = plan.next(); goOn && !batch.empty(); batch = plan.next()) {
+    for (auto& action : batch) {
+      if (action.kind == ActionKind::PushFile && heldBack.count(action.path) != 0) continue;
       if (std::any_of(touched_.begin(), touched_.end(), [&](auto& t) { return touches(action.path, t); })) continue;
-    }
-    bool goOn = guarded(action, in);
-    applyLateReports();
-    if (!goOn) break;
-    if (action.kind == ActionKind::PushFile) {
-      filesLeft_ = std::max<std::int64_t>(0, filesLeft_ - 1);
-      bytesLeft_ = std::max<std::int64_t>(0, bytesLeft_ - in.store.at(action.path).size);
+      if (action.kind == ActionKind::PushFile) {
+        announceProgress(first);
+        first = false;
+        if (std::any_of(touched_.begin(), touched_.end(), [&](auto& t) { return touches(action.path, t); })) continue;
+      }
+      goOn = guarded(action, in);
+      applyLateReports();
+      if (!goOn) break;
+      if (action.kind == ActionKind::PushFile) {
+        filesLeft_ = std::max<std::int64_t>(0, filesLeft_ - 1);
+        bytesLeft_ = std::max<std::int64_t>(0, bytesLeft_ - in.store.at(action.path).size);
+      }
     }
   }
   filesLeft_ = bytesLeft_ = 0;
-  listed_ = std::move(inStep);
+  listed_ = plan.takeListedInStep();
 }
 
 void SyncSession::checkPushes(const std::vector<Action>& plan, const std::map<std::string, std::int64_t>& inStep,

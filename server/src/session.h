@@ -74,8 +74,9 @@ class SyncSession {
   void deleteOnClient(const std::string& path, bool isDir);
   bool moveOnClient(const std::string& from, const std::string& to);
   void finishCycle();
-  // reconcile plans the listing and carries the plan out.
-  void reconcile(const std::vector<ListingEntry>& listing);
+  // reconcile plans the listing and carries the plan out, batch by batch; the
+  // plan takes the entries over (sorted in place).
+  void reconcile(std::vector<ListingEntry>& listing);
   // checkPushes compares the pushes since the last listing with this plan:
   // a path pushed again did not take on the client and backs off.
   void checkPushes(const std::vector<Action>& plan, const std::map<std::string, std::int64_t>& inStep,

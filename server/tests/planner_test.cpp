@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "plan_check.h"
+
 namespace kqs {
 namespace {
 
@@ -122,6 +124,7 @@ TEST(PlanListing, Table) {
        {"Failed /a:b.txt: cannot be synchronised with this client: a drive letter or colon"}},
   };
   for (auto& c : cases) {
+    test::expectSamePlanInBatches(c.listing, inputOf(c), c.name);
     auto got = describeAll(planListing(c.listing, inputOf(c)));
     auto expected = c.expected;
     std::sort(got.begin(), got.end());
@@ -133,6 +136,7 @@ TEST(PlanListing, Table) {
 TEST(PlanListing, MovesComeFirstAndRelocateTheListing) {
   ListingCase c{"", {gone(folder("/a"), kT), folder("/b", 2), file("/b/x", 1, kT, "h", 3), file("/b/y", 1, kT, "h2", 4)},
                 {cfolder("/a"), cfile("/a/x", 1, kT)}, {}, {}, {{"/a", "/b", kT}}, {}, {}};
+  test::expectSamePlanInBatches(c.listing, inputOf(c), "moves");
   auto got = describeAll(planListing(c.listing, inputOf(c)));
   ASSERT_FALSE(got.empty());
   EXPECT_EQ(got.front(), "Move /a -> /b");
@@ -185,6 +189,7 @@ TEST(PlanListing, EarlierListingsOfTheConnection) {
     for (auto& e : c.store) in.store[e.path] = e;
     for (auto& [p, v] : c.listed) in.listed[p] = v;
     for (auto& [p, t] : c.ordered) in.deletionOrdered[p] = t;
+    test::expectSamePlanInBatches(c.listing, in, c.name);
     auto got = describeAll(planListing(c.listing, in));
     auto expected = c.expected;
     std::sort(got.begin(), got.end());
@@ -294,6 +299,7 @@ TEST(PlanEvidence, CopiesLeftByAnUnfinishedPush) {
     in.store["/big"] = file("/big", 3000, kT - 100, "h", 4);
     in.session["/big"] = 4;
     in.pushes["/big"] = c.push;
+    test::expectSamePlanInBatches({c.copy}, in, c.name);
     auto got = describeAll(planListing({c.copy}, in));
     ASSERT_EQ(got.size(), 1u) << c.name;
     EXPECT_EQ(got[0], c.expected) << c.name;
@@ -384,6 +390,7 @@ TEST(PlanListing, MassDeletionGuard) {
       in.listed[p] = i + 1;
       if (i >= c.gone) listing.push_back(cfile(p, 1, kT));
     }
+    test::expectSamePlanInBatches(listing, in, c.name);
     auto plan = planListing(listing, in);
     int deletions = 0, pushes = 0, notes = 0;
     for (auto& a : plan) {
@@ -413,6 +420,7 @@ TEST(PlanListing, MassDeletionGuard) {
   }
   std::vector<ListingEntry> listing;
   for (int i = 0; i < 200; ++i) listing.push_back(cfile("/k" + std::to_string(i), 1, kT));
+  test::expectSamePlanInBatches(listing, in, "a folder counts with everything in it");
   auto plan = planListing(listing, in);
   EXPECT_TRUE(std::none_of(plan.begin(), plan.end(), [](auto& a) { return a.kind == ActionKind::DeleteInStore; }));
 }

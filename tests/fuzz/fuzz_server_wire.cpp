@@ -17,6 +17,7 @@
 #include "accounts.h"
 #include "log_text.h"
 #include "peer.h"
+#include "socket_link.h"
 #include "wire_text.h"
 
 namespace {
@@ -72,7 +73,9 @@ void checkAnswers(std::string_view bytes) {
   if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return;
   std::atomic<bool> stop{false};
   {
-    kqs::Peer peer(fds[0], 200, stop);
+    kqs::SystemClock clock;
+    kqs::SocketLink link(fds[0], stop, clock);
+    kqs::Peer peer(link, clock, 200);
     auto id = peer.sendRequest("RQFIL", "{\"filepath\":\"\\/a\"}", 17);
     [[maybe_unused]] auto sent = ::send(fds[1], bytes.data(), bytes.size(), 0);
     ::shutdown(fds[1], SHUT_WR);

@@ -1,0 +1,132 @@
+#include "listing_rules.h"
+
+#include "plan_rules.h"
+
+namespace kqs::plan {
+
+namespace {
+
+constexpr const char* kKeptByClient = "kept by the client after its deletion was ordered";
+constexpr const char* kInferred = "gone from the client's listing";
+
+const KnownCopy* knownCopy(const PlanInput& in, const ListingEntry& c) {
+  auto it = in.known.find(c.path);
+  if (it == in.known.end()) return nullptr;
+  for (auto& k : it->second) {
+    if (k.size == c.size && k.mtime == c.mtime) return &k;
+  }
+  return nullptr;
+}
+
+// needsFetch is true for a client file that the store lacks or deleted before
+// the client last changed it.
+bool needsFetch(const ListingEntry& c, const PlanInput& in) {
+  if (c.isDir) return false;
+  auto* s = find(in, c.path);
+  return s == nullptr || (s->deleted && s->deletedAt < c.mtime);
+}
+
+bool subtreeNeedsFetch(const SortedListing& listing, const std::string& folder, const PlanInput& in) {
+  for (auto i = listing.upperBound(folder); i < listing.size(); ++i) {
+    const ListingEntry& e = listing[i];
+    if (!isUnder(e.path, folder)) {
+      if (e.path.compare(0, folder.size(), folder) != 0) break;
+      continue;
+    }
+    if (needsFetch(e, in)) return true;
+  }
+  return false;
+}
+
+// holdsLastPush: the copy is what this connection's last push left there: the
+// pushed size, stamped while the push ran (the client answered it).
+bool holdsLastPush(const ListingEntry& c, const PlanInput& in) {
+  auto it = in.pushes.find(c.path);
+  if (it == in.pushes.end() || !it->second.complete) return false;
+  const PushAttempt& p = it->second;
+  return c.size == p.size && c.mtime >= p.startedAt - kPushSlackSeconds && c.mtime <= p.endedAt;
+}
+
+bool listedBefore(const StoreEntry& s, const PlanInput& in) {
+  auto it = in.listed.find(s.path);
+  return !s.deleted && it != in.listed.end() && it->second == s.version;
+}
+
+// removedOnClient: the client held this version (a folder: everything live in
+// it) in an earlier listing, and it is gone from this one.
+bool removedOnClient(const StoreEntry& s, const PlanInput& in) {
+  if (!listedBefore(s, in)) return false;
+  if (!s.isDir) return true;
+  for (auto it = in.store.upper_bound(s.path); it != in.store.end(); ++it) {
+    if (it->first.compare(0, s.path.size(), s.path) != 0) break;
+    if (!isUnder(it->first, s.path) || it->second.deleted) continue;
+    if (!listedBefore(it->second, in)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+Action planClientFile(const ListingEntry& c, const PlanInput& in) {
+  auto* s = find(in, c.path);
+  Action fetch = make(ActionKind::Fetch, c.path);
+  fetch.size = c.size;
+  fetch.mtime = c.mtime;
+  if (s == nullptr) return fetch;
+  if (s->isDir && !s->deleted) return skip(c.path, "a file on the client, a folder in the store");
+  if (s->deleted) {
+    if (s->deletedAt < c.mtime) return fetch;
+    if (deletionOrderedFor(*s, in)) return skip(c.path, kKeptByClient);
+    return make(ActionKind::DeleteOnClient, c.path);
+  }
+  Action known = make(ActionKind::RecordKnown, c.path);
+  known.size = c.size;
+  known.mtime = c.mtime;
+  known.hash = s->hash;
+  if (auto* k = knownCopy(in, c)) {
+    if (k->hash == s->hash) return skip(c.path, "");
+    return push(c.path, false, in);
+  }
+  auto* base = sessionVersion(in, c.path);
+  // The same size and time only tell that the client holds the store's file
+  // when this connection has not given it another version: a copy pushed in
+  // the same second as a later store edit has that edit's time by chance.
+  bool sameFile = base != nullptr ? *base == s->version : c.mtime == s->mtime;
+  if (c.size == s->size && sameFile) return known;
+  if (base != nullptr && *base != s->version && holdsLastPush(c, in)) return push(c.path, false, in);
+  if (explainedByPush(c.path, c.size, c.mtime, in)) return push(c.path, false, in);
+  fetch.mode = base != nullptr && *base == s->version ? FetchMode::ClientChanged : FetchMode::Merge;
+  return fetch;
+}
+
+Action planClientFolder(const ListingEntry& c, const SortedListing& listing, const PlanInput& in) {
+  auto* s = find(in, c.path);
+  if (s == nullptr) return make(ActionKind::CreateStoreFolder, c.path, true);
+  if (!s->deleted) return s->isDir ? skip(c.path, "") : skip(c.path, "a folder on the client, a file in the store");
+  if (subtreeNeedsFetch(listing, c.path, in)) return make(ActionKind::CreateStoreFolder, c.path, true);
+  if (deletionOrderedFor(*s, in)) return skip(c.path, kKeptByClient);
+  return make(ActionKind::DeleteOnClient, c.path, true);
+}
+
+Action planStoreOnly(const StoreEntry& s, const PlanInput& in, bool listingComplete) {
+  if (s.deleted) return skip(s.path, "");
+  if (listingComplete && removedOnClient(s, in)) {
+    Action a = make(ActionKind::DeleteInStore, s.path, s.isDir);
+    a.note = kInferred;
+    return a;
+  }
+  return push(s.path, s.isDir, in);
+}
+
+bool isInferredDeletion(const Action& a) { return a.kind == ActionKind::DeleteInStore && a.note == kInferred; }
+
+std::optional<std::int64_t> inStepVersion(const ListingEntry& c, const PlanInput& in) {
+  auto* s = isSyncedName(c.path) ? find(in, c.path) : nullptr;
+  if (s == nullptr || s->deleted || s->isDir != c.isDir) return std::nullopt;
+  Action a = c.isDir ? skip(c.path, "") : planClientFile(c, in);
+  bool inStep = a.kind == ActionKind::RecordKnown || (a.kind == ActionKind::Skip && a.note.empty());
+  if (!inStep) return std::nullopt;
+  return s->version;
+}
+
+}  // namespace kqs::plan
