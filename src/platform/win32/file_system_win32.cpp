@@ -154,7 +154,8 @@ bool Win32FileSystem::crossesLink(const std::wstring& wide) const {
 
 // openFile opens a disk file; below the guarded folder a reparse point is
 // opened as itself and refused.
-HANDLE Win32FileSystem::openFile(const std::string& path, DWORD access, DWORD share, DWORD disposition) const {
+HANDLE Win32FileSystem::openFile(const std::string& path, unsigned long access, unsigned long share,
+                                 unsigned long disposition) const {
   if (path.empty()) return INVALID_HANDLE_VALUE;
   std::wstring wide = widePath(path);
   if (crossesLink(wide)) return INVALID_HANDLE_VALUE;

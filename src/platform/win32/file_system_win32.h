@@ -36,7 +36,9 @@ class Win32FileSystem : public FileSystem {
  private:
   bool guarded(const std::wstring& wide) const;
   bool crossesLink(const std::wstring& wide) const;
-  HANDLE openFile(const std::string& path, DWORD access, DWORD share, DWORD disposition) const;
+  // openFile returns a HANDLE (INVALID_HANDLE_VALUE on failure); the DWORD arguments of CreateFileW.
+  void* openFile(const std::string& path, unsigned long access, unsigned long share,
+                 unsigned long disposition) const;
 
   std::wstring guard_;  // the guarded folder, "" for none
 };
