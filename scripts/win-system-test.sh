@@ -227,6 +227,15 @@ check "Exit ends the program" drive wait-gone "$main" 10000
 for _ in $(seq 1 50); do kill -0 "$client" 2>/dev/null || break; sleep 0.2; done
 check "client process ended" test "$(kill -0 "$client" 2>/dev/null; echo $?)" = 1
 
+echo "# an edit made while the client was stopped reaches the real kqsyncd"
+wineserver -k >/dev/null 2>&1 || true
+if [ -x build/native/server/kqsyncd ]; then
+  KQ_SYSTEM_TEST_NETNS=${KQ_SYSTEM_TEST_NETNS:-} bash tests/system/win_offline_edit_test.sh "$build" build/native ||
+    failures=$((failures + 1))
+else
+  fail "kqsyncd not built (bash scripts/build.sh native)"
+fi
+
 echo
 if [ "$failures" -eq 0 ]; then echo "win-system-test: all checks passed"; else echo "win-system-test: $failures failed"; fi
 [ "$failures" -eq 0 ]

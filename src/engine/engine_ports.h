@@ -2,6 +2,7 @@
 // EnginePorts bundles every port the engine acts through. The platform layer
 // (or a test) owns the implementations; the engine only holds references.
 #include "config/config_store.h"
+#include "engine/engine_status.h"
 #include "log/log.h"
 #include "platform/clock.h"
 #include "platform/error_reporter.h"
@@ -26,6 +27,7 @@ struct EnginePorts {
   ConfigStore& config;
   Log& log;
   ErrorReporter& errors;
+  EngineStatusPort& published;  // where the engine's status record goes
 };
 
 }  // namespace kq

@@ -4,37 +4,50 @@ namespace kq {
 
 SyncEngine::SyncEngine(EnginePorts ports)
     : ports_(ports),
+      shown_(ports.status),
+      errors_(ports.errors, [this](const std::string& text) { statusReport_.noteError(text); }),
       filter_(ports.fs),
-      tracker_(ports.log, ports.status, filter_, ports.fs),
-      syncFolder_(ports.fs, ports.config, tracker_, ports.server, ports.status, ports.log),
+      tracker_(ports.log, shown_, filter_, ports.fs),
+      syncFolder_(ports.fs, ports.config, tracker_, ports.server, shown_, ports.log),
       knownFiles_(ports.fs, ports.log, filter_, tracker_),
       dispatcher_(protocol_, ports.server, ports.log),
       connection_(protocol_, dispatcher_, ports.server, ports.config, ports.ini, ports.fs,
-                  ports.status, ports.log, ports.errors),
-      changeReport_(protocol_, tracker_, ports.config, ports.fs, ports.clock, ports.status,
+                  shown_, ports.log, errors_),
+      changeReport_(protocol_, tracker_, ports.config, ports.fs, ports.clock, shown_,
                     ports.server, ports.log),
       cycleEnd_(protocol_, tracker_, ports.config, ports.ini, dispatcher_),
+      cycleEndWatch_(cycleEnd_,
+                     [this] {
+                       knownFilesKeeper_.onCycleEnded();
+                       statusReport_.onCycleEnded();
+                     }),
       watcherMessages_(ports.log,
                        [this](int action, const std::string& path) {
                          tracker_.handleWatcherChange(action, path);
                        }),
-      changeTimer_(tracker_, ports.watcher, ports.server, ports.config, ports.status, ports.log,
-                   ports.errors),
+      changeTimer_(tracker_, ports.watcher, ports.server, ports.config, shown_, ports.log,
+                   errors_),
       forcedSync_(tracker_, filter_, ports.folders, ports.dialogs, ports.fs, ports.log),
       guardedFs_(ports.fs, [this] { return ports_.config.syncFolder(); }),
-      handlerPorts_{ports.server, guardedFs_, ports.log, ports.status, ports.folders, ports.ini,
+      handlerPorts_{ports.server, guardedFs_, ports.log, shown_, ports.folders, ports.ini,
                     ports.clock, ports.processes, protocol_, tracker_,
                     [this] { return ports_.config.syncFolder(); },
                     [this] { return ports_.config.settingsPath(); },
-                    [this](const std::string& path) { return filter_.isExcluded(path); }},
+                    [this](const std::string& path) { return filter_.isExcluded(path); },
+                    &failed_,
+                    [this](const std::string& path, std::uint64_t done, std::uint64_t total) {
+                      statusReport_.onSendProgress(path, done, total);
+                    }},
       fileReceiver_(handlerPorts_),
       fileRequests_(handlerPorts_),
       logRequests_(handlerPorts_),
       folderListing_(handlerPorts_),
       serverDelete_(handlerPorts_),
-      serverMove_(handlerPorts_) {
+      serverMove_(handlerPorts_),
+      knownFilesKeeper_(knownFiles_, tracker_, ports.clock, ports.log, [this] { return ports_.config.syncFolder(); }),
+      statusReport_({ports_, ports.published, protocol_, tracker_, syncFolder_, fileReceiver_, failed_, shown_.activity}) {
   dispatcher_.setHandler(kRQCHG, &changeReport_);
-  dispatcher_.setHandler(kRQFLS, &cycleEnd_);
+  dispatcher_.setHandler(kRQFLS, &cycleEndWatch_);
   dispatcher_.setHandler(kRQFIL, &fileRequests_);
   dispatcher_.setHandler(kRQPUT, &fileReceiver_);
   dispatcher_.setHandler(kRQDEL, &serverDelete_);
@@ -43,6 +56,17 @@ SyncEngine::SyncEngine(EnginePorts ports)
   dispatcher_.setHandler(kRQLST, &folderListing_);
   dispatcher_.setReceiver(&fileReceiver_);
   dispatcher_.addObserver(changeReport_);
+}
+
+void SyncEngine::start() {
+  fileReceiver_.removeLeftovers();
+  knownFilesKeeper_.atStart();
+  statusReport_.publish();
+}
+
+void SyncEngine::StatusTimer() {
+  knownFilesKeeper_.tick();
+  statusReport_.publish();
 }
 
 }  // namespace kq

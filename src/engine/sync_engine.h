@@ -2,10 +2,17 @@
 // SyncEngine owns the process-wide protocol and tracking state and routes every
 // event of the platform (socket events, timer ticks, menu commands) to the
 // subsystem object that handles it. It holds no sync logic of its own.
+#include <functional>
+#include <string>
 #include <string_view>
 
 #include "engine/engine_ports.h"
 #include "engine/handler_ports.h"
+#include "engine/cycle_end_watch.h"
+#include "engine/engine_status.h"
+#include "engine/failed_items.h"
+#include "engine/known_files_keeper.h"
+#include "engine/status_report.h"
 #include "engine/sync_folder_guard.h"
 #include "fileops/server_delete.h"
 #include "fileops/server_move.h"
@@ -34,8 +41,17 @@ class SyncEngine {
   SyncEngine& operator=(const SyncEngine&) = delete;
 
   // start runs once when the client starts, before any connection: it removes
-  // the temporary files of transfers an earlier run did not finish.
-  void start() { fileReceiver_.removeLeftovers(); }
+  // the temporary files of transfers an earlier run did not finish, looks for
+  // the changes made while the client was stopped and publishes the status.
+  void start();
+  // stop runs once when the client ends: the list of known files is saved.
+  void stop() { knownFilesKeeper_.atStop(); }
+  // StatusTimer is the client's own tick: it saves the known files when due and
+  // publishes the status record.
+  void StatusTimer();
+  // noteError keeps text as the last error of the status.
+  void noteError(const std::string& text) { statusReport_.noteError(text); }
+  EngineStatus status() { return statusReport_.current(); }
 
   // Server link (FilesyncSocket) and its Reconnect timer and Connect1 menu item.
   void FilesyncSocketConnecting() { connection_.FilesyncSocketConnecting(); }
@@ -44,6 +60,7 @@ class SyncEngine {
   void FilesyncSocketRead(std::string_view bytes) {
     dispatcher_.FilesyncSocketRead(bytes);
     serverMove_.endOfReadEvent();  // a move's source lasts one read event
+    statusReport_.endOfReadEvent();
   }
   void FilesyncSocketError(int code) { connection_.FilesyncSocketError(code); }
   // ReconnectTimer connects only while the sync folder is there.
@@ -87,7 +104,36 @@ class SyncEngine {
   const EnginePorts& ports() const { return ports_; }
 
  private:
+  // NotedErrors passes errors on to the platform's reporter and keeps the last
+  // one for the status.
+  struct NotedErrors : ErrorReporter {
+    NotedErrors(ErrorReporter& inner, std::function<void(const std::string&)> note)
+        : inner(inner), note(std::move(note)) {}
+    void reportError(const std::string& text) override {
+      note(text);
+      inner.reportError(text);
+    }
+    ErrorReporter& inner;
+    std::function<void(const std::string&)> note;
+  };
+
+  // ShownActivity passes the panels on to the platform's view and keeps the
+  // activity panel's text for the status.
+  struct ShownActivity : StatusView {
+    explicit ShownActivity(StatusView& inner) : inner(inner) {}
+    void setPanel(int index, const std::string& text) override {
+      if (index == 1) activity = text;
+      inner.setPanel(index, text);
+    }
+    void setConnectCaption(const std::string& caption) override { inner.setConnectCaption(caption); }
+    StatusView& inner;
+    std::string activity;
+  };
+
   EnginePorts ports_;
+  ShownActivity shown_;
+  FailedItems failed_;
+  NotedErrors errors_;
   ProtocolState protocol_;
   ExceptionFilter filter_;
   ChangeTracker tracker_;
@@ -99,6 +145,7 @@ class SyncEngine {
   // their handler members here and register them in the constructor.
   ChangeReport changeReport_;
   CycleEnd cycleEnd_;
+  CycleEndWatch cycleEndWatch_;
   WatcherMessages watcherMessages_;
   ChangeTimer changeTimer_;
   ForcedSync forcedSync_;
@@ -112,6 +159,8 @@ class SyncEngine {
   FolderListing folderListing_;
   ServerDelete serverDelete_;
   ServerMove serverMove_;
+  KnownFilesKeeper knownFilesKeeper_;
+  StatusReport statusReport_;
 };
 
 }  // namespace kq

@@ -26,7 +26,7 @@ void ServerDelete::onMember(const std::string& key, const std::string& value,
     if (local.ok()) {
       deleteItem(local, packet);
     } else {
-      logRefusal(p_.log, value, local);
+      refuse(p_, value, local);
       packet.answerType = "ANDEL";
     }
   }
@@ -93,6 +93,7 @@ bool ServerDelete::moveFolderToTrash(const std::string& folder, const std::strin
   if (p_.fs.exists(folder)) {
     p_.log.writeLog("ERROR: Not everything was moved to the trash folder, left in place: " + folder +
                         (moved.detail.empty() ? "" : " (" + moved.detail + ")"), true);
+    fail(p_, folder, "not everything was moved to the trash folder");
   }
   return true;
 }
@@ -106,7 +107,10 @@ void ServerDelete::removeItem(const std::string& localPath, const std::string& d
     p_.log.writeLog("ERROR: Can not delete the file - the file does not exist!", true);
     return;
   }
-  if (!p_.fs.removeAll(diskPath)) p_.log.writeLog("ERROR: Can not remove file!", true);
+  if (!p_.fs.removeAll(diskPath)) {
+    p_.log.writeLog("ERROR: Can not remove file!", true);
+    fail(p_, diskPath, "cannot be removed");
+  }
 }
 
 }  // namespace kq

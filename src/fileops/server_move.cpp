@@ -43,11 +43,11 @@ bool ServerMove::moveTo(const std::string& value) {
   LocalPath destination = localPathFromServer(p_.syncFolder(), value);
   if (sourceValue_.empty()) return true;
   if (!source_.ok()) {
-    logRefusal(p_.log, sourceValue_, source_);
+    refuse(p_, sourceValue_, source_);
     return false;
   }
   if (!destination.ok()) {
-    logRefusal(p_.log, value, destination);
+    refuse(p_, value, destination);
     return false;
   }
   p_.log.writeLog("Directory to move:", true);

@@ -37,6 +37,18 @@ class ServerLink {
   [[nodiscard]] virtual bool send(std::string_view bytes) = 0;
 };
 
+// LinkEvents receives the events of one client socket (connecting, connect,
+// read, disconnect, error; errors carry Windows Sockets numbers).
+class LinkEvents {
+ public:
+  virtual ~LinkEvents() = default;
+  virtual void onConnecting() {}
+  virtual void onConnect() {}
+  virtual void onRead(std::string_view bytes) { (void)bytes; }
+  virtual void onDisconnect() {}
+  virtual void onError(int wsaCode) { (void)wsaCode; }
+};
+
 class WatcherLink {
  public:
   virtual ~WatcherLink() = default;

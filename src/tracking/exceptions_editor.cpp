@@ -20,12 +20,17 @@ void ExceptionsEditor::Exceptions1Click() {
 
 void ExceptionsEditor::FormShow() { (void)loadLists(); }
 
-void ExceptionsEditor::BitBtn1Click() {
+std::string ExceptionsEditor::BitBtn1Click() {
+  std::string failure;
   try {
     config_.reload();
-    (void)filter_.save(config_.syncFolder());
-  } catch (...) {
+    const std::string folder = config_.syncFolder() + "\\_config";
+    if (!filter_.save(config_.syncFolder())) failure = "The exceptions cannot be saved to " + folder;
+  } catch (const std::exception& e) {
+    failure = std::string("The exceptions cannot be saved: ") + e.what();
   }
+  if (!failure.empty()) log_.writeLog(failure, true);
+  return failure;
 }
 
 }  // namespace kq

@@ -2,6 +2,8 @@
 // ExceptionsEditor is the engine side of the "Edit exception" menu command and
 // the Exceptions window: loading the lists into the filter and saving them.
 // The window itself only shows and edits ExceptionFilter's lists.
+#include <string>
+
 namespace kq {
 
 class ConfigStore;
@@ -19,8 +21,9 @@ class ExceptionsEditor {
   // FormShow (also at creation) loads the lists; failures are silent.
   void FormShow();
   // BitBtn1Click re-reads the configuration and saves both lists in the sync
-  // folder's _config folder; failures are silent. The window closes afterwards.
-  void BitBtn1Click();
+  // folder's _config folder. A failure is logged (shown) and returned as the
+  // text to show the user; empty when both lists were saved.
+  [[nodiscard]] std::string BitBtn1Click();
 
  private:
   bool loadLists();

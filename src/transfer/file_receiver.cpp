@@ -55,7 +55,7 @@ void FileReceiver::onMember(const std::string& key, const std::string& value,
 }
 
 void FileReceiver::refuse(std::string_view value, const LocalPath& local, PacketContext& packet) {
-  logRefusal(p_.log, value, local);
+  kq::refuse(p_, value, local);
   if (!looksLikeFolder(std::string(value))) {
     enter(ReceiveEvent::FileRefused);  // the RQFDA that follows is answered and dropped
     receivingFileName.clear();
@@ -212,10 +212,12 @@ void FileReceiver::finishFile() {
       return;
     case IncomingFile::Outcome::WriteFailed:
       p_.log.writeLog("ERROR: Received data could not be written completely to file " + target, true);
+      fail(p_, target, "received data could not be written completely");
       break;
     case IncomingFile::Outcome::ReplaceFailed:
       p_.log.writeLog("ERROR: Can not replace " + target + " with the received file; the file stays as it was",
                       true);
+      fail(p_, target, "cannot be replaced with the received file");
       break;
   }
   if (!file_->discard()) p_.log.writeLog("ERROR: Can not remove the temporary file " + file_->temporary(), true);

@@ -22,7 +22,11 @@ class DataPacketSender {
     auto in = p_.fs.openRead(path);
     FileStatus st = in ? p_.fs.status(path) : FileStatus{};
     size_ = st.type == EntryType::File ? st.size : 0;
-    if (!in) p_.log.writeLog("Error: can not open the file for reading", true);
+    if (!in) {
+      p_.log.writeLog("Error: can not open the file for reading", true);
+      fail(p_, path, "cannot be opened for reading");
+    }
+    path_ = isLog ? std::string() : path;
     p_.log.writeLog("File size: " + std::to_string(size_), true);
     p_.log.writeLog("Sending file to Server...", true);
     header_ = encodeHeader(PacketHeader{isLog ? "ANLOG" : "ANFIL", requestId, size_});
@@ -34,6 +38,12 @@ class DataPacketSender {
     }
     if (!broken_) finish();
     if (!broken_) p_.log.writeLog("The file has been sent to Server...", true);
+    progress(size_);  // the send is over
+  }
+
+  // progress tells the status how far the file's send is.
+  void progress(std::uint64_t done) {
+    if (!path_.empty() && p_.sendProgress) p_.sendProgress(path_, done, size_);
   }
 
  private:
@@ -48,6 +58,7 @@ class DataPacketSender {
       }
       if (n == 0 && sentHeader_) return;  // the file ended before its announced size
       total_ += static_cast<std::uint64_t>(n);
+      progress(total_);
       p_.log.writeLog("Sended " + std::to_string(total_) + " bytes of " + std::to_string(size_), true);
       if (!sendHeaderOnce()) return;
       if (n == 0) return;
@@ -92,6 +103,7 @@ class DataPacketSender {
   }
 
   HandlerPorts& p_;
+  std::string path_;  // the file sent, empty for the log
   std::vector<char> buffer_;
   std::string header_;
   std::uint64_t size_ = 0;
@@ -137,7 +149,7 @@ void FileRequestHandler::onMember(const std::string& key, const std::string& val
       sendDataPacket(p_, p_.protocol.currentRequestId, local.path, false);
     } else {
       if (local.ok()) local.refusal = "it names a folder";
-      logRefusal(p_.log, value, local);
+      refuse(p_, value, local);
       sendEmptyAnswer(p_, "ANFIL");
     }
   }

@@ -52,7 +52,7 @@ void FolderListing::sendPacketANLST(const std::string& folder, const RequestId& 
       p_.log.writeLog("ANLST working directory: " + local.path, true);
       simpleSnapshot(local.path);
     } else {
-      logRefusal(p_.log, folder, local);
+      refuse(p_, folder, local);
       snapshot.clear();
     }
     // The folder may have gone during the walk: what was seen is not all there is.

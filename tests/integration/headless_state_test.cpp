@@ -1,13 +1,17 @@
 // The headless client's messages and published state, without sockets.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
 #include <tuple>
 
 #include "support/recorders.h"
 #include "ui/headless/client_notices.h"
 #include "ui/headless/headless_views.h"
 #include "ui/headless/status_publisher.h"
-#include "ui/headless/transfer_meter.h"
+#include "engine/transfer_meter.h"
 
 namespace kq {
 namespace {
@@ -75,27 +79,48 @@ TEST_F(NoticesTest, AMissingWatcherIsToldOnceUntilItWasConnected) {
   EXPECT_EQ(shown, (std::vector<std::string>{warning, warning}));
 }
 
-TEST(StatePublisherTest, FollowsThePanelsAndCountsEachRefusedNameOnce) {
-  StatePublisher publisher({}, "/nonexistent/folder/state.json");
-  publisher.onCaption("Disconnect");
-  publisher.onPanel(1, "Receiving file data...", 100);
-  publisher.onPanel(2, "MOD: 3", 200);
-  publisher.onPanel(3, "DEL: 1", 200);
-  for (const char* line : {"2026/12/10 10:00:00 : Refused server path /a\\b.txt: it holds a backslash",
-                           "2026/12/10 10:00:05 : Refused server path /a\\b.txt: it holds a backslash",
-                           "2026/12/10 10:00:05 : Refused server path /c:d.txt: it holds a colon",
-                           "2026/12/10 10:00:05 : Working path: Z:\\sync"})
-    publisher.onLogLine(line);
+TEST(StatePublisherTest, TheStateAndItsFileFollowTheEnginesRecord) {
+  const std::string folder = ::testing::TempDir() + "kq-state-" + std::to_string(::getpid());
+  ASSERT_EQ(std::system(("mkdir -p '" + folder + "/_log'").c_str()), 0);
+  std::int64_t now = 100;
+  StatePublisher publisher({}, stateFilePath(folder), [&] { return now; });
+  EngineStatus e;
+  e.connected = true;
+  e.watcherLinkUp = true;
+  e.activity = "Receiving file data...";
+  e.queuedModifications = 3;
+  e.queuedDeletions = 1;
+  e.cycleEndedAt = 200;
+  e.failedItems = {{"\\/a\\b.txt", "it holds a backslash"}, {"\\/c:d.txt", "it holds a colon"}};
+  e.receiving = TransferProgress{"big.iso", 10, 100, 5};
+  e.lastError = "Error in FilesyncSocketRead(): boom";
+  publisher.publish(e);
   const ClientState& s = publisher.state();
   EXPECT_TRUE(s.connected);
+  EXPECT_TRUE(s.watcherConnected);
   EXPECT_EQ(s.activity, "Receiving file data...");
   EXPECT_EQ((std::pair{s.queuedModifications, s.queuedDeletions}), (std::pair{3, 1}));
   EXPECT_EQ(s.lastCycleEnd, 200);
   EXPECT_EQ(s.failedItems, 2);
-  publisher.onPanel(1, "Listening...", 300);
-  publisher.onPanel(0, "Disconnected", 300);
+  EXPECT_EQ(s.failed, e.failedItems);
+  EXPECT_EQ(s.transfer, e.receiving);
+  EXPECT_EQ(s.updated, 100);
+  std::ifstream written(stateFilePath(folder));
+  std::string text((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, stateJson(s));
+
+  now = 300;  // an unchanged record writes nothing
+  publisher.publish(e);
+  EXPECT_EQ(publisher.state().updated, 100);
+  e.activity = "Listening...";
+  e.connected = false;
+  publisher.publish(e);
   EXPECT_EQ(publisher.state().activity, "");
   EXPECT_FALSE(publisher.state().connected);
+  EXPECT_EQ(publisher.state().updated, 300);
+  publisher.stopped();
+  EXPECT_FALSE(publisher.state().transfer);
+  std::system(("rm -rf '" + folder + "'").c_str());
 }
 
 TEST(StateFileTest, TheStateReadsBackAndShowsAsText) {
@@ -108,6 +133,9 @@ TEST(StateFileTest, TheStateReadsBackAndShowsAsText) {
   s.lastCycleEnd = 1700000000;
   s.queuedModifications = 2;
   s.failedItems = 1;
+  s.failed = {{"\\/a\\b.txt", "it holds a backslash"}};
+  s.lastError = "Socket Error # 10061";
+  s.sending = TransferProgress{"up.bin", 1024, 2048, 0};
   s.transfer = TransferProgress{"/big.iso", 3 * 1048576, 10 * 1048576, 512 * 1024};
   auto back = stateFromJson(stateJson(s));
   ASSERT_TRUE(back);
@@ -119,7 +147,16 @@ TEST(StateFileTest, TheStateReadsBackAndShowsAsText) {
   EXPECT_NE(text.find("Client:          running (process 42)\n"), std::string::npos) << text;
   EXPECT_NE(text.find("Server:          h:21234 (connected)\n"), std::string::npos) << text;
   EXPECT_NE(text.find("Now:             /big.iso 3.0 MB / 10.0 MB at 512.0 KB/s\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Failed items:    1\n                 \\/a\\b.txt: it holds a backslash\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Sending:         up.bin 1.0 KB / 2.0 KB\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Last error:      Socket Error # 10061\n"), std::string::npos) << text;
   EXPECT_NE(statusText(s, false).find("Client:          not running\n"), std::string::npos);
+  // A state file of an older client, without the later fields, still reads.
+  std::string old = stateJson(s);
+  old = old.substr(0, old.find(",\n  \"watcher_connected\"")) + "\n}\n";
+  auto older = stateFromJson(old);
+  ASSERT_TRUE(older) << old;
+  EXPECT_TRUE(older->failed.empty());
 }
 
 TEST(TransferMeterTest, TheRateComesFromTheBytesBetweenSamplesAndStartsAfreshPerFile) {

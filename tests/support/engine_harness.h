@@ -33,6 +33,7 @@ struct EngineDoubles {
   RecordingProcessRunner processes;
   RecordingLog log;
   RecordingErrorReporter errors;
+  RecordingEngineStatus published;
 };
 
 // EngineSettings are the configuration fields the harness writes to "filesync.cfg".
@@ -51,7 +52,7 @@ class EngineHarness : public EngineDoubles {
       : fs(fileSystem), ini(iniFile), syncFolder(syncFolderPath),
         config(fileSystem, makeClientConfig(programFolder + "\\KQFilesyncClient.exe")),
         engine(EnginePorts{server, watcher, fs, clock, ini, status, folders, dialogs, processes,
-                           config, log, errors}) {
+                           config, log, errors, published}) {
     clock.setLocalTime(2024, 3, 7, 14, 5, 9, 42);
     writeConfig(settings);
     // The sync folder exists, as the installation leaves it.

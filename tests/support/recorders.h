@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/engine_status.h"
 #include "log/log.h"
 #include "platform/process_runner.h"
 #include "platform/links.h"
@@ -125,6 +126,14 @@ class RecordingProcessRunner : public ProcessRunner {
   MoveResult result{true, 0, {}};
   // delegate, when set, does the move (for example a PortableTreeMove on a real disk).
   ProcessRunner* delegate = nullptr;
+};
+
+// RecordingEngineStatus keeps every status record the engine published.
+class RecordingEngineStatus : public EngineStatusPort {
+ public:
+  void publish(const EngineStatus& status) override { records.push_back(status); }
+  const EngineStatus& last() const { return records.back(); }
+  std::vector<EngineStatus> records;
 };
 
 }  // namespace kq::test

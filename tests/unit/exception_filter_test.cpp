@@ -222,20 +222,21 @@ TEST_F(ExceptionsEditorTest, OpeningLoadsTheFilesAndDropsUnsavedEdits) {
 TEST_F(ExceptionsEditorTest, SaveRereadsTheConfigurationAndWritesTheLists) {
   writeConfig();
   filter.prefixExceptions = {"~", ""};
-  editor.BitBtn1Click();
+  EXPECT_EQ(editor.BitBtn1Click(), "");
   EXPECT_EQ(fs.content(kPrefixes), std::optional<std::string>("~\r\n\r\n"));
   EXPECT_EQ(fs.attributes("C:\\Sync\\_config"), std::make_pair(true, true));
   EXPECT_TRUE(filter.isExcluded("C:\\Sync\\a.txt"));
   EXPECT_TRUE(log.lines.empty());
 }
 
-TEST_F(ExceptionsEditorTest, SaveFailuresAreSilent) {
-  editor.BitBtn1Click();  // no configuration file
+TEST_F(ExceptionsEditorTest, SaveFailuresAreLoggedAndReturnedForTheUser) {
+  const std::string noConfig = editor.BitBtn1Click();  // no configuration file
+  EXPECT_EQ(noConfig.rfind("The exceptions cannot be saved: ", 0), 0u) << noConfig;
   writeConfig();
   fs.failOn(FsOp::CreateFolders);
-  editor.BitBtn1Click();
+  EXPECT_EQ(editor.BitBtn1Click(), "The exceptions cannot be saved to C:\\Sync\\_config");
   EXPECT_FALSE(fs.content(kExtensions).has_value());
-  EXPECT_TRUE(log.lines.empty());
+  EXPECT_EQ(log.texts(), (std::vector<std::string>{noConfig, "The exceptions cannot be saved to C:\\Sync\\_config"}));
   EXPECT_EQ(filter.prefixExceptions, (Lines{"~"}));
 }
 

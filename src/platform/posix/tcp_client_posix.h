@@ -13,17 +13,6 @@
 
 namespace kq {
 
-// LinkEvents receives the events of one client socket.
-class LinkEvents {
- public:
-  virtual ~LinkEvents() = default;
-  virtual void onConnecting() {}
-  virtual void onConnect() {}
-  virtual void onRead(std::string_view bytes) { (void)bytes; }
-  virtual void onDisconnect() {}
-  virtual void onError(int wsaCode) { (void)wsaCode; }
-};
-
 class TcpClient : public ServerLink {
  public:
   // kMaxRead is the most one read event delivers.

@@ -1,15 +1,13 @@
 #pragma once
 // ClientApp is the headless client: the sync engine with the POSIX ports, the
-// two client sockets and the main window's four timers on one event loop.
-//
-// Timers, as the main window has them: Reconnect every 10 000 ms (first tick
-// 10 s after start; it follows the engine's enabled state, and turning it on
-// again starts a full interval), CheckChanges every 5000 ms (the first watcher
-// attempt 5 s after start), ErrorHandling every 100 ms and Timer1 every 50 ms.
+// two client sockets and the timers of engine/timer_schedule.h on one event
+// loop. It holds no sync logic: it wires the ports and hands every event to
+// EngineEvents.
 #include <memory>
 #include <string>
 
 #include "config/config_store.h"
+#include "engine/engine_events.h"
 #include "engine/sync_engine.h"
 #include "log/log.h"
 #include "platform/posix/clock_posix.h"
@@ -22,22 +20,11 @@
 #include "ui/headless/headless_views.h"
 #include "ui/headless/private_files.h"
 #include "ui/headless/status_publisher.h"
-#include "ui/headless/transfer_meter.h"
 
 namespace kq {
 
 class ClientApp {
  public:
-  static constexpr int kReconnectMs = 10000;
-  static constexpr int kCheckChangesMs = 5000;
-  static constexpr int kErrorHandlingMs = 100;
-  static constexpr int kTimer1Ms = 50;
-
-  static constexpr int kPublishMs = 1000;
-  // The files of the sync folder are remembered at start, at the end of a
-  // server cycle (at most every kRememberEverySeconds) and at the stop.
-  static constexpr int kRememberEverySeconds = 30;
-
   struct Setup {
     std::string exeLocalPath;        // the executable's path as local path text
     std::string configFolderLocal;   // the folder of "filesync.cfg", local path text
@@ -55,13 +42,18 @@ class ClientApp {
   EventLoop& loop() { return loop_; }
 
  private:
-  struct ServerEvents;
-  struct WatcherEvents;
+  struct StatusOut;
+  // LinkRelay passes a socket's events on to a target set once the engine exists.
+  struct LinkRelay : LinkEvents {
+    LinkEvents* target = nullptr;
+    void onConnecting() override { if (target) target->onConnecting(); }
+    void onConnect() override { if (target) target->onConnect(); }
+    void onRead(std::string_view bytes) override { if (target) target->onRead(bytes); }
+    void onDisconnect() override { if (target) target->onDisconnect(); }
+    void onError(int code) override { if (target) target->onError(code); }
+  };
   void createTimers();
-  void followViews();
   void tell(const std::string& text);
-  void rememberFiles();
-  void sampleTransfer();
 
   EventLoop loop_;
   PosixFileSystem fs_;
@@ -76,18 +68,18 @@ class ClientApp {
   StderrDialogs dialogs_{status_};
   StderrErrorReporter errors_{status_};
   std::unique_ptr<ProcessRunner> processes_;
-  std::unique_ptr<ServerEvents> serverEvents_;
-  std::unique_ptr<WatcherEvents> watcherEvents_;
+  struct {
+    LinkRelay server, watcher;
+  } relay_;
+  std::unique_ptr<StatusOut> statusOut_;
   std::unique_ptr<TcpClient> server_;
   std::unique_ptr<WatcherClient> watcher_;
   std::unique_ptr<SyncEngine> engine_;
+  std::unique_ptr<EngineEvents> events_;
   EventLoop::TimerId reconnectTimer_ = 0;
   std::unique_ptr<ClientNotices> notices_;
   std::unique_ptr<StatePublisher> publisher_;
   int exitCode_ = 0;
-  std::int64_t rememberedAt_ = 0;
-  TransferMeter meter_;
-  bool transferShown_ = false;
 };
 
 }  // namespace kq

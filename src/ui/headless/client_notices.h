@@ -12,6 +12,9 @@
 //       when the watcher cannot be reached; again only after it was connected.
 #include <functional>
 #include <string>
+#include <string_view>
+
+#include "platform/links.h"
 
 #include "log/log.h"
 
@@ -39,7 +42,25 @@ class ClientNotices {
   void watcherConnected() { watcherWarned_ = false; }
   void watcherUnavailable();
 
+  // serverEvents and watcherEvents hear the links' events (before the engine).
+  LinkEvents& serverEvents() { return serverSink_; }
+  LinkEvents& watcherEvents() { return watcherSink_; }
+
  private:
+  struct ServerSink : LinkEvents {
+    explicit ServerSink(ClientNotices& n) : n(n) {}
+    void onConnect() override { n.serverConnected(); }
+    void onRead(std::string_view) override { n.serverRead(); }
+    void onDisconnect() override { n.serverDisconnected(); }
+    void onError(int code) override { n.serverError(code); }
+    ClientNotices& n;
+  };
+  struct WatcherSink : LinkEvents {
+    explicit WatcherSink(ClientNotices& n) : n(n) {}
+    void onConnect() override { n.watcherConnected(); }
+    void onError(int) override { n.watcherUnavailable(); }
+    ClientNotices& n;
+  };
   void tell(const std::string& text);
 
   Log& log_;
@@ -51,6 +72,8 @@ class ClientNotices {
   bool readSinceConnect_ = false;
   int rejections_ = 0;
   bool watcherWarned_ = false;
+  ServerSink serverSink_{*this};
+  WatcherSink watcherSink_{*this};
 };
 
 // socketErrorReason is the text for a Windows Sockets error number

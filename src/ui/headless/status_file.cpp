@@ -22,21 +22,24 @@ std::string timeText(std::int64_t unixSeconds) {
   return text;
 }
 
-std::string sizeText(std::int64_t bytes) {
-  char text[32];
-  if (bytes < 1024) std::snprintf(text, sizeof text, "%lld B", static_cast<long long>(bytes));
-  else if (bytes < 1024 * 1024) std::snprintf(text, sizeof text, "%.1f KB", bytes / 1024.0);
-  else if (bytes < 1024LL * 1024 * 1024) std::snprintf(text, sizeof text, "%.1f MB", bytes / 1048576.0);
-  else std::snprintf(text, sizeof text, "%.2f GB", bytes / 1073741824.0);
-  return text;
-}
-
 Json transferJson(const std::optional<TransferProgress>& transfer) {
   if (!transfer) return nullptr;
   return {{"file", transfer->file},
           {"bytes_done", transfer->bytesDone},
           {"bytes_total", transfer->bytesTotal},
           {"bytes_per_second", transfer->bytesPerSecond}};
+}
+
+Json failedJson(const std::vector<FailedItem>& failed) {
+  Json list = Json::array();
+  for (const auto& item : failed) list.push_back({{"path", item.path}, {"reason", item.reason}});
+  return list;
+}
+
+std::optional<TransferProgress> transferFrom(const Json& t) {
+  if (t.is_null()) return std::nullopt;
+  return TransferProgress{t.at("file").get<std::string>(), t.at("bytes_done").get<std::int64_t>(),
+                          t.at("bytes_total").get<std::int64_t>(), t.at("bytes_per_second").get<double>()};
 }
 
 }  // namespace
@@ -57,7 +60,12 @@ std::string stateJson(const ClientState& s) {
             {"failed_items", s.failedItems},
             {"activity", s.activity},
             {"transfer", transferJson(s.transfer)},
-            {"updated", s.updated}};
+            {"updated", s.updated},
+            {"watcher_connected", s.watcherConnected},
+            {"sync_folder_present", s.syncFolderPresent},
+            {"failed", failedJson(s.failed)},
+            {"sending", transferJson(s.sending)},
+            {"last_error", s.lastError}};
   return j.dump(2) + "\n";
 }
 
@@ -75,11 +83,16 @@ std::optional<ClientState> stateFromJson(const std::string& text) {
     s.queuedDeletions = j.at("queued_deletions").get<int>();
     s.failedItems = j.at("failed_items").get<int>();
     s.activity = j.at("activity").get<std::string>();
-    if (const Json& t = j.at("transfer"); !t.is_null()) {
-      s.transfer = TransferProgress{t.at("file").get<std::string>(), t.at("bytes_done").get<std::int64_t>(),
-                                    t.at("bytes_total").get<std::int64_t>(), t.at("bytes_per_second").get<double>()};
-    }
+    s.transfer = transferFrom(j.at("transfer"));
     s.updated = j.at("updated").get<std::int64_t>();
+    // Fields added later; a state file of an older client has none of them.
+    s.watcherConnected = j.value("watcher_connected", false);
+    s.syncFolderPresent = j.value("sync_folder_present", true);
+    if (j.contains("failed"))
+      for (const Json& item : j.at("failed"))
+        s.failed.push_back({item.at("path").get<std::string>(), item.at("reason").get<std::string>()});
+    if (j.contains("sending")) s.sending = transferFrom(j.at("sending"));
+    s.lastError = j.value("last_error", std::string());
     return s;
   } catch (const Json::exception&) {
     return std::nullopt;
@@ -97,13 +110,6 @@ bool writeStateFile(const std::string& path, const std::string& text) {
   return false;
 }
 
-std::string transferText(const TransferProgress& t) {
-  std::string text = t.file + " " + sizeText(t.bytesDone) + " / " + sizeText(t.bytesTotal);
-  // The rate is known from the second sample on.
-  if (t.bytesPerSecond > 0) text += " at " + sizeText(static_cast<std::int64_t>(t.bytesPerSecond)) + "/s";
-  return text;
-}
-
 std::string statusText(const ClientState& s, bool running) {
   std::string text;
   text += std::string("Client:          ") + (running ? "running (process " + std::to_string(s.pid) + ")" : "not running") + "\n";
@@ -114,8 +120,13 @@ std::string statusText(const ClientState& s, bool running) {
   text += "Queued changes:  " + std::to_string(s.queuedModifications) + " to send, " +
           std::to_string(s.queuedDeletions) + " deletions\n";
   text += "Failed items:    " + std::to_string(s.failedItems) + "\n";
+  for (const auto& item : s.failed) text += "                 " + item.path + ": " + item.reason + "\n";
   std::string now = s.transfer ? transferText(*s.transfer) : (s.activity.empty() ? "idle" : s.activity);
   text += "Now:             " + (running ? now : std::string("-")) + "\n";
+  if (running && s.sending) text += "Sending:         " + transferText(*s.sending) + "\n";
+  if (running) text += std::string("Watcher:         ") + (s.watcherConnected ? "connected" : "not connected") + "\n";
+  if (!s.syncFolderPresent) text += "Sync folder:     not found\n";
+  if (!s.lastError.empty()) text += "Last error:      " + s.lastError + "\n";
   return text;
 }
 
@@ -131,7 +142,12 @@ std::string statusJson(const ClientState& s, bool running) {
             {"failed_items", s.failedItems},
             {"activity", running ? Json(s.activity) : Json(nullptr)},
             {"current_transfer", running ? transferJson(s.transfer) : Json(nullptr)},
-            {"updated", s.updated}};
+            {"updated", s.updated},
+            {"failed", failedJson(s.failed)},
+            {"current_send", running ? transferJson(s.sending) : Json(nullptr)},
+            {"watcher_connected", running && s.watcherConnected},
+            {"sync_folder_present", s.syncFolderPresent},
+            {"last_error", s.lastError}};
   return j.dump(2) + "\n";
 }
 

@@ -6,15 +6,13 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "engine/engine_status.h"
+#include "engine/status_text.h"
 
 namespace kq {
 
-struct TransferProgress {
-  std::string file;  // as the server names it
-  std::int64_t bytesDone = 0;
-  std::int64_t bytesTotal = 0;
-  double bytesPerSecond = 0;
-};
 
 struct ClientState {
   long pid = 0;
@@ -25,9 +23,14 @@ struct ClientState {
   std::optional<std::int64_t> lastCycleEnd;  // Unix seconds of the last completed cycle
   int queuedModifications = 0;
   int queuedDeletions = 0;
-  int failedItems = 0;
+  int failedItems = 0;     // how many items failed
+  std::vector<FailedItem> failed;  // each with its reason
+  bool watcherConnected = false;
+  bool syncFolderPresent = true;
+  std::string lastError;
   std::string activity;    // what the client does now ("Receiving file data..."), empty when idle
-  std::optional<TransferProgress> transfer;
+  std::optional<TransferProgress> transfer;  // the file being received
+  std::optional<TransferProgress> sending;   // the file being sent
   std::int64_t updated = 0;  // Unix seconds
 };
 
@@ -46,7 +49,5 @@ std::optional<ClientState> stateFromJson(const std::string& text);
 std::string statusText(const ClientState& state, bool running);
 std::string statusJson(const ClientState& state, bool running);
 
-// transferText is "FILE 1.2 MB / 4.0 MB at 350.0 KB/s" (without the rate while it is not known).
-std::string transferText(const TransferProgress& transfer);
 
 }  // namespace kq

@@ -1,57 +1,43 @@
 #include "ui/headless/status_publisher.h"
 
-#include <cstdlib>
-
 namespace kq {
 
-namespace {
-
-int countAfter(const std::string& text, const std::string& prefix) {
-  if (text.rfind(prefix, 0) != 0) return 0;
-  return std::atoi(text.c_str() + prefix.size());
+void applyStatus(ClientState& s, const EngineStatus& e) {
+  s.connected = e.connected;
+  s.watcherConnected = e.watcherLinkUp;
+  s.syncFolderPresent = e.syncFolderPresent;
+  s.activity = e.activity == "Listening..." ? "" : e.activity;
+  s.queuedModifications = e.queuedModifications;
+  s.queuedDeletions = e.queuedDeletions;
+  s.lastCycleEnd = e.cycleEndedAt;
+  s.failed = e.failedItems;
+  s.failedItems = static_cast<int>(e.failedItems.size());
+  s.transfer = e.receiving;
+  s.sending = e.sending;
+  s.lastError = e.lastError;
 }
 
-}  // namespace
+void StatePublisher::publish(const EngineStatus& status) {
+  ClientState next = state_;
+  applyStatus(next, status);
+  next.updated = state_.updated;
+  if (stateJson(next) != stateJson(state_)) dirty_ = true;
+  state_ = std::move(next);
+  write();
+}
 
-void StatePublisher::onPanel(int index, const std::string& text, std::int64_t nowSeconds) {
-  if (index == 0) {
-    state_.connected = text != "Disconnected";
-  } else if (index == 1) {
-    state_.activity = text == "Listening..." ? "" : text;
-  } else if (index == 2) {
-    state_.queuedModifications = countAfter(text, "MOD: ");
-    state_.lastCycleEnd = nowSeconds;
-  } else if (index == 3) {
-    state_.queuedDeletions = countAfter(text, "DEL: ");
-  }
+void StatePublisher::stopped() {
+  state_.connected = false;
+  state_.watcherConnected = false;
+  state_.transfer.reset();
+  state_.sending.reset();
   dirty_ = true;
+  write();
 }
 
-void StatePublisher::onCaption(const std::string& caption) {
-  // The caption offers the other action: "Disconnect" while connected.
-  state_.connected = caption == "Disconnect";
-  dirty_ = true;
-}
-
-void StatePublisher::onLogLine(const std::string& line) {
-  static const std::string kRefused = "Refused server path ";
-  auto at = line.find(kRefused);
-  if (at == std::string::npos) return;
-  std::string rest = line.substr(at + kRefused.size());
-  std::string name = rest.substr(0, rest.rfind(": "));
-  if (failedNames_.size() >= kMaxFailedNames || !failedNames_.insert(name).second) return;
-  state_.failedItems = static_cast<int>(failedNames_.size());
-  dirty_ = true;
-}
-
-void StatePublisher::setTransfer(const std::optional<TransferProgress>& transfer) {
-  state_.transfer = transfer;
-  dirty_ = true;
-}
-
-void StatePublisher::publish(std::int64_t nowSeconds) {
+void StatePublisher::write() {
   if (!dirty_) return;
-  state_.updated = nowSeconds;
+  state_.updated = now_();
   dirty_ = !writeStateFile(path_, stateJson(state_));
 }
 

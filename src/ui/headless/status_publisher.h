@@ -1,40 +1,37 @@
 #pragma once
-// StatePublisher follows what the headless client shows (status panels, the
-// Connect caption, log lines) and keeps the state file of "kqfilesync status"
-// up to date: publish() writes it when something changed.
-//
-// Panel 0 is the host or "Disconnected", panel 1 the activity ("Listening..."
-// is idle), panels 2 and 3 "MOD: n" and "DEL: n", set when a server cycle
-// ends. A log line "Refused server path NAME: ..." counts NAME as failed, once.
+// StatePublisher is the headless client's EngineStatusPort: it keeps the state
+// of "kqfilesync status" from the engine's status records and writes the state
+// file when the state changed (and again after a write that failed).
 #include <cstdint>
-#include <set>
+#include <functional>
 #include <string>
 
+#include "engine/engine_status.h"
 #include "ui/headless/status_file.h"
 
 namespace kq {
 
-class StatePublisher {
+class StatePublisher : public EngineStatusPort {
  public:
-  static constexpr std::size_t kMaxFailedNames = 10000;
+  // now gives Unix seconds for the "updated" field.
+  StatePublisher(ClientState initial, std::string path, std::function<std::int64_t()> now)
+      : state_(std::move(initial)), path_(std::move(path)), now_(std::move(now)) {}
 
-  StatePublisher(ClientState initial, std::string path) : state_(std::move(initial)), path_(std::move(path)) {}
-
-  void onPanel(int index, const std::string& text, std::int64_t nowSeconds);
-  void onCaption(const std::string& caption);
-  void onLogLine(const std::string& line);
-  void setTransfer(const std::optional<TransferProgress>& transfer);
-
-  // publish writes the state file when the state changed since the last write
-  // (or the last write failed).
-  void publish(std::int64_t nowSeconds);
+  void publish(const EngineStatus& status) override;
+  // stopped records that the client ends: no connection, no transfer.
+  void stopped();
   const ClientState& state() const { return state_; }
 
  private:
+  void write();
+
   ClientState state_;
   std::string path_;
-  std::set<std::string> failedNames_;
+  std::function<std::int64_t()> now_;
   bool dirty_ = true;
 };
+
+// ClientState::fromStatus: the fields of the state file the engine's record gives.
+void applyStatus(ClientState& state, const EngineStatus& status);
 
 }  // namespace kq

@@ -8,6 +8,7 @@
 
 #include "config/config_store.h"
 #include "config/settings.h"
+#include "engine/engine_events.h"
 #include "engine/sync_engine.h"
 #include "installer/installer.h"
 #include "log/log.h"
@@ -29,29 +30,6 @@
 
 namespace kq::win {
 namespace {
-
-// EngineEvents hands the main window's events to the synchronisation engine.
-class EngineEvents : public ClientEvents {
- public:
-  explicit EngineEvents(SyncEngine& engine) : e_(engine) {}
-  void FilesyncSocketConnecting() override { e_.FilesyncSocketConnecting(); }
-  void FilesyncSocketConnect() override { e_.FilesyncSocketConnect(); }
-  void FilesyncSocketDisconnect() override { e_.FilesyncSocketDisconnect(); }
-  void FilesyncSocketRead(std::string_view bytes) override { e_.FilesyncSocketRead(bytes); }
-  void FilesyncSocketError(int code) override { e_.FilesyncSocketError(code); }
-  void ReconnectTimer() override { e_.ReconnectTimer(); }
-  void Connect1Click() override { e_.Connect1Click(); }
-  void ClientSocket1Connect() override { e_.ClientSocket1Connect(); }
-  void ClientSocket1Read(std::string_view bytes) override { e_.ClientSocket1Read(bytes); }
-  void CheckChangesTimer() override { e_.CheckChangesTimer(); }
-  void ItemA1Click() override { e_.ItemA1Click(); }
-  void Synchronizeall1Click() override { e_.Synchronizeall1Click(); }
-  void ItmeB1Click() override { e_.ItmeB1Click(); }
-  bool reconnectEnabled() const override { return e_.reconnectEnabled(); }
-
- private:
-  SyncEngine& e_;
-};
 
 std::string programFile() {
   std::wstring buffer(32768, L'\0');
@@ -130,11 +108,10 @@ void runClient(HINSTANCE instance, const std::string& programPath) {
   MainWindow main(instance, config, logger);
   if (!main.create()) throw std::runtime_error("Cannot create the main window");
   SyncEngine engine(EnginePorts{main.serverLink(), main.watcherLink(), fs, clock, ini, main, main,
-                                main, processes, config, logger, main});
-  EngineEvents events(engine);
+                                main, processes, config, logger, main, main});
+  EngineEvents events(engine, logger);
   main.attach(events);
   ExceptionsEditor editor(engine.exceptionFilter(), config, logger);
-  engine.start();
 
   ConfigWindow configWindow(makeClientConfig(exe), config.fields, fs, main);
   createWindow(configWindow, instance, IDD_CONFIGURATION, main.hwnd());
@@ -146,13 +123,20 @@ void runClient(HINSTANCE instance, const std::string& programPath) {
   createWindow(newDir, instance, IDD_NEWDIR, main.hwnd());
   ExceptionsWindow exceptions(engine.exceptionFilter(), editor, config.fields);
   createWindow(exceptions, instance, IDD_EXCEPTIONS, main.hwnd());
-  SettingsWindow settings(ini, config.fields);
+  SettingsWindow settings(ini, config.fields, logger);
   createWindow(settings, instance, IDD_SETTINGS, main.hwnd());
   main.setWindows({&configWindow, &logWindow, &about, &exceptions, &settings});
+  // The engine starts on the configuration as read now (a missing one is reported at the first connect).
+  try {
+    if (config.configFileExists()) config.reload();
+  } catch (const std::exception&) {
+  }
+  events.guard("start", [&] { engine.start(); });
 
   // Nothing is shown: the client starts in the tray.
   runMessageLoop(main, {configWindow.hwnd(), logWindow.hwnd(), about.hwnd(), newDir.hwnd(),
                         exceptions.hwnd(), settings.hwnd()});
+  events.guard("stop", [&] { engine.stop(); });
 }
 
 }  // namespace

@@ -45,7 +45,13 @@ void ExceptionsWindow::onCommand(int id, int code) {
     // Text set without a change notification is taken over too.
     takeMemo(IDC_MEMO1);
     takeMemo(IDC_MEMO2);
-    if (id == IDC_BITBTN1) editor_.BitBtn1Click();  // Save; Cancel keeps the edits in force
+    if (id == IDC_BITBTN1) {  // Save; Cancel keeps the edits in force
+      const std::string failure = editor_.BitBtn1Click();
+      if (!failure.empty()) {  // the window stays open with the edits
+        MessageBoxW(hwnd(), toWide(failure).c_str(), L"Korvalinq Drive", MB_OK | MB_ICONERROR);
+        return;
+      }
+    }
     hide();
   }
 }

@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include "engine/status_text.h"
+#include "engine/timer_schedule.h"
 #include "ui/win32/config_window.h"
 #include "ui/win32/exceptions_window.h"
 #include "ui/win32/log_window.h"
@@ -98,30 +100,31 @@ bool MainWindow::create() {
   createControls();
 
   AsyncSocket::Events serverEvents;
-  serverEvents.connecting = [this] { route([&] { events_->FilesyncSocketConnecting(); }); };
-  serverEvents.connect = [this] { route([&] { events_->FilesyncSocketConnect(); }); };
+  serverEvents.connecting = [this] { route([&] { events_->serverEvents().onConnecting(); }); };
+  serverEvents.connect = [this] { route([&] { events_->serverEvents().onConnect(); }); };
   serverEvents.read = [this](std::string_view bytes) {
-    route([&] { events_->FilesyncSocketRead(bytes); });
+    route([&] { events_->serverEvents().onRead(bytes); });
   };
-  serverEvents.disconnect = [this] { route([&] { events_->FilesyncSocketDisconnect(); }); };
+  serverEvents.disconnect = [this] { route([&] { events_->serverEvents().onDisconnect(); }); };
   // The engine logs a socket error and hands it to the error reporting (an error box).
   serverEvents.error = [this](int code, const char*) {
-    route([&] { events_->FilesyncSocketError(code); });
+    route([&] { events_->serverEvents().onError(code); });
   };
   server_ = std::make_unique<Win32ServerLink>(hwnd_, kServerMessages, serverEvents);
   // The watcher link reports no errors: "Connecting to service..." in the log is the record.
   AsyncSocket::Events watcherEvents;
-  watcherEvents.connect = [this] { route([&] { events_->ClientSocket1Connect(); }); };
+  watcherEvents.connect = [this] { route([&] { events_->watcherEvents().onConnect(); }); };
   watcherEvents.read = [this](std::string_view bytes) {
-    route([&] { events_->ClientSocket1Read(bytes); });
+    route([&] { events_->watcherEvents().onRead(bytes); });
   };
   watcher_ = std::make_unique<Win32WatcherLink>(hwnd_, kWatcherMessages, watcherEvents);
 
   addTrayIcon();
-  SetTimer(hwnd_, kReconnect, kReconnectMs, nullptr);
-  SetTimer(hwnd_, kCheckChanges, kCheckChangesMs, nullptr);
-  SetTimer(hwnd_, kErrorHandling, kErrorHandlingMs, nullptr);
-  SetTimer(hwnd_, kTimer1, kTimer1Ms, nullptr);
+  SetTimer(hwnd_, kReconnect, timers::kReconnectMs, nullptr);
+  SetTimer(hwnd_, kCheckChanges, timers::kCheckChangesMs, nullptr);
+  SetTimer(hwnd_, kErrorHandling, timers::kErrorHandlingMs, nullptr);
+  SetTimer(hwnd_, kTimer1, timers::kTimer1Ms, nullptr);
+  SetTimer(hwnd_, kStatus, timers::kStatusMs, nullptr);
   reconnectOn_ = true;
   return true;
 }
@@ -183,14 +186,24 @@ void MainWindow::addTrayIcon() {
   Shell_NotifyIconW(NIM_ADD, &icon);
 }
 
+void MainWindow::setTrayTip(const std::string& text) {
+  if (text == trayTip_) return;
+  trayTip_ = text;
+  NOTIFYICONDATAW icon{};
+  icon.cbSize = sizeof icon;
+  icon.hWnd = hwnd_;
+  icon.uID = kTrayId;
+  icon.uFlags = NIF_TIP;
+  lstrcpynW(icon.szTip, toWide(std::string("Korvalinq Drive\n") + text).c_str(), ARRAYSIZE(icon.szTip));
+  Shell_NotifyIconW(NIM_MODIFY, &icon);
+}
+
+void MainWindow::publish(const EngineStatus& status) { setTrayTip(statusSummary(status)); }
+
 template <class F>
 void MainWindow::route(F&& call) {
   if (!events_) return;
-  try {
-    call();
-  } catch (...) {
-    // The engine's handlers catch their own failures; this is the last guard.
-  }
+  call();  // EngineEvents guards every event: nothing is thrown from it
   syncReconnectTimer();
 }
 
@@ -199,7 +212,7 @@ void MainWindow::syncReconnectTimer() {
   bool wanted = events_->reconnectEnabled();
   if (wanted == reconnectOn_) return;
   if (wanted)
-    SetTimer(hwnd_, kReconnect, kReconnectMs, nullptr);
+    SetTimer(hwnd_, kReconnect, timers::kReconnectMs, nullptr);
   else
     KillTimer(hwnd_, kReconnect);
   reconnectOn_ = wanted;
@@ -300,7 +313,7 @@ LRESULT MainWindow::dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
       icon.hWnd = hwnd_;
       icon.uID = kTrayId;
       Shell_NotifyIconW(NIM_DELETE, &icon);
-      for (UINT_PTR id : {kReconnect, kCheckChanges, kErrorHandling, kTimer1}) KillTimer(hwnd_, id);
+      for (UINT_PTR id : {kReconnect, kCheckChanges, kErrorHandling, kTimer1, kStatus}) KillTimer(hwnd_, id);
       server_->socket().close(false);
       watcher_->socket().close(false);
       PostQuitMessage(0);
@@ -323,6 +336,9 @@ void MainWindow::onTimer(UINT_PTR id) {
       break;
     case kErrorHandling:
       ErrorWindowTimer();
+      break;
+    case kStatus:
+      route([&] { events_->StatusTimer(); });
       break;
     default:  // Timer1: nothing to do
       break;

@@ -1,8 +1,9 @@
 #pragma once
 // MainWindow (TForm1, "Korvalinq Drive Client") owns the client's components:
 // both sockets, the four message timers and the tray icon. It routes their
-// events and the menu commands to ClientEvents (the engine) and is the view the
-// engine publishes to: status bar, Connect caption, folder browser, message boxes.
+// events and the menu commands to EngineEvents (the engine) and is the view the
+// engine publishes to: status bar, Connect caption, folder browser, message boxes,
+// and the status record (shown as the tray icon's tip).
 #include <array>
 #include <optional>
 #include <windows.h>
@@ -15,7 +16,8 @@
 #include "log/log.h"
 #include "platform/views.h"
 #include "platform/win32/links_win32.h"
-#include "ui/win32/client_events.h"
+#include "engine/engine_events.h"
+#include "engine/engine_status.h"
 #include "ui/win32/folder_browser.h"
 #include "platform/error_reporter.h"
 
@@ -41,18 +43,16 @@ struct OtherWindows {
 };
 
 class MainWindow : public StatusView, public FolderView, public Dialogs,
-                   public ErrorReporter {
+                   public ErrorReporter, public EngineStatusPort {
  public:
   // Timer identifiers and intervals.
-  enum TimerId : UINT_PTR { kReconnect = 1, kCheckChanges = 2, kErrorHandling = 3, kTimer1 = 4 };
-  static constexpr UINT kReconnectMs = 10000, kCheckChangesMs = 5000, kErrorHandlingMs = 100,
-                        kTimer1Ms = 50;
+  enum TimerId : UINT_PTR { kReconnect = 1, kCheckChanges = 2, kErrorHandling = 3, kTimer1 = 4, kStatus = 5 };
 
   MainWindow(HINSTANCE instance, ConfigStore& config, Log& log);
   ~MainWindow() override;
   // create builds the hidden window with its controls, sockets, tray icon and timers.
   [[nodiscard]] bool create();
-  void attach(ClientEvents& events) { events_ = &events; }
+  void attach(EngineEvents& events) { events_ = &events; }
   void setWindows(const OtherWindows& windows) { windows_ = windows; }
   HWND hwnd() const { return hwnd_; }
   ServerLink& serverLink() { return *server_; }
@@ -74,12 +74,15 @@ class MainWindow : public StatusView, public FolderView, public Dialogs,
   // ErrorReporter: an error box once the current event has been handled; at
   // most one is open or waiting at any time (the log holds the record).
   void reportError(const std::string& text) override;
+  // EngineStatusPort: the record's summary becomes the tray icon's tip.
+  void publish(const EngineStatus& status) override;
 
  private:
   static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT dispatch(UINT message, WPARAM wParam, LPARAM lParam);
   void createControls();
   void addTrayIcon();
+  void setTrayTip(const std::string& text);
   // route hands one event to the engine; afterwards the Reconnect timer follows
   // the state the engine wants. No exception leaves it.
   template <class F>
@@ -102,7 +105,8 @@ class MainWindow : public StatusView, public FolderView, public Dialogs,
   HINSTANCE instance_;
   ConfigStore& config_;
   Log& log_;
-  ClientEvents* events_ = nullptr;
+  EngineEvents* events_ = nullptr;
+  std::string trayTip_;
   OtherWindows windows_;
   HWND hwnd_ = nullptr;
   HWND panel_ = nullptr, button1_ = nullptr, speedButton1_ = nullptr, image1_ = nullptr;

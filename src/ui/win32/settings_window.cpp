@@ -2,6 +2,7 @@
 
 #include "config/settings.h"
 #include "ui/win32/resource.h"
+#include "ui/win32/text.h"
 
 namespace kq::win {
 namespace {
@@ -44,12 +45,21 @@ void SettingsWindow::load() {
 }
 
 void SettingsWindow::Button1Click() {
+  bool saved = false;
   try {
     int value = policyForRadios(IsDlgButtonChecked(hwnd(), IDC_RADIOBUTTON2) == BST_CHECKED,
                                 IsDlgButtonChecked(hwnd(), IDC_RADIOBUTTON3) == BST_CHECKED);
-    (void)ini_.writeInt(iniPath(), kSection, kKey, value);
-    (void)writeUnicodeNames(ini_, iniPath(), IsDlgButtonChecked(hwnd(), IDC_CHECKBOX_UNICODE) == BST_CHECKED);
+    saved = ini_.writeInt(iniPath(), kSection, kKey, value);
+    saved = writeUnicodeNames(ini_, iniPath(), IsDlgButtonChecked(hwnd(), IDC_CHECKBOX_UNICODE) == BST_CHECKED) &&
+            saved;
   } catch (...) {
+    saved = false;
+  }
+  if (!saved) {  // the window stays open with the choices
+    const std::string text = "The settings cannot be saved to " + iniPath();
+    if (log_) log_->writeLog(text, true);
+    MessageBoxW(hwnd(), toWide(text).c_str(), L"Korvalinq Drive", MB_OK | MB_ICONERROR);
+    return;
   }
   hide();
 }

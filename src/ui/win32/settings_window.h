@@ -3,6 +3,7 @@
 // "filedeletion" of section "Basic" in "_config\Filesync.ini", and "UnicodeNames"
 // of the same section (full Unicode names, used from the next start).
 #include "config/client_config.h"
+#include "log/log.h"
 #include "platform/ini_file.h"
 #include "ui/win32/dialog_base.h"
 
@@ -15,7 +16,7 @@ int policyForRadios(bool radio2, bool radio3);
 
 class SettingsWindow : public DialogBase {
  public:
-  SettingsWindow(IniFile& ini, ConfigFields& fields) : ini_(ini), fields_(fields) {}
+  SettingsWindow(IniFile& ini, ConfigFields& fields, Log& log) : ini_(ini), fields_(fields), log_(&log) {}
   ~SettingsWindow() override;
 
  protected:
@@ -29,6 +30,7 @@ class SettingsWindow : public DialogBase {
   void Button1Click();
   IniFile& ini_;
   ConfigFields& fields_;
+  Log* log_;
   HFONT bold_ = nullptr;
 };
 

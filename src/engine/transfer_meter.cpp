@@ -1,4 +1,4 @@
-#include "ui/headless/transfer_meter.h"
+#include "engine/transfer_meter.h"
 
 namespace kq {
 

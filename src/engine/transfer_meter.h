@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "ui/headless/status_file.h"
+#include "engine/engine_status.h"
 
 namespace kq {
 

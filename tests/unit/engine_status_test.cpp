@@ -1,0 +1,77 @@
+// The engine's status record: what it publishes after each event of a session.
+#include <gtest/gtest.h>
+
+#include "engine/status_text.h"
+#include "support/engine_harness.h"
+
+namespace kq {
+namespace {
+
+const RequestId kId{'\x11', '\x22', '\x33', '\x44'};
+
+std::string request(const char* type, const std::string& body) {
+  return encodeHeader({type, kId, body.size()}) + body;
+}
+
+class EngineStatusTest : public ::testing::Test {
+ protected:
+  EngineStatusTest() { EXPECT_TRUE(t.fs.createFolders(t.path("_config"))); }
+  const EngineStatus& published() {
+    t.engine.StatusTimer();
+    return t.published.last();
+  }
+  test::MemoryEngine t;
+};
+
+TEST_F(EngineStatusTest, ConnectionQueuesAndTheEndOfACycle) {
+  EXPECT_FALSE(published().connected);
+  EXPECT_EQ(published().server, "sync.example.com:7777");
+  EXPECT_FALSE(published().cycleEndedAt);
+  t.connect();
+  t.engine.ClientSocket1Read("3" + t.path("a.txt"));
+  t.watcher.active = true;
+  const EngineStatus& s = published();
+  EXPECT_TRUE(s.connected);
+  EXPECT_TRUE(s.watcherLinkUp);
+  EXPECT_EQ(s.queuedModifications, 1);
+  t.clock.advance(5000);
+  t.read(request("RQFLS", R"({"date":"2024-03-07","time":""})"));
+  EXPECT_EQ(published().cycleEndedAt, t.clock.epochMs / 1000);
+  EXPECT_EQ(published().activity, "Listening...");
+}
+
+TEST_F(EngineStatusTest, EveryRefusedServerPathIsAFailedItemWithItsReasonOnce) {
+  t.connect();
+  t.read(request("RQPUT", R"({"filepath":"\/..\/outside.txt"})"));
+  t.read(request("RQFIL", R"({"filepath":"\/..\/outside.txt"})"));
+  t.read(request("RQDEL", R"({"filepath":"\/a:b.txt"})"));
+  const auto& failed = published().failedItems;
+  ASSERT_EQ(failed.size(), 2u);
+  EXPECT_EQ(failed[0], (FailedItem{"\\/..\\/outside.txt", "a parent folder segment"}));
+  EXPECT_EQ(failed[1].path, "\\/a:b.txt");
+  EXPECT_FALSE(failed[1].reason.empty());
+  EXPECT_NE(statusSummary(published()).find("Failed items: 2"), std::string::npos);
+}
+
+TEST_F(EngineStatusTest, AFileBeingReceivedShowsItsBytesAndRate) {
+  t.connect();
+  t.read(request("RQPUT", R"({"filepath":"\/docs\/big.bin"})"));
+  t.read(encodeHeader({"RQFDA", kId, 3000}) + std::string(1000, 'x'));
+  EXPECT_EQ(published().receiving, (TransferProgress{"docs/big.bin", 1000, 3000, 0}));
+  t.clock.advance(1000);
+  t.read(std::string(1000, 'x'));
+  EXPECT_EQ(published().receiving, (TransferProgress{"docs/big.bin", 2000, 3000, 1000}));
+  EXPECT_EQ(transferText(*published().receiving), "docs/big.bin 2.0 KB / 2.9 KB at 1000 B/s");
+  t.read(std::string(1000, 'x'));
+  EXPECT_FALSE(published().receiving);
+}
+
+TEST_F(EngineStatusTest, AMissingSyncFolderShows) {
+  ASSERT_TRUE(t.fs.removeAll(t.syncFolder));
+  t.engine.CheckChangesTimer();
+  EXPECT_FALSE(published().syncFolderPresent);
+  EXPECT_NE(statusSummary(published()).find("Sync folder not found"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kq
