@@ -43,6 +43,7 @@ void FolderListing::sendPacketANLST(const std::string& folder, const RequestId& 
     if (!p_.fs.isFolder(syncFolder)) return sendNoListing(syncFolder, requestId);
     workingDirectory_.clear();
     listedFolder_.clear();
+    if (local.ok() && !local.relative.empty()) local.refusal = unsyncedReason(p_.fs.status(local.path).type);
     std::string decoded, error;
     if (local.ok() && decodeJsonString(folder, decoded, error)) {
       workingDirectory_ = local.path;
@@ -128,8 +129,9 @@ void FolderListing::simpleSnapshot(const std::string& directory) {
     snapshot.clear();
     bool walked = p_.fs.walk(directory, [this](const WalkEntry& entry) {
       pumpMessages();
-      if (!entry.refusal.empty()) {
-        unsynced.report(entry.path, entry.refusal);
+      std::string reason = entry.refusal.empty() ? unsyncedReason(entry.type) : entry.refusal;
+      if (!reason.empty()) {  // a link or a special file is never listed, a link never entered
+        unsynced.report(entry.path, reason);
         return true;
       }
       FileStatus st = p_.fs.status(entry.path);
