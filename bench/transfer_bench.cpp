@@ -13,11 +13,11 @@
 #include "tracking/exception_filter.h"
 #include "transfer/file_receiver.h"
 #include "transfer/file_sender.h"
+#include "wire/packet.h"  // kReadSize: one read of the server socket
 
 namespace kq {
 namespace {
 
-constexpr std::size_t kReadSize = 229376;  // one read of the server socket
 
 class NullLog : public Log {
  public:

@@ -20,11 +20,20 @@
 # Exits non-zero when any of them fails; leaves no process or namespace behind.
 # Needs root (network namespaces) and about 5 GB free in the scratch folder.
 # Usage: scripts/e2e.sh [SCRATCH_FOLDER]   (programs from build/native, or
-# $KQSYNCD, $KQFILESYNC, $ZRSERVICE; KQ_E2E_LARGE_MB shrinks the large file)
+# $KQSYNCD, $KQFILESYNC, $ZRSERVICE; KQ_E2E_LARGE_MB shrinks the large file;
+# KQ_CPU_HOG=N runs N busy loops at normal priority beside the whole run)
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../tests/e2e/lib.sh"
 kq_check_programs || exit 1
+# KQ_CPU_HOG=N: N busy loops at normal priority run beside the whole run (a
+# busy machine); they stop when the run ends, however it ends.
+kq_cpu_hog=${KQ_CPU_HOG:-0}
+[[ "$kq_cpu_hog" =~ ^[0-9]+$ ]] || { echo "e2e: KQ_CPU_HOG must be a number of busy loops" >&2; exit 2; }
+trap kq_hog_stop EXIT
+trap 'exit 130' INT TERM
+kq_hog_start "$kq_cpu_hog"
+export KQ_CPU_HOG_RUNNING=$kq_cpu_hog  # a test with a hog of its own counts these in
 scratch=${1:-$(mktemp -d /tmp/kq-e2e.XXXXXX)}
 mkdir -p "$scratch"
 

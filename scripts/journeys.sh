@@ -3,7 +3,8 @@
 # kqsyncd, kqfilesync and zrservice in a network and mount namespace of its
 # own, two at a time. Each journey injects one fault (a full or read-only
 # disk, a killed client, a vanished sync folder or store, refused names, a
-# cut connection, edits racing the synchronisation) and then the shared
+# cut connection, edits racing the synchronisation, 10,000 small files pushed
+# while busy loops take the CPU) and then the shared
 # checker requires that nothing was lost, nothing was deleted that nobody
 # deleted, and store and sync folder agree within 60 s after the fault.
 # Prints one line per journey; a failed journey's log and folder are kept.
@@ -11,18 +12,31 @@
 # Needs root (namespaces, mounts). Programs from build/native, or $KQSYNCD,
 # $KQFILESYNC, $ZRSERVICE.
 # Usage: scripts/journeys.sh [SCRATCH_FOLDER] [JOURNEY...]   (default: all)
+#   KQ_CPU_HOG=N: N busy loops at normal priority beside the whole run (none
+#   unless asked; many_small_files always has 4, these counted in).
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../tests/e2e/lib.sh"
 kq_check_programs || exit 1
+# KQ_CPU_HOG=N: N busy loops at normal priority run beside the whole run (a
+# busy machine); they stop when the run ends, however it ends.
+kq_cpu_hog=${KQ_CPU_HOG:-0}
+[[ "$kq_cpu_hog" =~ ^[0-9]+$ ]] || { echo "journeys: KQ_CPU_HOG must be a number of busy loops" >&2; exit 2; }
+trap kq_hog_stop EXIT
+trap 'exit 130' INT TERM
+kq_hog_start "$kq_cpu_hog"
+export KQ_CPU_HOG_RUNNING=$kq_cpu_hog  # a test with a hog of its own counts these in
 [ "$(id -u)" -eq 0 ] || { echo "journeys: root is needed (namespaces and mounts)" >&2; exit 1; }
 scratch=${1:-$(mktemp -d /tmp/kq-journeys.XXXXXX)}
 shift $(($# > 0 ? 1 : 0))
 mkdir -p "$scratch"
 journeys=("$@")
 if [ ${#journeys[@]} -eq 0 ]; then
+  # The longest first (10,000 files under a busy CPU, a few minutes), so that
+  # the others run beside it.
+  journeys=(many_small_files)
   for f in "$here"/../tests/journeys/*.sh; do
-    [ "$(basename "$f")" = lib.sh ] || journeys+=("$(basename "$f" .sh)")
+    case $(basename "$f" .sh) in lib | many_small_files) ;; *) journeys+=("$(basename "$f" .sh)") ;; esac
   done
 fi
 parallel=${KQ_JOURNEYS_PARALLEL:-2}

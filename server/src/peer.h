@@ -13,8 +13,8 @@
 #include <string_view>
 
 #include "client_link.h"
-#include "protocol/packet.h"
 #include "server_clock.h"
+#include "wire/packet.h"
 
 namespace kqs {
 
@@ -70,6 +70,8 @@ class Peer {
   // pause waits ms milliseconds; false when the server is stopping.
   bool pause(int ms) { return link_.pause(ms); }
   int timeoutMs() const { return timeoutMs_; }
+  // clock is the server's clock the deadlines run on.
+  Clock& clock() { return clock_; }
 
  private:
   // take returns up to n bytes, those a readable() look kept first.

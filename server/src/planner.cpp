@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "plan_rules.h"
-#include "transfer/name_rule.h"
+#include "wire/name_rule.h"
 
 namespace kqs {
 

@@ -2,8 +2,11 @@
 // SyncSession drives one connected client: every few seconds a cycle drains
 // the client's changes (RQCHG), reconciles a listing of the whole sync folder
 // with the store (RQLST), carries out the planned fetches, pushes, deletions
-// and moves, and closes with RQFLS. One thread runs one session; the
-// contract's lock keeps the cycles of clients of one contract apart.
+// and moves, and closes with RQFLS. One thread runs one session. The
+// contract's lock is taken to plan and again for each action's store step,
+// never while file data travels, so the other clients of the contract wait at
+// most one store step of a slow client; an action whose part of the store
+// changed since it was planned is left for the next cycle.
 #include <chrono>
 #include <deque>
 #include <functional>
@@ -15,24 +18,26 @@
 #include <vector>
 
 #include "accounts.h"
+#include "conversation.h"
+#include "contract_lock.h"
 #include "peer.h"
 #include "planner.h"
+#include "push_ledger.h"
 #include "server_log.h"
 #include "store.h"
+#include "store_files.h"
+#include "store_turns.h"
 
 namespace kqs {
 
 // ContractState is what the sessions of one contract share.
 struct ContractState {
   Account account;
-  std::mutex mutex;  // held for a whole cycle
+  std::unique_ptr<ContractLock> lock = std::make_unique<TurnLock>();  // held for one store step at a time
   std::unique_ptr<Store> store;
   std::string clientLogPath;
-  // pushes: client host + "\n" + path -> the last push of that path to a
-  // client on that host; it outlives the connection, so that a partial copy
-  // found after a reconnection is still explained. At most kMaxPushRecords.
-  std::map<std::string, PushAttempt> pushes;
-  static constexpr std::size_t kMaxPushRecords = 10000;
+  std::unique_ptr<StoreFiles> files;  // the transfers' files; DiskStoreFiles over store when not set
+  PushRecords pushes;  // the last push of each path to each client host (under the lock)
 };
 
 struct SessionOptions {
@@ -59,17 +64,23 @@ class SyncSession {
 
  private:
   void say(const std::string& text) { log_.write(who_, text); }
+  // now is the time of day from the server's clock.
+  std::int64_t now() const { return peer_.clock().wallSeconds(); }
   std::vector<ChangeReport> drainChanges();
-  std::optional<std::vector<ListingEntry>> requestListing();
   PlanInput planInput();
   // execute carries out one action; false when the rest of the plan is stale.
   bool execute(const Action& action, const PlanInput& in);
+  using Turn = StoreTurns::Turn;
+  // startPlan plans under the contract's lock; what others change from then on makes actions stale.
+  template <typename Plan>
+  std::vector<Action> startPlan(PlanInput& in, Plan plan);
+  // stale logs that an action waits for the next cycle; returns true (the plan goes on).
+  bool stale(const Action& action);
   // guarded runs execute and logs a store error instead of ending the connection.
   bool guarded(const Action& action, const PlanInput& in);
-  void fetch(const Action& action);
+  void fetch(const Action& action, const PlanInput& in);
+  bool keepFetched(const Action& action, const PlanInput& in, StoreIncoming& file, std::uint64_t size);
   void pushFile(const std::string& path);
-  // sendData sends RQFDA and every byte of the file, then takes the answer.
-  void sendData(const std::string& path, int fd, std::uint64_t size, bool& refusedEarly, bool& shortRead);
   void pushFolder(const std::string& path);
   void deleteOnClient(const std::string& path, bool isDir);
   bool moveOnClient(const std::string& from, const std::string& to);
@@ -85,22 +96,9 @@ class SyncSession {
   // announceProgress sends an RQCHG with what is left to push; a change the
   // client reports with it is applied at once and its path left out of the plan.
   void announceProgress(bool force);
-  std::optional<ChangeReport> requestChange(const std::string& filesLeft, const std::string& mbytesLeft);
-  kq::RequestId sendChangeRequest(const std::string& filesLeft, const std::string& mbytesLeft);
-  std::optional<ChangeReport> takeChangeReport(std::string_view json);
-  // probeAfterData follows the data of an answer with an RQCHG and finds its
-  // answer by the framing: bytes before the ANCHG header are data beyond the
-  // announced size and go to extra (more than maxExtra end the connection).
-  // Returns their count; the change reported is applied by applyLateReports.
-  std::uint64_t probeAfterData(const std::function<void(std::string_view)>& extra, std::uint64_t maxExtra);
   void applyLateReports();
   void failedItem(const std::string& path, const std::string& reason);
-  PushAttempt& recordPush(const std::string& path, const PushAttempt& attempt);
-  std::string pushKey(const std::string& path) const { return clientHost_ + "\n" + path; }
-  void receiveInto(IncomingFile& file, std::uint64_t size, const std::string& what);
   void forgetSubtree(const std::string& path);
-  std::string timeMember() const;
-  std::string dateMember() const;
 
   Peer& peer_;
   ContractState& contract_;
@@ -114,19 +112,16 @@ class SyncSession {
   std::map<std::string, std::int64_t> deletionOrdered_;  // path -> deletion time ordered on the client
   std::set<std::string> saidSkips_;                       // skip notes logged once per connection
   std::string clientHost_;                                // the client's address without its port
-  std::set<std::string> refused_;                         // files the client refused on this connection
-  struct Backoff {
-    int delaySeconds = 0;
-    std::int64_t nextTry = 0;
-  };
-  std::map<std::string, Backoff> backoff_;                // pushes that did not take: when to try again
-  std::set<std::string> awaiting_;                        // pushed since the last listing
+  PushLedger ledger_;                                     // this connection's pushes (under the lock where shared)
   std::set<std::string> failedItems_;                     // path + reason, logged once per connection
-  std::deque<ChangeReport> lateReports_;                  // reported with a probe, applied after the action
   std::set<std::string> touched_;                         // paths a report changed while a plan runs
   std::int64_t filesLeft_ = 0;                            // still to push in this cycle
   std::int64_t bytesLeft_ = 0;
-  std::chrono::steady_clock::time_point lastProgress_{};
+  std::optional<std::int64_t> lastProgressMs_;           // steady ms of the last figures sent
+  StoreTurns turns_;  // the contract's lock, one store step at a time
+  std::unique_ptr<StoreFiles> ownFiles_;  // when the contract brings none
+  StoreFiles& files_;
+  Conversation talk_;
 };
 
 }  // namespace kqs

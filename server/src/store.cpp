@@ -120,12 +120,12 @@ void writeStoreMarker(const std::string& root) {
   }
 }
 
-IncomingFile::~IncomingFile() {
+StoreIncoming::~StoreIncoming() {
   if (fd_ >= 0) ::close(fd_);
   if (!taken_) ::unlink(path_.c_str());
 }
 
-bool IncomingFile::write(std::string_view data) {
+bool StoreIncoming::write(std::string_view data) {
   sha_.update(data);
   size_ += static_cast<std::int64_t>(data.size());
   while (!data.empty()) {
@@ -139,7 +139,7 @@ bool IncomingFile::write(std::string_view data) {
   return true;
 }
 
-const std::string& IncomingFile::hash() {
+const std::string& StoreIncoming::hash() {
   if (hash_.empty()) hash_ = sha_.hexDigest();
   return hash_;
 }
@@ -318,12 +318,12 @@ void Store::fill(PlanInput& in) {
   in.moves = index_.moves();
 }
 
-std::unique_ptr<IncomingFile> Store::beginIncoming() {
+std::unique_ptr<StoreIncoming> Store::beginIncoming() {
   static std::atomic<unsigned> counter{0};
   std::string path = root_ + kStoreTempFolder + "/in-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) throw IndexError("cannot create " + path + ": " + std::strerror(errno));
-  return std::make_unique<IncomingFile>(path, fd);
+  return std::make_unique<StoreIncoming>(path, fd);
 }
 
 void Store::ensureParents(const std::string& path) {
@@ -404,7 +404,7 @@ void Store::checkReserved(const std::string& path) const {
   }
 }
 
-void Store::install(IncomingFile& file, const std::string& path, std::int64_t mtime, std::int64_t now) {
+void Store::install(StoreIncoming& file, const std::string& path, std::int64_t mtime, std::int64_t now) {
   checkReserved(path);
   ensureParents(path);
   if (mtime > 0) {
@@ -445,7 +445,7 @@ void Store::keepAside(const std::string& path, std::int64_t now) {
   log_("conflict: " + path + " kept as " + aside);
 }
 
-AcceptResult Store::accept(const std::string& path, IncomingFile& file, FetchMode mode, std::int64_t clientMtime,
+AcceptResult Store::accept(const std::string& path, StoreIncoming& file, FetchMode mode, std::int64_t clientMtime,
                            std::int64_t now) {
   AcceptResult result;
   index_.transaction([&] {

@@ -37,13 +37,13 @@ struct ScanError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// IncomingFile is a temporary file being filled; it is removed unless the store takes it.
-class IncomingFile {
+// StoreIncoming is a temporary file being filled; it is removed unless the store takes it.
+class StoreIncoming {
  public:
-  IncomingFile(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
-  ~IncomingFile();
-  IncomingFile(const IncomingFile&) = delete;
-  IncomingFile& operator=(const IncomingFile&) = delete;
+  StoreIncoming(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
+  ~StoreIncoming();
+  StoreIncoming(const StoreIncoming&) = delete;
+  StoreIncoming& operator=(const StoreIncoming&) = delete;
   // write appends data; false when the disk refuses it.
   [[nodiscard]] bool write(std::string_view data);
   std::int64_t size() const { return size_; }
@@ -103,9 +103,9 @@ class Store {
   // fill sets the store, known copies and moves of a planner input.
   void fill(PlanInput& in);
 
-  std::unique_ptr<IncomingFile> beginIncoming();
+  std::unique_ptr<StoreIncoming> beginIncoming();
   // accept takes a fetched client copy of path (clientMtime 0 when unknown).
-  AcceptResult accept(const std::string& path, IncomingFile& file, FetchMode mode, std::int64_t clientMtime,
+  AcceptResult accept(const std::string& path, StoreIncoming& file, FetchMode mode, std::int64_t clientMtime,
                       std::int64_t now);
   void makeFolder(const std::string& path, std::int64_t now);
   void remove(const std::string& path, std::int64_t now);
@@ -115,7 +115,7 @@ class Store {
   std::string conflictName(const std::string& path, std::int64_t now) const;
 
  private:
-  void install(IncomingFile& file, const std::string& path, std::int64_t mtime, std::int64_t now);
+  void install(StoreIncoming& file, const std::string& path, std::int64_t mtime, std::int64_t now);
   void ensureParents(const std::string& path);
   StoreEntry statEntry(const std::string& path, bool isDir, const std::string& hash);
   void keepAside(const std::string& path, std::int64_t now);

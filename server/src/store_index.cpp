@@ -126,6 +126,12 @@ std::vector<MoveRecord> StoreIndex::moves() {
   return out;
 }
 
+std::int64_t StoreIndex::currentVersion() {
+  Statement st(db_, "SELECT value FROM meta WHERE key = 'version'");
+  st.step();
+  return st.integer(0);
+}
+
 std::int64_t StoreIndex::nextVersion() {
   Statement(db_, "UPDATE meta SET value = value + 1 WHERE key = 'version'").step();
   Statement st(db_, "SELECT value FROM meta WHERE key = 'version'");
@@ -146,6 +152,7 @@ void StoreIndex::tombstone(const std::string& path, std::int64_t at) {
   std::string sql = std::string("UPDATE entries SET deleted = 1, deleted_at = ?2 WHERE deleted = 0 AND ") + kSubtree;
   Statement st(db_, sql.c_str());
   st.bind(1, path).bind(2, at).step();
+  if (sqlite3_changes(db_) > 0) nextVersion();
 }
 
 void StoreIndex::rename(const std::string& path, const std::string& target, bool isDir, std::int64_t at) {

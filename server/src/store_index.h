@@ -34,10 +34,14 @@ class StoreIndex {
   std::map<std::string, std::vector<KnownCopy>> knownCopies();
   std::vector<MoveRecord> moves();
 
+  // currentVersion is the contract's version counter: every change of an
+  // entry (a deletion too) moves it.
+  std::int64_t currentVersion();
   // nextVersion takes the next value of the contract's version counter.
   std::int64_t nextVersion();
   void put(const StoreEntry& entry);
-  // tombstone marks path and everything below it deleted at the given time.
+  // tombstone marks path and everything below it deleted at the given time
+  // (and moves the version counter when anything was live).
   void tombstone(const std::string& path, std::int64_t at);
   // rename moves path and everything below it to target, leaving tombstones
   // behind; folder renames are journalled.

@@ -1,5 +1,7 @@
 #include "sync_server.h"
 
+#include "disk_store_files.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -91,6 +93,7 @@ void SyncServer::start() {
         a.store, book_.indexPath(a.contract), [this, c = a.contract](const std::string& t) { log_.write(c, t); },
         book_.versionsPath(a.contract), options_.keepVersionsDays);
     state->clientLogPath = book_.clientLogPath(a.contract);
+    state->files = std::make_unique<DiskStoreFiles>(*state->store, state->clientLogPath);
     removeLeftoverUploads(state->clientLogPath);
     try {
       state->store->adoptMarker();
@@ -238,7 +241,7 @@ void SyncServer::run() {
 void SyncServer::pruneVersions() {
   auto now = static_cast<std::int64_t>(::time(nullptr));
   for (auto& [contract, state] : contracts_) {
-    std::unique_lock lock(state->mutex, std::try_to_lock);  // a busy contract prunes in its next cycle
+    std::unique_lock lock(*state->lock, std::try_to_lock);  // a busy contract prunes in its next cycle
     if (lock) state->store->pruneIfDue(now);
   }
 }

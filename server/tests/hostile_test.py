@@ -239,9 +239,9 @@ class HostileTest(unittest.TestCase):
 
     def test_paths_beyond_the_limits_are_refused_and_the_session_goes_on(self):
         s = self.start()
-        deep = "/a" * 16000  # 32,000 characters, 16,000 levels
+        deep = "/a" * 16000  # 32,000 bytes, 16,000 levels
         long_name = "/" + "n" * 256
-        long_path = ("/" + "p" * 200) * 170  # 34,170 characters, 170 levels
+        long_path = ("/" + "p" * 200) * 170  # 34,170 bytes, 170 levels
         c = Conversation()
         reports = [change(deep, "MODIFIED"), change("/x.txt", "RENAMED", newname="r" * 300),
                    change(long_path + "/f.txt", "DELETED"), change(long_name, "MODIFIED"), EMPTY_CHANGE]
@@ -260,11 +260,11 @@ class HostileTest(unittest.TestCase):
         cut_deep = ("/a" * 256) + "..."
         self.assertEqual([l.split("] ", 1)[1] for l in refusals], [
             "change report refused, path too deep (16000 levels, at most 256): MODIFIED " + cut_deep,
-            "change report refused, name too long (300 characters, at most 255): RENAMED /x.txt -> " +
+            "change report refused, name too long (300 bytes, at most 255): RENAMED /x.txt -> " +
             "r" * 300 + "",
-            "change report refused, path too long (34176 characters, at most 32767): DELETED " +
+            "change report refused, path too long (34176 bytes, at most 4000): DELETED " +
             long_path[:512] + "...",
-            "change report refused, name too long (256 characters, at most 255): MODIFIED " + long_name,
+            "change report refused, name too long (256 bytes, at most 255): MODIFIED " + long_name,
             "listing entry refused, path too deep (16000 levels, at most 256): " + cut_deep,
         ])
         self.assertIn("listing: 2 entries with unusable paths left out", s.log())
@@ -390,6 +390,77 @@ class HostileTest(unittest.TestCase):
         self.assertTrue(legitimate_cycle(s, "under_emfile.txt", timeout=20), "not served without descriptors")
         for sock in idle:
             sock.close()
+        self.assertStillServing()
+
+    # -- clients of one contract ------------------------------------------------------
+
+    def test_a_slow_client_holds_the_other_clients_for_one_transfer_at_most(self):
+        s = self.start("--timeout", "30")
+        content = bytes(i * 7 % 251 for i in range(64 * 1024))
+        with open(os.path.join(s.store, "big.bin"), "wb") as f:
+            f.write(content)
+        slow = Conversation(timeout=40)
+        rid, _ = slow.expect("RQCHG")
+        slow.answer("ANCHG", rid, EMPTY_CHANGE)
+        rid, _ = slow.expect("RQLST")
+        slow.answer("ANLST", rid, listing([]))
+        rid, _ = slow.expect("RQCHG")  # the figures left to push
+        slow.answer("ANCHG", rid, EMPTY_CHANGE)
+        rid, body = slow.expect("RQPUT")
+        self.assertIn(b"big.bin", body)
+        slow.answer("ANPUT", rid)
+        raw = slow.read_exact(17)
+        self.assertEqual((raw[:5], struct.unpack(">Q", raw[9:])[0]), (b"RQFDA", len(content)))
+
+        def read_slowly(n):  # 10 KB/s
+            got = b""
+            while len(got) < n:
+                got += slow.read_exact(min(1000, n - len(got)))
+                time.sleep(0.1)
+            return got
+
+        received = read_slowly(16 * 1024)
+        # The slow client is now inside its push: it has part of the data and
+        # has not answered it. The other clients of the contract go on meanwhile.
+        served = {}
+        others = [threading.Thread(target=lambda n=n: served.__setitem__(n, legitimate_cycle(s, n)))
+                  for n in ("quick1.txt", "quick2.txt")]
+        for t in others:
+            t.start()
+        for t in others:
+            t.join(25)
+        self.assertEqual(served, {"quick1.txt": True, "quick2.txt": True},
+                         "the other clients waited for the slow client's transfer")
+        self.assertEqual(s.log().count("pushed /big.bin (65536 bytes)"), 2)  # the quick clients' pushes only
+        received += read_slowly(len(content) - len(received))
+        self.assertEqual(received, content)
+        slow.answer("ANFDA", raw[5:9])
+        slow.until_cycle_end()
+        slow.close()
+        self.assertTrue(s.wait_log("pushed /big.bin (65536 bytes)", 5))
+        self.assertEqual(s.log().count("pushed /big.bin (65536 bytes)"), 3)
+        self.assertStillServing()
+
+    def test_a_fetch_whose_file_another_client_changed_meanwhile_waits_for_the_next_cycle(self):
+        s = self.start("--timeout", "30")
+        slow = Conversation(timeout=40)
+        rid, _ = slow.expect("RQCHG")
+        slow.answer("ANCHG", rid, change("/same.txt", "MODIFIED", size="4"))
+        rid, _ = slow.expect("RQCHG")
+        slow.answer("ANCHG", rid, EMPTY_CHANGE)
+        rid, body = slow.expect("RQFIL")
+        self.assertIn(b"same.txt", body)
+        slow.answer("ANFIL", rid, b"sl", length=4)  # half of the file; the rest waits
+        self.assertTrue(legitimate_cycle(s, "same.txt", content=b"other"), "the other client waited")
+        slow.sock.sendall(b"ow")
+        rid, _ = slow.expect("RQCHG")  # the request after the data shows where it ended
+        slow.answer("ANCHG", rid, EMPTY_CHANGE)
+        slow.expect("RQLST")
+        slow.close()
+        self.assertIn("fetch of /same.txt dropped: the store changed meanwhile; the next cycle plans it again",
+                      s.log())
+        with open(os.path.join(s.store, "same.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"other")
         self.assertStillServing()
 
     # -- the log ---------------------------------------------------------------------

@@ -64,14 +64,16 @@ TEST(PathLimits, LengthNameAndDepth) {
   struct Case { std::string path, problem; } cases[] = {
       {"/a/b.txt", ""},
       {"/" + std::string(255, 'n'), ""},
-      {"/" + std::string(256, 'n'), "name too long (256 characters, at most 255)"},
-      {"/" + repeat("\xc3\xa9", 255), ""},  // 255 characters in 510 bytes
+      {"/" + std::string(256, 'n'), "name too long (256 bytes, at most 255)"},
+      {"/" + repeat("\xc3\xa9", 255), "name too long (510 bytes, at most 255)"},  // bytes, not characters
       {repeat("/a", 256), ""},
       {repeat("/a", 256) + "/", ""},  // a folder's trailing "/" is no level
       {repeat("/a", 257), "path too deep (257 levels, at most 256)"},
-      {repeat("/" + std::string(127, 'p'), 255) + "/" + std::string(126, 'q'), ""},  // 32,767 characters
-      {repeat("/" + std::string(127, 'p'), 256), "path too long (32768 characters, at most 32767)"},
-      {repeat("/a", 22000), "path too long (44000 characters, at most 32767)"},
+      {repeat("/" + std::string(249, 'p'), 16), ""},  // 4,000 bytes
+      {repeat("/" + std::string(127, 'p'), 255) + "/" + std::string(126, 'q'),
+       "path too long (32767 bytes, at most 4000)"},
+      {repeat("/" + std::string(127, 'p'), 256), "path too long (32768 bytes, at most 4000)"},
+      {repeat("/a", 22000), "path too deep (22000 levels, at most 256)"},
   };
   for (auto& c : cases) {
     EXPECT_EQ(pathLimitProblem(c.path), c.problem) << c.path.substr(0, 40);
@@ -88,8 +90,8 @@ std::string report(const std::string& path, const std::string& type, const std::
 TEST(PathLimits, ChangeReportsBeyondALimitAreRefusedWithTheReason) {
   struct Case { std::string json, refusal; } cases[] = {
       {report(repeat("/a", 300), "MODIFIED"), "path too deep (300 levels, at most 256)"},
-      {report("/x.txt", "RENAMED", std::string(300, 'r')), "name too long (300 characters, at most 255)"},
-      {report("/" + std::string(256, 'n'), "DELETED"), "name too long (256 characters, at most 255)"},
+      {report("/x.txt", "RENAMED", std::string(300, 'r')), "name too long (300 bytes, at most 255)"},
+      {report("/" + std::string(256, 'n'), "DELETED"), "name too long (256 bytes, at most 255)"},
   };
   for (auto& c : cases) {
     std::string refusal;

@@ -11,8 +11,8 @@
 #include <thread>
 #include <nlohmann/json.hpp>
 
-#include "platform/codepage.h"
-#include "protocol/packet.h"
+#include "wire/codepage.h"
+#include "wire/packet.h"
 #include "wire_text.h"
 
 namespace fs = std::filesystem;
@@ -21,7 +21,7 @@ namespace kqs::test {
 
 namespace {
 
-constexpr std::size_t kReadBuffer = 229376;
+constexpr std::size_t kReadBuffer = kq::kReadSize;
 
 std::string toWire(const std::string& utf8) {
   return kq::completeEscapes(kq::escapeNonAscii(kq::utf8ToCp1252(utf8)));

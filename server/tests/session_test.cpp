@@ -516,8 +516,9 @@ TEST_F(SessionTest, ShortCopyLeftByAPushIsNotFetched) {
   EXPECT_TRUE(logged("push of /data.bin did not take on the client"));
   // Once the disk has room again, the next try brings the file.
   c.writeLimit = UINT64_MAX;
-  ASSERT_TRUE(waitUntil([&] { return readFile(root_ / "one" / "data.bin") == data; }));
-  EXPECT_EQ(readFile(root_ / "one" / "five.txt"), "12345");
+  ASSERT_TRUE(waitUntil([&] {  // both in the same cycle, one after the other
+    return readFile(root_ / "one" / "data.bin") == data && readFile(root_ / "one" / "five.txt") == "12345";
+  }));
 }
 
 // The client died in the middle of a download; after its restart it reports

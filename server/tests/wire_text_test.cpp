@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/codepage.h"
 #include "sha256.h"
 
 namespace kqs {

@@ -11,7 +11,11 @@ class ConfigStore {
   ConfigStore(FileSystem& fs, ClientConfig main) : fs_(fs), main(std::move(main)) {}
 
   // reload runs readConfig on the main record and the fields; throws ConfigError.
-  void reload() { readConfig(main, main.configFolder, fields, fs_); }
+  // The file system then guards the sync folder: no link below it is followed.
+  void reload() {
+    readConfig(main, main.configFolder, fields, fs_);
+    fs_.guardFolder(syncFolder());
+  }
   // configFileExists tells whether "filesync.cfg" is in the program folder.
   bool configFileExists() { return fs_.isFile(main.configFolder + "\\" + main.configFileName); }
   // syncFolder is syncFolderPath of the main record.

@@ -12,7 +12,10 @@
 
 namespace kq {
 
-enum class EntryType { None, File, Folder, Other };
+// Link: a symbolic link or a junction (its name, never what it points to), or a
+// path that leads through one below the guarded folder. Other: anything else
+// that is neither a file nor a folder (a FIFO, a socket, a device).
+enum class EntryType { None, File, Folder, Other, Link };
 
 struct FileStatus {
   EntryType type = EntryType::None;
@@ -55,6 +58,14 @@ class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
+  // guardFolder names the folder below which links are never followed: every
+  // operation on a path below it resolves the names one at a time from the
+  // folder itself, and a link on the way or at the end is never followed,
+  // replaced, moved or removed (status says Link, everything else fails). The
+  // folder's own path is resolved as the system resolves it. One folder at a
+  // time; "" guards nothing. File systems without links ignore it.
+  virtual void guardFolder(const std::string& folder) { (void)folder; }
+
   // status of path; type None when nothing is there or it cannot be queried.
   virtual FileStatus status(const std::string& path) = 0;
   bool exists(const std::string& path) { return status(path).exists(); }
@@ -74,7 +85,8 @@ class FileSystem {
   // attributes reads them back (false, false when they cannot be had).
   virtual std::pair<bool, bool> attributes(const std::string& path) = 0;
 
-  // openRead opens a file for binary reading; nullptr on failure.
+  // openRead opens a regular file for binary reading; nullptr on failure and for
+  // anything else (a FIFO, a device: never opened).
   virtual std::unique_ptr<InputStream> openRead(const std::string& path) = 0;
   // openAppend opens (creating) a file for binary appending; nullptr on failure.
   virtual std::unique_ptr<OutputStream> openAppend(const std::string& path) = 0;
@@ -90,8 +102,7 @@ class FileSystem {
 
   // walk visits every entry below folder, depth first: a folder is visited before
   // its content and entries come in enumeration order. visit returns false to stop.
-  // An entry's type is that of what it names; links to folders are listed but not
-  // entered. Returns false when folder or a folder below it cannot be enumerated
+  // A link is visited with type Link and never entered. Returns false when folder or a folder below it cannot be enumerated
   // (the walk ends there), true when it was completed or stopped by visit.
   virtual bool walk(const std::string& folder,
                     const std::function<bool(const WalkEntry&)>& visit) = 0;

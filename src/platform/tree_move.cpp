@@ -28,6 +28,10 @@ std::string describeFailures(const std::vector<std::string>& failed) {
 MoveResult PortableTreeMove::moveTree(const std::string& source, const std::string& destination) {
   MoveResult result;
   FileStatus st = fs_.status(source);
+  if (st.type == EntryType::Link) {
+    result.detail = "the source is a link, never moved: " + source;
+    return result;
+  }
   if (!st.exists()) {
     result.detail = "the source does not exist: " + source;
     return result;
@@ -50,6 +54,10 @@ MoveResult PortableTreeMove::moveTree(const std::string& source, const std::stri
   for (const auto& entry : entries) {
     if (!entry.refusal.empty()) {
       failed.push_back(entry.path + " (" + entry.refusal + ")");
+      continue;
+    }
+    if (entry.type == EntryType::Link) {  // a link stays where it is, with its folder
+      failed.push_back(entry.path + " (a link; not synchronised)");
       continue;
     }
     moveEntry(entry, source, destination, failed);

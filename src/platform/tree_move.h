@@ -3,6 +3,8 @@
 // file and subfolder of a source folder into a destination folder, merging into
 // existing folders and replacing existing files, removes the source folders that
 // end up empty and leaves in place (and reports) whatever could not be moved.
+// A link is never moved: a source that is one is refused, and one inside the
+// source stays in place with the folders above it.
 // It serves on POSIX, and on Windows when robocopy is missing or fails.
 #include <string>
 #include <vector>

@@ -1,7 +1,6 @@
 #include "protocol/change_report.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "config/config_store.h"
 #include "log/log.h"
@@ -41,20 +40,6 @@ std::optional<std::string> toServerPath(const std::string& fullPath, const std::
   return replaceCharacter(activeCodePage(), std::string_view(fullPath).substr(folder.size()), '\\', '/');
 }
 
-std::string changeReportJson(const std::string& date, const std::string& time,
-                             const ChangeRecord& change) {
-  std::string json = "{\"date\":\"" + date + "\",\"time\":\"" + time +
-                     "\",\"changes\":[{\"filepath\":\"" + change.filepath;
-  if (!change.newname.empty()) json += "\",\"newname\":\"" + change.newname;
-  json += "\",\"date\":\"" + date + "\",\"time\":\"" + time + "\",\"mdate\":\"" + "\",\"mtime\":\"";
-  if (change.newname.empty()) {
-    json += "\",\"size\":\"" + std::to_string(change.size) + "\",\"changetype\":\"" + change.changetype;
-  } else {
-    json += "\",\"size\":\"\",\"changetype\":\"" + change.changetype;
-  }
-  return json + "\"}]}";
-}
-
 bool sendPacketANCHG(std::string date, std::string time, const RequestId& requestId,
                      ChangeRecord change, ServerLink& link, Clock& clock, Log& log) {
   try {
@@ -64,9 +49,7 @@ bool sendPacketANCHG(std::string date, std::string time, const RequestId& reques
       date = dateText(now, '-');
       time = timeText(now, ':');
     }
-    change.filepath = escapeJsonName(change.filepath);
-    change.newname = escapeJsonName(change.newname);
-    std::string json = completeEscapes(escapeNonAscii(changeReportJson(date, time, change)));
+    std::string json = encodeChangeReport(date, time, change);
     log.writeLog("JSON to Server:", true);
     log.writeLog(json, true);
     log.writeLog("JSON buffer length: " + std::to_string(json.size()), true);

@@ -8,6 +8,7 @@
 
 #include "protocol/request_handler.h"
 #include "tracking/change_tracker.h"
+#include "wire/change_report.h"
 
 namespace kq {
 
@@ -23,24 +24,12 @@ class StatusView;
 // with the sync folder itself followed by a backslash; nullopt otherwise.
 std::optional<std::string> toServerPath(const std::string& fullPath, const std::string& syncFolder);
 
-// ChangeRecord is what one report describes.
-struct ChangeRecord {
-  std::string filepath;
-  std::int64_t size = 0;  // -1: not an existing regular file
-  std::string changetype; // "RENAMED", "MODIFIED", "DELETED" or empty
-  std::string newname;    // renames only
-};
-
-// changeReportJson is the report text before its non-ASCII bytes are escaped.
-std::string changeReportJson(const std::string& date, const std::string& time,
-                             const ChangeRecord& change);
-
 // sendPacketANCHG builds the report and sends header and JSON in one send. An
 // empty date is replaced by the local date and time ("yyyy-mm-dd", "hh:nn:ss").
-// filepath and newname are escaped as the listing escapes its paths
-// (escapeJsonName): a double quote, control character or the text "$u" as a
-// \u escape of its byte, bytes of 0x80 and above (both bytes of a double-byte
-// character) as \u escapes of their value.
+// The JSON is encodeChangeReport's: filepath and newname are escaped as the
+// listing escapes its paths (escapeJsonName): a double quote, control character
+// or the text "$u" as a \u escape of its byte, bytes of 0x80 and above (both
+// bytes of a double-byte character) as \u escapes of their value.
 // It never throws: a failure logs "Error: sendPacketANCHG()". Returns true when
 // the link took the whole packet.
 [[nodiscard]] bool sendPacketANCHG(std::string date, std::string time, const RequestId& requestId,

@@ -18,7 +18,7 @@ class ServerLink;
 class Dispatcher {
  public:
   // kReadSize is the most a platform read hands over in one event.
-  static constexpr std::size_t kReadSize = 229376;
+  static constexpr std::size_t kReadSize = kq::kReadSize;
 
   Dispatcher(ProtocolState& state, ServerLink& link, Log& log)
       : state_(state), link_(link), log_(log) {}

@@ -1,29 +1,10 @@
 #include "protocol/json_members.h"
 
-#include <cstdio>
 #include <nlohmann/json.hpp>
 
 namespace kq {
 
 namespace {
-
-// nextCodePoint decodes one UTF-8 sequence at text[pos] (the parser hands out
-// valid UTF-8); an invalid lead byte is taken as its own value.
-char32_t nextCodePoint(std::string_view text, std::size_t& pos) {
-  auto byte = static_cast<unsigned char>(text[pos++]);
-  int extra = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : 0;
-  char32_t cp = extra == 3 ? byte & 0x07 : extra == 2 ? byte & 0x0F : extra == 1 ? byte & 0x1F : byte;
-  for (int i = 0; i < extra && pos < text.size(); ++i) {
-    cp = (cp << 6) | (static_cast<unsigned char>(text[pos++]) & 0x3F);
-  }
-  return cp;
-}
-
-void appendUnicodeEscape(std::string& out, unsigned value) {
-  char buffer[8];
-  std::snprintf(buffer, sizeof buffer, "\\u%04x", value & 0xFFFF);
-  out += buffer;
-}
 
 // MemberCollector is a SAX consumer that keeps the members of the objects of the
 // first top-level "jsonReceived" array, writing nested values back as compact
@@ -145,36 +126,6 @@ class MemberCollector : public nlohmann::json_sax<nlohmann::json> {
 };
 
 }  // namespace
-
-std::string writeJsonString(std::string_view text) {
-  std::string out = "\"";
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    char32_t cp = nextCodePoint(text, pos);
-    switch (cp) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '/': out += "\\/"; break;
-      case '\b': out += "\\b"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\f': out += "\\f"; break;
-      case '\r': out += "\\r"; break;
-      default:
-        if (cp < 0x20 || (cp > 0x7F && cp <= 0xFFFF)) {
-          appendUnicodeEscape(out, static_cast<unsigned>(cp));
-        } else if (cp > 0xFFFF) {
-          unsigned v = static_cast<unsigned>(cp) - 0x10000;
-          appendUnicodeEscape(out, 0xD800 + (v >> 10));
-          appendUnicodeEscape(out, 0xDC00 + (v & 0x3FF));
-        } else {
-          out += static_cast<char>(cp);
-        }
-    }
-  }
-  out += '"';
-  return out;
-}
 
 std::vector<JsonMember> receivedMembers(std::string_view jsonText) {
   MemberCollector collector;

@@ -27,7 +27,7 @@ bool ChangeTracker::isBlocked(const std::string& path) const {
 }
 
 bool ChangeTracker::isQueuedModification(const std::string& path) const {
-  return holds(modificationQueue, path);
+  return modificationQueue.contains(path);
 }
 
 void ChangeTracker::addServerPath(const std::string& path) {
@@ -97,6 +97,8 @@ void ChangeTracker::handleOldName(const std::string& path) {
 void ChangeTracker::handleNewName(const std::string& path) {
   if (isWriteEcho(path) || pendingOldName.empty()) {
     log_.writeLog("Directory/file was renamed from Server or renaming is blocked by restriction.", true);
+  } else if (isUnsyncedItem(path)) {
+    // a link or a special file under a new name: reported, not queued
   } else {
     log_.writeLog("New name: " + path, true);
     if (filter_.isExcluded(path))
@@ -121,12 +123,28 @@ void ChangeTracker::appendModification(const std::string& path) {
   modificationQueue.push_back(path);
 }
 
-void ChangeTracker::dropPendingDeletion(const std::string& path) { std::erase(deleteQueue, path); }
+void ChangeTracker::dropPendingDeletion(const std::string& path) { deleteQueue.erase(path); }
+
+// isUnsyncedItem: path names a link or a special file (reported once, never
+// queued), or named one when it was last reported and is gone now.
+bool ChangeTracker::isUnsyncedItem(const std::string& path) {
+  FileStatus st = fs_.status(path);
+  std::string reason = unsyncedReason(st.type);
+  if (!reason.empty()) {
+    unsynced.report(path, reason);
+    return true;
+  }
+  if (st.exists()) {
+    unsynced.forget(path);  // a file or folder stands there now
+    return false;
+  }
+  return unsynced.reported(path);
+}
 
 // handleModification tests exclusion before blocking; folders are never queued.
 void ChangeTracker::handleModification(const std::string& path) {
   if (isQueuedModification(path) || isWriteEcho(path)) return;
-  if (fs_.isFolder(path)) return;
+  if (fs_.isFolder(path) || isUnsyncedItem(path)) return;
   const bool excluded = filter_.isExcluded(path);
   const bool blocked = isBlocked(path);
   if (excluded) {
@@ -141,7 +159,7 @@ void ChangeTracker::handleModification(const std::string& path) {
 
 // handleDeletion tests blocking before exclusion; no existence test is made.
 void ChangeTracker::handleDeletion(const std::string& path) {
-  if (holds(deleteQueue, path) || isRemovalEcho(path)) return;
+  if (deleteQueue.contains(path) || isRemovalEcho(path) || isUnsyncedItem(path)) return;
   if (isBlocked(path)) {
     log_.writeLog("Blocked delete directory: " + path, false);
   } else if (filter_.isExcluded(path)) {
@@ -153,7 +171,7 @@ void ChangeTracker::handleDeletion(const std::string& path) {
 }
 
 void ChangeTracker::dropDeletionsOfPresentPaths() {
-  std::erase_if(deleteQueue, [this](const std::string& path) {
+  deleteQueue.eraseIf([this](const std::string& path) {
     if (!fs_.exists(path)) return false;
     log_.writeLog("Deletion dropped, the item is there again: " + path, true);
     return true;

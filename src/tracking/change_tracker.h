@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "tracking/path_queue.h"
 #include "tracking/server_echoes.h"
+#include "transfer/unsynced_names.h"
 
 namespace kq {
 
@@ -26,7 +28,7 @@ struct RenameEntry {
 class ChangeTracker {
  public:
   ChangeTracker(Log& log, StatusView& status, ExceptionFilter& filter, FileSystem& fs)
-      : log_(log), status_(status), filter_(filter), fs_(fs) {}
+      : unsynced(log, status), log_(log), status_(status), filter_(filter), fs_(fs) {}
 
   // kMaxServerPaths bounds serverQueue; the oldest entry goes first.
   static constexpr std::size_t kMaxServerPaths = 10000;
@@ -72,8 +74,8 @@ class ChangeTracker {
   // start of the tick (deleteQueueSizeAtStart).
   void resetServerQueueIfIdle(std::size_t deleteQueueSizeAtStart);
 
-  std::deque<std::string> modificationQueue;
-  std::deque<std::string> deleteQueue;
+  PathQueue modificationQueue;
+  PathQueue deleteQueue;
   std::deque<RenameEntry> renameQueue;
   std::vector<std::string> serverQueue;
   std::vector<std::string> blockedPaths;
@@ -81,6 +83,9 @@ class ChangeTracker {
   bool serverBusy = false;
   // serverEchoes holds what the client finished writing or removed for the server.
   ServerEchoes serverEchoes;
+  // unsynced reports the reported items that are never synchronised (a link, a
+  // FIFO, a device): they are not queued, and neither is their removal.
+  UnsyncedNames unsynced;
 
  private:
   void handleOldName(const std::string& path);
@@ -91,6 +96,7 @@ class ChangeTracker {
   void dropPendingDeletion(const std::string& path);
   bool isWriteEcho(const std::string& path);
   bool isRemovalEcho(const std::string& path);
+  bool isUnsyncedItem(const std::string& path);
 
   Log& log_;
   StatusView& status_;

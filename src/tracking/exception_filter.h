@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "wire/system_names.h"
+
 namespace kq {
 
 class FileSystem;
@@ -30,8 +32,9 @@ class ExceptionFilter {
   // save creates _config (hidden + system) and writes both files (CR LF lines).
   [[nodiscard]] bool save(const std::string& syncFolder);
 
-  std::vector<std::string> extensionExceptions{".tmp", ".TMP"};
-  std::vector<std::string> prefixExceptions{"~"};
+  std::vector<std::string> extensionExceptions{kDefaultExtensionExceptions.begin(),
+                                               kDefaultExtensionExceptions.end()};
+  std::vector<std::string> prefixExceptions{kDefaultPrefixExceptions.begin(), kDefaultPrefixExceptions.end()};
 
  private:
   FileSystem& fs_;

@@ -7,6 +7,7 @@
 #include "platform/file_system.h"
 #include "tracking/change_tracker.h"
 #include "tracking/exception_filter.h"
+#include "wire/system_names.h"
 
 namespace kq {
 
@@ -15,13 +16,7 @@ namespace {
 constexpr const char* kHeader = "KQKNOWNFILES 1\n";
 
 // isOwnFolder: the client's own folders directly in the sync folder.
-bool isOwnFolder(const std::string& relative) {
-  for (const char* own : {"_config", "_log", "_trash"}) {
-    std::string name = own;
-    if (relative == name || relative.rfind(name + "\\", 0) == 0) return true;
-  }
-  return false;
-}
+bool isOwnFolder(const std::string& relative) { return isInSystemFolder(relative, '\\'); }
 
 template <typename Number>
 bool readNumber(const std::string& text, Number& value) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "transfer/partial_file.h"
+#include "transfer/unsynced_names.h"
 
 namespace kq {
 
@@ -38,6 +39,8 @@ void FileReceiver::onMember(const std::string& key, const std::string& value,
       local.refusal = "the name ends in " + std::string(kPartialSuffix) +
                       ", the mark of a file still being received";
     }
+    // Nothing is written through a link or onto a link, a FIFO or a device.
+    if (local.ok()) local.refusal = unsyncedReason(p_.fs.status(local.path).type);
     if (!local.ok()) {
       refuse(value, local, packet);
     } else if (local.folder) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "transfer/server_path.h"
+#include "transfer/unsynced_names.h"
 
 namespace kq {
 
@@ -143,6 +144,7 @@ void FileRequestHandler::onMember(const std::string& key, const std::string& val
     p_.log.writeLog("Preparing the file for sending: " + value, true);
     p_.status.setPanel(1, "Sending file...");
     LocalPath local = localPathFromServer(p_.syncFolder(), value);
+    if (local.ok() && !local.folder) local.refusal = unsyncedReason(p_.fs.status(local.path).type);
     if (local.ok() && !local.folder) {
       sendDataPacket(p_, p_.protocol.currentRequestId, local.path, false);
     } else {

@@ -6,6 +6,7 @@
 #include "tracking/sync_folder_monitor.h"
 #include "transfer/partial_file.h"
 #include "transfer/server_path.h"
+#include "wire/listing.h"
 
 namespace kq {
 
@@ -42,6 +43,7 @@ void FolderListing::sendPacketANLST(const std::string& folder, const RequestId& 
     if (!p_.fs.isFolder(syncFolder)) return sendNoListing(syncFolder, requestId);
     workingDirectory_.clear();
     listedFolder_.clear();
+    if (local.ok() && !local.relative.empty()) local.refusal = unsyncedReason(p_.fs.status(local.path).type);
     std::string decoded, error;
     if (local.ok() && decodeJsonString(folder, decoded, error)) {
       workingDirectory_ = local.path;
@@ -84,33 +86,30 @@ std::string FolderListing::listingText(const std::string& syncFolder) {
     if (i > 0) body += ",";
     body += entryText(snapshot[i], counts);
   }
-  std::string text = "{\"content\":[{" + body + "}]}";
-  text = replaceAll(text, escapeJsonName(syncFolder), "");
-  text = replaceAll(text, "\\", "/");
+  std::string text = kq::listingText(body, syncFolder);
   summary_ = "ANLST listing: " + std::to_string(snapshot.size()) + " entries (" +
              std::to_string(counts.files) + " files, " + std::to_string(counts.folders) + " folders, " +
              std::to_string(counts.unreadable) + " unreadable)";
-  return completeEscapes(text);
+  return text;
 }
 
 // entryText is one entry of the listing; sizes and times come from the status.
 // Entries are counted for the summary line, not logged one by one.
 std::string FolderListing::entryText(const std::string& path, ListingCounts& counts) {
-  std::string size = "0", date, time;
+  ListedEntry entry{listedPath(path)};
   FileStatus st = p_.fs.status(path);
   if (st.type == EntryType::File) {
     ++counts.files;
-    size = std::to_string(st.size);
+    entry.size = st.size;
     LocalTime t = p_.clock.toLocal(st.modified);
-    date = dateText(t, '-');  // "%Y-%m-%d"
-    time = timeText(t, '.');  // "%H.%M.%S"
+    entry.mdate = dateText(t, '-');  // "%Y-%m-%d"
+    entry.mtime = timeText(t, '.');  // "%H.%M.%S"
   } else if (st.type == EntryType::Folder) {
     ++counts.folders;
   } else {
     ++counts.unreadable;
   }
-  return "\"filepath\":\"" + escapeJsonName(listedPath(path)) + "\",\"size\":\"" + size +
-         "\",\"mdate\":\"" + date + "\",\"mtime\":\"" + time + "\"";
+  return listingEntryText(entry);
 }
 
 // listedPath puts the folder argument's listing form in place of the working
@@ -130,8 +129,9 @@ void FolderListing::simpleSnapshot(const std::string& directory) {
     snapshot.clear();
     bool walked = p_.fs.walk(directory, [this](const WalkEntry& entry) {
       pumpMessages();
-      if (!entry.refusal.empty()) {
-        unsynced.report(entry.path, entry.refusal);
+      std::string reason = entry.refusal.empty() ? unsyncedReason(entry.type) : entry.refusal;
+      if (!reason.empty()) {  // a link or a special file is never listed, a link never entered
+        unsynced.report(entry.path, reason);
         return true;
       }
       FileStatus st = p_.fs.status(entry.path);

@@ -14,7 +14,7 @@ namespace kq {
 
 class FolderListing : public RequestHandler {
  public:
-  explicit FolderListing(HandlerPorts& ports) : unsynced(ports.log, ports.status), p_(ports) {}
+  explicit FolderListing(HandlerPorts& ports) : unsynced(ports.tracker.unsynced), p_(ports) {}
 
   // onMember handles one member of an RQLST body ("filepath" names the folder).
   void onMember(const std::string& key, const std::string& value, PacketContext& packet) override;
@@ -36,8 +36,9 @@ class FolderListing : public RequestHandler {
   // pumpMessages runs once per walked entry so the platform can handle pending
   // events during a long walk; it does nothing by default.
   std::function<void()> pumpMessages = [] {};
-  // unsynced reports the walked names that cannot be synchronised.
-  UnsyncedNames unsynced;
+  // unsynced reports the walked names that cannot be synchronised (the change
+  // tracker's: each item is reported once, whoever meets it first).
+  UnsyncedNames& unsynced;
 
  private:
   struct ListingCounts {

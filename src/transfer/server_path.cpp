@@ -6,7 +6,7 @@
 
 #include "log/log.h"
 #include "platform/codepage.h"
-#include "transfer/name_rule.h"
+#include "wire/name_rule.h"
 
 namespace kq {
 
@@ -85,17 +85,18 @@ bool appendCharacter(std::string& out, char32_t cp, const CodePage& page) {
 
 // relativeRefusal checks the decoded server path; empty when it may be used.
 // Runs of separators count as one and "\\" separates like "/"; every name
-// then passes the name rule that the server applies before it offers a path.
+// and the whole path then pass the name rule and the path limits that the
+// server applies before it offers a path.
 std::string relativeRefusal(std::string_view decoded, const CodePage& page) {
   if (decoded.empty()) return {};
   if (!isSeparator(decoded[0])) return "the path does not start with a separator";
   if (decoded.size() > 1 && isSeparator(decoded[1])) return "a UNC or device prefix";
+  std::string canonical;  // the path as the server's store names it, in UTF-8
   for (auto segment : splitSegments(decoded, page)) {
     if (auto why = nameRefusal(segment, NameText::CodePage, page); !why.empty()) return why;
+    canonical += '/' + toUtf8(page, segment);
   }
-  if (utf8Length(decoded, NameText::CodePage, page) > kMaxPathBytes)
-    return "a path longer than " + std::to_string(kMaxPathBytes) + " bytes";
-  return {};
+  return pathLimitRefusal(canonical);
 }
 
 }  // namespace

@@ -5,6 +5,12 @@
 
 namespace kq {
 
+std::string unsyncedReason(EntryType type) {
+  if (type == EntryType::Link) return kLinkReason;
+  if (type == EntryType::Other) return kSpecialReason;
+  return {};
+}
+
 void UnsyncedNames::report(const std::string& path, const std::string& reason) {
   if (seen_.count(path) != 0) return;
   if (seen_.size() >= kRemembered) seen_.clear();

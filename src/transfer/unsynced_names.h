@@ -6,7 +6,17 @@
 #include <set>
 #include <string>
 
+#include "platform/file_system.h"
+
 namespace kq {
+
+// kLinkReason and kSpecialReason say why an item is never synchronised.
+inline constexpr const char* kLinkReason = "a link; not synchronised";
+inline constexpr const char* kSpecialReason = "not a regular file (a FIFO, a socket or a device); not synchronised";
+
+// unsyncedReason is the reason for an item of type type: kLinkReason for a link
+// (or a path through one), kSpecialReason for a FIFO, socket or device, empty else.
+std::string unsyncedReason(EntryType type);
 
 class Log;
 class StatusView;
@@ -23,6 +33,10 @@ class UnsyncedNames {
   // report logs "Name not synchronised: " + path + " (" + reason + ")" the first
   // time path is reported and shows the count of names reported so far.
   void report(const std::string& path, const std::string& reason);
+  // reported: path was reported (and not forgotten since).
+  bool reported(const std::string& path) const { return seen_.count(path) != 0; }
+  // forget: path holds something that can be synchronised now.
+  void forget(const std::string& path) { seen_.erase(path); }
   std::size_t count() const { return count_; }
 
  private:

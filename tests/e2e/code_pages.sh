@@ -7,6 +7,7 @@
 # Usage: tests/e2e/code_pages.sh [SCRATCH_FOLDER]
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
+kq_isolate "$0" "$@"  # a network namespace of its own: the watcher port is not shared
 kq_check_programs
 kq_scratch=${1:-$(mktemp -d /tmp/kq-e2e-cp.XXXXXX)}
 trap kq_finish EXIT
@@ -33,7 +34,7 @@ kq_wait 20 "a name outside the code page is reported once" \
   reported "caf\\u00e9.txt (characters outside the code page 1251)"
 kq_check "a backslash in a Linux name is reported once" \
   reported "back\\slash.txt (a backslash in a name)"
-sleep 3  # further cycles: still one report per name
+kq_wait_cycles "$clog" 3  # further cycles: still one report per name
 kq_check "still reported once" reported "caf\\u00e9.txt (characters outside the code page 1251)"
 kq_check "neither reaches the store, under any name" \
   bash -c "[ -z \"\$(cd '$store' && ls | grep -v '^Документы\$' | grep -v '^Снег.txt\$' | grep -v '^日本.txt\$')\" ]"

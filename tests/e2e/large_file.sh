@@ -8,6 +8,7 @@
 # Usage: tests/e2e/large_file.sh [SCRATCH_FOLDER]
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
+kq_isolate "$0" "$@"  # a network namespace of its own: the watcher port is not shared
 kq_check_programs
 kq_scratch=${1:-$(mktemp -d /tmp/kq-e2e-large.XXXXXX)}
 trap kq_finish EXIT
@@ -26,6 +27,13 @@ temp_partly_there() {
   local f
   for f in "$store"/.kqsyncd.tmp/*; do [ -f "$f" ] && partly_there "$f" && return 0; done
   return 1
+}
+# Bytes received so far: into the sync folder, and into the store.
+down_bytes() { echo $(($(file_size "$sync/big.bin.kqpart") + $(file_size "$sync/big.bin"))); }
+up_bytes() {
+  local f n=$(file_size "$store/up.bin")
+  for f in "$store"/.kqsyncd.tmp/*; do [ -f "$f" ] && n=$((n + $(file_size "$f"))); done
+  echo $n
 }
 same_hash() { [ "$(sha256sum <"$1")" = "$(sha256sum <"$2")" ]; }
 full_size() { [ "$(file_size "$1")" -eq $((size_mb << 20)) ]; }
@@ -54,7 +62,7 @@ echo "   killed kqsyncd at $((at >> 20)) MiB"
 kq_start_server "$data"
 kq_wait 10 "the client removes the cut-off file" log_has "$sync/_log/Filesync.log" \
   "Transfer cut off by the closed connection, partial file removed: Z:${sync//\//\\}\\big.bin.kqpart"
-kq_wait 120 "the next cycle completes the file" full_size "$sync/big.bin"
+kq_wait_progress 1200 120 "the next cycle completes the file" down_bytes full_size "$sync/big.bin"
 kq_wait 30 "the copy is equal (SHA-256)" same_hash "$store/big.bin" "$sync/big.bin"
 check_rss kqsyncd "$kq_server_pid"
 
@@ -63,7 +71,7 @@ mv "$kq_scratch/big.src" "$sync/up.bin"
 kq_wait "$wait_s" "the fetch is under way" temp_partly_there
 kill_server
 kq_start_server "$data"
-kq_wait 120 "the next cycle completes the file" full_size "$store/up.bin"
+kq_wait_progress 1200 120 "the next cycle completes the file" up_bytes full_size "$store/up.bin"
 kq_wait 30 "the copy is equal (SHA-256)" same_hash "$sync/up.bin" "$store/up.bin"
 check_rss kqsyncd "$kq_server_pid"
 check_rss kqfilesync "$kq_client_pid"

@@ -42,6 +42,23 @@ kq_wait() {
   echo "ok: $what"
 }
 
+# kq_wait_progress LIMIT STALL DESCRIPTION PROGRESS COMMAND...: polls COMMAND
+# until it succeeds, while PROGRESS (a command printing a number, bytes done
+# say) keeps growing: fails when it stands still for STALL seconds (a hang) or
+# after LIMIT seconds in all (a generous bound: a busy machine is slow, not stuck).
+kq_wait_progress() {
+  local limit=$1 stall=$2 what=$3 progress=$4; shift 4
+  local end=$((SECONDS + limit)) last=-1 moved=$SECONDS now
+  until "$@"; do
+    now=$("$progress")
+    [ "$now" = "$last" ] || { last=$now moved=$SECONDS; }
+    if [ $((SECONDS - moved)) -ge "$stall" ]; then echo "FAILED: $what (no progress for ${stall}s, at $now)" >&2; return 1; fi
+    if [ $SECONDS -ge $end ]; then echo "FAILED: $what (after ${limit}s, at $now)" >&2; return 1; fi
+    sleep "${kq_poll_s:-0.5}"
+  done
+  echo "ok: $what"
+}
+
 # kq_check DESCRIPTION COMMAND...: one check that must hold now.
 kq_check() {
   local what=$1; shift
@@ -125,7 +142,8 @@ kq_run_client() {
 # kq_stop PID...: SIGTERM, then wait up to ten seconds for each.
 kq_stop() {
   local pid status=0
-  for pid in "$@"; do kill -TERM "$pid" 2>/dev/null || true; done
+  # SIGCONT too: a process a test stopped (SIGSTOP) acts on SIGTERM only once it runs.
+  for pid in "$@"; do kill -TERM "$pid" 2>/dev/null || true; kill -CONT "$pid" 2>/dev/null || true; done
   for pid in "$@"; do
     for _ in $(seq 1 20); do kill -0 "$pid" 2>/dev/null || break; sleep 0.5; done
     if kill -0 "$pid" 2>/dev/null; then
@@ -153,6 +171,25 @@ kq_forget() {
     keep+=("$pid")
   done
   kq_pids=("${keep[@]}")
+}
+
+# kq_hog_start N: N busy loops at normal priority (a machine busy with other
+# work) until kq_hog_stop; their ids are in kq_hog_pids. KQ_CPU_HOG=N asks the
+# runners (scripts/e2e.sh, scripts/journeys.sh) for one for the whole run.
+kq_hog_pids=()
+kq_hog_start() {
+  local i n=${1:-0}
+  for ((i = 0; i < n; i++)); do
+    bash -c 'while :; do :; done' </dev/null >/dev/null 2>&1 &
+    kq_hog_pids+=($!)
+  done
+  [ "$n" -le 0 ] || echo "== CPU hog: $n busy loops (${kq_hog_pids[*]})"
+}
+kq_hog_stop() {
+  [ ${#kq_hog_pids[@]} -gt 0 ] || return 0
+  kill -KILL "${kq_hog_pids[@]}" 2>/dev/null || true
+  wait "${kq_hog_pids[@]}" 2>/dev/null || true
+  kq_hog_pids=()
 }
 
 # kq_peak_rss_kb PID: the process's peak resident set (VmHWM) in kB.
@@ -190,6 +227,7 @@ kq_netns_cleanup() {
 # kq_finish: the EXIT trap of every e2e script.
 kq_finish() {
   local status=$?
+  kq_hog_stop
   kq_stop_all || status=1
   kq_netns_cleanup
   [ $status -eq 0 ] || echo "logs in ${kq_scratch:-?}" >&2
@@ -208,6 +246,18 @@ kq_ini_policy() {
   else
     printf '[Basic]\r\nfiledeletion=%s\r\n' "$2" >>"$ini"
   fi
+}
+
+# kq_cycles CLIENT_LOG: how many synchronisation cycles the client has ended
+# (the server ends each with RQFLS, which the client logs as it reads it).
+kq_cycles() { grep -cF 'Received header: RQFLS' "$1" 2>/dev/null || true; }
+# kq_wait_cycles CLIENT_LOG N [SECONDS]: waits until the client has ended N
+# more cycles (within SECONDS, 30 + 10 per cycle unless given), however long
+# they take on a busy machine.
+kq_wait_cycles() {
+  local log=$1 n=$2 limit=${3:-$((30 + 10 * $2))} want
+  want=$(($(kq_cycles "$log") + n))
+  kq_wait "$limit" "$n more synchronisation cycles" bash -c '[ "$(grep -cF "Received header: RQFLS" "$1" 2>/dev/null)" -ge "$2" ]' _ "$log" "$want"
 }
 
 same_content() { [ -f "$1" ] && [ -f "$2" ] && cmp -s "$1" "$2"; }

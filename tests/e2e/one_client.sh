@@ -7,6 +7,7 @@
 # Usage: tests/e2e/one_client.sh [SCRATCH_FOLDER]
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
+kq_isolate "$0" "$@"  # a network namespace of its own: the watcher port is not shared
 kq_check_programs
 kq_scratch=${1:-$(mktemp -d /tmp/kq-e2e-one.XXXXXX)}
 trap kq_finish EXIT
@@ -77,7 +78,7 @@ rm "$store/pol2.txt"
 kq_wait 30 "policy 2: the file is deleted" absent "$sync/pol2.txt"
 kq_check "policy 2: nothing in the trash" absent "$sync/_trash/pol2.txt"
 kq_check "policy 1: the file is kept in the sync folder" has_text "$sync/pol1.txt" "policy 1"
-sleep 5  # a few more cycles
+kq_wait_cycles "$clog" 4  # a few more cycles
 kq_check "policy 1: the kept file does not come back into the store" absent "$store/pol1.txt"
 kq_check "policy 1: the deletion is ordered once, not every cycle" \
   test "$(grep -c 'deleted /pol1.txt on the client' "$data/kqsyncd.log")" -eq 1

@@ -46,7 +46,7 @@ kq_check "no name the client cannot hold was written" \
   bash -c "[ ! -e '$sync/a:b.txt' ] && [ ! -e '$sync/CON.txt' ] && [ ! -e '$sync/ends-with-dot.' ] && [ ! -e '$sync/ends-with-dot' ]"
 
 echo "== the session goes on"
-sleep 4  # a few more cycles
+kq_wait_cycles "$clog" 3  # a few more cycles
 echo "later" >"$store/later.txt"
 kq_wait 30 "a store file written later still arrives" has_text "$sync/later.txt" "later"
 kq_check "the store keeps every file" bash -c "[ -s '$store/a-design.psd' ] && [ -f '$store/a:b.txt' ] && [ -f '$store/CON.txt' ]"

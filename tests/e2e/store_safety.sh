@@ -22,7 +22,7 @@ wait_s=${KQ_E2E_WAIT:-45}  # the client's first attempt comes 10 s after its sta
 
 data=$kq_scratch/data disk=$kq_scratch/disk volume=$kq_scratch/volume sync=$kq_scratch/sync
 store=$volume/store
-slog=$data/kqsyncd.log
+slog=$data/kqsyncd.log clog=$sync/_log/Filesync.log
 mkdir -p "$kq_scratch" "$sync" "$disk" "$volume"
 mount --bind "$disk" "$volume"
 "$KQSYNCD" --data "$data" account add --contract 7302 --key E2EKEY7302 --store "$store" >/dev/null
@@ -43,14 +43,13 @@ count() { grep -cF -- "$2" "$1" || true; }
 echo "== the store folder goes missing for a while"
 mv "$store" "$volume/store-away"
 kq_wait 20 "kqsyncd says the store is missing" log_has "$slog" "is not available (missing)"
-sleep 4  # several cycles without the store
+kq_wait_cycles "$clog" 3  # several cycles without the store
 mkdir "$store"  # the empty mount point of a disk that is not mounted
 kq_wait 20 "kqsyncd says the empty folder is not the store" log_has "$slog" "is not available (no marker file .kqsyncd~store)"
-sleep 4
-rmdir "$store"
-mv "$volume/store-away" "$store"
+kq_wait_cycles "$clog" 3
+mv -T "$volume/store-away" "$store"  # one rename takes the empty folder's place: never missing between
 kq_wait 20 "kqsyncd says the store is back" log_has "$slog" "is available again; synchronisation resumes"
-sleep 4  # a few cycles with the store back
+kq_wait_cycles "$clog" 3  # a few cycles with the store back
 kq_check "the missing store was logged once" test "$(count "$slog" "is not available (missing)")" -eq 1
 kq_check "the empty folder was logged once" test "$(count "$slog" "is not available (no marker")" -eq 1
 kq_check "the return was logged once" test "$(count "$slog" "is available again")" -eq 1
@@ -66,11 +65,11 @@ echo "== the store's disk is unmounted for a while"
 umount "$volume"
 kq_wait 20 "kqsyncd says the store is missing again" \
   bash -c "[ \"\$(grep -cF 'is not available (missing)' '$slog')\" -eq 2 ]"
-sleep 4  # several cycles without the disk
+kq_wait_cycles "$clog" 3  # several cycles without the disk
 mount --bind "$disk" "$volume"
 kq_wait 20 "kqsyncd says the store is back again" \
   bash -c "[ \"\$(grep -cF 'is available again' '$slog')\" -eq 2 ]"
-sleep 4
+kq_wait_cycles "$clog" 3
 kq_check "the unmounted disk was logged once" test "$(count "$slog" "is not available (missing)")" -eq 2
 kq_check "still no deletion ordered on the client" test "$(count "$slog" " on the client")" -eq 0
 kq_check "still no deletion picked up in the store" test "$(count "$slog" "picked up deletion")" -eq 0

@@ -8,6 +8,7 @@
 # Usage: tests/e2e/two_clients.sh [SCRATCH_FOLDER]
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
+kq_isolate "$0" "$@"  # a network namespace of its own: the watcher port is not shared
 kq_check_programs
 kq_scratch=${1:-$(mktemp -d /tmp/kq-e2e-two.XXXXXX)}
 trap kq_finish EXIT

@@ -4,7 +4,8 @@
 # longer than the server's time-out), then a 300 MB file on its way from the
 # sync folder to the store loses its server (killed, then started again).
 # While a new version is incomplete the older copy stays; nothing cut off
-# takes the place of a whole file; afterwards both sides agree.
+# takes the place of a whole file; afterwards both sides agree, and no
+# conflict copy is made of a file that only one side changed.
 # Usage: tests/journeys/connection_cut.sh [SCRATCH_FOLDER]
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
@@ -30,7 +31,7 @@ jr_expect "the older copy stays in place while the new one is incomplete" \
   jr_is sync down.bin "$old_down"
 ip link set lo up
 jr_fault_over
-jr_expect_wait 60 "the new version arrives whole" jr_is sync down.bin "$new_down"
+jr_expect_arrival "the new version arrives whole" sync down.bin "$new_down"
 
 echo "== the server is killed while it fetches a new version from the sync folder"
 jr_put sync up.bin $size
@@ -42,6 +43,8 @@ jr_expect "the store keeps its older copy while the new one is incomplete" \
   jr_is store up.bin "$old_up"
 jr_restart_server
 jr_fault_over
-jr_expect_wait 60 "the new version reaches the store whole" jr_is store up.bin "$new_up"
+jr_expect_arrival "the new version reaches the store whole" store up.bin "$new_up"
 jr_verify
+jr_expect "no conflict copy: each new version was made on one side only" \
+  test -z "$(find "$jr_store" "$jr_sync" -name '*(conflict *')"
 jr_end

@@ -27,7 +27,7 @@ jr_expect "the older copy stays in place while the new one is incomplete" \
 jr_write sync meanwhile.txt "written while the client was down"
 jr_restart_client
 jr_fault_over
-jr_expect_wait 30 "the new version arrives whole" jr_is sync big.bin "$new_big"
+jr_expect_arrival "the new version arrives whole" sync big.bin "$new_big"
 jr_expect "the store still holds the new version" jr_is store big.bin "$new_big"
 jr_verify
 jr_end

@@ -65,7 +65,8 @@ jr_begin() {
 jr_set_sync() { jr_sync=$1 jr_clog=$1/_log/Filesync.log; mkdir -p "$jr_sync"; }
 
 jr_finish() {
-  local status=$?
+  local status=$? side
+  for side in "${!jr_paused[@]}"; do jr_resume "$side"; done
   jr_stop_sampler
   # The client's log lives in the sync folder, which may be a disk of this
   # namespace only: keep a copy beside the other logs.
@@ -169,6 +170,31 @@ jr_kill_server() {
 }
 jr_restart_server() { kq_start_server "$jr_data" 127.0.0.1 "${jr_server_options[@]}"; }
 
+# jr_pause client|server: stops the program (SIGSTOP) where it is, so that
+# what the journey does next happens "at once" as far as it can tell: it sees
+# none of it until jr_resume. A stopped program is let go on at the end.
+declare -A jr_paused=()
+jr_program_pid() {
+  case $1 in client) echo "$kq_client_pid" ;; server) echo "$kq_server_pid" ;; *) return 1 ;; esac
+}
+jr_is_stopped() { [ "$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null)" = T ]; }
+jr_pause() {
+  local pid
+  pid=$(jr_program_pid "$1") || jr_abort "jr_pause: no program $1"
+  kill -STOP "$pid" || jr_abort "cannot stop the $1"
+  # SIGSTOP is delivered asynchronously: wait until the process is stopped.
+  kq_poll_s=0.01 kq_wait 10 "the $1 is stopped" jr_is_stopped "$pid" >/dev/null || jr_abort "the $1 did not stop"
+  jr_paused[$1]=$pid
+  echo "== the $1 is stopped (pid $pid)"
+}
+jr_resume() {
+  local pid=${jr_paused[$1]:-}
+  [ -n "$pid" ] || return 0
+  kill -CONT "$pid" 2>/dev/null || true
+  unset "jr_paused[$1]"
+  echo "== the $1 goes on"
+}
+
 # jr_receiving SIDE PATH MIN FULL: a transfer into PATH is under way, between
 # MIN and FULL bytes: in its ".kqpart" file or, where the receiver writes in
 # place, in PATH itself (the store's temporary files count for SIDE store).
@@ -181,6 +207,32 @@ jr_receiving() {
     [ "$n" -ge "$3" ] && [ "$n" -lt "$4" ] && return 0
   done
   return 1
+}
+
+# jr_received_bytes SIDE PATH: bytes that arrived for PATH so far (its
+# ".kqpart" file, PATH itself and, for SIDE store, the store's temporary files).
+jr_received_bytes() {
+  local root f n=0
+  root=$(jr_root "$1")
+  for f in "$root/$2.kqpart" "$root/$2" "$root"/.kqsyncd.tmp/*; do
+    [ -f "$f" ] && n=$((n + $(jr_size "$f")))
+  done
+  echo $n
+}
+
+# jr_expect_arrival DESCRIPTION SIDE PATH SHA: a large transfer into PATH must
+# end with the content SHA; however slow the machine, it must keep going (no
+# byte for 2 minutes is a failure; 20 minutes in all). Once it is there, the
+# sides have their 60 s to agree from then on: what the check needs is that
+# they settle, not that a busy machine moves 300 MB in a given time.
+jr_expect_arrival() {
+  local what=$1 side=$2 path=$3 sha=$4
+  jr_arrival_bytes() { jr_received_bytes "$side" "$path"; }
+  if kq_wait_progress 1200 120 "$what" jr_arrival_bytes jr_is "$side" "$path" "$sha"; then
+    jr_fault_over
+  else
+    jr_failures=$((jr_failures + 1))
+  fi
 }
 
 # --- the record -------------------------------------------------------------------
@@ -196,25 +248,49 @@ jr_snapshot() {
   done | awk -F'\t' -v a="$jr_internal_re" -v b="$jr_partial_re" '$2 !~ a && $2 !~ b' | LC_ALL=C sort
 }
 
+# jr_hash_list: reads full paths (one a line) and prints "SHA<TAB>PATH" for
+# each file that could be read, hashing them all in one go.
+jr_hash_list() {
+  tr '\n' '\0' | xargs -0 -r sha256sum --zero -- 2>/dev/null | tr '\0' '\n' |
+    awk '{sha = substr($0, 1, 64); print sha "\t" substr($0, 67)}'
+}
+
 # jr_sample: one round of the sampler: what is unchanged since the previous
-# round and not yet hashed is hashed and recorded.
+# round and not yet hashed is hashed and recorded (unless it changed while it
+# was hashed). Every round ends by counting itself in record/rounds.
 jr_sample() {
-  local prev=$jr_rec/snap.prev cur=$jr_rec/snap.cur side path size mtime inode f sha now
+  local prev=$jr_rec/snap.prev cur=$jr_rec/snap.cur todo=$jr_rec/snap.todo
   jr_snapshot >"$cur"
-  LC_ALL=C comm -12 "$prev" "$cur" | awk -v f="$jr_rec/snap.done" 'BEGIN {while ((getline l <f) > 0) done[l]} !($0 in done)' |
-    while IFS=$'\t' read -r side path size mtime inode; do
-      f=$(jr_root "$side")/$path
-      sha=$(jr_hash "$f" 2>/dev/null) || continue
-      now=$(find "$f" -maxdepth 0 -printf '%s\t%T@\t%i' 2>/dev/null)
-      [ "$now" = "$size"$'\t'"$mtime"$'\t'"$inode" ] || continue  # changed while hashed
-      jr_seen "$sha" "$size" "$side" "$path"
-      printf '%s\t%s\t%s\t%s\t%s\n' "$side" "$path" "$size" "$mtime" "$inode" >>"$jr_rec/snap.done"
-    done
+  LC_ALL=C comm -12 "$prev" "$cur" | awk -v f="$jr_rec/snap.done" 'BEGIN {while ((getline l <f) > 0) done[l]} !($0 in done)' >"$todo"
+  if [ -s "$todo" ]; then
+    awk -F'\t' -v s="$jr_store" -v y="$jr_sync" '{print ($1 == "store" ? s : y) "/" $2}' "$todo" | jr_hash_list >"$todo.sha"
+    # What each file is now: a file changed while it was hashed is left for a later round.
+    cut -f2 "$todo.sha" | tr '\n' '\0' | xargs -0 -r sh -c 'find "$@" -maxdepth 0 -type f -printf "%p\t%s\t%T@\t%i\n"' sh \
+      2>/dev/null >"$todo.now"
+    awk -F'\t' -v s="$jr_store" -v y="$jr_sync" -v seen="$jr_rec/seen.tsv" -v done="$jr_rec/snap.done" '
+      FILENAME == ARGV[1] {sha[$2] = $1; next}
+      FILENAME == ARGV[2] {now[$1] = $2 "\t" $3 "\t" $4; next}
+      {
+        f = ($1 == "store" ? s : y) "/" $2
+        if (!(f in sha) || now[f] != $3 "\t" $4 "\t" $5) next
+        print sha[f] "\t" $3 "\t" $1 "\t" $2 >>seen
+        print $0 >>done
+      }' "$todo.sha" "$todo.now" "$todo"
+  fi
   mv "$cur" "$prev"
+  echo $(($(cat "$jr_rec/rounds" 2>/dev/null || echo 0) + 1)) >"$jr_rec/rounds"
+}
+
+# jr_sampler_rounds N: waits until the sampler has made N more rounds (it has
+# seen the folders as they are now twice, for N = 2).
+jr_sampler_rounds() {
+  local want=$(($(cat "$jr_rec/rounds" 2>/dev/null || echo 0) + $1))
+  kq_poll_s=0.1 kq_wait 120 "the sampler makes $1 more rounds" \
+    bash -c '[ "$(cat "$1" 2>/dev/null || echo 0)" -ge "$2" ]' _ "$jr_rec/rounds" "$want" >/dev/null
 }
 
 jr_start_sampler() {
-  : >"$jr_rec/snap.prev"; : >"$jr_rec/snap.done"; rm -f "$jr_rec/sampler.stop"
+  : >"$jr_rec/snap.prev"; : >"$jr_rec/snap.done"; rm -f "$jr_rec/sampler.stop"; echo 0 >"$jr_rec/rounds"
   (while [ ! -e "$jr_rec/sampler.stop" ]; do jr_sample; sleep 0.25; done; jr_sample; jr_sample) &
   jr_sampler_pid=$!
 }
@@ -231,19 +307,29 @@ jr_stop_sampler() {
 
 # jr_tree SIDE: sets jr_tree_out to what is compared between the sides: "D
 # path" for folders and "F path sha256" for files, sorted (hashes are cached by
-# path, size, time and inode, so the cache lives in this shell, not a subshell).
+# path, size, time and inode, so the cache lives in this shell, not a subshell;
+# the files not in the cache are hashed in one go).
 jr_tree() {
-  local side=$1 root kind path size mtime inode key lines=()
+  local side=$1 root kind path size mtime inode key misses=() sha lines=() list=$jr_rec/tree.$1
+  local -A fresh=()
   root=$(jr_root "$side")
   if [ ! -d "$root" ]; then jr_tree_out="(the folder is missing)"; return; fi
+  find "$root" -mindepth 1 \( -path "$root/_log" -o -path "$root/_config" -o -path "$root/_trash" \
+    -o -path "$root/.kqsyncd.tmp" \) -prune -o \( -type f -o -type d \) -printf '%y\t%P\t%s\t%T@\t%i\n' 2>/dev/null |
+    awk -F'\t' -v a="$jr_internal_re" -v i="$jr_ignore_re" '$2 !~ a && $2 !~ i' >"$list"
+  while IFS=$'\t' read -r kind path size mtime inode; do
+    [ "$kind" = f ] && [ -z "${jr_sha_cache[$side/$path|$size|$mtime|$inode]:-}" ] && misses+=("$root/$path")
+  done <"$list"
+  [ ${#misses[@]} -eq 0 ] ||
+    while IFS=$'\t' read -r sha path; do fresh[$path]=$sha; done < <(printf '%s\n' "${misses[@]}" | jr_hash_list)
   while IFS=$'\t' read -r kind path size mtime inode; do
     if [ "$kind" = d ]; then lines+=("D"$'\t'"$path"); continue; fi
     key="$side/$path|$size|$mtime|$inode"
-    [ -n "${jr_sha_cache[$key]:-}" ] || jr_sha_cache[$key]=$(jr_hash "$root/$path" 2>/dev/null)
+    # A file hashed just now is cached under the state it was listed in; one
+    # that changed meanwhile shows up as a difference and is hashed again later.
+    [ -n "${jr_sha_cache[$key]:-}" ] || jr_sha_cache[$key]=${fresh[$root/$path]:-}
     lines+=("F"$'\t'"$path"$'\t'"${jr_sha_cache[$key]}")
-  done < <(find "$root" -mindepth 1 \( -path "$root/_log" -o -path "$root/_config" -o -path "$root/_trash" \
-             -o -path "$root/.kqsyncd.tmp" \) -prune -o \( -type f -o -type d \) -printf '%y\t%P\t%s\t%T@\t%i\n' 2>/dev/null |
-           awk -F'\t' -v a="$jr_internal_re" -v i="$jr_ignore_re" '$2 !~ a && $2 !~ i')
+  done <"$list"
   jr_tree_out=$(printf '%s\n' "${lines[@]}" | LC_ALL=C sort)
 }
 
@@ -302,12 +388,14 @@ jr_versions() {
 jr_verify() {
   [ -n "$jr_fault_end" ] || jr_fault_over
   local left=$((jr_agree_limit_s - (SECONDS - jr_fault_end)))
-  local agreed=0
-  until jr_agree && agreed=1 || [ $left -le 0 ]; do sleep 0.5; left=$((jr_agree_limit_s - (SECONDS - jr_fault_end))); done
-  if [ $agreed = 1 ] && [ $((SECONDS - jr_fault_end)) -gt $jr_agree_limit_s ]; then
-    jr_fail "the store and the sync folder agree only $((SECONDS - jr_fault_end)) s after the fault (${jr_agree_limit_s} s allowed)"
+  local agreed=0 looked
+  # A comparison counts at the moment it looked at the folders (hashing many
+  # files on a busy machine takes the checker a while, not the programs).
+  until looked=$SECONDS; jr_agree && agreed=1 || [ $left -le 0 ]; do sleep 0.5; left=$((jr_agree_limit_s - (SECONDS - jr_fault_end))); done
+  if [ $agreed = 1 ] && [ $((looked - jr_fault_end)) -gt $jr_agree_limit_s ]; then
+    jr_fail "the store and the sync folder agree only $((looked - jr_fault_end)) s after the fault (${jr_agree_limit_s} s allowed)"
   elif [ $agreed = 1 ]; then
-    echo "ok: the store and the sync folder agree, $((SECONDS - jr_fault_end)) s after the fault"
+    echo "ok: the store and the sync folder agree, $((looked - jr_fault_end)) s after the fault"
     local end=$((SECONDS + jr_settle_s)) steady=1
     while [ $SECONDS -lt $end ]; do
       jr_agree || { steady=0; break; }
@@ -333,17 +421,18 @@ jr_check_contents() {
       root=$(jr_root $s)
       [ -d "$root" ] || continue
       find "$root" -mindepth 1 \( -path "$root/_log" -o -path "$root/_config" -o -path "$root/_trash" \
-        -o -path "$root/.kqsyncd.tmp" \) -prune -o -type f ! -name '*.kqpart' -exec sha256sum {} + 2>/dev/null | cut -c1-64
+        -o -path "$root/.kqsyncd.tmp" \) -prune -o -type f ! -name '*.kqpart' -exec sha256sum --zero {} + 2>/dev/null | tr '\0' '\n' | cut -c1-64
     done
     jr_versions
     cut -f1 "$jr_rec/exempt.tsv"
     echo "$jr_empty_sha"  # an empty file holds nothing to lose
   } | sort -u >"$have"
   while IFS=$'\t' read -r sha size side path; do
-    grep -qx "$sha" "$have" && continue
     jr_fail "a content is lost: $size bytes with SHA-256 $sha, last seen at $side:/$path; it is in neither folder nor among the versions"
     lost=$((lost + 1))
-  done < <(awk -F'\t' '{if (!($1 in last)) order[++n] = $1; last[$1] = $0} END {for (i = 1; i <= n; i++) print last[order[i]]}' "$jr_rec/seen.tsv")
+  done < <(awk -F'\t' 'FILENAME == ARGV[1] {have[$0]; next}
+                       !($1 in have) {if (!($1 in last)) order[++n] = $1; last[$1] = $0}
+                       END {for (i = 1; i <= n; i++) print last[order[i]]}' "$have" "$jr_rec/seen.tsv")
   [ $lost -gt 0 ] || echo "ok: every content that existed ($(cut -f1 "$jr_rec/seen.tsv" | sort -u | wc -l)) is still in a folder, among the versions or was replaced by hand"
 }
 

@@ -16,11 +16,13 @@ namespace fs = std::filesystem;
 namespace kq::seam {
 namespace {
 
-// FakeServerClock stands still until the link waits on it.
+// FakeServerClock stands still until the link waits on it. Its time of day
+// is the real one: the session records store times with it, and the files of
+// both folders carry real times.
 class FakeServerClock : public kqs::Clock {
  public:
   std::int64_t steadyMs() override { return steady; }
-  std::int64_t wallSeconds() override { return 1700000000 + steady / 1000; }
+  std::int64_t wallSeconds() override { return static_cast<std::int64_t>(std::time(nullptr)); }
   std::int64_t steady = 1000000;
 };
 
@@ -113,7 +115,7 @@ const fs::path& SeamServer::storeFolder() const { return parts_->storeRoot; }
 
 bool SeamServer::renameInStore(const std::string& from, const std::string& to) {
   auto& store = *parts_->contract.store;
-  std::lock_guard lock(parts_->contract.mutex);
+  std::lock_guard lock(*parts_->contract.lock);
   auto now = static_cast<std::int64_t>(std::time(nullptr));
   if (!store.prepareCycle(now)) return false;
   return store.rename(from, to, now);

@@ -45,6 +45,7 @@ class FaultyFileSystem : public FileSystem {
     return n;
   }
 
+  void guardFolder(const std::string& folder) override { inner_.guardFolder(folder); }
   FileStatus status(const std::string& p) override {
     return fails(FsOp::Status, "status", p) ? FileStatus{} : inner_.status(p);
   }

@@ -66,6 +66,7 @@ NativeFs::NativeFs() : tempFolder_(makeTempFolder()) {
   ini_ = std::make_unique<PosixIniFile>(*posix);
   fs_ = std::move(posix);
 #endif
+  fs_->guardFolder(root_);  // as the client guards its sync folder
 }
 
 NativeFs::~NativeFs() {

@@ -11,7 +11,8 @@
 // On Windows (and under Wine) root() is the ANSI path of a new folder in the
 // temporary folder, served by Win32FileSystem. On POSIX it is "C:\kqtest",
 // served by a PosixFileSystem whose drive C: is mapped to a new temporary
-// folder (Z: stays "/"). Never rely on the text of root(): build paths with path().
+// folder (Z: stays "/"). Links below root() are never followed (guardFolder).
+// Never rely on the text of root(): build paths with path().
 #include <filesystem>
 #include <memory>
 #include <string>

@@ -4,12 +4,16 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <map>
 #include <fstream>
 
 #include "platform/posix/file_system_posix.h"
 #include "platform/posix/local_path.h"
 #include "support/native_fs.h"
+#include "support/scoped_code_page.h"
 
 namespace kq {
 namespace {
@@ -71,6 +75,27 @@ TEST(LocalPath, MappedDrivesWinByLongestFolder) {
   EXPECT_EQ(drives.toLocal("/tmp/x/deep/f"), "D:\\f");
   EXPECT_EQ(drives.toLocal("/tmp/x"), "C:\\");
   EXPECT_EQ(drives.toLocal("/tmp/xy"), "Z:\\tmp\\xy");
+}
+
+// In code page 932 the trail byte of a double-byte character can be the byte
+// of "\\" (or "|"): a path splits into names on whole characters only.
+TEST(LocalPath, DoubleByteCharactersEndingInABackslashByteStayWhole) {
+  test::ScopedCodePage page(932);
+  struct Case {
+    std::string local, native;
+  };
+  const Case cases[] = {
+      {"Z:\\\x83\x5C\x83\x74\x83\x67.txt", "/\xE3\x82\xBD\xE3\x83\x95\xE3\x83\x88.txt"},  // ソフト.txt
+      {"Z:\\\x95\x5C\\\x94\x5C", "/\xE8\xA1\xA8/\xE8\x83\xBD"},                                  // 表\能
+      {"Z:\\a\x83\x5C\\b", "/a\xE3\x82\xBD/b"},                                                       // aソ\b
+      {"Z:\\\x83\x5C\x83\x5C", "/\xE3\x82\xBD\xE3\x82\xBD"},                                        // ソソ
+      {"Z:\\\x83\x7C", "/\xE3\x83\x9D"},                                                                // ポ: a trail byte "|"
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(localToNativePath(c.local), c.native) << c.native;
+    EXPECT_EQ(nativeToLocalPath(c.native), c.local) << c.native;
+  }
+  EXPECT_EQ(localToNativePath("Z:\\a|b"), std::nullopt) << "a real \"|\" is still refused";
 }
 
 class PosixFileSystemTest : public ::testing::Test {
@@ -176,19 +201,114 @@ TEST_F(PosixFileSystemTest, AttributesWithoutExtendedAttributesLiveInMemory) {
   EXPECT_EQ(plain.attributes(disk.path("g")), std::make_pair(false, false));
 }
 
-TEST_F(PosixFileSystemTest, LinksToFoldersAreListedButNotEntered) {
-  ASSERT_TRUE(fs.createFolders(disk.path("real")));
-  ASSERT_TRUE(fs.writeText(disk.path("real\\x"), "x"));
-  fsys::create_directory_symlink(disk.nativeRoot(), disk.nativeRoot() / "loop");
-  std::vector<WalkEntry> entries;
+// Below the guarded folder (NativeFs guards its root) no operation follows,
+// replaces, moves or removes a link, at the end of a path or on the way.
+TEST_F(PosixFileSystemTest, LinksBelowTheGuardedFolderAreNeverFollowed) {
+  const fsys::path outside = disk.nativeRoot().parent_path() / "outside";
+  fsys::create_directories(outside / "sub");
+  std::ofstream(outside / "secret.txt") << "secret";
+  fsys::create_directory_symlink(outside, disk.nativeRoot() / "dir");
+  fsys::create_symlink(outside / "secret.txt", disk.nativeRoot() / "file");
+  fsys::create_symlink(outside / "nothing", disk.nativeRoot() / "dangling");
+  ASSERT_TRUE(fs.writeText(disk.path("plain.txt"), "plain"));
+  const std::string through = disk.path("dir\\secret.txt");
+  for (const char* name : {"dir", "file", "dangling", "dir\\secret.txt", "dir\\sub\\x"}) {
+    SCOPED_TRACE(name);
+    const std::string p = disk.path(name);
+    EXPECT_EQ(fs.status(p).type, EntryType::Link);
+    EXPECT_EQ(fs.openRead(p), nullptr);
+    EXPECT_EQ(fs.openWrite(p), nullptr);
+    EXPECT_EQ(fs.openAppend(p), nullptr);
+    EXPECT_FALSE(fs.remove(p));
+    EXPECT_FALSE(fs.removeAll(p));
+    EXPECT_FALSE(fs.rename(p, disk.path("moved")));
+    EXPECT_FALSE(fs.rename(disk.path("plain.txt"), p)) << "a link is never replaced";
+    EXPECT_FALSE(fs.setAttributes(p, true, false));
+    EXPECT_FALSE(fs.walk(p, [](const WalkEntry&) { return true; }));
+  }
+  EXPECT_FALSE(fs.createFolders(disk.path("dir\\new")));
+  EXPECT_FALSE(fs.createFolders(disk.path("dir")));
+  EXPECT_EQ(fs.status(through + ".new").type, EntryType::Link) << "a path through a link";
+  EXPECT_EQ(fs.readText(disk.path("plain.txt")), "plain");
+  EXPECT_FALSE(fsys::exists(outside / "new"));
+  EXPECT_FALSE(fsys::exists(disk.nativeRoot() / "moved"));
+  EXPECT_EQ(readNative(outside / "secret.txt"), "secret");
+  EXPECT_TRUE(fsys::is_symlink(disk.nativeRoot() / "dir") && fsys::is_symlink(disk.nativeRoot() / "file"));
+
+  std::map<std::string, EntryType> walked;
   ASSERT_TRUE(fs.walk(disk.root(), [&](const WalkEntry& e) {
-    entries.push_back(e);
+    walked[e.path] = e.type;
     return true;
   }));
-  EXPECT_EQ(entries.size(), 3u);
-  EXPECT_TRUE(fs.isFolder(disk.path("loop")));
-  EXPECT_TRUE(fs.removeAll(disk.path("loop")));
-  EXPECT_TRUE(fs.isFile(disk.path("real\\x"))) << "removing a link leaves its target";
+  const std::map<std::string, EntryType> expected = {{disk.path("dir"), EntryType::Link},
+                                                     {disk.path("file"), EntryType::Link},
+                                                     {disk.path("dangling"), EntryType::Link},
+                                                     {disk.path("plain.txt"), EntryType::File}};
+  EXPECT_EQ(walked, expected);
+
+  // A folder holding a link is removed without the link (and so stays).
+  ASSERT_TRUE(fs.createFolders(disk.path("holder")));
+  fsys::create_directory_symlink(outside, disk.nativeRoot() / "holder" / "inner");
+  EXPECT_FALSE(fs.removeAll(disk.path("holder")));
+  EXPECT_TRUE(fsys::is_symlink(disk.nativeRoot() / "holder" / "inner"));
+  EXPECT_TRUE(fsys::exists(outside / "secret.txt"));
+}
+
+// A folder swapped for a link while it is being walked is not entered: the
+// walk opens each folder relative to the one above it, never by its path text.
+TEST_F(PosixFileSystemTest, AFolderSwappedForALinkDuringAWalkIsNotEntered) {
+  const fsys::path outside = disk.nativeRoot().parent_path() / "outside";
+  fsys::create_directories(outside);
+  std::ofstream(outside / "secret.txt") << "secret";
+  ASSERT_TRUE(fs.createFolders(disk.path("sub")));
+  ASSERT_TRUE(fs.writeText(disk.path("sub\\mine.txt"), "mine"));
+  std::vector<std::string> walked;
+  bool completed = fs.walk(disk.root(), [&](const WalkEntry& e) {
+    walked.push_back(e.path);
+    if (e.path == disk.path("sub")) {  // visited before its content: swap it now
+      fsys::rename(disk.nativeRoot() / "sub", disk.nativeRoot() / "sub.old");
+      fsys::create_directory_symlink(outside, disk.nativeRoot() / "sub");
+    }
+    return true;
+  });
+  EXPECT_FALSE(completed) << "the folder could not be entered";
+  EXPECT_EQ(walked, (std::vector<std::string>{disk.path("sub")}));
+}
+
+// Outside the guarded folder the system resolves paths: a configuration file
+// kept as a link elsewhere is read, and the guarded folder may itself be a link.
+TEST_F(PosixFileSystemTest, LinksOutsideTheGuardedFolderAreFollowed) {
+  const fsys::path base = disk.nativeRoot().parent_path();
+  std::ofstream(base / "real.cfg") << "cfg";
+  fsys::create_symlink(base / "real.cfg", base / "filesync.cfg");
+  fsys::create_directory_symlink(disk.nativeRoot(), base / "alias");
+  ASSERT_TRUE(fs.writeText(disk.path("a.txt"), "a"));
+  EXPECT_EQ(fs.readText("C:\\filesync.cfg"), "cfg");
+  EXPECT_TRUE(fs.isFile("C:\\filesync.cfg"));
+  fs.guardFolder("C:\\alias");
+  EXPECT_EQ(fs.readText("C:\\alias\\a.txt"), "a");
+  EXPECT_TRUE(fs.isFolder("C:\\alias"));
+  fs.guardFolder("");
+  fsys::create_symlink(disk.nativeRoot() / "a.txt", disk.nativeRoot() / "b.txt");
+  EXPECT_EQ(fs.readText(disk.path("b.txt")), "a") << "nothing guarded: followed as before";
+}
+
+// FIFOs (and sockets and devices) are never opened: a FIFO without a writer
+// would block an open for reading for ever.
+TEST_F(PosixFileSystemTest, SpecialFilesAreNeverOpened) {
+  ASSERT_EQ(::mkfifo((disk.nativeRoot() / "pipe").c_str(), 0600), 0);
+  const std::string pipe = disk.path("pipe");
+  EXPECT_EQ(fs.status(pipe).type, EntryType::Other);
+  EXPECT_EQ(fs.openRead(pipe), nullptr);
+  EXPECT_EQ(fs.openWrite(pipe), nullptr);
+  EXPECT_EQ(fs.openAppend(pipe), nullptr);
+  EXPECT_EQ(fs.readText("Z:\\dev\\zero"), std::nullopt) << "a device, outside the guarded folder too";
+  std::vector<EntryType> types;
+  ASSERT_TRUE(fs.walk(disk.root(), [&](const WalkEntry& e) {
+    types.push_back(e.type);
+    return true;
+  }));
+  EXPECT_EQ(types, std::vector<EntryType>{EntryType::Other});
 }
 
 }  // namespace

@@ -15,7 +15,8 @@ TEST(WriteJsonString, EscapesAsTheServerWriterDoes) {
       {"/docs/a.txt", R"("\/docs\/a.txt")"},
       {"a\\b", R"("a\\b")"},
       {"say \"hi\"", R"("say \"hi\"")"},
-      {"\b\t\n\f\r", R"("\b\t\n\f\r")"},
+      {"\b\t\n\f\r", R"("\u0008\u0009\u000a\u000c\u000d")"},
+      {"\x7f", R"("\u007f")"},
       {std::string("\x01\x1f", 2), R"("\u0001\u001f")"},
       {"\xC3\xA6", R"("\u00e6")"},                  // U+00E6
       {"\xE2\x82\xAC", R"("\u20ac")"},              // U+20AC

@@ -1,4 +1,4 @@
-#include "transfer/name_rule.h"
+#include "wire/name_rule.h"
 
 #include <gtest/gtest.h>
 

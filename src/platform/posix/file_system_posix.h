@@ -8,9 +8,15 @@
 // "user.DOSATTRIB" ("0x2" hidden, "0x4" system, as Wine writes it). Where the
 // file system has no user extended attributes they are kept in memory for the
 // life of the process, keyed by device and inode.
+//
+// Below the guarded folder (guardFolder) links are never followed: names are
+// opened one at a time relative to the open folder above them. Only regular
+// files are ever opened: a FIFO, a socket or a device is refused before it is
+// opened.
 #include <string>
 
 #include "platform/file_system.h"
+#include "platform/posix/guarded_path.h"
 #include "platform/posix/local_path.h"
 
 namespace kq {
@@ -30,6 +36,7 @@ class PosixFileSystem : public FileSystem {
   // localPath is the local path text of a real path.
   std::string localPath(const std::string& native) const { return drives_.toLocal(native); }
 
+  void guardFolder(const std::string& folder) override;
   FileStatus status(const std::string& path) override;
   bool createFolders(const std::string& path) override;
   bool remove(const std::string& path) override;
@@ -43,12 +50,17 @@ class PosixFileSystem : public FileSystem {
   bool walk(const std::string& folder, const std::function<bool(const WalkEntry&)>& visit) override;
 
  private:
+  ResolvedPath resolve(const std::string& path) const;
+  UniqueFd openItem(const std::string& path) const;
+  int openFile(const std::string& path, int flags) const;
   std::unique_ptr<OutputStream> openForWriting(const std::string& path, int flags);
-  bool walkNative(const std::string& native, const std::string& local,
-                  const std::function<bool(const WalkEntry&)>& visit, bool& stopped);
+  bool walkFolder(int fd, const std::string& local, const std::function<bool(const WalkEntry&)>& visit,
+                  bool& stopped);
+  WalkEntry walkEntry(int folder, const std::string& local, const std::string& name) const;
 
   Options options_;
   DriveMap drives_;
+  std::string guard_;  // the guarded folder's real path, "" for none
 };
 
 }  // namespace kq

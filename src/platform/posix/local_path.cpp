@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <vector>
 
@@ -13,14 +14,24 @@ namespace {
 
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
-// splitSegments splits text at runs of separators, resolving "." and "..".
+// characterLength is 1 for native text (UTF-8 never holds "/" inside a
+// character) and the code page's length for local text, whose double-byte
+// characters may end in the byte of "\" (code page 932: "\" is one character).
+std::size_t characterLength(std::string_view text, std::size_t pos, bool local) {
+  return local ? std::max<std::size_t>(1, activeCodePage().characterLength(text, pos)) : 1;
+}
+
+// splitSegments splits text at runs of separators, resolving "." and ".."; a
+// separator is a whole character, never the trail byte of a double-byte one.
 std::vector<std::string_view> splitSegments(std::string_view text, char sep1, char sep2) {
+  const bool local = sep1 != sep2;
   std::vector<std::string_view> out;
   std::size_t i = 0;
   while (i < text.size()) {
     while (i < text.size() && (text[i] == sep1 || text[i] == sep2)) ++i;
     std::size_t start = i;
-    while (i < text.size() && text[i] != sep1 && text[i] != sep2) ++i;
+    while (i < text.size() && text[i] != sep1 && text[i] != sep2) i += characterLength(text, i, local);
+    i = std::min(i, text.size());
     auto seg = text.substr(start, i - start);
     if (seg.empty() || seg == ".") continue;
     if (seg == "..") {
@@ -32,10 +43,13 @@ std::vector<std::string_view> splitSegments(std::string_view text, char sep1, ch
   return out;
 }
 
-// validName is false for the characters Windows refuses in file names.
+// validName is false for the characters Windows refuses in file names (a
+// trail byte that looks like "|" belongs to its double-byte character).
 bool validName(std::string_view name) {
-  for (char ch : name) {
-    auto c = static_cast<unsigned char>(ch);
+  for (std::size_t i = 0, n = 1; i < name.size(); i += n) {
+    n = characterLength(name, i, true);
+    if (n > 1) continue;
+    auto c = static_cast<unsigned char>(name[i]);
     if (c < 0x20) return false;
     switch (c) {
       case ':': case '*': case '?': case '"': case '<': case '>': case '|': return false;

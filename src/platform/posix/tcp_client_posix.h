@@ -10,13 +10,14 @@
 
 #include "platform/links.h"
 #include "platform/posix/event_loop.h"
+#include "wire/packet.h"
 
 namespace kq {
 
 class TcpClient : public ServerLink {
  public:
   // kMaxRead is the most one read event delivers.
-  static constexpr std::size_t kMaxRead = 229376;
+  static constexpr std::size_t kMaxRead = kReadSize;
   // kSendStallMs is how long a send waits for a peer that takes no bytes at all.
   static constexpr int kSendStallMs = 60000;
 

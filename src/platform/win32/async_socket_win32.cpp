@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "platform/links.h"
+#include "wire/packet.h"
 
 namespace kq {
 namespace {
@@ -17,7 +18,7 @@ constexpr WORD kEventSendError = 0x0800;
 // kSynthetic marks a posted event that no longer has (or never had) a socket handle.
 constexpr WPARAM kSynthetic = static_cast<WPARAM>(-2);
 // kMaxRead bounds one read event; more waiting data gives further read events.
-constexpr std::size_t kMaxRead = 229376;
+constexpr std::size_t kMaxRead = kReadSize;
 
 }  // namespace
 

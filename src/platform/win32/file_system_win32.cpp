@@ -48,14 +48,17 @@ bool forEachChild(const std::wstring& folder, Visit visit) {
   return ok;
 }
 
-void removeTree(const std::wstring& given) {
+// removeTree deletes given and everything below it; links are never entered,
+// and below the guarded folder they are not removed either (keepLinks).
+void removeTree(const std::wstring& given, bool keepLinks) {
   const std::wstring path = longPath(given);
   DWORD attrs = GetFileAttributesW(path.c_str());
   if (attrs == INVALID_FILE_ATTRIBUTES) return;
+  if ((attrs & FILE_ATTRIBUTE_REPARSE_POINT) && keepLinks) return;
   if (attrs & FILE_ATTRIBUTE_DIRECTORY) {
     if (!(attrs & FILE_ATTRIBUTE_REPARSE_POINT)) {
       forEachChild(path, [&](const std::wstring& name, DWORD) {
-        removeTree(path + L"\\" + name);
+        removeTree(path + L"\\" + name, true);
         return true;
       });
     }
@@ -68,13 +71,19 @@ void removeTree(const std::wstring& given) {
   }
 }
 
-HANDLE openHandle(const std::string& path, DWORD access, DWORD share, DWORD disposition) {
-  return CreateFileW(widePath(path).c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+// isDiskFileHandle: h is an open disk file, not a folder, a link, a device or a pipe.
+bool isDiskFileHandle(HANDLE h) {
+  BY_HANDLE_FILE_INFORMATION info;
+  constexpr DWORD kNotAFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+  return GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) &&
+         (info.dwFileAttributes & kNotAFile) == 0;
 }
 
-bool isFolderHandle(HANDLE h) {
-  BY_HANDLE_FILE_INFORMATION info;
-  return GetFileInformationByHandle(h, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+EntryType entryTypeOf(DWORD attrs) {
+  if (attrs & FILE_ATTRIBUTE_REPARSE_POINT) return EntryType::Link;
+  if (attrs & FILE_ATTRIBUTE_DIRECTORY) return EntryType::Folder;
+  if (attrs & FILE_ATTRIBUTE_DEVICE) return EntryType::Other;
+  return EntryType::File;
 }
 
 bool walkWide(const std::wstring& given, const std::string& local,
@@ -90,13 +99,12 @@ bool walkWide(const std::wstring& given, const std::string& local,
       stopped = true;
       return false;
     }
-    WalkEntry entry{local + "\\" + *ansiName,
-                    (attrs & FILE_ATTRIBUTE_DIRECTORY) ? EntryType::Folder : EntryType::File, {}};
+    WalkEntry entry{local + "\\" + *ansiName, entryTypeOf(attrs), {}};
     if (!visit(entry)) {
       stopped = true;
       return false;
     }
-    // Links and junctions to folders are listed but not entered.
+    // Links and junctions are visited as links and never entered.
     if (isRealFolder(attrs)) inner = walkWide(native + L"\\" + name, entry.path, visit, stopped);
     return inner && !stopped;
   });
@@ -120,13 +128,62 @@ std::wstring longPath(const std::wstring& path) {
   return out;
 }
 
+void Win32FileSystem::guardFolder(const std::string& folder) {
+  guard_ = folder.empty() ? std::wstring() : widePath(folder);
+  while (!guard_.empty() && isSeparator(guard_.back())) guard_.pop_back();
+}
+
+// guarded: wide lies below the guarded folder (compared as text, case-insensitively).
+bool Win32FileSystem::guarded(const std::wstring& wide) const {
+  if (guard_.empty() || wide.size() <= guard_.size() || !isSeparator(wide[guard_.size()])) return false;
+  return CompareStringOrdinal(wide.c_str(), static_cast<int>(guard_.size()), guard_.c_str(),
+                              static_cast<int>(guard_.size()), TRUE) == CSTR_EQUAL;
+}
+
+// crossesLink: some name of wide below the guarded folder, the last included, is a reparse point.
+bool Win32FileSystem::crossesLink(const std::wstring& wide) const {
+  if (!guarded(wide)) return false;
+  for (std::size_t i = guard_.size() + 1; i <= wide.size(); ++i) {
+    if (i < wide.size() && !isSeparator(wide[i])) continue;
+    DWORD attrs = GetFileAttributesW(longPath(wide.substr(0, i)).c_str());
+    if (attrs == INVALID_FILE_ATTRIBUTES) return false;
+    if (attrs & FILE_ATTRIBUTE_REPARSE_POINT) return true;
+  }
+  return false;
+}
+
+// openFile opens a disk file; below the guarded folder a reparse point is
+// opened as itself and refused.
+HANDLE Win32FileSystem::openFile(const std::string& path, unsigned long access, unsigned long share,
+                                 unsigned long disposition) const {
+  if (path.empty()) return INVALID_HANDLE_VALUE;
+  std::wstring wide = widePath(path);
+  if (crossesLink(wide)) return INVALID_HANDLE_VALUE;
+  DWORD attrs = GetFileAttributesW(wide.c_str());
+  if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DEVICE)) return INVALID_HANDLE_VALUE;
+  DWORD flags = FILE_ATTRIBUTE_NORMAL | (guarded(wide) ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+  HANDLE h = CreateFileW(wide.c_str(), access, share, nullptr, disposition, flags, nullptr);
+  if (h != INVALID_HANDLE_VALUE && !isDiskFileHandle(h)) {
+    CloseHandle(h);
+    return INVALID_HANDLE_VALUE;
+  }
+  return h;
+}
+
 FileStatus Win32FileSystem::status(const std::string& path) {
   FileStatus result;
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (path.empty() || !GetFileAttributesExW(widePath(path).c_str(), GetFileExInfoStandard, &data)) return result;
-  bool folder = data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
-  result.type = folder ? EntryType::Folder : (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) ? EntryType::Other
-                                                                                              : EntryType::File;
+  if (path.empty()) return result;
+  std::wstring wide = widePath(path);
+  if (crossesLink(wide)) {
+    result.type = EntryType::Link;
+    return result;
+  }
+  if (!GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) return result;
+  result.type = entryTypeOf(data.dwFileAttributes);
+  // Outside the guarded folder a link counts as what it names, as before.
+  if (result.type == EntryType::Link && !guarded(wide))
+    result.type = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryType::Folder : EntryType::File;
   if (result.type == EntryType::File) {
     result.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   }
@@ -142,41 +199,44 @@ bool Win32FileSystem::createFolders(const std::string& path) {
   if (wide.empty()) return false;
   for (std::size_t i = 1; i < wide.size(); ++i) {
     if (isSeparator(wide[i]) && !isSeparator(wide[i - 1]) && wide[i - 1] != L':') {
+      if (crossesLink(wide.substr(0, i))) return false;  // never create through a link
       CreateDirectoryW(wide.substr(0, i).c_str(), nullptr);
     }
   }
+  if (crossesLink(wide)) return false;
   CreateDirectoryW(wide.c_str(), nullptr);
   DWORD attrs = GetFileAttributesW(wide.c_str());
-  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY);
+  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) && !crossesLink(wide);
 }
 
 bool Win32FileSystem::remove(const std::string& path) {
   std::wstring wide = widePath(path);
   DWORD attrs = GetFileAttributesW(wide.c_str());
-  if (wide.empty() || attrs == INVALID_FILE_ATTRIBUTES) return false;
+  if (wide.empty() || attrs == INVALID_FILE_ATTRIBUTES || crossesLink(wide)) return false;
   return (attrs & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(wide.c_str()) != 0 : DeleteFileW(wide.c_str()) != 0;
 }
 
 bool Win32FileSystem::removeAll(const std::string& path) {
   std::wstring wide = widePath(path);
-  if (wide.empty()) return false;
-  removeTree(wide);
+  if (wide.empty() || crossesLink(wide)) return false;
+  removeTree(wide, guarded(wide));
   return GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES && isMissingError(GetLastError());
 }
 
 bool Win32FileSystem::rename(const std::string& from, const std::string& to) {
   if (from.empty() || to.empty()) return false;
-  std::wstring source = widePath(from);
+  std::wstring source = widePath(from), target = widePath(to);
+  if (crossesLink(source) || crossesLink(target)) return false;
   // Only a file replaces a file: MoveFileEx's replacing is not meant for folders
   // (and Wine would put a folder in a file's place).
   DWORD flags = (GetFileAttributesW(source.c_str()) & FILE_ATTRIBUTE_DIRECTORY) ? 0 : MOVEFILE_REPLACE_EXISTING;
-  return MoveFileExW(source.c_str(), widePath(to).c_str(), flags) != 0;
+  return MoveFileExW(source.c_str(), target.c_str(), flags) != 0;
 }
 
 bool Win32FileSystem::setAttributes(const std::string& path, bool hidden, bool system) {
   std::wstring wide = widePath(path);
   DWORD attrs = GetFileAttributesW(wide.c_str());
-  if (wide.empty() || attrs == INVALID_FILE_ATTRIBUTES) return false;
+  if (wide.empty() || attrs == INVALID_FILE_ATTRIBUTES || crossesLink(wide)) return false;
   constexpr DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY |
                           FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
   DWORD wanted = (attrs & kKept) | (hidden ? FILE_ATTRIBUTE_HIDDEN : 0) | (system ? FILE_ATTRIBUTE_SYSTEM : 0);
@@ -185,33 +245,27 @@ bool Win32FileSystem::setAttributes(const std::string& path, bool hidden, bool s
 
 std::pair<bool, bool> Win32FileSystem::attributes(const std::string& path) {
   if (path.empty()) return {false, false};
-  DWORD attrs = GetFileAttributesW(widePath(path).c_str());
-  if (attrs == INVALID_FILE_ATTRIBUTES) return {false, false};
+  std::wstring wide = widePath(path);
+  DWORD attrs = GetFileAttributesW(wide.c_str());
+  if (attrs == INVALID_FILE_ATTRIBUTES || crossesLink(wide)) return {false, false};
   return {(attrs & FILE_ATTRIBUTE_HIDDEN) != 0, (attrs & FILE_ATTRIBUTE_SYSTEM) != 0};
 }
 
 std::unique_ptr<InputStream> Win32FileSystem::openRead(const std::string& path) {
-  if (path.empty()) return nullptr;
-  HANDLE h = openHandle(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+  HANDLE h = openFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
-  if (isFolderHandle(h)) {
-    CloseHandle(h);
-    return nullptr;
-  }
   return std::make_unique<HandleInputStream>(h);
 }
 
 std::unique_ptr<OutputStream> Win32FileSystem::openAppend(const std::string& path) {
-  if (path.empty()) return nullptr;
-  HANDLE h = openHandle(path, FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ, OPEN_ALWAYS);
+  HANDLE h = openFile(path, FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ, OPEN_ALWAYS);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
   return std::make_unique<HandleOutputStream>(h);
 }
 
 std::unique_ptr<OutputStream> Win32FileSystem::openWrite(const std::string& path) {
-  if (path.empty()) return nullptr;
   // OPEN_ALWAYS and truncating: CREATE_ALWAYS refuses existing hidden or system files.
-  HANDLE h = openHandle(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS);
+  HANDLE h = openFile(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
   if (!SetEndOfFile(h)) {
     CloseHandle(h);
@@ -222,8 +276,10 @@ std::unique_ptr<OutputStream> Win32FileSystem::openWrite(const std::string& path
 
 bool Win32FileSystem::walk(const std::string& folder, const std::function<bool(const WalkEntry&)>& visit) {
   if (folder.empty()) return false;
+  std::wstring wide = widePath(folder);
+  if (crossesLink(wide)) return false;
   bool stopped = false;
-  return walkWide(widePath(folder), folder, visit, stopped);
+  return walkWide(wide, folder, visit, stopped);
 }
 
 }  // namespace kq

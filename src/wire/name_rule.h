@@ -7,16 +7,14 @@
 #include <string>
 #include <string_view>
 
-#include "platform/codepage.h"
+#include "wire/codepage.h"
+#include "wire/path_limits.h"
 
 namespace kq {
 
 // How the text of a name is encoded: the 8-bit code page of the client's
 // local paths, or UTF-8 (the server's store).
 enum class NameText { CodePage, Utf8 };
-
-constexpr std::size_t kMaxNameBytes = 255;   // one name, counted in UTF-8 bytes
-constexpr std::size_t kMaxPathBytes = 4000;  // a whole server path, counted in UTF-8 bytes
 
 // nameRefusal says why a client cannot hold one name (a path segment); empty
 // when it can. Refused: an empty name, "." and ".." (and names of only dots and
@@ -28,11 +26,16 @@ constexpr std::size_t kMaxPathBytes = 4000;  // a whole server path, counted in 
 std::string nameRefusal(std::string_view name, NameText text, const CodePage& page = activeCodePage());
 
 // pathRefusal applies nameRefusal to every segment of a server path and refuses
-// paths that do not start with "/", paths over kMaxPathBytes and characters
-// outside the code page (UTF-8 text). "/" alone (the sync folder) is accepted.
+// paths that do not start with "/", paths beyond the limits of path_limits.h
+// (over kMaxPathBytes, more than kMaxPathDepth names) and characters outside
+// the code page (UTF-8 text). "/" alone (the sync folder) is accepted.
 std::string pathRefusal(std::string_view path, NameText text, const CodePage& page = activeCodePage());
 
 // utf8Length is the length of a text in UTF-8 bytes.
 std::size_t utf8Length(std::string_view text, NameText encoding, const CodePage& page = activeCodePage());
+
+// pathLimitRefusal says which limit of path_limits.h a UTF-8 server path
+// breaks, in the words of pathRefusal; empty when none.
+std::string pathLimitRefusal(std::string_view utf8Path);
 
 }  // namespace kq

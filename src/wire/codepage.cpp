@@ -1,4 +1,4 @@
-#include "platform/codepage.h"
+#include "wire/codepage.h"
 
 namespace kq {
 
@@ -94,22 +94,6 @@ std::unique_ptr<CodePage>& activeSlot() {
 
 }  // namespace
 
-std::optional<char32_t> decodeUtf8(std::string_view s, std::size_t& pos) {
-  auto lead = static_cast<unsigned char>(s[pos]);
-  int extra = lead < 0x80 ? 0 : (lead >> 5) == 0x6 ? 1 : (lead >> 4) == 0xE ? 2 : (lead >> 3) == 0x1E ? 3 : -1;
-  if (extra < 0) { ++pos; return std::nullopt; }
-  if (extra == 0) { ++pos; return lead; }
-  char32_t cp = lead & (0x3F >> extra);
-  for (int i = 1; i <= extra; ++i) {
-    if (pos + i >= s.size()) { ++pos; return std::nullopt; }
-    auto c = static_cast<unsigned char>(s[pos + i]);
-    if ((c & 0xC0) != 0x80) { ++pos; return std::nullopt; }
-    cp = (cp << 6) | (c & 0x3F);
-  }
-  pos += static_cast<std::size_t>(extra) + 1;
-  return cp;
-}
-
 const CodePage& windows1252() {
   static const Windows1252 page;
   return page;
@@ -169,24 +153,6 @@ std::optional<unsigned char> unicodeToCp1252(char32_t cp) {
   // Bytes the code page leaves undefined round-trip as their own code point.
   if (cp >= 0x80 && cp < 0xA0 && kHigh[cp - 0x80] == 0) return static_cast<unsigned char>(cp);
   return std::nullopt;
-}
-
-void appendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
 }
 
 std::string toUtf8(const CodePage& page, std::string_view text, char replacement) {

@@ -1,9 +1,8 @@
-#include "transfer/name_rule.h"
+#include "wire/name_rule.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "platform/codepage.h"
 
 namespace kq {
 
@@ -69,10 +68,22 @@ std::string nameRefusal(std::string_view name, NameText text, const CodePage& pa
   return {};
 }
 
+std::string pathLimitRefusal(std::string_view utf8Path) {
+  PathMeasure measure = measurePath(utf8Path);
+  switch (brokenLimit(measure)) {
+    case PathLimit::Length: return "a path longer than " + std::to_string(kMaxPathBytes) + " bytes";
+    case PathLimit::Depth: return "a path of more than " + std::to_string(kMaxPathDepth) + " names";
+    case PathLimit::Name:  // each name is checked on its own, with the other rules
+    case PathLimit::None: break;
+  }
+  return {};
+}
+
 std::string pathRefusal(std::string_view path, NameText text, const CodePage& page) {
   if (path.empty() || path[0] != '/') return "the path does not start with a separator";
   if (text == NameText::Utf8 && outsideCodePage(path, page)) return "a character outside the ANSI code page";
-  if (utf8Length(path, text, page) > kMaxPathBytes) return "a path longer than " + std::to_string(kMaxPathBytes) + " bytes";
+  if (auto why = pathLimitRefusal(text == NameText::Utf8 ? std::string(path) : toUtf8(page, path)); !why.empty())
+    return why;
   std::string_view rest = path.substr(1);
   if (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
   if (rest.empty()) return {};
