@@ -1,12 +1,17 @@
 #include "accounts.h"
 
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
 #include <nlohmann/json.hpp>
+
+#include "key_hash.h"
 
 namespace fs = std::filesystem;
 
@@ -44,44 +49,78 @@ std::string AccountBook::versionsPath(const std::string& contract) const {
   return dataDir_ + "/versions/" + contract;
 }
 
-void AccountBook::load() {
+std::size_t AccountBook::load() {
   accounts_.clear();
   std::ifstream in(dataDir_ + "/accounts.json");
-  if (!in) return;
+  if (!in) return 0;
   auto doc = nlohmann::json::parse(in, nullptr, false);
   if (doc.is_discarded() || !doc.contains("accounts") || !doc["accounts"].is_array()) {
     throw AccountError("unreadable " + dataDir_ + "/accounts.json");
   }
+  std::size_t hashed = 0;
   for (auto& a : doc["accounts"]) {
-    accounts_.push_back({a.value("contract", ""), a.value("key", ""), a.value("store", "")});
+    std::string keyHash = a.value("key_hash", "");
+    if (!isKeyHash(keyHash) && a.contains("key")) {
+      keyHash = hashKey(a.value("key", ""));
+      ++hashed;
+    }
+    accounts_.push_back({a.value("contract", ""), keyHash, a.value("store", "")});
   }
+  return hashed;
 }
 
 void AccountBook::save() const {
   fs::create_directories(dataDir_);
   nlohmann::json doc;
   doc["accounts"] = nlohmann::json::array();
-  for (auto& a : accounts_) doc["accounts"].push_back({{"contract", a.contract}, {"key", a.apiKey}, {"store", a.store}});
+  for (auto& a : accounts_) doc["accounts"].push_back({{"contract", a.contract}, {"key_hash", a.keyHash}, {"store", a.store}});
   std::string path = dataDir_ + "/accounts.json";
   std::string temp = path + ".new";
-  {
-    std::ofstream out(temp, std::ios::trunc);
-    out << doc.dump(2) << "\n";
-    if (!out.flush()) throw AccountError("cannot write " + temp);
-  }
-  ::chmod(temp.c_str(), 0600);
+  std::string text = doc.dump(2) + "\n";
+  ::unlink(temp.c_str());  // a leftover may have a wider mode
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  bool written = fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  if (fd >= 0 && ::close(fd) != 0) written = false;
+  if (!written) throw AccountError("cannot write " + temp + ": " + std::strerror(errno));
   fs::rename(temp, path);
 }
 
-void AccountBook::add(Account account) {
+void AccountBook::add(NewAccount account) {
   if (!allDigits(account.contract)) throw AccountError("the contract number must be decimal digits");
   if (!portFor(account.contract)) throw AccountError("the contract number is too long for a port (2 + contract)");
-  if (!printableKey(account.apiKey)) throw AccountError("the API key must be printable ASCII without blanks");
+  if (account.contract.size() != 4 && !account.allowShortContract) {
+    throw AccountError("the contract number must be 4 digits (--allow-short-contract for a shorter one)");
+  }
+  if (!printableKey(account.key)) throw AccountError("the API key must be printable ASCII without blanks");
   if (find(account.contract) != nullptr) throw AccountError("contract " + account.contract + " already exists");
+  refuseAmbiguous(account.contract, account.key);
   if (account.store.empty()) account.store = defaultStore(account.contract);
   account.store = fs::absolute(account.store).lexically_normal().string();
   while (account.store.size() > 1 && account.store.back() == '/') account.store.pop_back();
-  accounts_.push_back(account);
+  accounts_.push_back({account.contract, hashKey(account.key), account.store});
+}
+
+// Two init texts ending in the same contract + key need one contract to start
+// the other: such pairs are refused outright (no key needed). A new contract +
+// key that ends with an existing one (a longer protocol text would make them
+// equal) is found by trying the existing key hash at each place its contract
+// occurs in the new text.
+void AccountBook::refuseAmbiguous(const std::string& contract, const std::string& key) const {
+  std::string tail = contract + key;
+  for (auto& a : accounts_) {
+    bool prefix = a.contract.compare(0, contract.size(), contract) == 0 ||
+                  contract.compare(0, a.contract.size(), a.contract) == 0;
+    if (prefix) {
+      throw AccountError("contract " + contract + " could be read as contract " + a.contract +
+                         " (one contract number starts the other)");
+    }
+    for (auto at = tail.find(a.contract, 1); at != std::string::npos; at = tail.find(a.contract, at + 1)) {
+      if (at + a.contract.size() < tail.size() && keyMatches(tail.substr(at + a.contract.size()), a.keyHash)) {
+        throw AccountError("contract " + contract + " with this key could be read as contract " + a.contract +
+                           " (its contract number and key end this one's)");
+      }
+    }
+  }
 }
 
 bool AccountBook::remove(const std::string& contract) {
@@ -110,14 +149,19 @@ std::optional<InitMatch> matchInitText(const std::string& text, const std::vecto
   static const std::string kMagic = "KQFILESYNC";
   if (text.compare(0, kMagic.size(), kMagic) != 0) return std::nullopt;
   std::optional<InitMatch> best;
-  std::size_t bestLength = 0;
-  for (auto* a : candidates) {
-    std::string tail = a->contract + a->apiKey;
-    if (text.size() < kMagic.size() + tail.size()) continue;
-    if (text.compare(text.size() - tail.size(), tail.size(), tail) != 0) continue;
-    if (tail.size() <= bestLength) continue;
-    bestLength = tail.size();
-    best = InitMatch{a, text.substr(kMagic.size(), text.size() - kMagic.size() - tail.size())};
+  int tries = 0;
+  // The longest contract + key starts earliest: places are tried from the front.
+  for (std::size_t at = kMagic.size(); at + 1 < text.size() && !best; ++at) {
+    for (auto* a : candidates) {
+      std::size_t keyAt = at + a->contract.size();
+      if (keyAt >= text.size() || text.compare(at, a->contract.size(), a->contract) != 0) continue;
+      if (!printableKey(text.substr(keyAt))) continue;
+      if (++tries > kMaxKeyTries) return std::nullopt;
+      if (keyMatches(text.substr(keyAt), a->keyHash)) {
+        best = InitMatch{a, text.substr(kMagic.size(), at - kMagic.size())};
+        break;
+      }
+    }
   }
   return best;
 }

@@ -1,4 +1,6 @@
 // kqsyncd: the reference sync server. Commands: account add/list/remove, serve, versions list/restore.
+#include <sys/stat.h>
+
 #include <csignal>
 #include <ctime>
 #include <cstdio>
@@ -25,8 +27,10 @@ constexpr const char* kUsage =
     "contract and drives the clients that connect to it.\n"
     "\n"
     "Commands:\n"
-    "  account add --contract N --key KEY [--store DIR]\n"
-    "                      add an account (store default: DATA/stores/N)\n"
+    "  account add --contract N --key KEY [--store DIR] [--allow-short-contract]\n"
+    "                      add an account (store default: DATA/stores/N); N has\n"
+    "                      4 digits unless --allow-short-contract; the key is kept\n"
+    "                      as a salted hash\n"
     "  account list        list the accounts (keys are not shown)\n"
     "  account remove --contract N\n"
     "                      remove an account (its store folder is kept)\n"
@@ -74,16 +78,19 @@ struct Args {
   std::map<std::string, std::string> options;
   bool help = false;
   bool version = false;
+  bool allowShortContract = false;
 };
 
 // parseArgs reads the flags --help (-h) and --version and "--name VALUE"
 // options; which names a command takes is checked by the command.
 Args parseArgs(int argc, char** argv) {
   kq::cli::ParsedArgs parsed = kq::cli::parseArgs(
-      std::vector<std::string>(argv + 1, argv + argc), {{"help", false, 'h'}, {"version", false}}, true);
+      std::vector<std::string>(argv + 1, argv + argc),
+      {{"help", false, 'h'}, {"version", false}, {"allow-short-contract", false}}, true);
   Args args;
   args.help = parsed.flags.count("help") > 0;
   args.version = parsed.flags.count("version") > 0;
+  args.allowShortContract = parsed.flags.count("allow-short-contract") > 0;
   args.words = parsed.words;
   args.options = parsed.values;
   if (args.options.count("data")) {
@@ -115,9 +122,22 @@ int secondsOption(Args& args, const char* name, double min, double max, int fall
   return static_cast<int>(kq::cli::parseNumber(name, args.options[name], min, max) * 1000);
 }
 
+// hashedKeysNote is the line that says keys kept in clear were hashed.
+std::string hashedKeysNote(std::size_t hashed, const std::string& dataDir) {
+  return std::to_string(hashed) + " API key(s) kept in clear in " + dataDir +
+         "/accounts.json are now kept as salted hashes";
+}
+
+// loadBook reads the accounts; keys found in clear are written back hashed at once.
+std::size_t loadBook(kqs::AccountBook& book) {
+  std::size_t hashed = book.load();
+  if (hashed > 0) book.save();
+  return hashed;
+}
+
 int accountCommand(Args& args) {
   kqs::AccountBook book(args.dataDir);
-  book.load();
+  if (auto hashed = loadBook(book)) std::fprintf(stderr, "kqsyncd: %s\n", hashedKeysNote(hashed, args.dataDir).c_str());
   std::string verb = args.words.size() > 1 ? args.words[1] : "";
   requireWords(args, 2);
   if (verb == "add") {
@@ -125,7 +145,7 @@ int accountCommand(Args& args) {
     if (!args.options.count("contract") || !args.options.count("key")) {
       throw UsageError("account add needs --contract and --key");
     }
-    book.add({args.options["contract"], args.options["key"], args.options["store"]});
+    book.add({args.options["contract"], args.options["key"], args.options["store"], args.allowShortContract});
     auto* a = book.find(args.options["contract"]);
     kqs::writeStoreMarker(a->store);
     book.save();
@@ -179,7 +199,7 @@ int versionsCommand(Args& args) {
   if (!args.options.count("contract")) throw std::runtime_error("versions " + verb + " needs --contract");
   if (args.words.size() > 3) throw std::runtime_error("versions " + verb + " takes one PATH");
   kqs::AccountBook book(args.dataDir);
-  book.load();
+  if (auto hashed = loadBook(book)) std::fprintf(stderr, "kqsyncd: %s\n", hashedKeysNote(hashed, args.dataDir).c_str());
   auto* account = book.find(args.options["contract"]);
   if (account == nullptr) throw std::runtime_error("no account with contract " + args.options["contract"]);
   std::string path = args.words.size() > 2 ? storePathOf(args.words[2]) : "";
@@ -252,8 +272,9 @@ int serveCommand(Args& args) {
   if (args.options.count("keep-versions")) options.keepVersionsDays = keepDays(args.options["keep-versions"]);
   kqs::DataLock lock(args.dataDir);
   kqs::AccountBook book(args.dataDir);
-  book.load();
+  std::size_t hashed = loadBook(book);
   kqs::ServerLog log;
+  if (hashed > 0) log.write("", hashedKeysNote(hashed, args.dataDir));
   kqs::SyncServer server(book, options, log);
   server.start();
   gServer = &server;
@@ -270,6 +291,9 @@ int serveCommand(Args& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Everything kqsyncd creates (data folder, accounts, indexes, versions,
+  // store files, logs) is its owner's alone, whatever the caller's umask.
+  ::umask(077);
   try {
     Args args = parseArgs(argc, argv);
     if (args.help) {
@@ -281,6 +305,9 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (args.words.empty()) throw UsageError("a command is needed");
+    if (args.allowShortContract && (args.words[0] != "account" || args.words.size() < 2 || args.words[1] != "add")) {
+      throw UsageError("--allow-short-contract goes with account add only");
+    }
     if (args.words[0] == "account") return accountCommand(args);
     if (args.words[0] == "serve") return serveCommand(args);
     if (args.words[0] == "versions") return versionsCommand(args);

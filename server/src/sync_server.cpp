@@ -59,6 +59,12 @@ std::string describePeer(const sockaddr_storage& addr) {
   return std::string(host) + ":" + port;
 }
 
+std::string addressOf(const std::string& peer) { return peer.substr(0, peer.rfind(':')); }
+
+std::int64_t steadyMs(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+}
+
 }  // namespace
 
 SyncServer::SyncServer(const AccountBook& book, ServerOptions options, ServerLog& log)
@@ -183,6 +189,10 @@ int SyncServer::pollTimeoutMs(Clock::time_point now) const {
   Clock::time_point next = now + std::chrono::seconds(1);
   for (auto& w : waiting_) {
     next = std::min(next, w.acceptedAt + std::chrono::milliseconds(options_.initTimeoutMs));
+    if (w.heldUntil) {
+      next = std::min(next, *w.heldUntil);
+      continue;
+    }
     if (!w.text.empty()) next = std::min(next, w.lastByteAt + std::chrono::milliseconds(options_.initQuietMs));
   }
   if (acceptPausedUntil_ > now) next = std::min(next, acceptPausedUntil_);
@@ -201,7 +211,7 @@ void SyncServer::run() {
     for (auto& l : listeners_) fds.push_back({l.fd, static_cast<short>(accepting ? POLLIN : 0), 0});
     std::vector<std::list<Waiting>::iterator> polled;
     for (auto it = waiting_.begin(); it != waiting_.end(); ++it) {
-      fds.push_back({it->fd, POLLIN, 0});
+      fds.push_back({it->fd, static_cast<short>(it->heldUntil ? 0 : POLLIN), 0});
       polled.push_back(it);
     }
     int rc = ::poll(fds.data(), fds.size(), pollTimeoutMs(now));
@@ -270,7 +280,8 @@ void SyncServer::acceptFrom(std::size_t listener) {
     int yes = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     auto now = Clock::now();
-    waiting_.push_back({fd, describePeer(addr), listener, "", now, now});
+    std::string name = describePeer(addr);
+    waiting_.push_back({fd, name, listener, "", now, now, addressOf(name), std::nullopt});
     log_.write(waiting_.back().name, "connected");
   }
 }
@@ -312,7 +323,9 @@ void SyncServer::readInit(std::list<Waiting>::iterator it) {
 void SyncServer::checkWaiting(Clock::time_point now) {
   for (auto it = waiting_.begin(); it != waiting_.end();) {
     auto next = std::next(it);
-    if (!it->text.empty() && now - it->lastByteAt >= std::chrono::milliseconds(options_.initQuietMs)) {
+    if (it->heldUntil) {
+      if (now >= *it->heldUntil) authenticate(it);
+    } else if (!it->text.empty() && now - it->lastByteAt >= std::chrono::milliseconds(options_.initQuietMs)) {
       authenticate(it);
     } else if (now - it->acceptedAt >= std::chrono::milliseconds(options_.initTimeoutMs)) {
       closeWaiting(it, it->text.empty() ? "no init text"
@@ -329,14 +342,18 @@ void SyncServer::closeWaiting(std::list<Waiting>::iterator it, const std::string
 }
 
 void SyncServer::authenticate(std::list<Waiting>::iterator it) {
-  auto match = matchInitText(it->text, listeners_[it->listener].accounts);
-  if (!match) {
-    log_.write(it->name, "rejected: the init text (" + std::to_string(it->text.size()) +
-                             " bytes) names no known contract with its API key");
-    ::close(it->fd);
-    waiting_.erase(it);
+  auto now = Clock::now();
+  auto readyAt = Clock::time_point(std::chrono::milliseconds(guesses_.readyAtMs(it->address)));
+  if (readyAt > now) {
+    it->heldUntil = readyAt;  // this address guessed wrong keys: answered later
     return;
   }
+  auto match = matchInitText(it->text, listeners_[it->listener].accounts);
+  if (!match) {
+    reject(it);
+    return;
+  }
+  guesses_.rightKey(it->address);
   std::string who = match->account->contract + " " + it->name;
   log_.write(who, "client accepted, protocol version \"" + logValue(match->protocol) + "\"");
   auto done = std::make_shared<std::atomic<bool>>(false);
@@ -348,6 +365,18 @@ void SyncServer::authenticate(std::list<Waiting>::iterator it) {
                         *done = true;
                       }),
                       done});
+}
+
+void SyncServer::reject(std::list<Waiting>::iterator it) {
+  if (auto count = guesses_.wrongKey(it->address, steadyMs(Clock::now()))) {
+    std::string tally = *count > 1 ? " (" + std::to_string(*count) + " rejected from " + it->address +
+                                         " since the last note)"
+                                   : "";
+    log_.write(it->name, "rejected: the init text (" + std::to_string(it->text.size()) +
+                             " bytes) names no known contract with its API key" + tally);
+  }
+  ::close(it->fd);
+  waiting_.erase(it);
 }
 
 void SyncServer::serveClient(int fd, std::string who, std::string contract) {

@@ -14,11 +14,13 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "accounts.h"
+#include "guess_backoff.h"
 #include "server_log.h"
 #include "session.h"
 
@@ -67,6 +69,8 @@ class SyncServer {
     std::size_t listener;
     std::string text;
     Clock::time_point acceptedAt, lastByteAt;
+    std::string address;  // the peer's address without its port
+    std::optional<Clock::time_point> heldUntil;  // complete, answered then (guess back-off)
   };
   void bindListener(const std::string& host, int port, std::vector<const Account*> accounts);
   void fitLimitsToDescriptors();
@@ -78,6 +82,7 @@ class SyncServer {
   void checkWaiting(Clock::time_point now);
   void closeWaiting(std::list<Waiting>::iterator it, const std::string& why);
   void authenticate(std::list<Waiting>::iterator it);
+  void reject(std::list<Waiting>::iterator it);
   int pollTimeoutMs(Clock::time_point now) const;
   void serveClient(int fd, std::string who, std::string accountContract);
   void reap(bool all);
@@ -97,6 +102,7 @@ class SyncServer {
   int acceptBackoffMs_ = 0;  // 0 while accept() works
   std::size_t refused_ = 0;  // connections closed at once since the last note
   Clock::time_point refusedNotedAt_{};
+  GuessBackoff guesses_;
   std::atomic<bool> stopping_{false};
   int wakeRead_ = -1, wakeWrite_ = -1;
 };

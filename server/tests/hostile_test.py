@@ -41,14 +41,14 @@ def change(path, changetype, newname=None, size="1"):
     return (text + changetype + '"}]}').encode()
 
 
-def listing(entries):
+def listing(entries, mdate="2024-03-07"):
     """entries: (path, size) pairs; a size of None lists a folder."""
     parts = []
     for path, size in entries:
         if size is None:
             parts.append('"filepath":"%s","size":"0","mdate":"","mtime":""' % path)
         else:
-            parts.append('"filepath":"%s","size":"%d","mdate":"2024-03-07","mtime":"14.05.09"' % (path, size))
+            parts.append('"filepath":"%s","size":"%d","mdate":"%s","mtime":"14.05.09"' % (path, size, mdate))
     return ('{"content":[{' + ",".join(parts) + "}]}").encode()
 
 
@@ -119,8 +119,9 @@ class Server:
 class Conversation:
     """The client end of one connection, read request by request."""
 
-    def __init__(self, init=INIT, timeout=10):
-        self.sock = socket.create_connection(("127.0.0.1", PORT), timeout=timeout)
+    def __init__(self, init=INIT, timeout=10, source=None):
+        self.sock = socket.create_connection(("127.0.0.1", PORT), timeout=timeout,
+                                             source_address=(source, 0) if source else None)
         if init:
             self.sock.sendall(init)
 
@@ -172,20 +173,20 @@ class Conversation:
         self.sock.close()
 
 
-def legitimate_cycle(server, name, content=b"alive", timeout=20):
+def legitimate_cycle(server, name, content=b"alive", timeout=20, mdate="2024-03-07", source=None):
     """A well-behaved client lists one file; true when the server fetched it
     into the store and closed the cycle."""
     deadline = time.time() + timeout
     while time.time() < deadline:
         try:
-            c = Conversation(timeout=5)
+            c = Conversation(timeout=5, source=source)
             try:
                 while time.time() < deadline:
                     kind, rid, body = c.request()
                     if kind == "RQCHG":
                         c.answer("ANCHG", rid, EMPTY_CHANGE)
                     elif kind == "RQLST":
-                        c.answer("ANLST", rid, listing([("/" + name, len(content))]))
+                        c.answer("ANLST", rid, listing([("/" + name, len(content))], mdate))
                     elif kind == "RQFIL":
                         c.answer("ANFIL", rid, content)
                     elif kind == "RQLOG":
@@ -568,6 +569,75 @@ class HostileTest(unittest.TestCase):
                 self.server.stop()
                 self.server = None
             subprocess.run(["umount", index], check=False)
+
+    # -- key guessing ------------------------------------------------------------
+
+    def test_key_guessing_is_slowed_and_another_address_is_served_at_once(self):
+        s = self.start()
+        stop = threading.Event()
+        answered = []
+
+        def guess(n):
+            while not stop.is_set():
+                try:
+                    c = Conversation(init=b"KQFILESYNC1" + CONTRACT.encode() + b"WRONG%d" % n, timeout=1)
+                except OSError:
+                    continue
+                try:
+                    while not stop.is_set():
+                        try:
+                            if c.sock.recv(1) == b"":
+                                answered.append(time.time())
+                                break
+                        except socket.timeout:
+                            continue
+                        except OSError:
+                            break
+                finally:
+                    c.close()
+
+        guessers = [threading.Thread(target=guess, args=(n,)) for n in range(4)]
+        for g in guessers:
+            g.start()
+        try:
+            deadline = time.time() + 10
+            while len(answered) < 5 and time.time() < deadline:
+                time.sleep(0.05)
+            self.assertGreaterEqual(len(answered), 5, "wrong keys were not answered")
+            started = time.time()
+            # The guessers are held now; a client of another address is served meanwhile.
+            self.assertTrue(legitimate_cycle(s, "other_address.txt", source="127.0.0.2", timeout=10))
+            self.assertLess(time.time() - started, 8)
+            time.sleep(4)
+        finally:
+            stop.set()
+            for g in guessers:
+                g.join()
+        # Free guesses, then 0.5 + 1 + 2 + 4 + 8 s of delays at most in this time.
+        self.assertLess(len(answered), 15, "guessing was not slowed")
+        rejected = [l for l in self.lines() if "rejected:" in l]
+        self.assertEqual(len(rejected), 1, rejected)
+        self.assertTrue(s.alive())
+
+    # -- the data folder is private --------------------------------------------
+
+    def test_the_data_folder_is_private_under_umask_022(self):
+        old = os.umask(0o022)
+        try:
+            s = self.start()
+            self.assertTrue(legitimate_cycle(s, "kept.txt", b"first"))
+            self.assertTrue(legitimate_cycle(s, "kept.txt", b"second version", mdate="2099-01-01"))
+        finally:
+            os.umask(old)
+        versions = os.path.join(s.data, "versions", CONTRACT)
+        self.assertTrue(any(files for _, _, files in os.walk(versions)), "no version was kept")
+        open_to_others = []
+        for folder, dirs, files in os.walk(s.data):
+            for name in [folder] + [os.path.join(folder, n) for n in dirs + files]:
+                mode = os.lstat(name).st_mode & 0o777
+                if mode & 0o077:
+                    open_to_others.append("%s %o" % (name, mode))
+        self.assertEqual(open_to_others, [])
 
 
 if __name__ == "__main__":

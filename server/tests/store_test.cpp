@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "accounts.h"
+#include "key_hash.h"
 #include "test_files.h"
 
 namespace fs = std::filesystem;
@@ -174,6 +175,7 @@ TEST(Accounts, AddValidatesAndPersists) {
   struct Case { const char* contract; const char* key; bool ok; } cases[] = {
       {"1234", "KEY", true}, {"12a4", "KEY", false}, {"", "KEY", false}, {"12345", "KEY", false},
       {"4321", "", false}, {"4321", "has blank", false}, {"1234", "OTHER", false},  // duplicate
+      {"77", "KEY", false},  // short without --allow-short-contract
   };
   for (auto& c : cases) {
     bool ok = true;
@@ -184,13 +186,15 @@ TEST(Accounts, AddValidatesAndPersists) {
     }
     EXPECT_EQ(ok, c.ok) << c.contract << " " << c.key;
   }
-  book.add({"7", "K7", (dir / "custom").string()});
+  book.add({"7", "K7", (dir / "custom").string(), true});
   book.save();
   AccountBook again(dir.string());
   again.load();
   ASSERT_EQ(again.accounts().size(), 2u);
   EXPECT_EQ(again.find("1234")->store, (dir / "stores" / "1234").string());
   EXPECT_EQ(again.find("7")->store, (dir / "custom").string());
+  EXPECT_TRUE(keyMatches("K7", again.find("7")->keyHash));
+  EXPECT_FALSE(keyMatches("K8", again.find("7")->keyHash));
   EXPECT_TRUE(again.remove("7"));
   EXPECT_FALSE(again.remove("7"));
   EXPECT_EQ((fs::status(dir / "accounts.json").permissions() & fs::perms::others_read), fs::perms::none);
@@ -198,7 +202,7 @@ TEST(Accounts, AddValidatesAndPersists) {
 }
 
 TEST(Accounts, InitTextNamesProtocolContractAndKey) {
-  Account a{"1234", "KEY", "/s"}, b{"234", "KEY", "/t"}, c{"99", "LONGKEY123", "/u"};
+  Account a{"1234", hashKey("KEY"), "/s"}, b{"234", hashKey("KEY"), "/t"}, c{"99", hashKey("LONGKEY123"), "/u"};
   std::vector<const Account*> all{&a, &b, &c};
   struct Case { const char* text; const Account* account; const char* protocol; } cases[] = {
       {"KQFILESYNC11234KEY", &a, "1"},  // the longest contract + key wins over 234 + KEY
