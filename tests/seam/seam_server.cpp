@@ -6,6 +6,7 @@
 #include "accounts.h"
 #include "peer.h"
 #include "protocol/packet.h"
+#include "key_hash.h"
 #include "server_clock.h"
 #include "server_log.h"
 #include "session.h"
@@ -100,7 +101,7 @@ SeamServer::SeamServer(const fs::path& root, ClientEnd& client, ServerSettings s
     : parts_(std::make_unique<Parts>(root, client, std::move(settings))) {
   Parts& p = *parts_;
   fs::create_directories(p.dataRoot);
-  p.contract.account = {p.settings.contract, p.settings.apiKey, p.storeRoot.string()};
+  p.contract.account = {p.settings.contract, kqs::hashKey(p.settings.apiKey), p.storeRoot.string()};
   kqs::writeStoreMarker(p.storeRoot.string());
   p.contract.store = std::make_unique<kqs::Store>(
       p.storeRoot.string(), (p.dataRoot / "index.sqlite").string(),
@@ -153,11 +154,17 @@ bool guard(std::string& lastError, Step step) {
 }  // namespace
 
 bool SeamServer::cycle() {
-  return guard(parts_->lastError, [this] { parts_->session->cycle(); });
+  return guard(parts_->lastError, [this] {
+    if (!parts_->session) throw std::runtime_error("no client connected");
+    parts_->session->cycle();
+  });
 }
 
 bool SeamServer::fetchLog() {
-  return guard(parts_->lastError, [this] { parts_->session->fetchLog(); });
+  return guard(parts_->lastError, [this] {
+    if (!parts_->session) throw std::runtime_error("no client connected");
+    parts_->session->fetchLog();
+  });
 }
 
 fs::path SeamServer::clientLogPath() const { return parts_->contract.clientLogPath; }
