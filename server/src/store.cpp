@@ -462,6 +462,16 @@ AcceptResult Store::accept(const std::string& path, StoreIncoming& file, FetchMo
       result.entry = *s;
       return;
     }
+    if (changedSinceScan(path, s)) {
+      // The store's file was written after its last scan: the index cannot
+      // say which copy is newer, so the store's stays and the client's is
+      // kept beside it; the next scan takes the store's edit in.
+      result.conflictPath = conflictName(path, now);
+      install(file, result.conflictPath, clientMtime, now);
+      result.outcome = AcceptOutcome::ConflictStoreKept;
+      result.entry = index_.entry(result.conflictPath).value();
+      return;
+    }
     if (s == nullptr || mode == FetchMode::ClientChanged) {
       install(file, path, clientMtime, now);
       result.outcome = AcceptOutcome::Updated;
@@ -484,6 +494,17 @@ AcceptResult Store::accept(const std::string& path, StoreIncoming& file, FetchMo
     result.entry = index_.entry(path).value();
   });
   return result;
+}
+
+bool Store::changedSinceScan(const std::string& path, const StoreEntry* known) const {
+  struct stat st {};
+  if (::lstat(diskPath(path).c_str(), &st) != 0) return false;  // nothing there that could be lost
+  if (known == nullptr) return true;                            // a new store item the index does not hold
+  if (known->isDir || S_ISDIR(st.st_mode)) return known->isDir != S_ISDIR(st.st_mode);
+  if (known->size != static_cast<std::int64_t>(st.st_size)) return true;
+  if (known->inode != 0 && known->inode != static_cast<std::int64_t>(st.st_ino)) return true;
+  if (known->mtimeNs != 0) return known->mtimeNs != nanoseconds(st.st_mtim);
+  return known->mtime != static_cast<std::int64_t>(st.st_mtim.tv_sec);
 }
 
 void Store::makeFolder(const std::string& path, std::int64_t) {

@@ -115,6 +115,9 @@ class Store {
   std::string conflictName(const std::string& path, std::int64_t now) const;
 
  private:
+  // changedSinceScan is true when the item on disk at path is not the one
+  // the index holds (known; nullptr when it holds none): written since the last scan.
+  bool changedSinceScan(const std::string& path, const StoreEntry* known) const;
   void install(StoreIncoming& file, const std::string& path, std::int64_t mtime, std::int64_t now);
   void ensureParents(const std::string& path);
   StoreEntry statEntry(const std::string& path, bool isDir, const std::string& hash);

@@ -113,6 +113,44 @@ TEST_F(StoreTest, ConflictsKeepBothVersions) {
   EXPECT_EQ(entries().at(kept.conflictPath).hash, sha256Hex("client older"));
 }
 
+// A client copy fetched after the store's file was written, but before a
+// scan saw that write, never replaces it: both are kept.
+TEST_F(StoreTest, AStoreWriteNotYetScannedIsNeverReplacedByAFetchedCopy) {
+  struct Case {
+    const char* name;
+    bool indexed;          // the store file was scanned once before the write
+    const char* written;   // what the administrator wrote since
+    FetchMode mode;
+  } cases[] = {
+      {"an edit of a scanned file, the client's copy of its version changed", true, "admin edit, longer", FetchMode::ClientChanged},
+      {"an edit of the same size", true, "admin edit 78", FetchMode::ClientChanged},
+      {"an edit of a scanned file, both changed", true, "admin edit, longer", FetchMode::Merge},
+      {"a new file the index does not hold yet", false, "created in the store", FetchMode::ClientChanged},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string path = "/case" + std::to_string(++n) + ".txt";
+    if (c.indexed) {
+      writeFile(disk(path), "original 0123");
+      store_->scan(kNow - 100);
+    }
+    writeFile(disk(path), c.written);
+    auto r = put(path, "the user's copy", c.mode, kNow + 100);
+    EXPECT_EQ(r.outcome, AcceptOutcome::ConflictStoreKept);
+    EXPECT_EQ(readFile(disk(path)), c.written);
+    ASSERT_FALSE(r.conflictPath.empty());
+    EXPECT_EQ(readFile(disk(r.conflictPath)), "the user's copy");
+    store_->scan(kNow + 200);
+    EXPECT_EQ(entries().at(path).hash, sha256Hex(c.written));
+  }
+  // A file as the last scan saw it is replaced as before.
+  writeFile(disk("/plain.txt"), "original");
+  store_->scan(kNow - 100);
+  EXPECT_EQ(put("/plain.txt", "the user's edit", FetchMode::ClientChanged, kNow).outcome, AcceptOutcome::Updated);
+  EXPECT_EQ(readFile(disk("/plain.txt")), "the user's edit");
+}
+
 TEST_F(StoreTest, ScanPicksUpAdministratorChanges) {
   writeFile(disk("/new.txt"), "n");
   fs::create_directories(disk("/folder"));
