@@ -95,7 +95,10 @@ Action planClientFile(const ListingEntry& c, const PlanInput& in) {
   if (c.size == s->size && sameFile) return known;
   if (base != nullptr && *base != s->version && holdsLastPush(c, in)) return push(c.path, false, in);
   if (explainedByPush(c.path, c.size, c.mtime, in)) return push(c.path, false, in);
-  fetch.mode = base != nullptr && *base == s->version ? FetchMode::ClientChanged : FetchMode::Merge;
+  // The client's copy replaces the store's when the client is known to have
+  // held the store's current content (this connection left it in step, or a
+  // copy of it is on record from before a restart); otherwise both changed.
+  fetch.mode = clientHeld(in, c.path, *s) ? FetchMode::ClientChanged : FetchMode::Merge;
   return fetch;
 }
 
