@@ -171,9 +171,14 @@ class ClientTest(ClientFixture):
                      b"Connected to service!", b"Connecting to service..."]:
             self.assertIn(line, log)
 
-        # A local edit reaches the server through the watcher and RQCHG.
-        with open(os.path.join(self.sync, "report.txt"), "wb") as f:
+        # A local edit reaches the server through the watcher and RQCHG. The
+        # file is written beside the sync folder and moved in, so that the
+        # watcher reports it once (a write in place may bring a second report
+        # of the same file after the first RQCHG took the first).
+        staged = os.path.join(os.path.dirname(self.sync), "report.txt.staged")
+        with open(staged, "wb") as f:
             f.write(b"hello")
+        os.rename(staged, os.path.join(self.sync, "report.txt"))
         self.wait_log(b"Saving to queue (modification handling): " + local(os.path.join(self.sync, "report.txt")))
         body = b'{"date":"2024-03-07","time":"10:00:00","filesleft":"12","mbytesleft":"3"}'
         conn.send(header("RQCHG", b"\x01\x02\x03\x04", len(body)) + body)
