@@ -46,14 +46,16 @@ SyncEngine::SyncEngine(EnginePorts ports)
       serverMove_(handlerPorts_),
       knownFilesKeeper_(knownFiles_, tracker_, ports.clock, ports.log, [this] { return ports_.config.syncFolder(); }),
       statusReport_({ports_, ports.published, protocol_, tracker_, syncFolder_, fileReceiver_, failed_, shown_.activity}) {
-  dispatcher_.setHandler(kRQCHG, &changeReport_);
-  dispatcher_.setHandler(kRQFLS, &cycleEndWatch_);
-  dispatcher_.setHandler(kRQFIL, &fileRequests_);
-  dispatcher_.setHandler(kRQPUT, &fileReceiver_);
-  dispatcher_.setHandler(kRQDEL, &serverDelete_);
-  dispatcher_.setHandler(kRQMOV, &serverMove_);
-  dispatcher_.setHandler(kRQLOG, &logRequests_);
-  dispatcher_.setHandler(kRQLST, &folderListing_);
+  // The request handlers, one row per request type.
+  const struct {
+    int code;
+    RequestHandler* handler;
+  } handlers[] = {
+      {kRQCHG, &changeReport_},  {kRQFLS, &cycleEndWatch_}, {kRQFIL, &fileRequests_},
+      {kRQPUT, &fileReceiver_},  {kRQDEL, &serverDelete_},  {kRQMOV, &serverMove_},
+      {kRQLOG, &logRequests_},   {kRQLST, &folderListing_},
+  };
+  for (const auto& row : handlers) dispatcher_.setHandler(row.code, row.handler);
   dispatcher_.setReceiver(&fileReceiver_);
   dispatcher_.addObserver(changeReport_);
 }
