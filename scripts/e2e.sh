@@ -26,14 +26,7 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../tests/e2e/lib.sh"
 kq_check_programs || exit 1
-# KQ_CPU_HOG=N: N busy loops at normal priority run beside the whole run (a
-# busy machine); they stop when the run ends, however it ends.
-kq_cpu_hog=${KQ_CPU_HOG:-0}
-[[ "$kq_cpu_hog" =~ ^[0-9]+$ ]] || { echo "e2e: KQ_CPU_HOG must be a number of busy loops" >&2; exit 2; }
-trap kq_hog_stop EXIT
-trap 'exit 130' INT TERM
-kq_hog_start "$kq_cpu_hog"
-export KQ_CPU_HOG_RUNNING=$kq_cpu_hog  # a test with a hog of its own counts these in
+kq_hog_for_run e2e
 scratch=${1:-$(mktemp -d /tmp/kq-e2e.XXXXXX)}
 mkdir -p "$scratch"
 

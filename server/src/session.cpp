@@ -124,18 +124,23 @@ void SyncSession::cycle() {
   finishCycle();
 }
 
+// applyReport plans one change report under the contract's lock and carries its actions out.
+void SyncSession::applyReport(const ChangeReport& report) {
+  PlanInput in;
+  std::vector<Action> plan;
+  {
+    Turn turn(turns_);
+    in = planInput();
+    plan = planChanges({report}, in);
+  }
+  for (auto& action : plan) guarded(action, in);
+}
+
 void SyncSession::applyLateReports() {
   for (int i = 0; i < options_.maxChanges; ++i) {
     auto report = talk_.takeLateReport();
     if (!report) break;
-    PlanInput in;
-    std::vector<Action> plan;
-    {
-      Turn turn(turns_);
-      in = planInput();
-      plan = planChanges({*report}, in);
-    }
-    for (auto& action : plan) guarded(action, in);
+    applyReport(*report);
   }
 }
 
@@ -209,14 +214,7 @@ void SyncSession::announceProgress(bool force) {
   if (!report || report->changetype.empty()) return;
   touched_.insert(report->path);
   if (!report->newname.empty()) touched_.insert(parentOf(report->path) + "/" + report->newname);
-  PlanInput in;
-  std::vector<Action> plan;
-  {
-    Turn turn(turns_);
-    in = planInput();
-    plan = planChanges({*report}, in);
-  }
-  for (auto& action : plan) guarded(action, in);
+  applyReport(*report);
 }
 
 void SyncSession::failedItem(const std::string& path, const std::string& reason) {

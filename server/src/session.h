@@ -96,6 +96,7 @@ class SyncSession {
   // announceProgress sends an RQCHG with what is left to push; a change the
   // client reports with it is applied at once and its path left out of the plan.
   void announceProgress(bool force);
+  void applyReport(const ChangeReport& report);
   void applyLateReports();
   void failedItem(const std::string& path, const std::string& reason);
   void forgetSubtree(const std::string& path);

@@ -177,6 +177,18 @@ kq_forget() {
 # work) until kq_hog_stop; their ids are in kq_hog_pids. KQ_CPU_HOG=N asks the
 # runners (scripts/e2e.sh, scripts/journeys.sh) for one for the whole run.
 kq_hog_pids=()
+# kq_hog_for_run RUNNER: starts the KQ_CPU_HOG busy loops (at normal
+# priority, none by default) for the whole run of RUNNER and stops them when
+# the run ends, however it ends; a test with a hog of its own counts these in.
+kq_hog_for_run() {
+  kq_cpu_hog=${KQ_CPU_HOG:-0}
+  [[ "$kq_cpu_hog" =~ ^[0-9]+$ ]] || { echo "$1: KQ_CPU_HOG must be a number of busy loops" >&2; exit 2; }
+  trap kq_hog_stop EXIT
+  trap 'exit 130' INT TERM
+  kq_hog_start "$kq_cpu_hog"
+  export KQ_CPU_HOG_RUNNING=$kq_cpu_hog
+}
+
 kq_hog_start() {
   local i n=${1:-0}
   for ((i = 0; i < n; i++)); do
