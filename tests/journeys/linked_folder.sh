@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # linked_folder.sh: the user links a folder and a file into the sync folder
-# (ln -s ~/projects Sync/projects). Links are never synchronised: the client
+# (ln -s ~/projects Sync/projects), and a program leaves a FIFO there. Links
+# and special files are never synchronised (a FIFO is never opened: the client
+# would hang in open()): the client
 # logs each once, never lists or uploads them, and refuses every server order
 # that would write, delete or move through them. The administrator adds and
 # deletes store files under the same names, and the sync folder is moved away
@@ -16,7 +18,7 @@ printf 'project plan' >"$home/projects/plan.txt"
 printf 'int main() {}' >"$home/projects/src/main.c"
 printf 'root:secret' >"$home/shadow"
 # The names of the links are never synchronised: the store may hold other files there.
-jr_ignore_re+='|^projects(/|$)|^shadow$'
+jr_ignore_re+='|^projects(/|$)|^shadow$|^pipe$'
 targets() { (cd "$home" && find . -printf '%y %p %s\n' -type f -exec sha256sum {} + | LC_ALL=C sort); }
 before=$(targets)
 
@@ -24,6 +26,7 @@ jr_write store docs/report.txt "the report"
 jr_write sync mine.txt "the user's own file"
 ln -s "$home/projects" "$jr_sync/projects"
 ln -s "$home/shadow" "$jr_sync/shadow"
+mkfifo "$jr_sync/pipe"
 jr_start
 
 links_intact() {
@@ -41,6 +44,9 @@ jr_expect "the linked folder is logged once as not synchronised" \
 jr_expect "the linked file is logged once as not synchronised" \
   test "$(grep -c "Name not synchronised: .*shadow (a link; not synchronised)" "$jr_clog")" = 1
 jr_expect "nothing of the link targets reaches the store" nothing_of_them_in_store
+jr_expect "the FIFO is logged once as not synchronised" \
+  test "$(grep -c "Name not synchronised: .*pipe (not a regular file" "$jr_clog")" = 1
+jr_expect "the FIFO does not reach the store" absent "$jr_store/pipe"
 
 echo "== the administrator adds files under the linked names"
 jr_write store projects/new.txt "written into the store"
@@ -51,6 +57,7 @@ jr_expect_wait 60 "the push into the linked folder is refused" \
 jr_expect_wait 60 "the push onto the linked file is refused" \
   log_has "$jr_clog" 'Refused server path \/shadow: a link; not synchronised'
 jr_expect "the link targets are untouched" links_intact
+jr_expect "the FIFO is still a FIFO" test -p "$jr_sync/pipe"
 
 echo "== the administrator deletes them again"
 # Their contents are the administrator's to lose. The sync folder shows, through
