@@ -1,11 +1,14 @@
 #include "engine/status_report.h"
 
+#include <algorithm>
+
 #include "engine/timer_schedule.h"
 #include "platform/codepage.h"
 #include "protocol/request_handler.h"
 #include "tracking/change_tracker.h"
 #include "tracking/sync_folder_monitor.h"
 #include "transfer/file_receiver.h"
+#include "wire/utf8.h"
 
 namespace kq {
 
@@ -15,6 +18,94 @@ std::string shownName(const std::string& localPath, const std::string& syncFolde
   for (char& c : name)
     if (c == '\\') c = '/';
   return cp1252ToUtf8(name);
+}
+
+namespace {
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// unicodeEscape reads the four digits of a \u escape at value[at]; -1 when there are none.
+long unicodeEscape(std::string_view value, std::size_t at) {
+  if (at + 6 > value.size() || value[at] != '\\' || value[at + 1] != 'u') return -1;
+  long unit = 0;
+  for (std::size_t i = at + 2; i < at + 6; ++i) {
+    int digit = hexValue(value[i]);
+    if (digit < 0) return -1;
+    unit = unit * 16 + digit;
+  }
+  return unit;
+}
+
+}  // namespace
+
+std::string shownServerPath(std::string_view value) {
+  std::string out, local;  // local: code-page bytes not yet converted
+  auto flush = [&] {
+    out += toUtf8(activeCodePage(), local);
+    local.clear();
+  };
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    long unit = unicodeEscape(value, i);
+    if (unit >= 0) {
+      flush();
+      long low = unit >= 0xD800 && unit < 0xDC00 ? unicodeEscape(value, i + 6) : -1;
+      if (low >= 0xDC00 && low < 0xE000) {
+        appendUtf8(out, static_cast<char32_t>(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00)));
+        i += 6;
+      } else {
+        appendUtf8(out, static_cast<char32_t>(unit));
+      }
+      i += 5;
+    } else if (value[i] == '\\' && i + 1 < value.size()) {
+      local += value[++i];  // \/ \\ \" stand for the character
+    } else {
+      local += value[i];
+    }
+  }
+  flush();
+  return out;
+}
+
+// shownUnsyncedName is a walked name that cannot be synchronised as the user
+// knows it: its parent is local path text, the name itself is in the display
+// form of the log lines (non-ASCII characters as \uXXXX, at or above U+0080).
+std::string shownUnsyncedName(const std::string& localPath, const std::string& syncFolder) {
+  std::string text = localPath;
+  if (text.rfind(syncFolder + "\\", 0) == 0) text = text.substr(syncFolder.size() + 1);
+  text = toUtf8(activeCodePage(), text);
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    long unit = unicodeEscape(text, i);
+    if (unit < 0x80) {
+      out += text[i] == '\\' ? '/' : text[i];
+      continue;
+    }
+    long low = unit >= 0xD800 && unit < 0xDC00 ? unicodeEscape(text, i + 6) : -1;
+    if (low >= 0xDC00 && low < 0xE000) {
+      appendUtf8(out, static_cast<char32_t>(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00)));
+      i += 6;
+    } else {
+      appendUtf8(out, static_cast<char32_t>(unit));
+    }
+    i += 5;
+  }
+  return out;
+}
+
+std::vector<FailedItem> StatusReport::failedItems() const {
+  std::vector<FailedItem> items;
+  for (const FailedItem& item : s_.failed.items()) items.push_back({shownServerPath(item.path), item.reason});
+  const std::string& folder = s_.ports.config.syncFolder();
+  for (const auto& [path, reason] : s_.tracker.unsynced.names()) {
+    FailedItem item{"/" + shownUnsyncedName(path, folder), reason};
+    if (std::find(items.begin(), items.end(), item) == items.end()) items.push_back(std::move(item));
+  }
+  return items;
 }
 
 std::optional<TransferProgress> StatusReport::receiving() {
@@ -42,7 +133,7 @@ EngineStatus StatusReport::current() {
   status.activity = s_.activity;
   status.receiving = receiving();
   status.sending = sending_;
-  status.failedItems = s_.failed.items();
+  status.failedItems = failedItems();
   status.lastError = lastError_;
   status.cycleEndedAt = cycleEndedAt_;
   return status;

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "engine/engine_ports.h"
 #include "engine/engine_status.h"
@@ -20,6 +22,15 @@ struct ProtocolState;
 
 // shownName is a file of the sync folder as the user knows it: "docs/big.iso".
 std::string shownName(const std::string& localPath, const std::string& syncFolder);
+
+// shownServerPath is a server path value as the handlers receive it (JSON
+// text, "\/docs\/r\u00e9sum\u00e9.txt") in UTF-8: "/docs/résumé.txt".
+std::string shownServerPath(std::string_view value);
+
+// shownUnsyncedName is a local name the client cannot synchronise, as the
+// walk reports it (the name in the log's display form), in UTF-8 below the
+// sync folder: below the folder Z:\S, the walked entry docs\ + \u65e5.txt gives "docs/日.txt".
+std::string shownUnsyncedName(const std::string& localPath, const std::string& syncFolder);
 
 class StatusReport {
  public:
@@ -48,6 +59,9 @@ class StatusReport {
 
  private:
   std::optional<TransferProgress> receiving();
+  // failedItems are the refused server paths and the local names that cannot
+  // be synchronised, each as "/" + its path in the sync folder.
+  std::vector<FailedItem> failedItems() const;
 
   Sources s_;
   TransferMeter receiveMeter_;

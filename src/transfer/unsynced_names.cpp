@@ -14,7 +14,7 @@ std::string unsyncedReason(EntryType type) {
 void UnsyncedNames::report(const std::string& path, const std::string& reason) {
   if (seen_.count(path) != 0) return;
   if (seen_.size() >= kRemembered) seen_.clear();
-  seen_.insert(path);
+  seen_.emplace(path, reason);
   ++count_;
   log_.writeLog("Name not synchronised: " + path + " (" + reason + ")", true);
   status_.setPanel(kStatusPanel, "Not synchronised: " + std::to_string(count_));

@@ -3,7 +3,7 @@
 // character outside the code page, a name Windows cannot hold): each name once,
 // with the reason, on a shown log line, and their count in the last status panel.
 #include <cstddef>
-#include <set>
+#include <map>
 #include <string>
 
 #include "platform/file_system.h"
@@ -35,6 +35,8 @@ class UnsyncedNames {
   void report(const std::string& path, const std::string& reason);
   // reported: path was reported (and not forgotten since).
   bool reported(const std::string& path) const { return seen_.count(path) != 0; }
+  // names are the reported paths with their reasons (for the status).
+  const std::map<std::string, std::string>& names() const { return seen_; }
   // forget: path holds something that can be synchronised now.
   void forget(const std::string& path) { seen_.erase(path); }
   std::size_t count() const { return count_; }
@@ -42,7 +44,7 @@ class UnsyncedNames {
  private:
   Log& log_;
   StatusView& status_;
-  std::set<std::string> seen_;
+  std::map<std::string, std::string> seen_;  // path -> reason
   std::size_t count_ = 0;
 };
 

@@ -40,7 +40,8 @@ class Scratch(unittest.TestCase):
         shutil.copy(KQFILESYNC, self.exe)
         shutil.copy(ZRSERVICE, os.path.join(self.prog, "zrservice"))
         self.xdg = os.path.join(self.tmp, "config")
-        self.env = dict(os.environ, XDG_CONFIG_HOME=self.xdg)
+        self.state = os.path.join(self.tmp, "state")
+        self.env = dict(os.environ, XDG_CONFIG_HOME=self.xdg, XDG_STATE_HOME=self.state)
         self.sync = os.path.join(self.tmp, "Sync")
         self.procs = []
 
@@ -104,14 +105,26 @@ class CommandLineTest(unittest.TestCase):
             self.assertEqual((r.returncode, r.stderr), (0, b""), name)
             self.assertRegex(r.stdout.decode(), r"^%s \d+\.\d+\.\d+ \(build [0-9a-z]+, \d{4}-\d\d-\d\d\)\n$" % name)
 
+    def test_kqfilesync_usage_errors_are_one_line_with_a_hint_and_exit_2(self):
+        cases = [
+            (["--bogus"], b"kqfilesync: unknown option --bogus (try --help)\n"),
+            (["extra"], b"kqfilesync: unknown command extra (try --help)\n"),
+            (["status", "--json", "extra"], b"kqfilesync: unexpected argument: extra (try --help)\n"),
+            (["status", "--cycle", "1"], b"kqfilesync: unknown option --cycle (try --help)\n"),
+            (["failed", "--failed"], b"kqfilesync: unknown option --failed (try --help)\n"),
+            (["--quiet", "--verbose"], b"kqfilesync: --quiet or --verbose, not both (try --help)\n"),
+            (["status", "--quiet"], b"kqfilesync: unknown option --quiet (try --help)\n"),
+            (["install", "--host"], b"kqfilesync install: --host needs a value (try kqfilesync install --help)\n"),
+            (["install", "--hots", "x"], b"kqfilesync install: unknown option --hots (try kqfilesync install --help)\n"),
+        ]
+        for args, stderr in cases:
+            r = run([KQFILESYNC] + args)
+            self.assertEqual((r.returncode, r.stdout, r.stderr), (2, b"", stderr), args)
+        r = run([KQFILESYNC, "-V"])
+        self.assertEqual((r.returncode, r.stdout), (0, run([KQFILESYNC, "--version"]).stdout))
+
     def test_bad_command_lines_print_the_reason_and_usage_on_stderr_and_exit_2(self):
         cases = [
-            ([KQFILESYNC, "--bogus"], b"kqfilesync: unknown option --bogus\n"),
-            ([KQFILESYNC, "extra"], b"kqfilesync: unknown command extra\n"),
-            ([KQFILESYNC, "status", "--json", "extra"], b"kqfilesync: unexpected argument: extra\n"),
-            ([KQFILESYNC, "status", "--cycle", "1"], b"kqfilesync: unknown option --cycle\n"),
-            ([KQFILESYNC, "install", "--host"], b"kqfilesync install: --host needs a value\n"),
-            ([KQFILESYNC, "install", "--hots", "x"], b"kqfilesync install: unknown option --hots\n"),
             ([ZRSERVICE, "--bogus"], b"zrservice: unknown option --bogus\n"),
             ([ZRSERVICE, "--folder", "/tmp", "extra"], b"zrservice: unexpected argument: extra\n"),
             ([ZRSERVICE, "--folder"], b"zrservice: --folder needs a value\n"),
@@ -248,7 +261,10 @@ class RunningClientTest(Scratch):
     def test_unreachable_server_missing_watcher_lock_and_status(self):
         self.install("1234")
         client = self.start_client()
-        self.wait_for("the status file", lambda: os.path.exists(os.path.join(self.sync, "_log", "kqfilesync-status.json")), 5)
+        name = self.sync.strip("/").replace("-", "\\x2d").replace("/", "-")
+        state_file = os.path.join(self.state, "kqfilesync", name + ".status.json")
+        self.wait_for("the status file", lambda: os.path.exists(state_file), 5)
+        self.assertFalse(os.path.exists(os.path.join(self.sync, "_log", "kqfilesync-status.json")))
 
         # A second client on the same folder is refused and names the first.
         r = self.client()
@@ -257,7 +273,8 @@ class RunningClientTest(Scratch):
                                             "(process %d: %s)\n" % (self.sync, client.pid, self.exe))
 
         # Two refused attempts (10 s apart): one message, on stderr and in the log.
-        message = "cannot reach 127.0.0.1:21234: connection refused (10061)"
+        message = ("cannot reach 127.0.0.1:21234: connection refused (10061); is contract 1234 right? the server "
+                   "derives the port 21234")
         self.wait_for("two refused attempts", lambda: self.log_text().count("Client socket error! Code: 10061") >= 2, 30)
         code, state = self.status_json()
         self.assertEqual((code, state["running"], state["pid"], state["connected"]), (0, True, client.pid, False))
@@ -332,6 +349,7 @@ class ServerTest(Scratch):
         client_err = client.stderr.read()
         self.assertNotIn(b"cannot reach", client_err)
         self.assertNotIn(b"zrservice is not running", client_err)
+        self.assertEqual(client_err.count(b"kqfilesync: connected to 127.0.0.1:21234\n"), 1, client_err)
 
     def test_a_file_deleted_while_client_and_watcher_were_stopped_is_deleted_in_the_store(self):
         self.install()
@@ -392,13 +410,64 @@ class ServerTest(Scratch):
         self.assertTrue(all(1e6 < rate < 20e6 for rate in rates), rates)  # about 5 MB/s
         self.wait_for("the transfer ends in the status", lambda: self.status_json()[1]["current_transfer"] is None, 10)
 
+    def test_a_client_started_while_its_folder_is_away_locks_it_when_it_returns_and_a_second_is_refused(self):
+        self.install()
+        os.makedirs(self.store, exist_ok=True)
+        with open(os.path.join(self.store, "from-store.txt"), "w") as f:
+            f.write("store")
+        away = self.sync + ".away"
+        os.rename(self.sync, away)
+        client = self.start_client()
+        self.wait_for("the missing folder in the status", lambda: not self.status_json()[1]["sync_folder_present"], 15)
+        code, state = self.status_json()
+        self.assertEqual((code, state["running"], state["pid"], state["sync_folder_locked"], state["connected"]),
+                         (0, True, client.pid, False, False))
+        self.assertIn("Folder lock:     not held (the sync folder is missing)\n", self.client("status").stdout.decode())
+        # Away for more than one Reconnect tick: the client stays off the server.
+        time.sleep(11)
+        self.assertFalse(self.status_json()[1]["connected"])
+        self.assertFalse(os.path.exists(self.sync), "the client made the folder anew")
+
+        os.rename(away, self.sync)
+        arrived = os.path.join(self.sync, "from-store.txt")
+        self.wait_for("the store's file in the returned folder", lambda: os.path.exists(arrived), 40)
+        fields = ("running", "sync_folder_present", "sync_folder_locked", "connected")
+        self.wait_for("the status of the returned folder",
+                      lambda: [self.status_json()[1][f] for f in fields] == [True] * 4, 5)
+        self.assertIn("Folder lock:     held\n", self.client("status").stdout.decode())
+
+        # A second client for the same folder, from another installation with
+        # its own state folder, is refused by the folder's lock and names the first.
+        prog2 = os.path.join(self.tmp, "prog2")
+        os.makedirs(prog2)
+        shutil.copy(KQFILESYNC, os.path.join(prog2, "kqfilesync"))
+        env2 = dict(self.env, XDG_STATE_HOME=os.path.join(self.tmp, "state2"))
+        r = run([os.path.join(prog2, "kqfilesync"), "install", "--host", "127.0.0.1", "--contract", "1234", "--key",
+                 KEY, "--folder", self.sync], env=env2)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        r = run([os.path.join(prog2, "kqfilesync")], env=env2)
+        self.assertEqual(r.returncode, 75)
+        self.assertEqual(r.stderr.decode(), "kqfilesync: the sync folder %s is used by another kqfilesync "
+                                            "(process %d: %s)\n" % (self.sync, client.pid, self.exe))
+        # The same installation again is refused by the lock of its running client.
+        r = self.client()
+        self.assertEqual(r.returncode, 75, r.stderr)
+        client.terminate()
+        self.assertEqual(client.wait(10), 0)
+        err = client.stderr.read().decode()
+        lines = [line for line in err.splitlines() if "zrservice" not in line]
+        self.assertEqual(lines[:3], ["kqfilesync: sync folder not found: " + self.sync,
+                                     "kqfilesync: sync folder found again: " + self.sync,
+                                     "kqfilesync: connected to 127.0.0.1:21234"], err)
+
     def test_rejected_credentials_stop_the_client_with_the_reason(self):
         self.install("1234", "WRONGKEY")
         self.start_watcher()
         client = self.start_client()
         self.assertEqual(client.wait(60), 77)
         err = client.stderr.read().decode()
-        message = "the server rejected contract 1234 / API key"
+        message = ("the server rejected contract 1234 / API key; is contract 1234 right? the server derives the "
+                   "port 21234")
         self.assertEqual(err, "kqfilesync: %s\n" % message)
         log = self.log_text()
         self.assertEqual(log.count(message), 1, log)

@@ -10,6 +10,8 @@
 #include "support/recorders.h"
 #include "ui/headless/client_notices.h"
 #include "ui/headless/headless_views.h"
+#include "ui/headless/folder_lock.h"
+#include "ui/headless/state_location.h"
 #include "ui/headless/status_publisher.h"
 #include "engine/transfer_meter.h"
 
@@ -30,12 +32,14 @@ TEST_F(NoticesTest, AnUnreachableServerIsToldOnceUntilAConnectionWorked) {
   notices.serverError(10061);
   notices.serverError(10061);
   notices.serverError(10060);
-  EXPECT_EQ(shown, (std::vector<std::string>{"cannot reach sync.example.com:21234: connection refused (10061)"}));
+  EXPECT_EQ(shown, (std::vector<std::string>{"cannot reach sync.example.com:21234: connection refused (10061); is "
+                                             "contract 1234 right? the server derives the port 21234"}));
   notices.serverConnected();
   notices.serverRead();
   notices.serverDisconnected();
   notices.serverError(11001);
   EXPECT_EQ(shown.back(), "cannot reach sync.example.com:21234: host not found (11001)");
+  EXPECT_EQ(shown.size(), 4u) << "connected and disconnected in between";
   EXPECT_EQ(log.texts(), shown);
   EXPECT_EQ(gaveUp, 0);
 }
@@ -64,7 +68,10 @@ TEST_F(NoticesTest, ThreeClosesRightAfterTheInitTextInARowAreARejection) {
       if (e == 'e') n.serverError(10054);
     }
     EXPECT_EQ(code, step.gaveUp) << step.name;
-    bool told = !stepLog.texts().empty() && stepLog.texts().back() == "the server rejected contract 1234 / API key";
+    bool told = !stepLog.texts().empty() &&
+                stepLog.texts().back() ==
+                    "the server rejected contract 1234 / API key; is contract 1234 right? the server derives the port "
+                    "21234";
     EXPECT_EQ(told, step.gaveUp != 0) << step.name;
   }
 }
@@ -76,14 +83,123 @@ TEST_F(NoticesTest, AMissingWatcherIsToldOnceUntilItWasConnected) {
   notices.watcherUnavailable();
   const std::string warning =
       "zrservice is not running (127.0.0.1:11111): changes in the sync folder are only found by the server's listings";
-  EXPECT_EQ(shown, (std::vector<std::string>{warning, warning}));
+  EXPECT_EQ(shown, (std::vector<std::string>{warning, "zrservice is running again (127.0.0.1:11111)", warning}));
+}
+
+TEST_F(NoticesTest, AWorkingConnectionIsToldWhenItStartsAndWhenItEndsWithTheReason) {
+  notices.serverConnected();
+  notices.serverRead();
+  notices.serverRead();
+  notices.serverDisconnected();
+  notices.serverConnected();
+  notices.serverRead();
+  notices.serverError(10054);
+  notices.serverError(10061);
+  EXPECT_EQ(shown, (std::vector<std::string>{
+                       "connected to sync.example.com:21234",
+                       "disconnected from sync.example.com:21234: the server closed the connection",
+                       "connected to sync.example.com:21234",
+                       "disconnected from sync.example.com:21234: connection reset (10054)",
+                       "cannot reach sync.example.com:21234: connection refused (10061); is contract 1234 right? "
+                       "the server derives the port 21234",
+                   }));
+  EXPECT_EQ(log.texts(), shown);
+}
+
+TEST(ContractHintTest, OnlyAPortDerivedFromTheContractGetsTheHint) {
+  EXPECT_EQ(contractHint("1234", "21234"), "is contract 1234 right? the server derives the port 21234");
+  EXPECT_EQ(contractHint("0042", "20042"), "is contract 0042 right? the server derives the port 20042");
+  EXPECT_EQ(contractHint("1234", "8080"), "");
+  EXPECT_EQ(contractHint("", "2"), "");
+}
+
+TEST(StatusNoticesTest, EachChangeOfStateIsOneLineAtTheChosenVerbosity) {
+  EngineStatus away;
+  away.syncFolderPresent = false;
+  EngineStatus back;
+  back.failedItems = {{"/a:b.txt", "a drive letter or colon"}};
+  back.cycleEndedAt = 100;
+  EngineStatus later = back;
+  later.failedItems.push_back({"/what?.txt", "a character Windows refuses"});
+  later.cycleEndedAt = 101;
+  struct Case {
+    ClientNotices::Verbosity verbosity;
+    std::vector<std::string> lines;
+  };
+  const std::vector<std::string> normal = {
+      "sync folder not found: /home/me/Sync", "sync folder found again: /home/me/Sync",
+      "not synchronised: /a:b.txt (a drive letter or colon)",
+      "not synchronised: /what?.txt (a character Windows refuses)"};
+  const Case cases[] = {
+      {ClientNotices::Verbosity::Quiet, {}},
+      {ClientNotices::Verbosity::Normal, normal},
+      {ClientNotices::Verbosity::Verbose,
+       {normal[0], normal[1], normal[2], "cycle completed", normal[3], "cycle completed"}},
+  };
+  for (const auto& c : cases) {
+    test::RecordingLog log;
+    std::vector<std::string> shown;
+    ClientNotices n{log, {"h", "21234", "1234", "/home/me/Sync"},
+                    [&](const std::string& text) { shown.push_back(text); }, [](int) {}, c.verbosity};
+    for (const EngineStatus& s : {away, away, back, back, later, later}) n.statusChanged(s);
+    EXPECT_EQ(shown, c.lines) << static_cast<int>(c.verbosity);
+    EXPECT_TRUE(log.texts().empty()) << "the engine logged these itself";
+    n.stopping("the sync folder /x is used by another kqfilesync (process 1)");
+    EXPECT_EQ(shown.back(), "the sync folder /x is used by another kqfilesync (process 1)");
+  }
+}
+
+TEST(StateLocationTest, EachSyncFolderHasItsOwnFilesInTheStateFolder) {
+  const char* saved = std::getenv("XDG_STATE_HOME");
+  std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+  ::setenv("XDG_STATE_HOME", "/var/tmp/st", 1);
+  EXPECT_EQ(stateFiles("/etc/kq", "/home/me/Sync").status, "/var/tmp/st/kqfilesync/home-me-Sync.status.json");
+  EXPECT_EQ(stateFiles("/etc/kq", "/home/me/my-sync").lock, "/var/tmp/st/kqfilesync/home-me-my\\x2dsync.lock");
+  ::setenv("XDG_STATE_HOME", "relative", 1);  // ignored
+  ::setenv("HOME", "/home/me", 1);
+  EXPECT_EQ(stateFolder("/etc/kq"), "/home/me/.local/state/kqfilesync");
+  ::unsetenv("XDG_STATE_HOME");
+  ::unsetenv("HOME");
+  EXPECT_EQ(stateFolder("/etc/kq"), "/etc/kq");
+  EXPECT_NE(stateName("/a/b"), stateName("/a-b"));
+  if (saved) ::setenv("XDG_STATE_HOME", saved, 1);
+  if (!savedHome.empty()) ::setenv("HOME", savedHome.c_str(), 1);
+}
+
+TEST(FolderLockTest, TheLockFollowsTheFolderAwayAndBack) {
+  const std::string base = ::testing::TempDir() + "kq-lock-" + std::to_string(::getpid());
+  const std::string folder = base + "/Sync";
+  ASSERT_EQ(std::system(("rm -rf '" + base + "' && mkdir -p '" + base + "'").c_str()), 0);
+  FolderLock lock(folder);
+  EXPECT_EQ(lock.follow(), FolderLock::State::Missing);
+  EXPECT_FALSE(lock.held());
+  ASSERT_EQ(std::system(("mkdir '" + folder + "'").c_str()), 0);
+  EXPECT_EQ(lock.follow(), FolderLock::State::Held);
+  EXPECT_TRUE(FolderLock::isHeld(folder));
+  FolderLock second(folder);
+  EXPECT_EQ(second.follow(), FolderLock::State::Refused);
+  EXPECT_EQ(second.problem().rfind("the sync folder " + folder + " is used by another kqfilesync (process " +
+                                       std::to_string(::getpid()) + ": ", 0),
+            0u)
+      << second.problem();
+  // Moved away: the lock goes with the folder; a new folder in its place is locked anew.
+  ASSERT_EQ(std::system(("mv '" + folder + "' '" + base + "/away' && mkdir '" + folder + "'").c_str()), 0);
+  EXPECT_EQ(lock.follow(), FolderLock::State::Held);
+  EXPECT_TRUE(FolderLock::isHeld(folder));
+  ASSERT_EQ(std::system(("rm -rf '" + folder + "'").c_str()), 0);
+  EXPECT_EQ(lock.follow(), FolderLock::State::Missing);
+  EXPECT_FALSE(lock.held());
+  EXPECT_FALSE(FolderLock::isHeld(base + "/away"));
+  std::system(("rm -rf '" + base + "'").c_str());
 }
 
 TEST(StatePublisherTest, TheStateAndItsFileFollowTheEnginesRecord) {
   const std::string folder = ::testing::TempDir() + "kq-state-" + std::to_string(::getpid());
   ASSERT_EQ(std::system(("mkdir -p '" + folder + "/_log'").c_str()), 0);
   std::int64_t now = 100;
-  StatePublisher publisher({}, stateFilePath(folder), [&] { return now; });
+  const std::string path = folder + "/state.json";
+  StatePublisher publisher({}, path, [&] { return now; });
+  publisher.setFolderLocked(true);
   EngineStatus e;
   e.connected = true;
   e.watcherLinkUp = true;
@@ -105,7 +221,8 @@ TEST(StatePublisherTest, TheStateAndItsFileFollowTheEnginesRecord) {
   EXPECT_EQ(s.failed, e.failedItems);
   EXPECT_EQ(s.transfer, e.receiving);
   EXPECT_EQ(s.updated, 100);
-  std::ifstream written(stateFilePath(folder));
+  EXPECT_TRUE(s.syncFolderLocked);
+  std::ifstream written(path);
   std::string text((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
   EXPECT_EQ(text, stateJson(s));
 
@@ -120,6 +237,7 @@ TEST(StatePublisherTest, TheStateAndItsFileFollowTheEnginesRecord) {
   EXPECT_EQ(publisher.state().updated, 300);
   publisher.stopped();
   EXPECT_FALSE(publisher.state().transfer);
+  EXPECT_FALSE(publisher.state().syncFolderLocked);
   std::system(("rm -rf '" + folder + "'").c_str());
 }
 
@@ -151,6 +269,12 @@ TEST(StateFileTest, TheStateReadsBackAndShowsAsText) {
   EXPECT_NE(text.find("Sending:         up.bin 1.0 KB / 2.0 KB\n"), std::string::npos) << text;
   EXPECT_NE(text.find("Last error:      Socket Error # 10061\n"), std::string::npos) << text;
   EXPECT_NE(statusText(s, false).find("Client:          not running\n"), std::string::npos);
+  EXPECT_NE(text.find("Folder lock:     not held\n"), std::string::npos) << text;
+  s.syncFolderPresent = false;
+  EXPECT_NE(statusText(s, true).find("Folder lock:     not held (the sync folder is missing)\n"), std::string::npos);
+  s.syncFolderPresent = true;
+  EXPECT_EQ(failedText(s), "\\/a\\b.txt: it holds a backslash\n");
+  EXPECT_EQ(failedListJson(s), "[\n  {\n    \"path\": \"\\\\/a\\\\b.txt\",\n    \"reason\": \"it holds a backslash\"\n  }\n]\n");
   // A state file of an older client, without the later fields, still reads.
   std::string old = stateJson(s);
   old = old.substr(0, old.find(",\n  \"watcher_connected\"")) + "\n}\n";

@@ -1,6 +1,7 @@
 // The engine's status record: what it publishes after each event of a session.
 #include <gtest/gtest.h>
 
+#include "engine/status_report.h"
 #include "engine/status_text.h"
 #include "support/engine_harness.h"
 
@@ -47,10 +48,32 @@ TEST_F(EngineStatusTest, EveryRefusedServerPathIsAFailedItemWithItsReasonOnce) {
   t.read(request("RQDEL", R"({"filepath":"\/a:b.txt"})"));
   const auto& failed = published().failedItems;
   ASSERT_EQ(failed.size(), 2u);
-  EXPECT_EQ(failed[0], (FailedItem{"\\/..\\/outside.txt", "a parent folder segment"}));
-  EXPECT_EQ(failed[1].path, "\\/a:b.txt");
+  EXPECT_EQ(failed[0], (FailedItem{"/../outside.txt", "a parent folder segment"}));
+  EXPECT_EQ(failed[1].path, "/a:b.txt");
   EXPECT_FALSE(failed[1].reason.empty());
   EXPECT_NE(statusSummary(published()).find("Failed items: 2"), std::string::npos);
+}
+
+TEST(FailedItemNamesTest, ServerValuesAndWalkedNamesShowAsPathsInTheSyncFolder) {
+  struct Case {
+    std::string value, shown;
+  };
+  const Case server[] = {
+      {"\\/docs\\/a:b.txt", "/docs/a:b.txt"},
+      {"\\/r\\u00e9sum\\u00e9.txt", "/résumé.txt"},
+      {"\\/\\u65e5\\u672c.txt", "/日本.txt"},
+      {"\\/\\ud83d\\ude00.txt", "/😀.txt"},
+      {"\\/caf\xe9.txt", "/café.txt"},  // code-page bytes
+      {"\\/q\\\"uote", "/q\"uote"},
+  };
+  for (const auto& c : server) EXPECT_EQ(shownServerPath(c.value), c.shown) << c.value;
+  const Case walked[] = {
+      {"Z:\\S\\docs\\\\u65e5\\u672c.txt", "docs/日本.txt"},
+      {"Z:\\S\\what?.txt", "what?.txt"},
+      {"Z:\\S\\u0041\\x.txt", "u0041/x.txt"},  // an ASCII escape is never a display escape
+      {"Z:\\S\\caf\xe9\\\\ud83d\\ude00", "café/😀"},
+  };
+  for (const auto& c : walked) EXPECT_EQ(shownUnsyncedName(c.value, "Z:\\S"), c.shown) << c.value;
 }
 
 TEST_F(EngineStatusTest, AFileBeingReceivedShowsItsBytesAndRate) {

@@ -24,34 +24,42 @@ ClientConfig configRecord(const ClientApp::Setup& setup) {
 
 }  // namespace
 
-// StatusOut feeds the engine's status to the state file and the status line.
+// StatusOut feeds the engine's status to the state file, the status line and
+// the messages.
 struct ClientApp::StatusOut : EngineStatusPort {
   StatePublisher* file = nullptr;
   TerminalStatusView* line = nullptr;
+  ClientNotices* notices = nullptr;
+  const FolderLock* lock = nullptr;
   void publish(const EngineStatus& status) override {
+    file->setFolderLocked(lock->held());
     file->publish(status);
+    notices->statusChanged(status);
     const auto& transfer = status.receiving ? status.receiving : status.sending;
     line->setProgress(transfer ? transferText(*transfer) : "");
   }
 };
 
-ClientApp::ClientApp(const Setup& setup, std::FILE* statusOut)
-    : config_(fs_, configRecord(setup)), status_(statusOut) {
+ClientApp::ClientApp(const Setup& setup, std::FILE* statusOut, FolderLock& folderLock)
+    : folderLock_(folderLock), config_(fs_, configRecord(setup)), status_(statusOut) {
   notices_ = std::make_unique<ClientNotices>(
       logger_, setup.server, [this](const std::string& text) { tell(text); },
       [this](int code) {
         exitCode_ = code;
         loop_.stop();
-      });
+      },
+      setup.verbosity);
   ClientState initial;
   initial.pid = static_cast<long>(::getpid());
   initial.server = setup.server.host + ":" + setup.server.port;
   initial.contract = setup.server.contract;
   initial.syncFolder = setup.syncFolderNative;
-  publisher_ = std::make_unique<StatePublisher>(initial, stateFilePath(setup.syncFolderNative), nowSeconds);
+  publisher_ = std::make_unique<StatePublisher>(initial, setup.state.status, nowSeconds);
   statusOut_ = std::make_unique<StatusOut>();
   statusOut_->file = publisher_.get();
   statusOut_->line = &status_;
+  statusOut_->notices = notices_.get();
+  statusOut_->lock = &folderLock_;
   processes_ = makeTreeMoveRunner(fs_);
   server_ = std::make_unique<TcpClient>(loop_, relay_.server);
   watcher_ = std::make_unique<WatcherClient>(loop_, relay_.watcher);
@@ -93,9 +101,25 @@ ClientApp::~ClientApp() {
   status_.finish();
 }
 
+bool ClientApp::holdFolder() {
+  if (folderLock_.follow() != FolderLock::State::Refused) return folderLock_.held();
+  notices_->stopping(folderLock_.problem());
+  exitCode_ = kExitInUse;
+  loop_.stop();
+  return false;
+}
+
 void ClientApp::createTimers() {
-  reconnectTimer_ = loop_.addTimer(timers::kReconnectMs, [this] { events_->ReconnectTimer(); });
-  loop_.addTimer(timers::kCheckChangesMs, [this] { events_->CheckChangesTimer(); });
+  // The server is reached only while the folder is held: a client without the
+  // lock never syncs. The lock is taken again when the folder comes back,
+  // before the engine notices it.
+  reconnectTimer_ = loop_.addTimer(timers::kReconnectMs, [this] {
+    if (holdFolder()) events_->ReconnectTimer();
+  });
+  loop_.addTimer(timers::kCheckChangesMs, [this] {
+    holdFolder();
+    if (exitCode_ != kExitInUse) events_->CheckChangesTimer();
+  });
   // No error boxes to close and nothing to do: the timers run as the window's do.
   loop_.addTimer(timers::kErrorHandlingMs, [] {});
   loop_.addTimer(timers::kTimer1Ms, [] {});

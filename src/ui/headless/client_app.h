@@ -17,26 +17,34 @@
 #include "platform/posix/tcp_client_posix.h"
 #include "platform/process_runner.h"
 #include "ui/headless/client_notices.h"
+#include "ui/headless/folder_lock.h"
 #include "ui/headless/headless_views.h"
 #include "ui/headless/private_files.h"
+#include "ui/headless/state_location.h"
 #include "ui/headless/status_publisher.h"
 
 namespace kq {
 
 class ClientApp {
  public:
+  static constexpr int kExitInUse = 75;
   struct Setup {
     std::string exeLocalPath;        // the executable's path as local path text
     std::string configFolderLocal;   // the folder of "filesync.cfg", local path text
     std::string syncFolderNative;    // where the state file goes
     ClientNotices::Target server;    // for the messages
+    StateFiles state;                // what "kqfilesync status" reads
+    ClientNotices::Verbosity verbosity = ClientNotices::Verbosity::Normal;
   };
-  // statusOut is the terminal for the status line, nullptr for none.
-  ClientApp(const Setup& setup, std::FILE* statusOut);
+  // statusOut is the terminal for the status line, nullptr for none. The
+  // client syncs only while folderLock holds the sync folder; it takes the
+  // lock again when the folder comes back.
+  ClientApp(const Setup& setup, std::FILE* statusOut, FolderLock& folderLock);
   ~ClientApp();
 
   // run handles events until stop() (from a signal: requestStop()) and returns
-  // the exit code: 0, or ClientNotices::kExitRejected when the client gave up.
+  // the exit code: 0, ClientNotices::kExitRejected when the client gave up, or
+  // kExitInUse when the sync folder came back locked by another kqfilesync.
   int run();
   void requestStop() { loop_.requestStopFromSignal(); }
   EventLoop& loop() { return loop_; }
@@ -53,8 +61,11 @@ class ClientApp {
     void onError(int code) override { if (target) target->onError(code); }
   };
   void createTimers();
+  // holdFolder follows the folder with the lock; false while the client must not sync.
+  bool holdFolder();
   void tell(const std::string& text);
 
+  FolderLock& folderLock_;
   EventLoop loop_;
   PosixFileSystem fs_;
   SystemClock clock_;

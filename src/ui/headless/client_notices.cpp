@@ -19,9 +19,18 @@ std::string socketErrorReason(int wsaCode) {
   }
 }
 
-void ClientNotices::tell(const std::string& text) {
+std::string contractHint(const std::string& contract, const std::string& port) {
+  if (contract.empty() || port != "2" + contract) return {};
+  return "is contract " + contract + " right? the server derives the port " + port;
+}
+
+void ClientNotices::say(const std::string& text, Verbosity level) {
+  if (static_cast<int>(verbosity_) >= static_cast<int>(level)) show_(text);
+}
+
+void ClientNotices::tell(const std::string& text, Verbosity level) {
   log_.writeLog(text, true);
-  show_(text);
+  say(text, level);
 }
 
 void ClientNotices::serverConnected() {
@@ -30,27 +39,51 @@ void ClientNotices::serverConnected() {
 }
 
 void ClientNotices::serverRead() {
+  if (!readSinceConnect_ && !toldConnected_) {
+    toldConnected_ = true;
+    tell("connected to " + server());
+  }
   readSinceConnect_ = true;
   rejections_ = 0;
   unreachableTold_ = false;
 }
 
+void ClientNotices::connectionEnded(const std::string& reason) {
+  connected_ = false;
+  if (!readSinceConnect_) {
+    if (++rejections_ < kRejectionsToGiveUp) return;
+    std::string text = "the server rejected contract " + target_.contract + " / API key";
+    if (std::string hint = contractHint(target_.contract, target_.port); !hint.empty()) text += "; " + hint;
+    tell(text, Verbosity::Quiet);
+    giveUp_(kExitRejected);
+    return;
+  }
+  if (toldConnected_) tell("disconnected from " + server() + ": " + reason);
+  toldConnected_ = false;
+}
+
 void ClientNotices::serverDisconnected() {
   if (!connected_) return;
-  connected_ = false;
-  if (readSinceConnect_) return;
-  if (++rejections_ < kRejectionsToGiveUp) return;
-  tell("the server rejected contract " + target_.contract + " / API key");
-  giveUp_(kExitRejected);
+  connectionEnded("the server closed the connection");
 }
 
 void ClientNotices::serverError(int wsaCode) {
-  // An error on an open connection ends it: it counts as a close.
-  if (connected_) return serverDisconnected();
+  const std::string reason = socketErrorReason(wsaCode) + " (" + std::to_string(wsaCode) + ")";
+  // An error on an open connection ends it.
+  if (connected_) return connectionEnded(reason);
   if (unreachableTold_) return;
   unreachableTold_ = true;
-  tell("cannot reach " + target_.host + ":" + target_.port + ": " + socketErrorReason(wsaCode) + " (" +
-       std::to_string(wsaCode) + ")");
+  std::string text = "cannot reach " + server() + ": " + reason;
+  // A refused port is where a wrong contract number leads.
+  if (std::string hint = contractHint(target_.contract, target_.port); wsaCode == 10061 && !hint.empty())
+    text += "; " + hint;
+  tell(text);
+}
+
+void ClientNotices::watcherConnected() {
+  if (!watcherWarned_) return;
+  watcherWarned_ = false;
+  tell("zrservice is running again (127.0.0.1:11111)");
 }
 
 void ClientNotices::watcherUnavailable() {
@@ -58,6 +91,18 @@ void ClientNotices::watcherUnavailable() {
   watcherWarned_ = true;
   tell("zrservice is not running (127.0.0.1:11111): changes in the sync folder are only found by the server's "
        "listings");
+}
+
+void ClientNotices::statusChanged(const EngineStatus& s) {
+  if (folderPresent_ && *folderPresent_ != s.syncFolderPresent)
+    say((s.syncFolderPresent ? "sync folder found again: " : "sync folder not found: ") + target_.syncFolder);
+  else if (!folderPresent_ && !s.syncFolderPresent)
+    say("sync folder not found: " + target_.syncFolder);
+  folderPresent_ = s.syncFolderPresent;
+  for (const FailedItem& item : s.failedItems)
+    if (failedSeen_.insert(item.path).second) say("not synchronised: " + item.path + " (" + item.reason + ")");
+  if (s.cycleEndedAt && s.cycleEndedAt != cycleEndedAt_) say("cycle completed", Verbosity::Verbose);
+  cycleEndedAt_ = s.cycleEndedAt;
 }
 
 }  // namespace kq

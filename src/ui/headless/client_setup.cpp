@@ -7,6 +7,7 @@
 #include "platform/posix/local_path.h"
 #include "protocol/connection.h"
 #include "ui/headless/private_files.h"
+#include "ui/headless/state_location.h"
 
 namespace kq {
 
@@ -75,7 +76,8 @@ ClientSetup loadClientSetup(const std::string& exeNativePath) {
     return setup;
   }
   setup.app.syncFolderNative = *localToNativePath(syncLocal);
-  setup.app.server = {config.fields.host, config.fields.port, config.fields.contract};
+  setup.app.server = {config.fields.host, config.fields.port, config.fields.contract, setup.app.syncFolderNative};
+  setup.app.state = stateFiles(*folder, setup.app.syncFolderNative);
   return setup;
 }
 

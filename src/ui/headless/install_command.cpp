@@ -132,7 +132,7 @@ int runInstall(const std::vector<std::string>& args, const std::string& exeNativ
     cli::requireWordCount(parsed, 0);
     if (parsed.has("help")) return std::fputs(kUsage, io.out), 0;
   } catch (const cli::UsageError& e) {
-    std::fprintf(io.err, "kqfilesync install: %s\n%s", e.what(), kUsage);
+    std::fprintf(io.err, "kqfilesync install: %s (try kqfilesync install --help)\n", e.what());
     return cli::kExitUsage;
   }
   const bool user = parsed.has("user"), force = parsed.has("force");

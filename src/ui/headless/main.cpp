@@ -2,12 +2,16 @@
 //
 //   kqfilesync                  runs the client in the foreground (SIGINT or SIGTERM end it)
 //   kqfilesync install ...      writes "filesync.cfg" (see install_command.h)
-//   kqfilesync status [--json]  shows what the running client does (see status_file.h)
+//   kqfilesync status [--json] [--failed]  shows what the running client does (see status_file.h)
+//   kqfilesync failed [--json]  lists the items the client could not synchronise
 //
 // The command is compared case-insensitively.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <optional>
 #include <csignal>
 #include <cstdlib>
 #include <cstdio>
@@ -21,12 +25,14 @@
 #include "ui/headless/client_setup.h"
 #include "ui/headless/folder_lock.h"
 #include "ui/headless/install_command.h"
+#include "platform/posix/owner_lock.h"
 #include "ui/headless/program_folder.h"
+#include "ui/headless/state_location.h"
 #include "ui/headless/status_file.h"
 
 namespace {
 
-constexpr int kExitInUse = 75;
+constexpr int kExitInUse = kq::ClientApp::kExitInUse;
 constexpr int kExitNotRunning = 3;
 
 constexpr const char* kUsage =
@@ -36,26 +42,39 @@ constexpr const char* kUsage =
     "with the store on a sync server.\n"
     "\n"
     "Commands:\n"
-    "  (none)              run the client in the foreground until SIGTERM or SIGINT;\n"
-    "                      on a terminal one status line shows what it does\n"
+    "  (none) [--quiet | --verbose]\n"
+    "                      run the client in the foreground until SIGTERM or SIGINT;\n"
+    "                      on a terminal one status line shows what it does; each\n"
+    "                      change of state (connected, disconnected, sync folder\n"
+    "                      missing or back, watcher missing or back, an item that\n"
+    "                      cannot be synchronised) is one line on stderr; --quiet\n"
+    "                      keeps only the reasons the client stops, --verbose adds\n"
+    "                      each completed cycle\n"
     "  install [--user] [--force] --host HOST --contract NUMBER --key KEY --folder PATH\n"
     "                      check the values, create the sync folder and write\n"
     "                      filesync.cfg (mode 0600) beside the program, or with\n"
     "                      --user in $XDG_CONFIG_HOME/kqfilesync; --force replaces\n"
     "                      an earlier installation; without options it asks\n"
-    "  status [--json]     show whether the client runs and is connected, the\n"
-    "                      server, the sync folder, the last completed cycle, the\n"
-    "                      queued changes, the failed items and the current transfer\n"
+    "  status [--json] [--failed]\n"
+    "                      show whether the client runs and is connected, the\n"
+    "                      server, the sync folder and its lock, the watcher, the\n"
+    "                      last completed cycle, the queued changes, the failed\n"
+    "                      items, the current transfers and the last error;\n"
+    "                      --failed lists only the failed items\n"
+    "  failed [--json]     list the items that could not be synchronised, each\n"
+    "                      with its reason\n"
     "\n"
     "Options:\n"
-    "  --help              show this text\n"
-    "  --version           show the version and build\n"
+    "  -h, --help          show this text\n"
+    "  -V, --version       show the version and build\n"
     "\n"
     "Files:\n"
     "  filesync.cfg        beside the program first, then in\n"
     "                      $XDG_CONFIG_HOME/kqfilesync (default ~/.config/kqfilesync)\n"
-    "  SYNC/_log/          the log Filesync.log, the state kqfilesync-status.json\n"
-    "                      and the lock kqfilesync.lock (one client per folder)\n"
+    "  $XDG_STATE_HOME/kqfilesync/  (default ~/.local/state/kqfilesync) the state\n"
+    "                      that status reads, one file per sync folder\n"
+    "  SYNC/_log/          the log Filesync.log and the lock kqfilesync.lock\n"
+    "                      (one client per folder)\n"
     "\n"
     "Exit status: 0 stopped by a signal (or command done), 1 failure, 2 bad command\n"
     "line, 3 status: the client is not running, 75 the sync folder is used by\n"
@@ -85,23 +104,49 @@ void onStopSignal(int) {
 }
 
 int usageError(const std::string& message) {
-  std::fprintf(stderr, "kqfilesync: %s\n\n%s", message.c_str(), kUsage);
+  std::fprintf(stderr, "kqfilesync: %s (try --help)\n", message.c_str());
   return kq::cli::kExitUsage;
 }
 
-int runClient(const std::string& exe) {
+std::string selfProgram() {
+  char path[4096];
+  ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string("kqfilesync");
+}
+
+// holdRunLock takes the lock that tells status the client runs, for the whole
+// run (also while the sync folder is missing). nullopt when held, or when the
+// state folder cannot be made (status then cannot tell; the client still runs).
+std::optional<std::string> holdRunLock(kq::OwnerLock& lock, const kq::ClientApp::Setup& app) {
+  const std::string folder = app.state.lock.substr(0, app.state.lock.rfind('/'));
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  auto outcome = lock.acquire(app.state.lock, std::to_string(::getpid()) + "\n" + selfProgram() + "\n");
+  if (outcome == kq::OwnerLock::Outcome::Busy) return kq::usedByAnother(app.syncFolderNative, lock.detail());
+  if (outcome == kq::OwnerLock::Outcome::Failed)
+    std::fprintf(stderr, "kqfilesync: cannot write the state in %s: %s; status will not see this client\n",
+                 folder.c_str(), lock.detail().c_str());
+  return std::nullopt;
+}
+
+int runClient(const std::string& exe, kq::ClientNotices::Verbosity verbosity) {
   auto setup = kq::loadClientSetup(exe);
   if (!setup.problem.empty()) {
     std::fprintf(stderr, "kqfilesync: %s\n", setup.problem.c_str());
     return kq::cli::kExitConfig;
   }
-  kq::FolderLock lock;
-  if (auto problem = lock.acquire(setup.app.syncFolderNative)) {
+  setup.app.verbosity = verbosity;
+  kq::OwnerLock runLock;
+  kq::FolderLock folderLock(setup.app.syncFolderNative);
+  // A folder that is there now is locked before the engine looks at it; a
+  // missing one is locked when it comes back.
+  for (auto problem : {holdRunLock(runLock, setup.app), folderLock.acquire()}) {
+    if (!problem) continue;
     std::fprintf(stderr, "kqfilesync: %s\n", problem->c_str());
     return kExitInUse;
   }
   std::signal(SIGPIPE, SIG_IGN);
-  kq::ClientApp app(setup.app, isatty(STDOUT_FILENO) ? stdout : nullptr);
+  kq::ClientApp app(setup.app, isatty(STDOUT_FILENO) ? stdout : nullptr, folderLock);
   gApp = &app;
   std::signal(SIGINT, onStopSignal);
   std::signal(SIGTERM, onStopSignal);
@@ -110,26 +155,31 @@ int runClient(const std::string& exe) {
   return code;
 }
 
-int runStatus(const std::string& exe, bool json) {
+enum class StatusView { Full, Failed };
+
+int runStatus(const std::string& exe, bool json, StatusView view) {
   auto setup = kq::loadClientSetup(exe);
   if (!setup.problem.empty()) {
     std::fprintf(stderr, "kqfilesync: %s\n", setup.problem.c_str());
     return kq::cli::kExitConfig;
   }
   const std::string& folder = setup.app.syncFolderNative;
-  bool running = kq::FolderLock::isHeld(folder);
+  bool running = kq::OwnerLock::isHeld(setup.app.state.lock) || kq::FolderLock::isHeld(folder);
   kq::ClientState state;
   state.server = setup.app.server.host + ":" + setup.app.server.port;
   state.contract = setup.app.server.contract;
   state.syncFolder = folder;
-  if (FILE* in = std::fopen(kq::stateFilePath(folder).c_str(), "rb")) {
+  if (FILE* in = std::fopen(setup.app.state.status.c_str(), "rb")) {
     std::string text;
     char buffer[4096];
     for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) text.append(buffer, n);
     std::fclose(in);
     if (auto published = kq::stateFromJson(text)) state = *published;
   }
-  std::fputs((json ? kq::statusJson(state, running) : kq::statusText(state, running)).c_str(), stdout);
+  std::string text;
+  if (view == StatusView::Failed) text = json ? kq::failedListJson(state) : kq::failedText(state);
+  else text = json ? kq::statusJson(state, running) : kq::statusText(state, running);
+  std::fputs(text.c_str(), stdout);
   return running ? 0 : kExitNotRunning;
 }
 
@@ -142,18 +192,26 @@ int main(int argc, char** argv) {
   std::transform(command.begin(), command.end(), command.begin(), [](unsigned char c) { return std::tolower(c); });
   std::string exe = kq::executablePath();
   if (command == "install") return kq::runInstall(std::vector<std::string>(args.begin() + 1, args.end()), exe);
+  auto verbosity = kq::ClientNotices::Verbosity::Normal;
   try {
     if (!command.empty()) args.erase(args.begin());
-    std::vector<kq::cli::Option> options = {{"help", false, 'h'}, {"version", false}};
-    if (command == "status") options.push_back({"json", false});
+    std::vector<kq::cli::Option> options = {{"help", false, 'h'}, {"version", false, 'V'}};
+    if (command == "status") options.push_back({"failed", false});
+    if (command == "status" || command == "failed") options.push_back({"json", false});
+    if (command.empty()) options.insert(options.end(), {{"quiet", false, 'q'}, {"verbose", false, 'v'}});
     auto parsed = kq::cli::parseArgs(args, options);
     if (parsed.has("help")) return std::fputs(kUsage, stdout), 0;
     if (parsed.has("version")) return std::printf("%s\n", kq::cli::versionText("kqfilesync").c_str()), 0;
     kq::cli::requireWordCount(parsed, 0);
-    if (command == "status") return runStatus(exe, parsed.has("json"));
+    if (command == "status")
+      return runStatus(exe, parsed.has("json"), parsed.has("failed") ? StatusView::Failed : StatusView::Full);
+    if (command == "failed") return runStatus(exe, parsed.has("json"), StatusView::Failed);
     if (!command.empty()) throw kq::cli::UsageError("unknown command " + command);
+    if (parsed.has("quiet") && parsed.has("verbose")) throw kq::cli::UsageError("--quiet or --verbose, not both");
+    if (parsed.has("quiet")) verbosity = kq::ClientNotices::Verbosity::Quiet;
+    if (parsed.has("verbose")) verbosity = kq::ClientNotices::Verbosity::Verbose;
   } catch (const kq::cli::UsageError& e) {
     return usageError(e.what());
   }
-  return runClient(exe);
+  return runClient(exe, verbosity);
 }

@@ -44,10 +44,6 @@ std::optional<TransferProgress> transferFrom(const Json& t) {
 
 }  // namespace
 
-std::string stateFilePath(const std::string& syncFolderNative) {
-  return syncFolderNative + "/_log/kqfilesync-status.json";
-}
-
 std::string stateJson(const ClientState& s) {
   Json j = {{"pid", s.pid},
             {"connected", s.connected},
@@ -63,6 +59,7 @@ std::string stateJson(const ClientState& s) {
             {"updated", s.updated},
             {"watcher_connected", s.watcherConnected},
             {"sync_folder_present", s.syncFolderPresent},
+            {"sync_folder_locked", s.syncFolderLocked},
             {"failed", failedJson(s.failed)},
             {"sending", transferJson(s.sending)},
             {"last_error", s.lastError}};
@@ -88,6 +85,7 @@ std::optional<ClientState> stateFromJson(const std::string& text) {
     // Fields added later; a state file of an older client has none of them.
     s.watcherConnected = j.value("watcher_connected", false);
     s.syncFolderPresent = j.value("sync_folder_present", true);
+    s.syncFolderLocked = j.value("sync_folder_locked", false);
     if (j.contains("failed"))
       for (const Json& item : j.at("failed"))
         s.failed.push_back({item.at("path").get<std::string>(), item.at("reason").get<std::string>()});
@@ -126,6 +124,10 @@ std::string statusText(const ClientState& s, bool running) {
   if (running && s.sending) text += "Sending:         " + transferText(*s.sending) + "\n";
   if (running) text += std::string("Watcher:         ") + (s.watcherConnected ? "connected" : "not connected") + "\n";
   if (!s.syncFolderPresent) text += "Sync folder:     not found\n";
+  if (running)
+    text += std::string("Folder lock:     ") +
+            (s.syncFolderLocked ? "held" : s.syncFolderPresent ? "not held" : "not held (the sync folder is missing)") +
+            "\n";
   if (!s.lastError.empty()) text += "Last error:      " + s.lastError + "\n";
   return text;
 }
@@ -147,8 +149,17 @@ std::string statusJson(const ClientState& s, bool running) {
             {"current_send", running ? transferJson(s.sending) : Json(nullptr)},
             {"watcher_connected", running && s.watcherConnected},
             {"sync_folder_present", s.syncFolderPresent},
+            {"sync_folder_locked", running && s.syncFolderLocked},
             {"last_error", s.lastError}};
   return j.dump(2) + "\n";
 }
+
+std::string failedText(const ClientState& s) {
+  std::string text;
+  for (const auto& item : s.failed) text += item.path + ": " + item.reason + "\n";
+  return text;
+}
+
+std::string failedListJson(const ClientState& s) { return failedJson(s.failed).dump(2) + "\n"; }
 
 }  // namespace kq

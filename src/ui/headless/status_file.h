@@ -1,8 +1,8 @@
 #pragma once
 // The running client's state for "kqfilesync status": ClientState is what it
 // publishes, written atomically (a temporary file renamed over the old one) to
-// "_log/kqfilesync-status.json" in the sync folder, so that reading it needs
-// no connection to the client.
+// its state file outside the sync folder (state_location.h), so that reading
+// it needs no connection to the client and works while the folder is missing.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -27,14 +27,13 @@ struct ClientState {
   std::vector<FailedItem> failed;  // each with its reason
   bool watcherConnected = false;
   bool syncFolderPresent = true;
+  bool syncFolderLocked = false;  // this client holds the folder's lock
   std::string lastError;
   std::string activity;    // what the client does now ("Receiving file data..."), empty when idle
   std::optional<TransferProgress> transfer;  // the file being received
   std::optional<TransferProgress> sending;   // the file being sent
   std::int64_t updated = 0;  // Unix seconds
 };
-
-std::string stateFilePath(const std::string& syncFolderNative);
 
 // stateJson and stateFromJson are the file's text and its reading (nullopt
 // for a text that is not a state).
@@ -48,6 +47,11 @@ std::optional<ClientState> stateFromJson(const std::string& text);
 // when no client holds the folder now (the state is then the last one published).
 std::string statusText(const ClientState& state, bool running);
 std::string statusJson(const ClientState& state, bool running);
+
+// failedText lists the failed items, one "NAME: REASON" line each;
+// failedJson is the same as a JSON array of {"path", "reason"}.
+std::string failedText(const ClientState& state);
+std::string failedListJson(const ClientState& state);
 
 
 }  // namespace kq

@@ -20,6 +20,7 @@ void applyStatus(ClientState& s, const EngineStatus& e) {
 void StatePublisher::publish(const EngineStatus& status) {
   ClientState next = state_;
   applyStatus(next, status);
+  next.syncFolderLocked = folderLocked_;
   next.updated = state_.updated;
   if (stateJson(next) != stateJson(state_)) dirty_ = true;
   state_ = std::move(next);
@@ -29,6 +30,7 @@ void StatePublisher::publish(const EngineStatus& status) {
 void StatePublisher::stopped() {
   state_.connected = false;
   state_.watcherConnected = false;
+  state_.syncFolderLocked = false;
   state_.transfer.reset();
   state_.sending.reset();
   dirty_ = true;

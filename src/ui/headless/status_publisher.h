@@ -18,6 +18,9 @@ class StatePublisher : public EngineStatusPort {
       : state_(std::move(initial)), path_(std::move(path)), now_(std::move(now)) {}
 
   void publish(const EngineStatus& status) override;
+  // setFolderLocked records whether this client holds the sync folder's lock
+  // (written with the next record).
+  void setFolderLocked(bool locked) { folderLocked_ = locked; }
   // stopped records that the client ends: no connection, no transfer.
   void stopped();
   const ClientState& state() const { return state_; }
@@ -29,6 +32,7 @@ class StatePublisher : public EngineStatusPort {
   std::string path_;
   std::function<std::int64_t()> now_;
   bool dirty_ = true;
+  bool folderLocked_ = false;
 };
 
 // ClientState::fromStatus: the fields of the state file the engine's record gives.
