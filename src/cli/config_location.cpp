@@ -22,7 +22,7 @@ std::string userConfigFolder() {
 }
 
 std::optional<std::string> findConfigFolder(const std::string& exeFolder) {
-  for (const std::string& folder : {exeFolder, userConfigFolder()}) {
+  for (const std::string& folder : {userConfigFolder(), exeFolder}) {
     std::error_code ec;
     if (std::filesystem::is_regular_file(std::filesystem::path(folder) / kConfigFileName, ec)) return folder;
   }

@@ -1,7 +1,8 @@
 #pragma once
-// Where the Linux client finds "filesync.cfg": beside the executable first (as
-// the Windows client does), then in the user's configuration folder
-// $XDG_CONFIG_HOME/kqfilesync ($HOME/.config/kqfilesync without it).
+// Where the Linux programs find "filesync.cfg": in the user's configuration
+// folder $XDG_CONFIG_HOME/kqfilesync ($HOME/.config/kqfilesync without it)
+// first, so that a user's own configuration wins, then beside the executable
+// (where a system-wide installation puts it). --config FILE comes before both.
 #include <optional>
 #include <string>
 
@@ -12,7 +13,7 @@ inline constexpr const char* kConfigFileName = "filesync.cfg";
 // userConfigFolder is $XDG_CONFIG_HOME/kqfilesync, or $HOME/.config/kqfilesync.
 std::string userConfigFolder();
 
-// findConfigFolder is the first of exeFolder and userConfigFolder() that holds
+// findConfigFolder is the first of userConfigFolder() and exeFolder that holds
 // filesync.cfg; nullopt when neither does.
 std::optional<std::string> findConfigFolder(const std::string& exeFolder);
 

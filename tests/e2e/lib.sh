@@ -7,6 +7,11 @@ KQSYNCD=${KQSYNCD:-$kq_root/build/native/server/kqsyncd}
 KQFILESYNC=${KQFILESYNC:-$kq_root/build/native/src/ui/kqfilesync}
 ZRSERVICE=${ZRSERVICE:-$kq_root/build/native/services/zrservice}
 KQ_WATCHER_PORT=11111
+# The programs look in the user's configuration folder before their own: a
+# configuration of the user running the tests must not take the place of the
+# one each test installs beside its programs. Each client keeps its state
+# (what "kqfilesync status" reads) beside its program folder.
+export XDG_CONFIG_HOME=/nonexistent/kq-tests-config
 kq_pids=()
 kq_namespaces=()
 
@@ -134,7 +139,7 @@ kq_run_client() {
   local prog=$1 ns=${2:-}
   local run=()
   [ -z "$ns" ] || run=(ip netns exec "$ns")
-  (cd "$prog" && exec "${run[@]}" ./kqfilesync </dev/null >>"$prog/kqfilesync.log" 2>&1) &
+  (cd "$prog" && XDG_STATE_HOME="$prog/state" exec "${run[@]}" ./kqfilesync </dev/null >>"$prog/kqfilesync.log" 2>&1) &
   kq_pids+=($!)
   kq_client_pid=$!
 }

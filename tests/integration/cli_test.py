@@ -198,7 +198,7 @@ class InstallTest(Scratch):
             self.assertIn(b'"port":"20009","protocol":"00003","contract":"0009","API-key":"K2"', f.read())
         self.assertEqual(mode(cfg), 0o600)
 
-    def test_user_installation_goes_to_the_xdg_folder_and_the_program_folder_comes_first(self):
+    def test_user_installation_goes_to_the_xdg_folder_and_comes_before_the_program_folder(self):
         r = self.install("1234", KEY, "--user")
         user_cfg = os.path.join(self.xdg, "kqfilesync", "filesync.cfg")
         self.assertIn("Configuration: " + user_cfg, r.stdout.decode())
@@ -212,21 +212,34 @@ class InstallTest(Scratch):
         self.procs.append(zr)
         watching = b"Watching Z:" + self.sync.replace("/", "\\").encode()
         self.assertIn(watching, zr.stderr.readline() + zr.stderr.readline())
-        # A configuration beside the program wins over the user's.
+        # A configuration written beside the program (a system-wide installation)
+        # does not hide the user's own; install says so, and --config picks it.
         other = os.path.join(self.tmp, "Other")
         r = self.client("install", "--host", "127.0.0.1", "--contract", "5", "--key", KEY, "--folder", other)
         self.assertEqual(r.returncode, 0, r.stderr)
+        prog_cfg = os.path.join(self.prog, "filesync.cfg")
+        self.assertIn("Note: %s comes first for you; kqfilesync and status use that one (or --config %s)\n"
+                      % (user_cfg, prog_cfg), r.stdout.decode())
         code, state = self.status_json()
-        self.assertEqual((state["sync_folder"], state["server"]), (other, "127.0.0.1:25"))
+        self.assertEqual((state["sync_folder"], state["server"]), (self.sync, "127.0.0.1:21234"))
+        r = self.client("status", "--json", "--config", prog_cfg)
+        self.assertEqual(json.loads(r.stdout)["sync_folder"], other)
+        # Another user, without a configuration of their own, gets the program folder's.
+        r = run([self.exe, "status", "--json"], env=dict(self.env, XDG_CONFIG_HOME=os.path.join(self.tmp, "nobody")))
+        self.assertEqual(json.loads(r.stdout)["sync_folder"], other)
+        # A --config file that is not there is a configuration that cannot be used.
+        r = self.client("status", "--config", os.path.join(self.tmp, "missing.cfg"))
+        self.assertEqual((r.returncode, r.stderr.decode()),
+                         (78, "kqfilesync: no configuration: %s is not a file\n" % os.path.join(self.tmp, "missing.cfg")))
 
 
 class ConfigurationErrorTest(Scratch):
     def test_missing_or_broken_configuration_exits_78_with_the_real_path(self):
         r = self.client()
         self.assertEqual(r.returncode, 78)
-        self.assertEqual(r.stderr.decode(), 'kqfilesync: no configuration: neither %s/filesync.cfg nor '
-                                            '%s/kqfilesync/filesync.cfg exists; run "kqfilesync install" first\n'
-                                            % (self.prog, self.xdg))
+        self.assertEqual(r.stderr.decode(), 'kqfilesync: no configuration: neither %s/kqfilesync/filesync.cfg nor '
+                                            '%s/filesync.cfg exists; run "kqfilesync install" first\n'
+                                            % (self.xdg, self.prog))
         r = run([os.path.join(self.prog, "zrservice")], env=self.env)
         self.assertEqual(r.returncode, 78)
         self.assertIn(b"zrservice: no configuration", r.stderr)

@@ -443,6 +443,14 @@ def in_own_namespaces():
 
 if __name__ == "__main__":
     in_own_namespaces()
+    # No configuration of the user running the tests is found, and the
+    # clients' state stays out of the user's home.
+    os.environ["XDG_CONFIG_HOME"] = "/nonexistent/kq-tests-config"
+    state_home = tempfile.mkdtemp(prefix="kq-client-state-")
+    os.environ["XDG_STATE_HOME"] = state_home
     KQFILESYNC = os.path.abspath(sys.argv.pop(1))
     ZRSERVICE = os.path.abspath(sys.argv.pop(1))
-    unittest.main(verbosity=2)
+    try:
+        unittest.main(verbosity=2)
+    finally:
+        shutil.rmtree(state_home, ignore_errors=True)

@@ -19,6 +19,7 @@ std::int64_t nowSeconds() { return static_cast<std::int64_t>(std::time(nullptr))
 ClientConfig configRecord(const ClientApp::Setup& setup) {
   ClientConfig record = makeClientConfig(setup.exeLocalPath);
   record.configFolder = setup.configFolderLocal;
+  record.configFileName = setup.configFileName;
   return record;
 }
 

@@ -30,7 +30,8 @@ class ClientApp {
   static constexpr int kExitInUse = 75;
   struct Setup {
     std::string exeLocalPath;        // the executable's path as local path text
-    std::string configFolderLocal;   // the folder of "filesync.cfg", local path text
+    std::string configFolderLocal;   // the folder of the configuration, local path text
+    std::string configFileName = "filesync.cfg";
     std::string syncFolderNative;    // where the state file goes
     ClientNotices::Target server;    // for the messages
     StateFiles state;                // what "kqfilesync status" reads

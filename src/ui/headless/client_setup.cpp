@@ -46,26 +46,41 @@ void logProblem(ConfigStore& config, const std::string& text) {
 
 }  // namespace
 
-ClientSetup loadClientSetup(const std::string& exeNativePath) {
+ClientSetup loadClientSetup(const std::string& exeNativePath, const std::string& configFile) {
   ClientSetup setup;
   const std::string exeFolder = std::filesystem::path(exeNativePath).parent_path().string();
-  auto folder = cli::findConfigFolder(exeFolder);
+  std::optional<std::string> folder;
+  std::string name = cli::kConfigFileName;
+  if (!configFile.empty()) {
+    std::error_code ec;
+    auto given = std::filesystem::absolute(configFile, ec);
+    if (ec || !std::filesystem::is_regular_file(given, ec)) {
+      setup.problem = "no configuration: " + configFile + " is not a file";
+      return setup;
+    }
+    folder = given.parent_path().string();
+    name = given.filename().string();
+  } else {
+    folder = cli::findConfigFolder(exeFolder);
+  }
   if (!folder) {
-    setup.problem = "no configuration: neither " + exeFolder + "/filesync.cfg nor " + cli::userConfigFolder() +
+    setup.problem = "no configuration: neither " + cli::userConfigFolder() + "/filesync.cfg nor " + exeFolder +
                     "/filesync.cfg exists; run \"kqfilesync install\" first";
     return setup;
   }
-  const std::string file = *folder + "/" + cli::kConfigFileName;
+  const std::string file = *folder + "/" + name;
+  setup.app.configFileName = name;
   setup.app.exeLocalPath = nativeToLocalPath(exeNativePath);
   setup.app.configFolderLocal = nativeToLocalPath(*folder) + "\\";
   PosixFileSystem fs;
   ClientConfig record = makeClientConfig(setup.app.exeLocalPath);
   record.configFolder = setup.app.configFolderLocal;
+  record.configFileName = name;
   ConfigStore config(fs, record);
   try {
     config.reload();
   } catch (const ConfigError& e) {
-    std::string local = setup.app.configFolderLocal + "\\" + cli::kConfigFileName;
+    std::string local = setup.app.configFolderLocal + "\\" + name;
     setup.problem = file + ": " + nativeText(e.what(), local, file);
     return setup;
   }

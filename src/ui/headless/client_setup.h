@@ -1,7 +1,7 @@
 #pragma once
 // loadClientSetup finds and checks the configuration the client runs with:
-// "filesync.cfg" beside the executable, else in the user's configuration
-// folder. A configuration that cannot work is refused before anything starts,
+// configFile when given, else "filesync.cfg" in the user's configuration
+// folder, else beside the executable. A configuration that cannot work is refused before anything starts,
 // with its real path and what is wrong; the reason also goes to the log when
 // the sync folder is known.
 #include <string>
@@ -15,6 +15,6 @@ struct ClientSetup {
   std::string problem;  // empty when the client can start
 };
 
-ClientSetup loadClientSetup(const std::string& exeNativePath);
+ClientSetup loadClientSetup(const std::string& exeNativePath, const std::string& configFile = {});
 
 }  // namespace kq

@@ -182,6 +182,11 @@ int runInstall(const std::vector<std::string>& args, const std::string& exeNativ
   if (replacing) std::fprintf(io.out, "Replaced the earlier installation in %s.\n", configFile.c_str());
   std::fprintf(io.out, "That was it! Korvalinq Drive is now installed.\nSync folder: %s\nConfiguration: %s\n",
                folderNative.c_str(), configFile.c_str());
+  // The user's own configuration comes first: say so when it hides this one.
+  const std::string userFile = cli::userConfigFolder() + "/" + cli::kConfigFileName;
+  if (!user && std::filesystem::is_regular_file(userFile, ec))
+    std::fprintf(io.out, "Note: %s comes first for you; kqfilesync and status use that one (or --config %s)\n",
+                 userFile.c_str(), configFile.c_str());
   return 0;
 }
 

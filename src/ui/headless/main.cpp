@@ -65,12 +65,13 @@ constexpr const char* kUsage =
     "                      with its reason\n"
     "\n"
     "Options:\n"
+    "  -c, --config FILE   the configuration to use (running, status, failed)\n"
     "  -h, --help          show this text\n"
     "  -V, --version       show the version and build\n"
     "\n"
     "Files:\n"
-    "  filesync.cfg        beside the program first, then in\n"
-    "                      $XDG_CONFIG_HOME/kqfilesync (default ~/.config/kqfilesync)\n"
+    "  filesync.cfg        --config FILE, else in $XDG_CONFIG_HOME/kqfilesync\n"
+    "                      (default ~/.config/kqfilesync), else beside the program\n"
     "  $XDG_STATE_HOME/kqfilesync/  (default ~/.local/state/kqfilesync) the state\n"
     "                      that status reads, one file per sync folder\n"
     "  SYNC/_log/          the log Filesync.log and the lock kqfilesync.lock\n"
@@ -129,8 +130,8 @@ std::optional<std::string> holdRunLock(kq::OwnerLock& lock, const kq::ClientApp:
   return std::nullopt;
 }
 
-int runClient(const std::string& exe, kq::ClientNotices::Verbosity verbosity) {
-  auto setup = kq::loadClientSetup(exe);
+int runClient(const std::string& exe, const std::string& config, kq::ClientNotices::Verbosity verbosity) {
+  auto setup = kq::loadClientSetup(exe, config);
   if (!setup.problem.empty()) {
     std::fprintf(stderr, "kqfilesync: %s\n", setup.problem.c_str());
     return kq::cli::kExitConfig;
@@ -157,8 +158,8 @@ int runClient(const std::string& exe, kq::ClientNotices::Verbosity verbosity) {
 
 enum class StatusView { Full, Failed };
 
-int runStatus(const std::string& exe, bool json, StatusView view) {
-  auto setup = kq::loadClientSetup(exe);
+int runStatus(const std::string& exe, const std::string& config, bool json, StatusView view) {
+  auto setup = kq::loadClientSetup(exe, config);
   if (!setup.problem.empty()) {
     std::fprintf(stderr, "kqfilesync: %s\n", setup.problem.c_str());
     return kq::cli::kExitConfig;
@@ -193,9 +194,10 @@ int main(int argc, char** argv) {
   std::string exe = kq::executablePath();
   if (command == "install") return kq::runInstall(std::vector<std::string>(args.begin() + 1, args.end()), exe);
   auto verbosity = kq::ClientNotices::Verbosity::Normal;
+  std::string config;
   try {
     if (!command.empty()) args.erase(args.begin());
-    std::vector<kq::cli::Option> options = {{"help", false, 'h'}, {"version", false, 'V'}};
+    std::vector<kq::cli::Option> options = {{"help", false, 'h'}, {"version", false, 'V'}, {"config", true, 'c'}};
     if (command == "status") options.push_back({"failed", false});
     if (command == "status" || command == "failed") options.push_back({"json", false});
     if (command.empty()) options.insert(options.end(), {{"quiet", false, 'q'}, {"verbose", false, 'v'}});
@@ -203,9 +205,11 @@ int main(int argc, char** argv) {
     if (parsed.has("help")) return std::fputs(kUsage, stdout), 0;
     if (parsed.has("version")) return std::printf("%s\n", kq::cli::versionText("kqfilesync").c_str()), 0;
     kq::cli::requireWordCount(parsed, 0);
+    config = parsed.value("config").value_or("");
+    if (parsed.has("config") && config.empty()) throw kq::cli::UsageError("--config needs a file");
     if (command == "status")
-      return runStatus(exe, parsed.has("json"), parsed.has("failed") ? StatusView::Failed : StatusView::Full);
-    if (command == "failed") return runStatus(exe, parsed.has("json"), StatusView::Failed);
+      return runStatus(exe, config, parsed.has("json"), parsed.has("failed") ? StatusView::Failed : StatusView::Full);
+    if (command == "failed") return runStatus(exe, config, parsed.has("json"), StatusView::Failed);
     if (!command.empty()) throw kq::cli::UsageError("unknown command " + command);
     if (parsed.has("quiet") && parsed.has("verbose")) throw kq::cli::UsageError("--quiet or --verbose, not both");
     if (parsed.has("quiet")) verbosity = kq::ClientNotices::Verbosity::Quiet;
@@ -213,5 +217,5 @@ int main(int argc, char** argv) {
   } catch (const kq::cli::UsageError& e) {
     return usageError(e.what());
   }
-  return runClient(exe, verbosity);
+  return runClient(exe, config, verbosity);
 }
