@@ -24,6 +24,9 @@ SyncEngine::SyncEngine(EnginePorts ports)
       watcherMessages_(ports.log,
                        [this](int action, const std::string& path) {
                          tracker_.handleWatcherChange(action, path);
+                       },
+                       [this](const WatcherNotification& report) {
+                         return checkWatcherReport(ports_.fs, ports_.config.syncFolder(), report);
                        }),
       changeTimer_(tracker_, ports.watcher, ports.server, ports.config, shown_, ports.log,
                    errors_),

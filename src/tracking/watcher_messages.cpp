@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "log/log.h"
+#include "platform/file_system.h"
 
 namespace kq {
 namespace {
@@ -39,7 +40,46 @@ std::optional<WatcherNotification> parseWatcherNotification(std::string_view mes
   return WatcherNotification{message[0] - '0', std::string(message.substr(1))};
 }
 
+WatcherCheck checkWatcherReport(FileSystem& fs, const std::string& syncFolder, const WatcherNotification& report) {
+  const std::string& path = report.path;
+  const bool inside = path.size() > syncFolder.size() + 1 && path.compare(0, syncFolder.size(), syncFolder) == 0 &&
+                      path[syncFolder.size()] == '\\';
+  if (!inside) return WatcherCheck::OutsideFolder;
+  switch (report.action) {
+    case 2:
+    case 4:
+      return fs.status(path).exists() ? WatcherCheck::StillThere : WatcherCheck::Agrees;
+    case 1:
+    case 3:
+    case 5:
+      return fs.status(path).exists() ? WatcherCheck::Agrees : WatcherCheck::NotThere;
+    default:
+      return WatcherCheck::Agrees;
+  }
+}
+
+bool WatcherMessages::admitted(const WatcherNotification& report) {
+  if (!check_) return true;
+  switch (check_(report)) {
+    case WatcherCheck::Agrees:
+      return true;
+    case WatcherCheck::OutsideFolder:
+      // The name belongs to another folder, maybe another user's: it is not logged.
+      if (!outsideTold_) log_.writeLog("Watcher reports outside the sync folder are dropped", true);
+      outsideTold_ = true;
+      return false;
+    case WatcherCheck::StillThere:
+      log_.writeLog("Watcher report dropped, the item is still there: " + report.path, true);
+      return false;
+    case WatcherCheck::NotThere:
+      log_.writeLog("Watcher report dropped, the item is not there: " + report.path, true);
+      return false;
+  }
+  return false;
+}
+
 void WatcherMessages::ClientSocket1Connect() {
+  outsideTold_ = false;
   try {
     log_.writeLog("Connected to service!", true);
   } catch (...) {
@@ -57,7 +97,7 @@ void WatcherMessages::ClientSocket1Read(std::string_view bytes) {
 void WatcherMessages::handleMessage(std::string_view message) {
   try {
     auto notification = parseWatcherNotification(message);
-    if (notification) handle_(notification->action, notification->path);
+    if (notification && admitted(*notification)) handle_(notification->action, notification->path);
   } catch (...) {
     log_.writeLog("Error in ClientSocket1Read()", true);
   }

@@ -10,6 +10,7 @@
 
 namespace kq {
 
+class FileSystem;
 class Log;
 
 struct WatcherNotification {
@@ -29,11 +30,31 @@ std::vector<std::string_view> splitWatcherMessages(std::string_view text);
 // decimal digit.
 std::optional<WatcherNotification> parseWatcherNotification(std::string_view message);
 
+// WatcherCheck is what a report is held against before it is queued: anyone
+// on the machine can send to the watcher's port, so a report is believed only
+// where the disk agrees with it.
+enum class WatcherCheck {
+  Agrees,         // the report may be queued
+  OutsideFolder,  // the path is not in the sync folder: another folder's watcher
+  StillThere,     // a removal (2) or a rename's old name (4) of an item that is there
+  NotThere,       // an addition (1), modification (3) or new name (5) of an item that is not there
+};
+
+// checkWatcherReport holds a parsed report against the sync folder (local path
+// text, no trailing separator) and the disk as it is now. Other digits agree:
+// the change tracker ignores them.
+WatcherCheck checkWatcherReport(FileSystem& fs, const std::string& syncFolder, const WatcherNotification& report);
+
 class WatcherMessages {
  public:
   using Handler = std::function<void(int action, const std::string& path)>;
-  // handle is called once per accepted message (the change tracker's handleWatcherChange).
-  WatcherMessages(Log& log, Handler handle) : log_(log), handle_(std::move(handle)) {}
+  using Checker = std::function<WatcherCheck(const WatcherNotification&)>;
+  // handle is called once per accepted message (the change tracker's
+  // handleWatcherChange); check, when given, first holds it against the disk:
+  // a report the disk contradicts is logged and dropped, one from outside the
+  // sync folder is dropped with one line per connection that names nothing.
+  WatcherMessages(Log& log, Handler handle, Checker check = {})
+      : log_(log), handle_(std::move(handle)), check_(std::move(check)) {}
 
   // ClientSocket1Connect logs "Connected to service!".
   void ClientSocket1Connect();
@@ -44,8 +65,12 @@ class WatcherMessages {
  private:
   void handleMessage(std::string_view message);
 
+  bool admitted(const WatcherNotification& report);
+
   Log& log_;
   Handler handle_;
+  Checker check_;
+  bool outsideTold_ = false;
 };
 
 }  // namespace kq

@@ -473,6 +473,42 @@ class ServerTest(Scratch):
                                      "kqfilesync: sync folder found again: " + self.sync,
                                      "kqfilesync: connected to 127.0.0.1:21234"], err)
 
+    def test_a_forged_removal_from_the_watcher_port_never_deletes_an_existing_file(self):
+        # Someone else listens on the watcher's port in zrservice's place.
+        forger = socket.socket()
+        forger.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        forger.bind(("127.0.0.1", 11111))
+        forger.listen(1)
+        self.addCleanup(forger.close)
+        self.install()
+        os.makedirs(self.store, exist_ok=True)
+        with open(os.path.join(self.store, "keep.txt"), "w") as f:
+            f.write("keep")
+        client = self.start_client()
+        kept = os.path.join(self.sync, "keep.txt")
+        self.wait_for("keep.txt in the sync folder", lambda: os.path.exists(kept), 40)
+        forger.settimeout(15)
+        link, _ = forger.accept()
+        self.addCleanup(link.close)
+        local = b"Z:" + kept.replace("/", "\\").encode()
+        link.sendall(b"2" + local)
+        self.wait_for("the forged report dropped",
+                      lambda: "Watcher report dropped, the item is still there: " + local.decode() in self.log_text(), 10)
+        time.sleep(0.5)
+        link.sendall(b"2Z:\\home\\other-user\\Sync\\private.txt")
+        self.wait_for("the outside report dropped",
+                      lambda: "Watcher reports outside the sync folder are dropped" in self.log_text(), 10)
+        cycle = self.status_json()[1]["last_completed_cycle"] or int(time.time())
+        self.wait_for("two more cycles", lambda: (self.status_json()[1]["last_completed_cycle"] or 0) >= cycle + 2, 20)
+        self.assertTrue(os.path.exists(os.path.join(self.store, "keep.txt")), "the store lost the file")
+        self.assertTrue(os.path.exists(kept), "the client lost its copy")
+        self.assertFalse(os.path.exists(os.path.join(self.sync, "_trash", "keep.txt")))
+        log = self.log_text()
+        self.assertNotIn("Saving to delete queue", log)
+        self.assertNotIn("private.txt", log)
+        client.terminate()
+        self.assertEqual(client.wait(10), 0)
+
     def test_rejected_credentials_stop_the_client_with_the_reason(self):
         self.install("1234", "WRONGKEY")
         self.start_watcher()

@@ -29,6 +29,7 @@ TEST_F(EngineStatusTest, ConnectionQueuesAndTheEndOfACycle) {
   EXPECT_EQ(published().server, "sync.example.com:7777");
   EXPECT_FALSE(published().cycleEndedAt);
   t.connect();
+  t.memoryFs.addFile(t.path("a.txt"), "a");
   t.engine.ClientSocket1Read("3" + t.path("a.txt"));
   t.watcher.active = true;
   const EngineStatus& s = published();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/memory_file_system.h"
 #include "support/recorders.h"
 
 namespace kq {
@@ -102,6 +103,70 @@ TEST(WatcherMessageSplit, CutsOnlyAtDigitDriveColonBackslash) {
       {"", {}},
   };
   for (const auto& c : cases) EXPECT_EQ(splitWatcherMessages(c.text), c.parts) << c.text;
+}
+
+// Reports are held against the disk: anyone on the machine can write to the
+// watcher's port, so a removal of a file that is there, or a change of one
+// that is not, is never queued.
+class CheckedWatcherTest : public ::testing::Test {
+ protected:
+  CheckedWatcherTest() {
+    fs.addFile("C:\\Sync\\here.txt", "x");
+    EXPECT_TRUE(fs.createFolders("C:\\Sync\\docs"));
+  }
+  test::MemoryFileSystem fs;
+  RecordingLog log;
+  std::vector<Call> calls;
+  WatcherMessages watcher{log, [this](int a, const std::string& p) { calls.push_back({a, p}); },
+                          [this](const WatcherNotification& r) { return checkWatcherReport(fs, "C:\\Sync", r); }};
+};
+
+TEST_F(CheckedWatcherTest, OnlyReportsTheDiskAgreesWithAreHandled) {
+  struct Case {
+    std::string read;
+    WatcherCheck check;
+    std::string logged;  // empty: nothing
+  };
+  const Case cases[] = {
+      {"2C:\\Sync\\here.txt", WatcherCheck::StillThere,
+       "Watcher report dropped, the item is still there: C:\\Sync\\here.txt"},
+      {"4C:\\Sync\\docs", WatcherCheck::StillThere, "Watcher report dropped, the item is still there: C:\\Sync\\docs"},
+      {"2C:\\Sync\\gone.txt", WatcherCheck::Agrees, ""},
+      {"4C:\\Sync\\gone.txt", WatcherCheck::Agrees, ""},
+      {"3C:\\Sync\\here.txt", WatcherCheck::Agrees, ""},
+      {"1C:\\Sync\\docs", WatcherCheck::Agrees, ""},
+      {"5C:\\Sync\\here.txt", WatcherCheck::Agrees, ""},
+      {"3C:\\Sync\\gone.txt", WatcherCheck::NotThere, "Watcher report dropped, the item is not there: C:\\Sync\\gone.txt"},
+      {"1C:\\Sync\\gone.txt", WatcherCheck::NotThere, "Watcher report dropped, the item is not there: C:\\Sync\\gone.txt"},
+      {"9C:\\Sync\\gone.txt", WatcherCheck::Agrees, ""},
+      {"2C:\\Other\\secret.txt", WatcherCheck::OutsideFolder, "Watcher reports outside the sync folder are dropped"},
+      {"2C:\\Syncother\\a.txt", WatcherCheck::OutsideFolder, "Watcher reports outside the sync folder are dropped"},
+      {"2C:\\Sync", WatcherCheck::OutsideFolder, "Watcher reports outside the sync folder are dropped"},
+  };
+  for (const auto& c : cases) {
+    CheckedWatcherTest::calls.clear();
+    log.lines.clear();
+    watcher.ClientSocket1Connect();
+    log.lines.clear();
+    watcher.ClientSocket1Read(c.read);
+    auto parsed = parseWatcherNotification(c.read);
+    ASSERT_TRUE(parsed) << c.read;
+    EXPECT_EQ(checkWatcherReport(fs, "C:\\Sync", *parsed), c.check) << c.read;
+    EXPECT_EQ(calls.size(), c.check == WatcherCheck::Agrees ? 1u : 0u) << c.read;
+    EXPECT_EQ(log.texts(), c.logged.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.logged})
+        << c.read;
+  }
+}
+
+TEST_F(CheckedWatcherTest, NamesFromOutsideTheFolderAreNeverLoggedAndToldOncePerConnection) {
+  watcher.ClientSocket1Read("3C:\\Other\\a.txt");
+  watcher.ClientSocket1Read("2C:\\Other\\b.txt");
+  watcher.ClientSocket1Connect();
+  watcher.ClientSocket1Read("2C:\\Other\\c.txt");
+  EXPECT_EQ(log.texts(), (std::vector<std::string>{"Watcher reports outside the sync folder are dropped",
+                                                   "Connected to service!",
+                                                   "Watcher reports outside the sync folder are dropped"}));
+  EXPECT_TRUE(calls.empty());
 }
 
 }  // namespace
