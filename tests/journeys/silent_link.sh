@@ -23,11 +23,16 @@ kq_pids+=($forwarder)
 kq_wait 10 "the forwarder listens" log_has "$kq_scratch/forwarder.log" "forwarding" ||
   jr_abort "the forwarder did not start"
 
+closes() { grep -cF "connection closed" "$jr_slog"; }
+connects() { grep -cF "Connected to Korvalinq Server!" "$jr_clog"; }
+disconnects() { grep -cxE '.* : Disconnected' "$jr_clog"; }
+more_than() { [ "$("$1")" -gt "$2" ]; }
+
 jr_write store before.txt "synchronised before the path went dark"
 jr_start
-connects_before=$(grep -cF "Connected to Korvalinq Server!" "$jr_clog")
-disconnects_before=$(grep -cxE '.* : Disconnected' "$jr_clog")
-closes_before=$(grep -cF "connection closed" "$jr_slog")
+connects_before=$(connects)
+disconnects_before=$(disconnects)
+closes_before=$(closes)
 
 echo "== the path goes dark"
 kill -USR1 $forwarder
@@ -36,19 +41,16 @@ kq_wait 5 "the forwarder freezes the open connection" log_has "$kq_scratch/forwa
 dark_at=$SECONDS
 jr_write sync from-client.txt "written in the sync folder while the path was dark"
 jr_write store from-store.txt "written in the store while the path was dark"
-jr_expect_wait 50 "kqsyncd gives the silent session up" \
-  test "$(grep -cF "connection closed" "$jr_slog")" -gt "$closes_before"
+jr_expect_wait 50 "kqsyncd gives the silent session up" more_than closes "$closes_before"
 sleep $((35 - (SECONDS - dark_at) > 0 ? 35 - (SECONDS - dark_at) : 0))
-jr_expect "the client's link is still open: no FIN or RST reached it" \
-  test "$(grep -cxE '.* : Disconnected' "$jr_clog")" -eq "$disconnects_before"
+jr_expect "the client's link is still open: no FIN or RST reached it" test "$(disconnects)" -eq "$disconnects_before"
 
 echo "== the path is back for new connections"
 kill -USR2 $forwarder
 jr_fault_over
 jr_expect_wait 80 "the client takes the silent link for dead and says why" \
   grep -qE "No data from Korvalinq Server for (6[0-9]|7[0-9]) s: the connection is taken for dead and made anew" "$jr_clog"
-jr_expect_wait 30 "the client connects anew" \
-  test "$(grep -cF "Connected to Korvalinq Server!" "$jr_clog")" -gt "$connects_before"
+jr_expect_wait 30 "the client connects anew" more_than connects "$connects_before"
 jr_expect_arrival "the client's change reaches the store" store from-client.txt "$(jr_hash "$jr_sync/from-client.txt")"
 jr_expect_arrival "the store's change reaches the client" sync from-store.txt "$(jr_hash "$jr_store/from-store.txt")"
 jr_verify
