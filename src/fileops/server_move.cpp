@@ -1,6 +1,7 @@
 #include "fileops/server_move.h"
 
 #include "fileops/robocopy_command.h"
+#include "transfer/own_folders.h"
 
 namespace kq {
 
@@ -34,13 +35,13 @@ void ServerMove::onMember(const std::string& key, const std::string& value, Pack
 
 void ServerMove::rememberSource(const std::string& value) {
   sourceValue_ = value;
-  source_ = localPathFromServer(p_.syncFolder(), value);
+  source_ = localPathToChange(p_.syncFolder(), value);
 }
 
 // moveTo moves the remembered source to the destination value; false when the
 // move failed or a path was refused.
 bool ServerMove::moveTo(const std::string& value) {
-  LocalPath destination = localPathFromServer(p_.syncFolder(), value);
+  LocalPath destination = localPathToChange(p_.syncFolder(), value);
   if (sourceValue_.empty()) return true;
   if (!source_.ok()) {
     refuse(p_, sourceValue_, source_);
