@@ -99,6 +99,13 @@ class OwnFoldersTest(ClientFixture):
         client.terminate()
         self.assertEqual(client.wait(10), 0)
 
+    def test_an_oversized_state_file_is_not_read(self):
+        self.write("_log/kqfilesync-status.json", b'{"connected":true,' + b" " * (2 * 1024 * 1024) + b"}")
+        r = subprocess.run([self.inst.exe, "status"], capture_output=True, timeout=20)
+        state = os.path.join(self.sync, "_log", "kqfilesync-status.json")
+        self.assertIn(("kqfilesync: %s is larger than 1048576 bytes; not read\n" % state).encode(), r.stderr)
+        self.assertIn(b"not running", r.stdout.lower() + r.stderr.lower())
+
 
 if __name__ == "__main__":
     in_own_namespaces()
