@@ -379,6 +379,7 @@ int serveCommand(Args& args) {
   std::size_t hashed = loadBook(book);
   kqs::ServerLog log;
   if (hashed > 0) log.write("", hashedKeysNote(hashed, args.dataDir));
+  if (!lock.tightenedNote().empty()) log.write("", lock.tightenedNote());
   kqs::SyncServer server(book, options, log);
   server.start();
   gServer = &server;

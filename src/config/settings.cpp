@@ -1,5 +1,8 @@
 #include "config/settings.h"
 
+#include "log/log.h"
+#include "platform/file_system.h"
+
 namespace kq {
 
 std::string settingsPath(const ConfigFields& fields) {
@@ -47,6 +50,34 @@ bool readUnicodeNames(IniFile& ini, const std::string& iniPath) {
 
 bool writeUnicodeNames(IniFile& ini, const std::string& iniPath, bool on) {
   return ini.writeInt(iniPath, kSettingsSection, kUnicodeNamesKey, on ? 1 : 0);
+}
+
+}  // namespace kq
+
+namespace kq {
+
+int BoundedIniFile::readInt(const std::string& path, const std::string& section, const std::string& key,
+                            int defaultValue) {
+  return withinBound(path) ? inner_.readInt(path, section, key, defaultValue) : defaultValue;
+}
+
+bool BoundedIniFile::writeInt(const std::string& path, const std::string& section, const std::string& key,
+                              int value) {
+  return withinBound(path) && inner_.writeInt(path, section, key, value);
+}
+
+bool BoundedIniFile::withinBound(const std::string& path) {
+  std::uint64_t size = fs_.status(path).size;
+  if (size <= kSettingsMaxBytes) {
+    reportedSize_ = 0;
+    return true;
+  }
+  if (size != reportedSize_) {
+    log_.writeLog("Filesync.ini is larger than " + std::to_string(kSettingsMaxBytes) + " bytes (" +
+                      std::to_string(size) + " bytes); its settings are not used: " + path, true);
+    reportedSize_ = size;
+  }
+  return false;
 }
 
 }  // namespace kq

@@ -2,6 +2,7 @@
 // "Filesync.ini" in the hidden _config folder of the sync folder holds the
 // deletion policy ("Basic"/"filedeletion") and the initial-synchronisation flag
 // ("Basic"/"InitialSync"). Every access reads or writes through at once.
+#include <cstdint>
 #include <string>
 
 #include "config/client_config.h"
@@ -44,5 +45,36 @@ int loadDeletionOption(IniFile& ini, const std::string& iniPath);
 // saveDeletionOption is the window's "OK": writes the chosen option's value; a
 // failure is ignored (the window closes either way), the result tells it.
 bool saveDeletionOption(IniFile& ini, const std::string& iniPath, int option);
+
+}  // namespace kq
+
+namespace kq {
+
+class FileSystem;
+class Log;
+
+// kSettingsMaxBytes bounds "Filesync.ini": a few keys never come near it.
+inline constexpr std::uint64_t kSettingsMaxBytes = 64 * 1024;
+
+// BoundedIniFile reads and writes the settings through inner only while the
+// file is at most kSettingsMaxBytes long. A larger file (planted or damaged)
+// is never read whole: its values read as the defaults, writes fail, and one
+// shown line per size says so: "Filesync.ini is larger than 65536 bytes
+// (N bytes); its settings are not used: PATH".
+class BoundedIniFile : public IniFile {
+ public:
+  BoundedIniFile(IniFile& inner, FileSystem& fs, Log& log) : inner_(inner), fs_(fs), log_(log) {}
+  int readInt(const std::string& path, const std::string& section, const std::string& key,
+              int defaultValue) override;
+  [[nodiscard]] bool writeInt(const std::string& path, const std::string& section, const std::string& key,
+                              int value) override;
+
+ private:
+  bool withinBound(const std::string& path);
+  IniFile& inner_;
+  FileSystem& fs_;
+  Log& log_;
+  std::uint64_t reportedSize_ = 0;  // the size last logged; 0 while none
+};
 
 }  // namespace kq

@@ -6,16 +6,17 @@ SyncEngine::SyncEngine(EnginePorts ports)
     : ports_(ports),
       shown_(ports.status),
       errors_(ports.errors, [this](const std::string& text) { statusReport_.noteError(text); }),
-      filter_(ports.fs),
+      settingsIni_(ports.ini, ports.fs, ports.log),
+      filter_(ports.fs, &ports.log),
       tracker_(ports.log, shown_, filter_, ports.fs),
       syncFolder_(ports.fs, ports.config, tracker_, ports.server, shown_, ports.log),
       knownFiles_(ports.fs, ports.log, filter_, tracker_),
       dispatcher_(protocol_, ports.server, ports.log),
-      connection_(protocol_, dispatcher_, ports.server, ports.config, ports.ini, ports.fs,
+      connection_(protocol_, dispatcher_, ports.server, ports.config, settingsIni_, ports.fs,
                   shown_, ports.log, errors_, ports.clock),
       changeReport_(protocol_, tracker_, ports.config, ports.fs, ports.clock, shown_,
                     ports.server, ports.log),
-      cycleEnd_(protocol_, tracker_, ports.config, ports.ini, dispatcher_),
+      cycleEnd_(protocol_, tracker_, ports.config, settingsIni_, dispatcher_),
       cycleEndWatch_(cycleEnd_,
                      [this] {
                        knownFilesKeeper_.onCycleEnded();
@@ -32,7 +33,7 @@ SyncEngine::SyncEngine(EnginePorts ports)
                    errors_),
       forcedSync_(tracker_, filter_, ports.folders, ports.dialogs, ports.fs, ports.log),
       guardedFs_(ports.fs, [this] { return ports_.config.syncFolder(); }),
-      handlerPorts_{ports.server, guardedFs_, ports.log, shown_, ports.folders, ports.ini,
+      handlerPorts_{ports.server, guardedFs_, ports.log, shown_, ports.folders, settingsIni_,
                     ports.clock, ports.processes, protocol_, tracker_,
                     [this] { return ports_.config.syncFolder(); },
                     [this] { return ports_.config.settingsPath(); },
@@ -61,6 +62,7 @@ SyncEngine::SyncEngine(EnginePorts ports)
   for (const auto& row : handlers) dispatcher_.setHandler(row.code, row.handler);
   dispatcher_.setReceiver(&fileReceiver_);
   dispatcher_.addObserver(changeReport_);
+  dispatcher_.addObserver(serverMove_);  // a move's deferred answer goes before the next request's
 }
 
 void SyncEngine::start() {
@@ -70,6 +72,7 @@ void SyncEngine::start() {
 }
 
 void SyncEngine::StatusTimer() {
+  serverMove_.tick();
   knownFilesKeeper_.tick();
   statusReport_.publish();
 }

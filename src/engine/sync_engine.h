@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "config/settings.h"
 #include "engine/engine_ports.h"
 #include "engine/handler_ports.h"
 #include "engine/cycle_end_watch.h"
@@ -52,6 +53,8 @@ class SyncEngine {
   // noteError keeps text as the last error of the status.
   void noteError(const std::string& text) { statusReport_.noteError(text); }
   EngineStatus status() { return statusReport_.current(); }
+  // moveAnswerPending: a folder move's answer waits for the StatusTimer.
+  bool moveAnswerPending() const { return serverMove_.answerPending(); }
 
   // Server link (FilesyncSocket) and its Reconnect timer and Connect1 menu item.
   void FilesyncSocketConnecting() { connection_.FilesyncSocketConnecting(); }
@@ -135,6 +138,7 @@ class SyncEngine {
   ShownActivity shown_;
   FailedItems failed_;
   NotedErrors errors_;
+  BoundedIniFile settingsIni_;  // "Filesync.ini", never read whole when oversized
   ProtocolState protocol_;
   ExceptionFilter filter_;
   ChangeTracker tracker_;

@@ -3,6 +3,7 @@
 #include "config/settings.h"
 #include "fileops/robocopy_command.h"
 #include "platform/tree_move.h"
+#include "transfer/own_folders.h"
 #include "transfer/unsynced_names.h"
 
 namespace kq {
@@ -20,7 +21,7 @@ std::string workingFolderOf(const std::string& path) {
 void ServerDelete::onMember(const std::string& key, const std::string& value,
                             PacketContext& packet) {
   if (key == "\"filepath\"") {
-    LocalPath local = localPathFromServer(p_.syncFolder(), value);
+    LocalPath local = localPathToChange(p_.syncFolder(), value);
     // A link (or an item behind one) is never deleted or moved on the server's order.
     if (local.ok()) local.refusal = unsyncedReason(p_.fs.status(local.path).type);
     if (local.ok()) {

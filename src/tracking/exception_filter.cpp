@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "platform/codepage.h"
+#include "log/log.h"
 #include "platform/file_system.h"
 
 namespace kq {
@@ -48,13 +49,33 @@ bool ExceptionFilter::isExcluded(const std::string& path) const {
 
 bool ExceptionFilter::load(const std::string& syncFolder) {
   const std::string folder = configFolder(syncFolder) + "\\";
-  auto extensions = fs_.readText(folder + kExtensionsFile);
+  auto extensions = readList(folder + kExtensionsFile, kExtensionsFile);
   if (!extensions) return false;
   extensionExceptions = splitExceptionLines(*extensions);
-  auto prefixes = fs_.readText(folder + kPrefixesFile);
+  auto prefixes = readList(folder + kPrefixesFile, kPrefixesFile);
   if (!prefixes) return false;
   prefixExceptions = splitExceptionLines(*prefixes);
   return true;
+}
+
+// readList reads a list file of at most kExceptionListMaxBytes; nullopt when it
+// cannot be read or is longer (that is logged).
+std::optional<std::string> ExceptionFilter::readList(const std::string& path, const char* name) {
+  auto in = fs_.openRead(path);
+  if (!in) return std::nullopt;
+  std::string text;
+  char buffer[65536];
+  for (std::int64_t n; (n = in->read(buffer, sizeof buffer)) != 0;) {
+    if (n < 0) return std::nullopt;
+    text.append(buffer, static_cast<std::size_t>(n));
+    if (text.size() > kExceptionListMaxBytes) {
+      if (log_ != nullptr)
+        log_->writeLog(std::string(name) + " is larger than " + std::to_string(kExceptionListMaxBytes) +
+                           " bytes; the list is not read: " + path, true);
+      return std::nullopt;
+    }
+  }
+  return text;
 }
 
 bool ExceptionFilter::save(const std::string& syncFolder) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "transfer/own_folders.h"
 #include "transfer/partial_file.h"
 #include "transfer/unsynced_names.h"
 
@@ -34,7 +35,7 @@ void FileReceiver::onMember(const std::string& key, const std::string& value,
   if (key != kFilepathKey) return;
   try {
     p_.log.writeLog("filepath=" + value, true);
-    LocalPath local = localPathFromServer(p_.syncFolder(), value);
+    LocalPath local = localPathToChange(p_.syncFolder(), value);
     if (local.ok() && !local.folder && isPartialFileName(local.path)) {
       local.refusal = "the name ends in " + std::string(kPartialSuffix) +
                       ", the mark of a file still being received";

@@ -1,5 +1,7 @@
 #include "seam_harness.h"
 
+#include "engine/timer_schedule.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -380,6 +382,13 @@ void Seam::noteClientPacket() {
 }
 
 std::string Seam::take(std::size_t n) {
+  // A folder move's answer waits for the client's timer: time passes for the
+  // client while the server waits for it.
+  for (int tick = 0; tick < 10 && outbox_.empty() && client.engine.moveAnswerPending(); ++tick) {
+    client.clock.advance(timers::kStatusMs);
+    client.engine.StatusTimer();
+    collectClientSends();
+  }
   std::size_t limit = n;
   if (delivery_.kind == Delivery::Kind::Bytewise) limit = 1;
   if (delivery_.kind == Delivery::Kind::SplitAt && delivery_.at > 0) limit = std::min(n, delivery_.at);

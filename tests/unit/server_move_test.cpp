@@ -9,12 +9,20 @@ namespace {
 
 class ServerMoveTest : public test::HandlerFixture {
  protected:
-  // move sends the members in order as one packet; returns the answer type.
+  // move sends the members in order as one packet; returns the answer type,
+  // the one of the packet or, for a finished move, the one the timer sends
+  // once the settle time is up.
   std::string move(const std::vector<std::pair<std::string, std::string>>& members) {
     PacketContext packet{kRQMOV, ""};
     for (const auto& [key, value] : members) handler.onMember("\"" + key + "\"", value, packet);
     handler.endOfReadEvent();
-    return packet.answerType;
+    if (!handler.answerPending()) return packet.answerType;
+    EXPECT_TRUE(packet.answerType.empty());
+    server.sends.clear();
+    clock.advance(kMoveSettleMs);
+    handler.tick();
+    EXPECT_FALSE(handler.answerPending());
+    return server.sends.size() == 1 ? server.sends[0].substr(0, 5) : "<" + std::to_string(server.sends.size()) + " sends>";
   }
   std::string move(const std::string& from, const std::string& to) {
     return move({{"sourcefilepath", from}, {"destinationfilepath", to}});
@@ -30,7 +38,6 @@ TEST_F(ServerMoveTest, FolderIsMovedAndAnsweredAnmov) {
   EXPECT_EQ(read("new\\a.txt"), "a");
   EXPECT_EQ(read("new\\sub\\b.txt"), "b");
   EXPECT_EQ(status.panels[1], "Rename folder/file");
-  EXPECT_EQ(clock.sleeps, std::vector<int>{2500});
   EXPECT_EQ(folders.shown, std::vector<std::string>{""});
   EXPECT_EQ(tracker.blockedPaths, (std::vector<std::string>{at("old_____"), at("new"), at("old")}));
   EXPECT_TRUE(tracker.serverQueue.empty());
@@ -38,6 +45,7 @@ TEST_F(ServerMoveTest, FolderIsMovedAndAnsweredAnmov) {
       "Directory to move:", at("old\\"), "Move to :", at("new\\"),
       "Moving data:", "From: " + at("old"), "To: " + at("new"),
       "File command move: robocopy /move /e \"" + at("old") + "\" \"" + at("new") + "\"",
+      "ANMOV ===>",  // the answer, sent once the settle time is up
   };
   EXPECT_EQ(log.texts(), expected);
 }
@@ -58,7 +66,6 @@ TEST_F(ServerMoveTest, FolderInUseIsNotMoved) {
   EXPECT_EQ(read("old\\a.txt"), "a");
   EXPECT_FALSE(exists("new"));
   EXPECT_TRUE(processes.moves.empty());
-  EXPECT_TRUE(clock.sleeps.empty());
   EXPECT_EQ(log.texts().back(), "Error: Can not move directory! Sending FLMOV to the Server...");
   EXPECT_EQ(status.panels[1], "Move folder/file error!");
 }
@@ -71,7 +78,6 @@ TEST_F(ServerMoveTest, LockedItemStaysAtTheSourceAndIsAnsweredFlmov) {
   EXPECT_EQ(read("old\\locked.txt"), "l");
   EXPECT_EQ(read("new\\free.txt"), "f");
   EXPECT_FALSE(exists("new\\locked.txt"));
-  EXPECT_EQ(clock.sleeps, std::vector<int>{2500});
 }
 
 TEST_F(ServerMoveTest, MoveThatMovesNothingLosesNothing) {
@@ -85,7 +91,6 @@ TEST_F(ServerMoveTest, MissingSourceCreatesTheDestination) {
   EXPECT_EQ(move(R"(\/gone\/)", R"(\/x\/y\/new\/)"), "ANMOV");
   EXPECT_TRUE(disk.fs().isFolder(at("x\\y\\new")));
   EXPECT_TRUE(processes.moves.empty());
-  EXPECT_TRUE(clock.sleeps.empty());
 }
 
 TEST_F(ServerMoveTest, DestinationThatCannotBeCreated) {
@@ -138,6 +143,68 @@ TEST_F(ServerMoveTest, RefusedPathsAreAnsweredFlmov) {
   EXPECT_FALSE(exists("new"));
   EXPECT_FALSE(disk.fs().exists(disk.path("stolen")));
   EXPECT_TRUE(log.contains("Refused server path \\/..\\/stolen\\/: a parent folder segment"));
+}
+
+// The settle time holds nothing: the answer waits on the timer, goes out with
+// the RQMOV's own id once the time is up, and reflects the source as it is then.
+class DeferredMoveAnswer : public ServerMoveTest {
+ protected:
+  const RequestId kMoveId{'\x71', '\x72', '\x73', '\x74'};
+  const RequestId kNextId{'\x01', '\x02', '\x03', '\x04'};
+  // startMove runs the RQMOV's members; the move is done, its answer waits.
+  void startMove() {
+    ASSERT_TRUE(write("old\\a.txt", "a"));
+    protocol.currentRequestId = kMoveId;
+    PacketContext packet{kRQMOV, ""};
+    handler.onMember("\"sourcefilepath\"", R"(\/old\/)", packet);
+    handler.onMember("\"destinationfilepath\"", R"(\/new\/)", packet);
+    handler.endOfReadEvent();
+    EXPECT_EQ(packet.answerType, "");
+    EXPECT_TRUE(handler.answerPending());
+    EXPECT_EQ(read("new\\a.txt"), "a");
+    protocol.currentRequestId = kNextId;
+  }
+  std::vector<std::string> answers(const char* type) { return {encodeHeader({type, kMoveId, 0})}; }
+};
+
+TEST_F(DeferredMoveAnswer, TheAnswerGoesOutWhenTheSettleTimeIsUp) {
+  startMove();
+  clock.advance(kMoveSettleMs - 1);
+  handler.tick();
+  EXPECT_TRUE(server.sends.empty());
+  clock.advance(1);
+  handler.tick();
+  EXPECT_EQ(server.sends, answers("ANMOV"));
+  EXPECT_EQ(status.panels[1], "Rename folder/file");
+  handler.tick();
+  EXPECT_EQ(server.sends.size(), 1u);
+  EXPECT_TRUE(clock.sleeps.empty());
+}
+
+TEST_F(DeferredMoveAnswer, ASourceBackBeforeTheTimeIsUpIsAnsweredFlmov) {
+  startMove();
+  ASSERT_TRUE(write("old\\late.txt", "written meanwhile"));
+  clock.advance(kMoveSettleMs);
+  handler.tick();
+  EXPECT_EQ(server.sends, answers("FLMOV"));
+  EXPECT_TRUE(log.contains("Error: Can not move directory! Sending FLMOV to the Server..."));
+  EXPECT_EQ(read("old\\late.txt"), "written meanwhile");
+}
+
+TEST_F(DeferredMoveAnswer, TheNextRequestFindsTheAnswerSentFirst) {
+  startMove();
+  handler.onRequestHeader(kRQCHG);
+  EXPECT_EQ(server.sends, answers("ANMOV"));
+  EXPECT_FALSE(handler.answerPending());
+}
+
+TEST_F(DeferredMoveAnswer, AClosedConnectionDropsTheAnswer) {
+  startMove();
+  handler.onSessionClosed();
+  clock.advance(kMoveSettleMs);
+  handler.tick();
+  EXPECT_TRUE(server.sends.empty());
+  EXPECT_EQ(log.texts().back(), "The answer to RQMOV is dropped: the connection closed");
 }
 
 }  // namespace

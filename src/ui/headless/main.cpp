@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -173,9 +174,17 @@ int runStatus(const std::string& exe, const std::string& config, bool json, Stat
   if (FILE* in = std::fopen(setup.app.state.status.c_str(), "rb")) {
     std::string text;
     char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) text.append(buffer, n);
+    // The state is a few hundred bytes; a larger file is not the client's and is not read whole.
+    constexpr std::size_t kStateMaxBytes = 1024 * 1024;
+    bool over = false;
+    for (std::size_t n; !over && (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) {
+      text.append(buffer, n);
+      over = text.size() > kStateMaxBytes;
+    }
     std::fclose(in);
-    if (auto published = kq::stateFromJson(text)) state = *published;
+    if (over) std::fprintf(stderr, "kqfilesync: %s is larger than %zu bytes; not read\n",
+                           kq::stateFilePath(folder).c_str(), kStateMaxBytes);
+    if (auto published = over ? std::nullopt : kq::stateFromJson(text)) state = *published;
   }
   std::string text;
   if (view == StatusView::Failed) text = json ? kq::failedListJson(state) : kq::failedText(state);
