@@ -1,10 +1,13 @@
 #include "engine/sync_engine.h"
 
+#include "engine/unsynced_item.h"
+
 namespace kq {
 
 SyncEngine::SyncEngine(EnginePorts ports)
     : ports_(ports),
       shown_(ports.status),
+      stamped_(ports.published),
       errors_(ports.errors, [this](const std::string& text) { statusReport_.noteError(text); }),
       filter_(ports.fs),
       tracker_(ports.log, shown_, filter_, ports.fs),
@@ -45,7 +48,7 @@ SyncEngine::SyncEngine(EnginePorts ports)
       serverDelete_(handlerPorts_),
       serverMove_(handlerPorts_),
       knownFilesKeeper_(knownFiles_, tracker_, ports.clock, ports.log, [this] { return ports_.config.syncFolder(); }),
-      statusReport_({ports_, ports.published, protocol_, tracker_, syncFolder_, fileReceiver_, failed_, shown_.activity}) {
+      statusReport_({ports_, stamped_, protocol_, tracker_, syncFolder_, fileReceiver_, failed_, shown_.activity}) {
   // The request handlers, one row per request type.
   const struct {
     int code;
@@ -58,12 +61,65 @@ SyncEngine::SyncEngine(EnginePorts ports)
   for (const auto& row : handlers) dispatcher_.setHandler(row.code, row.handler);
   dispatcher_.setReceiver(&fileReceiver_);
   dispatcher_.addObserver(changeReport_);
+  // Local names that cannot be synchronised are failed items too.
+  tracker_.unsynced.onReport = [this](const std::string& path, const std::string& reason) {
+    failed_.add(unsyncedItemName(path, ports_.config.syncFolder()), reason);
+  };
 }
 
 void SyncEngine::start() {
   fileReceiver_.removeLeftovers();
   knownFilesKeeper_.atStart();
   statusReport_.publish();
+}
+
+std::string SyncEngine::linkIdentity() const {
+  const ConfigFields& f = ports_.config.fields;
+  return f.host + '\n' + f.port + '\n' + f.protocol + '\n' + f.contract + '\n' + f.apiKey;
+}
+
+void SyncEngine::FilesyncSocketConnect() {
+  connection_.FilesyncSocketConnect();
+  // A link closed at once by the client itself (no sync folder) is no refusal.
+  if (ports_.server.isActive()) refusal_.onInitSent(linkIdentity());
+}
+
+void SyncEngine::noteServerSpoke() {
+  const bool wasRefused = refusal_.refused();
+  refusal_.onServerSpoke();
+  if (wasRefused) showRefusal(false);
+}
+
+void SyncEngine::FilesyncSocketDisconnect() {
+  if (refusal_.onClosed(ports_.clock.epochMillis())) {
+    ports_.log.writeLog(refusalText(ports_.config.fields.contract), true);
+    if (refusal_.waitMs() > 0)
+      ports_.log.writeLog("Refused " + std::to_string(refusal_.inARow()) + " times in a row: next attempt in " +
+                              std::to_string(refusal_.waitMs() / 1000) + " s",
+                          true);
+    showRefusal(true);
+  }
+  connection_.FilesyncSocketDisconnect();
+}
+
+void SyncEngine::ReconnectTimer() {
+  if (!syncFolder_.check()) return;
+  if (refusal_.refused()) {
+    try {
+      ports_.config.reload();  // a new key or contract ends the wait
+    } catch (const std::exception&) {
+    }
+  }
+  const bool may = refusal_.mayConnect(linkIdentity(), ports_.clock.epochMillis());
+  if (!refusal_.refused()) showRefusal(false);
+  if (may) connection_.ReconnectTimer();
+}
+
+void SyncEngine::showRefusal(bool refused) {
+  const std::string& contract = ports_.config.fields.contract;
+  shown_.refusal = refused ? refusalPanelText(contract) : std::string();
+  stamped_.refusal = refused ? refusalText(contract) : std::string();
+  if (refused) shown_.setPanel(0, "Disconnected");
 }
 
 void SyncEngine::StatusTimer() {

@@ -18,6 +18,7 @@ void UnsyncedNames::report(const std::string& path, const std::string& reason) {
   ++count_;
   log_.writeLog("Name not synchronised: " + path + " (" + reason + ")", true);
   status_.setPanel(kStatusPanel, "Not synchronised: " + std::to_string(count_));
+  if (onReport) onReport(path, reason);
 }
 
 }  // namespace kq

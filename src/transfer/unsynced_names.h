@@ -3,6 +3,7 @@
 // character outside the code page, a name Windows cannot hold): each name once,
 // with the reason, on a shown log line, and their count in the last status panel.
 #include <cstddef>
+#include <functional>
 #include <set>
 #include <string>
 
@@ -38,6 +39,8 @@ class UnsyncedNames {
   // forget: path holds something that can be synchronised now.
   void forget(const std::string& path) { seen_.erase(path); }
   std::size_t count() const { return count_; }
+  // onReport hears each name when it is reported, with its reason; may be empty.
+  std::function<void(const std::string& path, const std::string& reason)> onReport;
 
  private:
   Log& log_;
