@@ -15,7 +15,7 @@ SyncEngine::SyncEngine(EnginePorts ports)
       knownFiles_(ports.fs, ports.log, filter_, tracker_),
       dispatcher_(protocol_, ports.server, ports.log),
       connection_(protocol_, dispatcher_, ports.server, ports.config, ports.ini, ports.fs,
-                  shown_, ports.log, errors_),
+                  shown_, ports.log, errors_, ports.clock),
       changeReport_(protocol_, tracker_, ports.config, ports.fs, ports.clock, shown_,
                     ports.server, ports.log),
       cycleEnd_(protocol_, tracker_, ports.config, ports.ini, dispatcher_),
@@ -112,7 +112,10 @@ void SyncEngine::ReconnectTimer() {
   }
   const bool may = refusal_.mayConnect(linkIdentity(), ports_.clock.epochMillis());
   if (!refusal_.refused()) showRefusal(false);
+  const bool wasActive = ports_.server.isActive();
   if (may) connection_.ReconnectTimer();
+  // A silent link that the client closed itself is no refusal.
+  if (wasActive && !ports_.server.isActive()) refusal_.onOwnClose();
 }
 
 void SyncEngine::showRefusal(bool refused) {

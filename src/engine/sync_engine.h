@@ -59,6 +59,7 @@ class SyncEngine {
   void FilesyncSocketConnect();
   void FilesyncSocketDisconnect();
   void FilesyncSocketRead(std::string_view bytes) {
+    ServerConnection::ReadEvent event(connection_);  // the silence clock waits meanwhile
     if (!bytes.empty()) noteServerSpoke();
     dispatcher_.FilesyncSocketRead(bytes);
     serverMove_.endOfReadEvent();  // a move's source lasts one read event
