@@ -109,7 +109,7 @@ check "tray click shows the main window" drive wait-visible "$main" 5000
 read -r sw sh < <(drive screen | tr -d '\r')
 read -r l t r b < <(drive rect "$main" | tr -d '\r')
 check "placed at the bottom right ($l $t $r $b of $sw x $sh)" test "$r" = "$sw" -a "$b" = "$((sh - 40))"
-check "client area 669 x 578" test "$(drive client-size "$main" | tr -d '\r')" = "669 578"
+check "client area 930 x 578" test "$(drive client-size "$main" | tr -d '\r')" = "930 578"
 sleep 0.5; shot main
 drive close "$main"
 check "closing only hides" drive wait-hidden "$main" 5000
@@ -231,6 +231,10 @@ echo "# an edit made while the client was stopped reaches the real kqsyncd"
 wineserver -k >/dev/null 2>&1 || true
 if [ -x build/native/server/kqsyncd ]; then
   KQ_SYSTEM_TEST_NETNS=${KQ_SYSTEM_TEST_NETNS:-} bash tests/system/win_offline_edit_test.sh "$build" build/native ||
+    failures=$((failures + 1))
+  echo "# what the user sees when something is wrong, with the real kqsyncd"
+  wineserver -k >/dev/null 2>&1 || true
+  KQ_SYSTEM_TEST_NETNS=${KQ_SYSTEM_TEST_NETNS:-} bash tests/system/win_status_test.sh "$build" build/native ||
     failures=$((failures + 1))
 else
   fail "kqsyncd not built (bash scripts/build.sh native)"

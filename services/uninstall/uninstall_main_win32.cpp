@@ -79,10 +79,11 @@ int runUninstall(const Options& options, bool runningFromCopy, const std::wstrin
     return 1;
   Win32FileSystem fs;
   uninstall::Win32UninstallSystem system;
-  auto left = uninstall::Uninstallation(fs, system).run();
+  uninstall::Uninstallation uninstallation(fs, system);
+  auto left = uninstallation.run();
   if (runningFromCopy) MoveFileExW(self.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
   if (!options.quiet)
-    MessageBoxW(nullptr, ansiToWide(uninstall::reportText(left)).c_str(), caption,
+    MessageBoxW(nullptr, ansiToWide(uninstall::reportText(left, uninstallation.atRestart())).c_str(), caption,
                 MB_OK | (left.empty() ? MB_ICONINFORMATION : MB_ICONERROR));
   return left.empty() ? 0 : 1;
 }

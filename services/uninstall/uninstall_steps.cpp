@@ -30,6 +30,7 @@ bool isInside(const std::string& path, const std::string& folder) {
 
 std::vector<std::string> Uninstallation::run() {
   left_.clear();
+  atRestart_.clear();
   if (!system_.endClient()) left_.push_back("the running Korvalinq Drive client");
   if (!system_.removeService()) left_.push_back(std::string("the service ") + kServiceName);
   const std::string syncFolder = configuredSyncFolder();
@@ -59,7 +60,7 @@ std::string Uninstallation::configuredSyncFolder() {
 void Uninstallation::removeTree(const std::string& path, const std::string& syncFolder) {
   if (!fs_.exists(path)) return;
   if (syncFolder.empty() || !isInside(syncFolder, path)) {
-    if (!fs_.removeAll(path)) left_.push_back(path);
+    if (!fs_.removeAll(path)) leftInPlace(path);
     return;
   }
   const std::string ownFiles[] = {fileNameOf(kInstalledClient), kServiceFile, kConfigFile, kUninstallerFile};
@@ -67,13 +68,23 @@ void Uninstallation::removeTree(const std::string& path, const std::string& sync
 }
 
 void Uninstallation::removeFile(const std::string& path) {
-  if (fs_.exists(path) && !fs_.remove(path)) left_.push_back(path);
+  if (fs_.exists(path) && !fs_.remove(path)) leftInPlace(path);
 }
 
-std::string reportText(const std::vector<std::string>& left) {
-  if (left.empty()) return kDoneText;
-  std::string text = kPartlyDoneText;
+// leftInPlace: what is still in use goes at the next restart where Windows can arrange it.
+void Uninstallation::leftInPlace(const std::string& path) {
+  if (system_.removeAtRestart(path))
+    atRestart_.push_back(path);
+  else
+    left_.push_back(path);
+}
+
+std::string reportText(const std::vector<std::string>& left, const std::vector<std::string>& atRestart) {
+  std::string text = left.empty() ? kDoneText : kPartlyDoneText;
   for (const auto& item : left) text += "\n" + item;
+  if (!left.empty()) text += kLeftAdvice;
+  if (!atRestart.empty()) text += kAtRestartText;
+  for (const auto& item : atRestart) text += "\n" + item;
   return text;
 }
 

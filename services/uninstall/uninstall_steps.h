@@ -20,6 +20,10 @@ constexpr const char* kConfirmText =
 constexpr const char* kDoneText =
     "Korvalinq Drive has been removed from this computer.\nYour sync folder was left untouched.";
 constexpr const char* kPartlyDoneText = "Korvalinq Drive could not be removed completely. Left in place:\n";
+constexpr const char* kLeftAdvice =
+    "\n\nRestart Windows and run the uninstaller again, or delete what is left by hand.";
+constexpr const char* kAtRestartText =
+    "\n\nStill in use, and removed by Windows at the next restart:\n";
 
 // UninstallSystem is the port to what lies beyond the file system.
 class UninstallSystem {
@@ -33,6 +37,9 @@ class UninstallSystem {
   [[nodiscard]] virtual bool deleteKey(const std::string& key) = 0;
   virtual std::optional<std::string> profileFolder() = 0;
   virtual std::string environment(const std::string& name) = 0;
+  // removeAtRestart has Windows remove path, with everything in it, at the next
+  // restart; true when that is arranged.
+  [[nodiscard]] virtual bool removeAtRestart(const std::string& path) = 0;
 };
 
 // isInside tells whether path is folder or lies below it (compared without
@@ -45,18 +52,23 @@ class Uninstallation {
  public:
   Uninstallation(FileSystem& fs, UninstallSystem& system) : fs_(fs), system_(system) {}
   std::vector<std::string> run();
+  // atRestart lists what was in use and goes at the next restart.
+  const std::vector<std::string>& atRestart() const { return atRestart_; }
 
  private:
   std::string configuredSyncFolder();
   void removeFile(const std::string& path);
   void removeTree(const std::string& path, const std::string& syncFolder);
+  void leftInPlace(const std::string& path);
 
   FileSystem& fs_;
   UninstallSystem& system_;
   std::vector<std::string> left_;
+  std::vector<std::string> atRestart_;
 };
 
-// reportText is the closing message for what was left in place.
-std::string reportText(const std::vector<std::string>& left);
+// reportText is the closing message for what was left in place and what goes
+// at the next restart.
+std::string reportText(const std::vector<std::string>& left, const std::vector<std::string>& atRestart = {});
 
 }  // namespace kq::uninstall

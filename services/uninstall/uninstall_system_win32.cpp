@@ -39,7 +39,29 @@ void waitUntilStopped(SC_HANDLE service) {
   }
 }
 
+// markForRestart has Windows delete path (a folder after everything in it) at the next restart.
+bool markForRestart(const std::wstring& path) {
+  const DWORD attrs = GetFileAttributesW(path.c_str());
+  if (attrs == INVALID_FILE_ATTRIBUTES) return true;
+  bool ok = true;
+  if ((attrs & FILE_ATTRIBUTE_DIRECTORY) && !(attrs & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+      do {
+        const std::wstring name = entry.cFileName;
+        if (name != L"." && name != L"..") ok = markForRestart(path + L"\\" + name) && ok;
+      } while (FindNextFileW(find, &entry));
+      FindClose(find);
+    }
+  }
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  return MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE && ok;
+}
+
 }  // namespace
+
+bool Win32UninstallSystem::removeAtRestart(const std::string& path) { return markForRestart(ansiToWide(path)); }
 
 bool Win32UninstallSystem::endClient() {
   for (int attempt = 0; attempt < 10; ++attempt) {

@@ -12,6 +12,7 @@ class Win32UninstallSystem : public UninstallSystem {
   bool deleteKey(const std::string& key) override;
   std::optional<std::string> profileFolder() override;
   std::string environment(const std::string& name) override;
+  bool removeAtRestart(const std::string& path) override;
 };
 
 }  // namespace kq::uninstall

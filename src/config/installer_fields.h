@@ -1,6 +1,7 @@
 #pragma once
 // The installer's configuration: the six configuration fields it writes for
 // the values the user entered, and the checks it makes on them first.
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -29,5 +30,13 @@ ConfigFields installerFields(const InstallerInput& input);
 // The folder is checked before anything is created, so no folder is made for
 // input that is refused.
 std::optional<std::string> installerInputProblem(const InstallerInput& input);
+
+// kApiKeyLength is the length of the API keys the server issues: letters and digits.
+inline constexpr std::size_t kApiKeyLength = 24;
+
+// apiKeyWarning is the question the installer asks before it goes on with a key
+// that is not kApiKeyLength printable characters (blanks and control
+// characters are not printable); nullopt for a key of that form.
+std::optional<std::string> apiKeyWarning(const std::string& apiKey);
 
 }  // namespace kq

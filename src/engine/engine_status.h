@@ -38,6 +38,8 @@ struct EngineStatus {
   std::optional<TransferProgress> sending;
   std::vector<FailedItem> failedItems;  // oldest first, each path once
   std::string lastError;
+  // refusal: why the server refused the link (contract and key), empty while it did not.
+  std::string refusal;
   std::optional<std::int64_t> cycleEndedAt;  // Unix seconds of the last completed server cycle
   bool operator==(const EngineStatus&) const = default;
 };

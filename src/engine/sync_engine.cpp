@@ -1,10 +1,12 @@
 #include "engine/sync_engine.h"
 
+
 namespace kq {
 
 SyncEngine::SyncEngine(EnginePorts ports)
     : ports_(ports),
       shown_(ports.status),
+      stamped_(ports.published),
       errors_(ports.errors, [this](const std::string& text) { statusReport_.noteError(text); }),
       settingsIni_(ports.ini, ports.fs, ports.log),
       filter_(ports.fs, &ports.log),
@@ -49,7 +51,7 @@ SyncEngine::SyncEngine(EnginePorts ports)
       serverDelete_(handlerPorts_),
       serverMove_(handlerPorts_),
       knownFilesKeeper_(knownFiles_, tracker_, ports.clock, ports.log, [this] { return ports_.config.syncFolder(); }),
-      statusReport_({ports_, ports.published, protocol_, tracker_, syncFolder_, fileReceiver_, failed_, shown_.activity}) {
+      statusReport_({ports_, stamped_, protocol_, tracker_, syncFolder_, fileReceiver_, failed_, shown_.activity}) {
   // The request handlers, one row per request type.
   const struct {
     int code;
@@ -69,6 +71,58 @@ void SyncEngine::start() {
   fileReceiver_.removeLeftovers();
   knownFilesKeeper_.atStart();
   statusReport_.publish();
+}
+
+std::string SyncEngine::linkIdentity() const {
+  const ConfigFields& f = ports_.config.fields;
+  return f.host + '\n' + f.port + '\n' + f.protocol + '\n' + f.contract + '\n' + f.apiKey;
+}
+
+void SyncEngine::FilesyncSocketConnect() {
+  connection_.FilesyncSocketConnect();
+  // A link closed at once by the client itself (no sync folder) is no refusal.
+  if (ports_.server.isActive()) refusal_.onInitSent(linkIdentity());
+}
+
+void SyncEngine::noteServerSpoke() {
+  const bool wasRefused = refusal_.refused();
+  refusal_.onServerSpoke();
+  if (wasRefused) showRefusal(false);
+}
+
+void SyncEngine::FilesyncSocketDisconnect() {
+  if (refusal_.onClosed(ports_.clock.epochMillis())) {
+    ports_.log.writeLog(refusalText(ports_.config.fields.contract), true);
+    if (refusal_.waitMs() > 0)
+      ports_.log.writeLog("Refused " + std::to_string(refusal_.inARow()) + " times in a row: next attempt in " +
+                              std::to_string(refusal_.waitMs() / 1000) + " s",
+                          true);
+    showRefusal(true);
+  }
+  connection_.FilesyncSocketDisconnect();
+}
+
+void SyncEngine::ReconnectTimer() {
+  if (!syncFolder_.check()) return;
+  if (refusal_.refused()) {
+    try {
+      ports_.config.reload();  // a new key or contract ends the wait
+    } catch (const std::exception&) {
+    }
+  }
+  const bool may = refusal_.mayConnect(linkIdentity(), ports_.clock.epochMillis());
+  if (!refusal_.refused()) showRefusal(false);
+  const bool wasActive = ports_.server.isActive();
+  if (may) connection_.ReconnectTimer();
+  // A silent link that the client closed itself is no refusal.
+  if (wasActive && !ports_.server.isActive()) refusal_.onOwnClose();
+}
+
+void SyncEngine::showRefusal(bool refused) {
+  const std::string& contract = ports_.config.fields.contract;
+  shown_.refusal = refused ? refusalPanelText(contract) : std::string();
+  stamped_.refusal = refused ? refusalText(contract) : std::string();
+  if (refused) shown_.setPanel(0, "Disconnected");
 }
 
 void SyncEngine::StatusTimer() {

@@ -13,6 +13,7 @@
 #include "engine/engine_status.h"
 #include "engine/failed_items.h"
 #include "engine/known_files_keeper.h"
+#include "engine/server_refusal.h"
 #include "engine/status_report.h"
 #include "engine/sync_folder_guard.h"
 #include "fileops/server_delete.h"
@@ -52,26 +53,29 @@ class SyncEngine {
   void StatusTimer();
   // noteError keeps text as the last error of the status.
   void noteError(const std::string& text) { statusReport_.noteError(text); }
-  EngineStatus status() { return statusReport_.current(); }
+  EngineStatus status() { return stamped_.stamp(statusReport_.current()); }
   // moveAnswerPending: a folder move's answer waits for the StatusTimer.
   bool moveAnswerPending() const { return serverMove_.answerPending(); }
 
   // Server link (FilesyncSocket) and its Reconnect timer and Connect1 menu item.
   void FilesyncSocketConnecting() { connection_.FilesyncSocketConnecting(); }
-  void FilesyncSocketConnect() { connection_.FilesyncSocketConnect(); }
-  void FilesyncSocketDisconnect() { connection_.FilesyncSocketDisconnect(); }
+  void FilesyncSocketConnect();
+  void FilesyncSocketDisconnect();
   void FilesyncSocketRead(std::string_view bytes) {
     ServerConnection::ReadEvent event(connection_);  // the silence clock waits meanwhile
+    if (!bytes.empty()) noteServerSpoke();
     dispatcher_.FilesyncSocketRead(bytes);
     serverMove_.endOfReadEvent();  // a move's source lasts one read event
     statusReport_.endOfReadEvent();
   }
   void FilesyncSocketError(int code) { connection_.FilesyncSocketError(code); }
-  // ReconnectTimer connects only while the sync folder is there.
-  void ReconnectTimer() {
-    if (syncFolder_.check()) connection_.ReconnectTimer();
+  // ReconnectTimer connects only while the sync folder is there, and after
+  // refusals in a row only once the longer wait is over.
+  void ReconnectTimer();
+  void Connect1Click() {
+    if (ports_.server.isActive()) refusal_.onOwnClose();
+    connection_.Connect1Click();
   }
-  void Connect1Click() { connection_.Connect1Click(); }
   // reconnectEnabled is the Reconnect timer's enabled state for the platform.
   bool reconnectEnabled() const { return connection_.reconnectEnabled(); }
 
@@ -122,20 +126,46 @@ class SyncEngine {
   };
 
   // ShownActivity passes the panels on to the platform's view and keeps the
-  // activity panel's text for the status.
+  // activity panel's text for the status. While the server refuses the link,
+  // the connection panel names the refusal instead of "Disconnected".
   struct ShownActivity : StatusView {
     explicit ShownActivity(StatusView& inner) : inner(inner) {}
     void setPanel(int index, const std::string& text) override {
       if (index == 1) activity = text;
+      if (index == 0 && text == "Disconnected" && !refusal.empty()) {
+        inner.setPanel(0, refusal);
+        return;
+      }
       inner.setPanel(index, text);
     }
     void setConnectCaption(const std::string& caption) override { inner.setConnectCaption(caption); }
     StatusView& inner;
     std::string activity;
+    std::string refusal;  // the connection panel's text while refused
   };
+
+  // StampedStatus adds the refusal to the record before it is published.
+  struct StampedStatus : EngineStatusPort {
+    explicit StampedStatus(EngineStatusPort& inner) : inner(inner) {}
+    EngineStatus stamp(EngineStatus status) const {
+      status.refusal = refusal;
+      return status;
+    }
+    void publish(const EngineStatus& status) override { inner.publish(stamp(status)); }
+    EngineStatusPort& inner;
+    std::string refusal;
+  };
+
+  // linkIdentity is what the server judges at the init text: host, port,
+  // protocol, contract and key of the configuration.
+  std::string linkIdentity() const;
+  void noteServerSpoke();
+  void showRefusal(bool refused);
 
   EnginePorts ports_;
   ShownActivity shown_;
+  StampedStatus stamped_;
+  ServerRefusal refusal_;
   FailedItems failed_;
   NotedErrors errors_;
   BoundedIniFile settingsIni_;  // "Filesync.ini", never read whole when oversized

@@ -51,6 +51,8 @@ class InstallerMessages {
  public:
   virtual ~InstallerMessages() = default;
   virtual void show(MessageKind kind, const std::string& text) = 0;
+  // ask shows a warning with Yes and No; true for Yes.
+  virtual bool ask(const std::string& text) = 0;
 };
 
 }  // namespace kq::installer

@@ -59,6 +59,7 @@ bool Installation::prepareFolders(const InstallerInput& input) {
     p_.messages.show(MessageKind::Information, *problem);
     return false;
   }
+  if (auto warning = apiKeyWarning(input.apiKey); warning && !p_.messages.ask(*warning)) return false;
   if (!p_.fs.createFolders(fields_.syncFolder)) {
     p_.messages.show(MessageKind::Error, "Error in Filesync installation!");
     return false;

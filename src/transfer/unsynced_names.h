@@ -4,6 +4,7 @@
 // with the reason, on a shown log line, and their count in the last status panel.
 #include <cstddef>
 #include <map>
+#include <set>
 #include <string>
 
 #include "platform/file_system.h"

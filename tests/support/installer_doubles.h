@@ -83,7 +83,13 @@ class RecordingInstallerMessages : public installer::InstallerMessages {
   void show(installer::MessageKind kind, const std::string& text) override {
     shown.push_back({kind, text});
   }
+  bool ask(const std::string& text) override {
+    asked.push_back(text);
+    return answer;
+  }
   std::vector<ShownMessage> shown;
+  std::vector<std::string> asked;
+  bool answer = true;  // what the user answers to every question
 };
 
 }  // namespace kq::test

@@ -53,11 +53,15 @@ HWND waitFor(Find find, DWORD ms = kWaitMs) {
 
 HWND installer() { return FindWindowW(kInstallerClass, L"Configure Korvalinq Drive"); }
 
+// control waits for a control of the installer: the window exists a moment
+// before its controls do.
 HWND control(int id) {
-  HWND window = installer();
-  if (!window) return nullptr;
-  if (HWND direct = GetDlgItem(window, id)) return direct;
-  return GetDlgItem(GetDlgItem(window, kNotebook1Id), id);
+  return waitFor([id]() -> HWND {
+    HWND window = installer();
+    if (!window) return nullptr;
+    if (HWND direct = GetDlgItem(window, id)) return direct;
+    return GetDlgItem(GetDlgItem(window, kNotebook1Id), id);
+  });
 }
 
 struct BoxText {

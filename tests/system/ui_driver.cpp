@@ -19,8 +19,11 @@
 //   client-size TITLE             print the client area's width and height
 //   close TITLE                   send WM_CLOSE
 //   screen                        print the primary monitor's width and height
+//   panel-rects TITLE ID          print each status-bar panel's left top right bottom, one a line
+//   list-items TITLE ID           print the lines of a list box, one a line
 // TEXT may hold "\n" for a line break.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -186,6 +189,40 @@ int run(int argc, wchar_t** argv) {
     HWND w = FindWindowW(nullptr, arg(2));
     if (!w) return 1;
     PostMessageW(w, WM_CLOSE, 0, 0);
+    return 0;
+  }
+  if (command == L"panel-rects") {
+    HWND c = control(arg(2), arg(3));
+    if (!c) return 1;
+    // SB_GETRECT writes into the memory of the window's own process.
+    DWORD pid = 0;
+    GetWindowThreadProcessId(c, &pid);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (!process) return 1;
+    void* remote = VirtualAllocEx(process, nullptr, sizeof(RECT), MEM_COMMIT, PAGE_READWRITE);
+    int parts = static_cast<int>(SendMessageW(c, SB_GETPARTS, 0, 0));
+    for (int i = 0; remote && i < parts; ++i) {
+      RECT r{};
+      SendMessageW(c, SB_GETRECT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(remote));
+      SIZE_T got = 0;
+      ReadProcessMemory(process, remote, &r, sizeof r, &got);
+      // In the parent's client coordinates.
+      MapWindowPoints(c, GetParent(c), reinterpret_cast<POINT*>(&r), 2);
+      printf("%ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
+    }
+    if (remote) VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
+    return remote && parts > 0 ? 0 : 1;
+  }
+  if (command == L"list-items") {
+    HWND c = control(arg(2), arg(3));
+    if (!c) return 1;
+    LRESULT count = SendMessageW(c, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+      wchar_t buffer[4096] = {};
+      SendMessageW(c, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buffer));
+      printUtf8(buffer);
+    }
     return 0;
   }
   if (command == L"screen") {

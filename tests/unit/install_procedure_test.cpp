@@ -157,3 +157,31 @@ TEST_F(InstallProcedure, ConfigureAgainReplacesTheInstalledFiles) {
 
 }  // namespace
 }  // namespace kq::installer
+
+namespace kq::installer {
+namespace {
+
+class InstallKeyWarning : public InstallProcedure {};
+
+TEST_F(InstallKeyWarning, AKeyOfAnotherFormIsInstalledOnlyWhenTheUserSaysSo) {
+  InstallerInput shortKey = good;
+  shortKey.apiKey = "abcdefghijklmnopqrstuvw";
+  messages.answer = false;
+  EXPECT_EQ(configure(shortKey), InstallResult::Stopped);
+  ASSERT_EQ(messages.asked.size(), 1u);
+  EXPECT_EQ(messages.asked[0], *apiKeyWarning(shortKey.apiKey));
+  EXPECT_FALSE(fs.exists("C:\\users\\me\\Korvalinq Drive")) << "nothing is made before the answer";
+  EXPECT_FALSE(fs.exists(std::string(kProgram) + "\\filesync.cfg"));
+  messages.answer = true;
+  EXPECT_EQ(configure(shortKey), InstallResult::Installed);
+  EXPECT_NE(fs.content(std::string(kProgram) + "\\filesync.cfg")->find("\"API-key\":\"abcdefghijklmnopqrstuvw\""),
+            std::string::npos);
+}
+
+TEST_F(InstallKeyWarning, AKeyOfTheRightFormAsksNothing) {
+  EXPECT_EQ(configure(good), InstallResult::Installed);
+  EXPECT_THAT(messages.asked, IsEmpty());
+}
+
+}  // namespace
+}  // namespace kq::installer

@@ -58,3 +58,27 @@ TEST(InstallerFields, RefusesTheFirstMissingValueInOrder) {
 
 }  // namespace
 }  // namespace kq
+
+namespace kq {
+namespace {
+
+TEST(InstallerFields, WarnsOfAKeyThatIsNotTwentyFourPrintableCharacters) {
+  const std::string tail = " letters and digits. The server refuses a connection with a wrong key.\n\nGo on with this key?";
+  const struct {
+    std::string key;
+    std::optional<std::string> warning;
+  } cases[] = {
+      {"K0RVAL1NQTESTKEY00004711", std::nullopt},
+      {"abc-DEF_ghi.JKL+mno/PQR=", std::nullopt},
+      {"K0RVAL1NQTESTKEY0000471", "The API key has 23 characters; the keys of Korvalinq Drive are 24" + tail},
+      {"K0RVAL1NQTESTKEY000047111", "The API key has 25 characters; the keys of Korvalinq Drive are 24" + tail},
+      {"K0RVAL1NQ TESTKEY0000471", "The API key has 24 characters, 1 of them blanks or other characters that are not "
+                                   "printable; the keys of Korvalinq Drive are 24" + tail},
+      {"K0RVAL1NQTESTKEY0000471\xe9", "The API key has 24 characters, 1 of them blanks or other characters that are "
+                                      "not printable; the keys of Korvalinq Drive are 24" + tail},
+  };
+  for (const auto& c : cases) EXPECT_EQ(apiKeyWarning(c.key), c.warning) << c.key;
+}
+
+}  // namespace
+}  // namespace kq

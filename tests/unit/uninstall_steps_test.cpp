@@ -24,7 +24,11 @@ class FakeUninstallSystem : public UninstallSystem {
   bool deleteKey(const std::string& key) override { return calls.push_back("deleteKey " + key), keyGoes; }
   std::optional<std::string> profileFolder() override { return std::string("C:\\users\\me"); }
   std::string environment(const std::string& name) override { return name == "APPDATA" ? kAppData : ""; }
-  bool clientEnds = true, serviceGoes = true, keyGoes = true;
+  bool removeAtRestart(const std::string& path) override {
+    calls.push_back("removeAtRestart " + path);
+    return restartRemoves;
+  }
+  bool clientEnds = true, serviceGoes = true, keyGoes = true, restartRemoves = false;
   std::vector<std::string> calls;
 };
 
@@ -79,8 +83,24 @@ TEST_F(UninstallSteps, WhatCannotBeRemovedIsReportedAndTheRestStillGoes) {
   EXPECT_EQ(reportText(left),
             "Korvalinq Drive could not be removed completely. Left in place:\n\nthe running Korvalinq Drive "
             "client\nthe service ZRService\nC:\\Program files (x86)\\Korvalinq Drive\nHKEY_LOCAL_MACHINE\\SOFTWARE"
-            "\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Korvalinq Drive");
+            "\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Korvalinq Drive\n\nRestart Windows and run the "
+            "uninstaller again, or delete what is left by hand.");
   EXPECT_EQ(reportText({}), "Korvalinq Drive has been removed from this computer.\nYour sync folder was left untouched.");
+}
+
+TEST_F(UninstallSteps, AFolderStillInUseGoesAtTheNextRestartAndTheMessageSaysSo) {
+  install("C:\\users\\me\\Korvalinq Drive");
+  system.restartRemoves = true;
+  fs.failOn(test::FsOp::RemoveAll, kProgram);
+  Uninstallation uninstallation(fs, system);
+  auto left = uninstallation.run();
+  EXPECT_THAT(left, IsEmpty());
+  EXPECT_THAT(uninstallation.atRestart(), ElementsAre(kProgram));
+  EXPECT_THAT(system.calls, ::testing::Contains(std::string("removeAtRestart ") + kProgram));
+  EXPECT_EQ(reportText(left, uninstallation.atRestart()),
+            "Korvalinq Drive has been removed from this computer.\nYour sync folder was left untouched.\n\n"
+            "Still in use, and removed by Windows at the next restart:\n\nC:\\Program files (x86)\\Korvalinq Drive");
+  EXPECT_EQ(fs.content("C:\\users\\me\\Korvalinq Drive\\docs\\report.txt"), "the user's work");
 }
 
 TEST_F(UninstallSteps, NothingInstalledIsNotAFailure) {

@@ -39,6 +39,7 @@ class Win32InstallerMessages : public InstallerMessages {
   explicit Win32InstallerMessages(HWND owner = nullptr) : owner_(owner) {}
   void setOwner(HWND owner) { owner_ = owner; }
   void show(MessageKind kind, const std::string& text) override;
+  bool ask(const std::string& text) override;
 
  private:
   HWND owner_;

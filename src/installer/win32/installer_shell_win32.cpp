@@ -81,4 +81,8 @@ void Win32InstallerMessages::show(MessageKind kind, const std::string& text) {
               MB_OK | (error ? MB_ICONERROR : MB_ICONEXCLAMATION));
 }
 
+bool Win32InstallerMessages::ask(const std::string& text) {
+  return MessageBoxW(owner_, ansiToWide(text).c_str(), L"Warning", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
+}
+
 }  // namespace kq::installer

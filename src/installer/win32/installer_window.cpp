@@ -74,7 +74,7 @@ bool InstallerWindow::create(HINSTANCE instance) {
 
 void InstallerWindow::FormCreate() {
   setHint(hwnd_, kEdit1Id, L"sync.example.com");
-  setHint(hwnd_, kEdit3Id, L"API key (24 digits)");
+  setHint(hwnd_, kEdit3Id, L"API key (24 letters and digits)");
   setHint(hwnd_, kEdit5Id, L"Contract number (4 digits)");
   SetDlgItemTextW(hwnd_, kVersionId, (L"v" + ansiToWide(kVersion)).c_str());
   ShowWindow(GetDlgItem(hwnd_, kNotebook1Id), SW_HIDE);

@@ -22,6 +22,7 @@
 #include "ui/win32/exceptions_window.h"
 #include "ui/win32/log_window.h"
 #include "ui/win32/main_window.h"
+#include "ui/win32/not_synced_window.h"
 #include "ui/win32/resource.h"
 #include "ui/win32/settings_window.h"
 #include "ui/win32/small_windows.h"
@@ -37,6 +38,11 @@ std::string programFile() {
   buffer.resize(n);
   return toAnsi(buffer);
 }
+
+// kNotSetUpText is the box of a start without "filesync.cfg" and without "install".
+constexpr wchar_t kNotSetUpText[] =
+    L"Korvalinq Drive is not set up on this computer yet: there is no filesync.cfg beside "
+    L"KQFilesyncClient.exe.\n\nRun the set-up now?\n\n(Later: start \"KQFilesyncClient.exe install\".)";
 
 bool windowExists(const wchar_t* title) { return FindWindowW(nullptr, title) != nullptr; }
 
@@ -125,7 +131,9 @@ void runClient(HINSTANCE instance, const std::string& programPath) {
   createWindow(exceptions, instance, IDD_EXCEPTIONS, main.hwnd());
   SettingsWindow settings(ini, config.fields, logger);
   createWindow(settings, instance, IDD_SETTINGS, main.hwnd());
-  main.setWindows({&configWindow, &logWindow, &about, &exceptions, &settings});
+  NotSyncedWindow notSynced;
+  createWindow(notSynced, instance, IDD_NOTSYNCED, main.hwnd());
+  main.setWindows({&configWindow, &logWindow, &about, &exceptions, &settings, &notSynced});
   // The engine starts on the configuration as read now (a missing one is reported at the first connect).
   try {
     if (config.configFileExists()) config.reload();
@@ -135,7 +143,7 @@ void runClient(HINSTANCE instance, const std::string& programPath) {
 
   // Nothing is shown: the client starts in the tray.
   runMessageLoop(main, {configWindow.hwnd(), logWindow.hwnd(), about.hwnd(), newDir.hwnd(),
-                        exceptions.hwnd(), settings.hwnd()});
+                        exceptions.hwnd(), settings.hwnd(), notSynced.hwnd()});
   events.guard("stop", [&] { engine.stop(); });
 }
 
@@ -164,6 +172,10 @@ int runStartup(HINSTANCE instance, const std::wstring& argument) {
         break;
       case Role::Installer:
         runInstaller(instance);
+        break;
+      case Role::NotSetUp:
+        if (MessageBoxW(nullptr, kNotSetUpText, kApplicationTitle, MB_YESNO | MB_ICONQUESTION) == IDYES)
+          runInstaller(instance);
         break;
       case Role::Nothing:
         break;

@@ -142,4 +142,23 @@ void FolderBrowser::refreshFiles() {
   InvalidateRect(list_, nullptr, TRUE);
 }
 
+void FolderBrowser::refreshIfChanged() {
+  std::vector<std::string> names = folderEntries(current_, false);
+  if (names == listedFiles()) return;
+  const std::string selected = selectedFile();
+  SendMessageW(list_, WM_SETREDRAW, FALSE, 0);
+  SendMessageW(list_, LB_RESETCONTENT, 0, 0);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    SendMessageW(list_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(toWide(names[i]).c_str()));
+    if (!selected.empty() && names[i] == selected) SendMessageW(list_, LB_SETCURSEL, i, 0);
+  }
+  SendMessageW(list_, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(list_, nullptr, TRUE);
+}
+
+void FolderBrowser::move(const RECT& treeArea, const RECT& listArea) {
+  MoveWindow(tree_, treeArea.left, treeArea.top, treeArea.right - treeArea.left, treeArea.bottom - treeArea.top, TRUE);
+  MoveWindow(list_, listArea.left, listArea.top, listArea.right - listArea.left, listArea.bottom - listArea.top, TRUE);
+}
+
 }  // namespace kq::win

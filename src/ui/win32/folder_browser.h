@@ -26,6 +26,11 @@ class FolderBrowser {
   std::string selectedFile() const;
   std::vector<std::string> listedFiles() const;
   void refreshFiles();
+  // refreshIfChanged re-reads the current folder and refills the list only when
+  // its files changed, keeping the selected file selected while it is there.
+  void refreshIfChanged();
+  // move places both controls.
+  void move(const RECT& treeArea, const RECT& listArea);
   // onNotify handles the tree's notifications: a new selection moves the file
   // list, a double click opens the selected folder (DirectoryListBox1DblClick).
   void onNotify(const NMHDR& header);

@@ -3,11 +3,15 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <cstdio>
+
 #include "engine/status_text.h"
+#include "engine/tray_status.h"
 #include "engine/timer_schedule.h"
 #include "ui/win32/config_window.h"
 #include "ui/win32/exceptions_window.h"
 #include "ui/win32/log_window.h"
+#include "ui/win32/not_synced_window.h"
 #include "ui/win32/resource.h"
 #include "ui/win32/settings_window.h"
 #include "ui/win32/small_windows.h"
@@ -23,9 +27,8 @@ constexpr UINT kServerMessages = WM_APP + 0x100;
 constexpr UINT kWatcherMessages = WM_APP + 0x200;
 constexpr UINT kTrayId = 1;
 // Layout at 96 dpi.
-constexpr int kClientWidth = 669, kClientHeight = 578, kPanelHeight = 42, kListWidth = 335,
+constexpr int kClientWidth = kMainClientWidth, kClientHeight = kMainClientHeight, kPanelHeight = 42,
               kStatusHeight = 20;
-constexpr int kPanelWidths[7] = {150, 125, 100, 100, 100, 50, 150};
 
 HFONT makeFont(int pixels, int weight, const wchar_t* face) {
   return CreateFontW(-scaled(pixels), 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
@@ -47,7 +50,30 @@ void addTool(HWND tooltips, HWND owner, HWND control, const wchar_t* text) {
   SendMessageW(tooltips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
+HICON loadSmallIcon(HINSTANCE instance, int id) {
+  return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(id), IMAGE_ICON,
+                                       GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+}
+
 }  // namespace
+
+std::string lastSyncText(const std::optional<std::int64_t>& cycleEndedAt) {
+  if (!cycleEndedAt) return {};
+  // Unix seconds to a FILETIME (100 ns units since 1601), then local time.
+  ULONGLONG ticks = (static_cast<ULONGLONG>(*cycleEndedAt) + 11644473600ULL) * 10000000ULL;
+  FILETIME utc{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)}, local;
+  SYSTEMTIME t;
+  if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &t)) return {};
+  char text[8];
+  std::snprintf(text, sizeof text, "%02u:%02u", static_cast<unsigned>(t.wHour), static_cast<unsigned>(t.wMinute));
+  return text;
+}
+
+std::wstring trayTipText(const TrayView& view) {
+  std::wstring tip = std::wstring(kApplicationTitle) + L": " + utf8ToWide(view.tip);
+  if (tip.size() > 127) tip = tip.substr(0, 124) + L"...";
+  return tip;
+}
 
 MainWindow::MainWindow(HINSTANCE instance, ConfigStore& config, Log& log)
     : instance_(instance), config_(config), log_(log) {}
@@ -64,9 +90,9 @@ MainWindow::~MainWindow() {
 
 bool MainWindow::create() {
   appIcon_ = LoadIconW(instance_, MAKEINTRESOURCEW(IDI_APP));
-  smallIcon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
-                                             GetSystemMetrics(SM_CXSMICON),
-                                             GetSystemMetrics(SM_CYSMICON), 0));
+  smallIcon_ = loadSmallIcon(instance_, IDI_APP);
+  workingIcon_ = loadSmallIcon(instance_, IDI_WORKING);
+  attentionIcon_ = loadSmallIcon(instance_, IDI_ATTENTION);
   folderIcon_ = static_cast<HICON>(
       LoadImageW(instance_, MAKEINTRESOURCEW(IDI_FOLDER), IMAGE_ICON, 16, 16, 0));
   WNDCLASSEXW windowClass{};
@@ -84,7 +110,8 @@ bool MainWindow::create() {
   HMENU popupRoot = LoadMenuW(instance_, MAKEINTRESOURCEW(IDR_POPUP));
   popupMenu_ = popupRoot;
   accelerators_ = LoadAcceleratorsW(instance_, MAKEINTRESOURCEW(IDR_ACCEL));
-  const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+  const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX |
+                      WS_THICKFRAME | WS_CLIPCHILDREN;
   RECT r{0, 0, scaled(kClientWidth), scaled(kClientHeight)};
   AdjustWindowRectEx(&r, style, TRUE, WS_EX_COMPOSITED);
   hwnd_ = CreateWindowExW(WS_EX_COMPOSITED, kClassName, kMainCaption, style, CW_USEDEFAULT,
@@ -152,26 +179,47 @@ void MainWindow::createControls() {
                   scaled(32), IDC_MAIN_IMAGE1);
   SendMessageW(image1_, STM_SETICON, reinterpret_cast<WPARAM>(appIcon_), 0);
 
-  listView_ = child(0, WC_LISTVIEWW, L"", LVS_REPORT | LVS_SINGLESEL, 0, listTop,
-                    scaled(kListWidth), listHeight, IDC_MAIN_LISTVIEW1);
-  const RECT treeArea{0, listTop, scaled(kListWidth), listTop + listHeight};
-  const RECT listArea{scaled(kClientWidth - kListWidth), listTop, scaled(kClientWidth),
-                      listTop + listHeight};
+  const int half = scaled(kClientWidth) / 2;
+  listView_ = child(0, WC_LISTVIEWW, L"", LVS_REPORT | LVS_SINGLESEL, 0, listTop, half, listHeight,
+                    IDC_MAIN_LISTVIEW1);
+  const RECT treeArea{0, listTop, half, listTop + listHeight};
+  const RECT listArea{half, listTop, scaled(kClientWidth), listTop + listHeight};
   browser_.create(hwnd_, instance_, treeArea, listArea, treeFont_, listFont_);
   SetWindowPos(listView_, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
-  statusBar_ = child(0, STATUSCLASSNAMEW, L"", 0, 0, 0, 0, 0, IDC_MAIN_STATUSBAR1);
+  statusBar_ = child(0, STATUSCLASSNAMEW, L"", SBARS_SIZEGRIP | SBARS_TOOLTIPS, 0, 0, 0, 0, IDC_MAIN_STATUSBAR1);
   SendMessageW(statusBar_, SB_SETBKCOLOR, 0, RGB(160, 160, 160));
-  int edges[7];
-  int right = 0;
-  for (int i = 0; i < 7; ++i) edges[i] = (right += scaled(kPanelWidths[i]));
-  SendMessageW(statusBar_, SB_SETPARTS, 7, reinterpret_cast<LPARAM>(edges));
+  trayTipText_ = CreateWindowExW(0, L"STATIC", trayTip_.c_str(), WS_CHILD, 0, 0, 0, 0, hwnd_,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_MAIN_TRAYTIP)), instance_, nullptr);
 
   tooltips_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_,
                               nullptr, instance_, nullptr);
   addTool(tooltips_, hwnd_, speedButton1_, L"Show the contents of the selected folder");
   addTool(tooltips_, hwnd_, statusBar_, L"Filesync status panel");
+  RECT client;
+  GetClientRect(hwnd_, &client);
+  layout(client.right, client.bottom);
+}
+
+// layout places the controls in a client area of width x height: the tool bar
+// across the top, tree and file list side by side, the status bar at the
+// bottom with its panels at their widths and the last one taking the rest.
+void MainWindow::layout(int width, int height) {
+  if (!statusBar_) return;
+  const int listTop = scaled(kPanelHeight);
+  const int listBottom = height - scaled(kStatusHeight);
+  const int half = width / 2;
+  MoveWindow(panel_, 0, 0, width, listTop, TRUE);
+  MoveWindow(image1_, width - scaled(42), scaled(5), scaled(32), scaled(32), TRUE);
+  MoveWindow(listView_, 0, listTop, half, listBottom - listTop, TRUE);
+  browser_.move(RECT{0, listTop, half, listBottom}, RECT{half, listTop, width, listBottom});
+  SendMessageW(statusBar_, WM_SIZE, 0, 0);
+  int edges[7];
+  int right = 0;
+  for (int i = 0; i < 7; ++i) edges[i] = (right += scaled(kPanelWidths[i]));
+  edges[6] = -1;
+  SendMessageW(statusBar_, SB_SETPARTS, 7, reinterpret_cast<LPARAM>(edges));
 }
 
 void MainWindow::addTrayIcon() {
@@ -181,24 +229,62 @@ void MainWindow::addTrayIcon() {
   icon.uID = kTrayId;
   icon.uFlags = NIF_ICON | NIF_MESSAGE | NIF_TIP;
   icon.uCallbackMessage = kMsgTray;
-  icon.hIcon = smallIcon_ ? smallIcon_ : appIcon_;
-  lstrcpynW(icon.szTip, kApplicationTitle, ARRAYSIZE(icon.szTip));
+  HICON state = trayState_ == TrayState::Attention ? attentionIcon_
+                : trayState_ == TrayState::Working  ? workingIcon_
+                                                    : smallIcon_;
+  icon.hIcon = state ? state : appIcon_;
+  lstrcpynW(icon.szTip, trayTip_.c_str(), ARRAYSIZE(icon.szTip));
   Shell_NotifyIconW(NIM_ADD, &icon);
 }
 
-void MainWindow::setTrayTip(const std::string& text) {
-  if (text == trayTip_) return;
-  trayTip_ = text;
+void MainWindow::setTray(const TrayView& view) {
+  std::wstring tip = trayTipText(view);
+  if (tip == trayTip_ && view.state == trayState_) return;
+  const bool newState = view.state != trayState_;
+  trayTip_ = tip;
+  trayState_ = view.state;
+  SetWindowTextW(trayTipText_, tip.c_str());
   NOTIFYICONDATAW icon{};
   icon.cbSize = sizeof icon;
   icon.hWnd = hwnd_;
   icon.uID = kTrayId;
   icon.uFlags = NIF_TIP;
-  lstrcpynW(icon.szTip, toWide(std::string("Korvalinq Drive\n") + text).c_str(), ARRAYSIZE(icon.szTip));
+  lstrcpynW(icon.szTip, tip.c_str(), ARRAYSIZE(icon.szTip));
+  if (newState) {
+    HICON state = view.state == TrayState::Attention ? attentionIcon_
+                  : view.state == TrayState::Working ? workingIcon_
+                                                     : smallIcon_;
+    if (state) {
+      icon.uFlags |= NIF_ICON;
+      icon.hIcon = state;
+    }
+  }
   Shell_NotifyIconW(NIM_MODIFY, &icon);
 }
 
-void MainWindow::publish(const EngineStatus& status) { setTrayTip(statusSummary(status)); }
+void MainWindow::showBalloon(const std::string& text) {
+  log_.writeLog("Notice: " + text, true);
+  NOTIFYICONDATAW icon{};
+  icon.cbSize = sizeof icon;
+  icon.hWnd = hwnd_;
+  icon.uID = kTrayId;
+  icon.uFlags = NIF_INFO;
+  icon.dwInfoFlags = NIIF_WARNING;
+  lstrcpynW(icon.szInfoTitle, kApplicationTitle, ARRAYSIZE(icon.szInfoTitle));
+  lstrcpynW(icon.szInfo, utf8ToWide(text).c_str(), ARRAYSIZE(icon.szInfo));
+  Shell_NotifyIconW(NIM_MODIFY, &icon);
+}
+
+void MainWindow::publish(const EngineStatus& status) {
+  setTray(trayView(status, lastSyncText(status.cycleEndedAt)));
+  if (auto note = balloons_.next(status)) showBalloon(*note);
+  // The activity panel shows the file under way with its bytes of the total.
+  progress_ = status.receiving ? utf8ToWide("Receiving " + transferText(*status.receiving))
+              : status.sending ? utf8ToWide("Sending " + transferText(*status.sending))
+                               : std::wstring();
+  showPanel(1, progress_.empty() ? activity_ : progress_);
+  if (windows_.notSynced) windows_.notSynced->setItems(status.failedItems);
+}
 
 template <class F>
 void MainWindow::route(F&& call) {
@@ -250,6 +336,17 @@ LRESULT MainWindow::dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CREATE:
       taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
       return 0;
+    case WM_SIZE:
+      if (wParam != SIZE_MINIMIZED) layout(LOWORD(lParam), HIWORD(lParam));
+      return 0;
+    case WM_GETMINMAXINFO: {
+      // The window never becomes smaller than its first size: every panel stays whole.
+      RECT r{0, 0, scaled(kClientWidth), scaled(kClientHeight)};
+      AdjustWindowRectEx(&r, static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_STYLE)), TRUE, WS_EX_COMPOSITED);
+      auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
+      limits->ptMinTrackSize = POINT{r.right - r.left, r.bottom - r.top};
+      return 0;
+    }
     case WM_TIMER:
       onTimer(wParam);
       return 0;
@@ -333,6 +430,7 @@ void MainWindow::onTimer(UINT_PTR id) {
     case kCheckChanges:
       route([&] { events_->CheckChangesTimer(); });
       if (windows_.config && windows_.config->visible()) windows_.config->showFields();
+      if (IsWindowVisible(hwnd_)) browser_.refreshIfChanged();  // files come and go while it is shown
       break;
     case kErrorHandling:
       ErrorWindowTimer();
@@ -360,6 +458,7 @@ void MainWindow::onCommand(int id) {
       }
       break;
     case IDM_SETTINGS: if (windows_.settings) bringUp(windows_.settings->hwnd()); break;
+    case IDM_NOTSYNCED: if (windows_.notSynced) windows_.notSynced->showList(); break;
     case IDM_ABOUT: if (windows_.about) bringUp(windows_.about->hwnd()); break;
     case IDM_EXIT: Exit1Click(); break;
     case IDM_CLIENTLOG: if (windows_.log) windows_.log->showPlaced(); break;
@@ -495,13 +594,20 @@ void MainWindow::showQueuedBoxes() {
 
 void MainWindow::setPanel(int index, const std::string& text) {
   if (index < 0 || index > 6) return;
+  if (index == 1) {
+    activity_ = toWide(text);
+    if (!progress_.empty()) return;  // the transfer under way stays in view
+  }
+  showPanel(index, toWide(text));
+}
+
+void MainWindow::showPanel(int index, const std::wstring& text) {
   // The receiver sets the same text at every read: an unchanged panel is not
   // sent again, since each SB_SETTEXTW repaints the status bar.
   auto& shown = panelTexts_[static_cast<std::size_t>(index)];
   if (shown && *shown == text) return;
   shown = text;
-  SendMessageW(statusBar_, SB_SETTEXTW, static_cast<WPARAM>(index),
-               reinterpret_cast<LPARAM>(toWide(text).c_str()));
+  SendMessageW(statusBar_, SB_SETTEXTW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 void MainWindow::setConnectCaption(const std::string& caption) {

@@ -18,6 +18,7 @@
 #include "platform/win32/links_win32.h"
 #include "engine/engine_events.h"
 #include "engine/engine_status.h"
+#include "engine/tray_status.h"
 #include "ui/win32/folder_browser.h"
 #include "platform/error_reporter.h"
 
@@ -28,6 +29,7 @@ class LogWindow;
 class AboutWindow;
 class ExceptionsWindow;
 class SettingsWindow;
+class NotSyncedWindow;
 
 inline constexpr wchar_t kMainCaption[] = L"Korvalinq Drive Client";
 // kApplicationTitle captions the application's error boxes.
@@ -40,7 +42,19 @@ struct OtherWindows {
   AboutWindow* about = nullptr;
   ExceptionsWindow* exceptions = nullptr;
   SettingsWindow* settings = nullptr;
+  NotSyncedWindow* notSynced = nullptr;
 };
+
+// The main window's layout at 96 dpi: the default client area holds the seven
+// status panels side by side; the window may grow, never shrink below it.
+inline constexpr int kMainClientWidth = 930, kMainClientHeight = 578;
+inline constexpr int kPanelWidths[7] = {150, 250, 100, 100, 100, 80, 150};
+
+// lastSyncText is the local time "hh:mm" of a completed cycle, empty without one.
+std::string lastSyncText(const std::optional<std::int64_t>& cycleEndedAt);
+// trayTipText is the tray icon's tip: the product and the status in one line,
+// at most 127 characters.
+std::wstring trayTipText(const TrayView& view);
 
 class MainWindow : public StatusView, public FolderView, public Dialogs,
                    public ErrorReporter, public EngineStatusPort {
@@ -74,7 +88,9 @@ class MainWindow : public StatusView, public FolderView, public Dialogs,
   // ErrorReporter: an error box once the current event has been handled; at
   // most one is open or waiting at any time (the log holds the record).
   void reportError(const std::string& text) override;
-  // EngineStatusPort: the record's summary becomes the tray icon's tip.
+  // EngineStatusPort: the record sets the tray icon's state and tip, a balloon
+  // for a problem new to the user, the transfer under way in the activity
+  // panel and the list of names that are not synchronised.
   void publish(const EngineStatus& status) override;
 
  private:
@@ -82,7 +98,10 @@ class MainWindow : public StatusView, public FolderView, public Dialogs,
   LRESULT dispatch(UINT message, WPARAM wParam, LPARAM lParam);
   void createControls();
   void addTrayIcon();
-  void setTrayTip(const std::string& text);
+  void setTray(const TrayView& view);
+  void showBalloon(const std::string& text);
+  void showPanel(int index, const std::wstring& text);
+  void layout(int width, int height);
   // route hands one event to the engine; afterwards the Reconnect timer follows
   // the state the engine wants. No exception leaves it.
   template <class F>
@@ -106,18 +125,24 @@ class MainWindow : public StatusView, public FolderView, public Dialogs,
   ConfigStore& config_;
   Log& log_;
   EngineEvents* events_ = nullptr;
-  std::string trayTip_;
+  std::wstring trayTip_ = L"Korvalinq Drive";
+  TrayState trayState_ = TrayState::Synchronised;
+  Balloons balloons_;
+  std::wstring activity_;  // the activity panel's text as the engine set it
+  std::wstring progress_;  // the transfer under way, shown in its place
   OtherWindows windows_;
   HWND hwnd_ = nullptr;
   HWND panel_ = nullptr, button1_ = nullptr, speedButton1_ = nullptr, image1_ = nullptr;
   HWND listView_ = nullptr, statusBar_ = nullptr;
-  std::array<std::optional<std::string>, 7> panelTexts_;  // what each status panel shows
+  HWND trayTipText_ = nullptr;  // hidden: the tray tip as window text
+  std::array<std::optional<std::wstring>, 7> panelTexts_;  // what each status panel shows
   FolderBrowser browser_;
   HWND tooltips_ = nullptr;
   HMENU menu_ = nullptr, popupMenu_ = nullptr;
   HACCEL accelerators_ = nullptr;
   HFONT boldFont_ = nullptr, treeFont_ = nullptr, listFont_ = nullptr;
   HICON appIcon_ = nullptr, smallIcon_ = nullptr, folderIcon_ = nullptr;
+  HICON workingIcon_ = nullptr, attentionIcon_ = nullptr;
   std::unique_ptr<Win32ServerLink> server_;
   std::unique_ptr<Win32WatcherLink> watcher_;
   UINT taskbarCreated_ = 0;

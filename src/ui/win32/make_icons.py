@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
-"""make_icons.py OUTDIR: draws the client's icons (app.ico, folder.ico) as
+"""make_icons.py OUTDIR: draws the client's icons (app.ico, folder.ico and the
+tray's working.ico and attention.ico) as
 32-bit icons in 16, 32 and 48 pixel sizes. Drawn here, pixel by pixel."""
 import struct
 import sys
 
 
-def app_pixel(x, y, n):
-    """A blue disc with a white "K" and a small green sync dot."""
+def app_pixel(x, y, n, dot=(60, 200, 90, 255)):
+    """A blue disc with a white "K" and a small sync dot: green when synchronised,
+    amber while working, red when the user is needed."""
     cx = cy = (n - 1) / 2
     r = n / 2 - 0.5
     d = ((x - cx) ** 2 + (y - cy) ** 2) ** 0.5
@@ -18,7 +20,7 @@ def app_pixel(x, y, n):
     if stem or arm:
         return (255, 255, 255, 255)
     if ((u - 0.76) ** 2 + (v - 0.76) ** 2) ** 0.5 < 0.11:
-        return (60, 200, 90, 255)
+        return dot
     shade = int(40 * (y / n))
     return (30, 90 - shade // 2, 200 - shade, 255)
 
@@ -62,3 +64,5 @@ if __name__ == "__main__":
     outdir = sys.argv[1]
     write_icon(f"{outdir}/app.ico", app_pixel)
     write_icon(f"{outdir}/folder.ico", folder_pixel)
+    write_icon(f"{outdir}/working.ico", lambda x, y, n: app_pixel(x, y, n, (250, 170, 20, 255)))
+    write_icon(f"{outdir}/attention.ico", lambda x, y, n: app_pixel(x, y, n, (220, 30, 30, 255)))

@@ -7,6 +7,8 @@
 
 #define IDI_APP 1
 #define IDI_FOLDER 2
+#define IDI_WORKING 3
+#define IDI_ATTENTION 4
 
 // Main menu, pop-up menu and accelerators.
 #define IDR_MAINMENU 100
@@ -25,6 +27,7 @@
 #define IDM_ITEMA1 40010
 #define IDM_SYNCHRONIZEALL1 40011
 #define IDM_ITMEB1 40012
+#define IDM_NOTSYNCED 40013
 
 // Dialogs.
 #define IDD_CONFIGURATION 200
@@ -33,6 +36,7 @@
 #define IDD_NEWDIR 203
 #define IDD_EXCEPTIONS 204
 #define IDD_SETTINGS 205
+#define IDD_NOTSYNCED 206
 
 // Controls. Edit1..Edit6 of the configuration window.
 #define IDC_EDIT1 1001
@@ -68,3 +72,8 @@
 #define IDC_MAIN_FILELISTBOX1 2006
 #define IDC_MAIN_LISTVIEW1 2007
 #define IDC_MAIN_STATUSBAR1 2008
+// The tray's tip as text of a hidden control, for those who read the window from outside.
+#define IDC_MAIN_TRAYTIP 2009
+// The list of the window "Not synchronised".
+#define IDC_NOTSYNCED_LIST 2101
+#define IDC_NOTSYNCED_COUNT 2102

@@ -15,7 +15,7 @@ Role decideRole(const StartupFacts& facts) {
   if (facts.configExists) return Role::Client;
   if (facts.installerRunning) return Role::InstallerAlreadyRunning;
   if (argument == L"install") return Role::Installer;
-  return Role::Nothing;
+  return Role::NotSetUp;
 }
 
 }  // namespace kq::win

@@ -9,6 +9,7 @@ enum class Role {
   Client,                    // "filesync.cfg" next to the executable: run the tray client
   InstallerAlreadyRunning,   // say so and end
   Installer,                 // first run with "install": the installer window
+  NotSetUp,                  // no "filesync.cfg" and no "install": offer the set-up
   Nothing,                   // end at once, silently
 };
 

@@ -25,9 +25,9 @@ TEST(StartupRole, ChecksInOrder) {
       {"installer already open, no argument", {false, false, true, L""}, Role::InstallerAlreadyRunning},
       {"INSTALL in capitals", {false, false, false, L"INSTALL"}, Role::Installer},
       {"install", {false, false, false, L"install"}, Role::Installer},
-      {"nothing to do", {false, false, false, L""}, Role::Nothing},
-      {"unknown argument", {false, false, false, L"installx"}, Role::Nothing},
-      {"showdir without a client", {false, false, false, L"showdir"}, Role::Nothing},
+      {"not set up", {false, false, false, L""}, Role::NotSetUp},
+      {"unknown argument, not set up", {false, false, false, L"installx"}, Role::NotSetUp},
+      {"showdir, not set up", {false, false, false, L"showdir"}, Role::NotSetUp},
   };
   for (const auto& c : cases) EXPECT_EQ(decideRole(c.facts), c.expected) << c.name;
 }
