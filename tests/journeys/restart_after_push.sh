@@ -6,13 +6,14 @@
 # client and replace its copies, with no conflict copy on either side. Twice:
 #   sigterm   the server is stopped (SIGTERM) as soon as both sides agree;
 #   kill      the server is killed (kill -9) as soon as the last file arrived.
-# The server's pause between cycles is long, so that no listing follows the
-# pushes before the server goes down.
+# The server's pause between cycles (60 s) is longer than the checks take
+# after the pushes, so that no listing follows them before the server goes
+# down.
 # Usage: tests/journeys/restart_after_push.sh [SCRATCH_FOLDER]
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 jr_begin "$@"
-jr_server_options=(--cycle 15)
+jr_server_options=(--cycle 60)
 files=200
 edits=100
 
@@ -40,11 +41,11 @@ for round in sigterm kill; do
   mv "$kq_scratch/staging/$round" "$jr_store/$round"
   for ((i = 0; i < files; i++)); do jr_wrote store "$round/f$i.txt"; done
   if [ $round = sigterm ]; then
-    jr_wait_fast 120 "the files reach the client" jr_agree || jr_abort "the files do not arrive"
+    jr_wait_fast 300 "the files reach the client" jr_agree || jr_abort "the files do not arrive"
     kq_stop "$kq_server_pid"
     kq_forget "$kq_server_pid"
   else
-    jr_wait_fast 120 "the files reach the client" all_arrived $round || jr_abort "the files do not arrive"
+    jr_wait_fast 300 "the files reach the client" all_arrived $round || jr_abort "the files do not arrive"
     jr_kill_server
   fi
   jr_expect "the server pushed every file before it went down" \
