@@ -174,6 +174,7 @@ void SyncSession::reconcile(std::vector<ListingEntry>& listing) {
   std::vector<Action> again;
   {
     Turn turn(turns_);
+    if (contract_.held) seedHeld(*contract_.held, listed_);  // held deletions stay deletions
     in = planInput();
     turns_.newPlan();
     listed_.clear();  // in.listed holds it for the plan; the plan's entries in step replace it
@@ -213,6 +214,11 @@ void SyncSession::reconcile(std::vector<ListingEntry>& listing) {
   }
   filesLeft_ = bytesLeft_ = 0;
   listed_ = plan->takeListedInStep();
+  if (contract_.held) {
+    auto settled = settleHeld(*contract_.held, plan->heldDeletions(), in, listed_, contract_.account.contract);
+    for (auto& note : settled.notes) say(note);
+    for (auto& deletion : settled.deletions) guarded(deletion, in);
+  }
 }
 
 void SyncSession::checkPushes(const std::vector<Action>& plan, const std::map<std::string, std::int64_t>& inStep,

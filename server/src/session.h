@@ -20,6 +20,7 @@
 #include "accounts.h"
 #include "conversation.h"
 #include "contract_lock.h"
+#include "held_deletions.h"
 #include "peer.h"
 #include "planner.h"
 #include "push_ledger.h"
@@ -38,6 +39,7 @@ struct ContractState {
   std::string clientLogPath;
   std::unique_ptr<StoreFiles> files;  // the transfers' files; DiskStoreFiles over store when not set
   PushRecords pushes;  // the last push of each path to each client host (under the lock)
+  std::unique_ptr<HeldDeletions> held;  // the guard's held deletions; none kept when not set
 };
 
 struct SessionOptions {
