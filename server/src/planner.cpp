@@ -74,8 +74,19 @@ bool changedSince(const PlanInput& in, const std::string& path, const StoreEntry
   return base != nullptr && s.version != *base;
 }
 
+// belowStoreFile is true when a folder above path is a file in the store: the
+// client made a folder of it, which the listing tells first.
+bool belowStoreFile(const std::string& path, const PlanInput& in) {
+  for (auto slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+    auto* s = find(in, path.substr(0, slash));
+    if (s != nullptr && !s->deleted && !s->isDir) return true;
+  }
+  return false;
+}
+
 Action planModified(const ChangeReport& r, const PlanInput& in) {
   if (r.size < 0) return skip(r.path, "no longer a file on the client");
+  if (belowStoreFile(r.path, in)) return skip(r.path, "");
   auto* s = find(in, r.path);
   if (s != nullptr && !s->deleted && s->isDir) return planReportedFileOverFolder(r, *s, in);
   if (s != nullptr && !s->deleted && explainedByPush(r.path, r.size, 0, in)) {

@@ -34,6 +34,17 @@ bool heldOtherVersion(const StoreEntry& s, const PlanInput& in) {
   return it != in.listed.end() && it->second != s.version;
 }
 
+// heldBelow: this connection knows of an item below path: it left a folder there.
+bool heldBelow(const std::string& path, const PlanInput& in) {
+  for (auto* known : {&in.session, &in.listed}) {
+    auto it = known->upper_bound(path);
+    for (; it != known->end() && it->first.compare(0, path.size(), path) == 0; ++it) {
+      if (isUnder(it->first, path)) return true;
+    }
+  }
+  return false;
+}
+
 Action swap(ActionKind kind, const std::string& path, bool isDir, FetchMode mode) {
   Action a = make(kind, path, isDir);
   a.replaces = true;
@@ -73,7 +84,9 @@ Action planFolderOverFile(const ListingEntry& c, const SortedListing& listing, c
   }
   // The client's folder is the one this connection left in step and holds
   // nothing new to the store: the store replaced it by the file.
-  if (heldOtherVersion(s, in) && !subtreeNeedsFetch(listing, c.path, in)) return pushSwap(c.path, false, in);
+  if (heldOtherVersion(s, in) && heldBelow(c.path, in) && !subtreeNeedsFetch(listing, c.path, in)) {
+    return pushSwap(c.path, false, in);
+  }
   // Both changed: the store's file goes beside the client's folder under a conflict name.
   return swap(ActionKind::CreateStoreFolder, c.path, true, FetchMode::Merge);
 }
