@@ -4,6 +4,7 @@
 
 #include "listing_rules.h"
 #include "plan_rules.h"
+#include "swap_rules.h"
 
 namespace kqs {
 
@@ -174,7 +175,7 @@ bool ListingPlan::planPath(const std::string& path, const ListingEntry* c, const
   Action a = c == nullptr ? planStoreOnly(*s, in_, listingComplete_)
              : c->isDir   ? planClientFolder(*c, listing_, in_)
                           : planClientFile(*c, in_);
-  if (isFolderDeletion(a)) deletedFolder_ = path;
+  if (isFolderDeletion(a) || replacesFolder(a)) deletedFolder_ = path;
   if (a.kind == ActionKind::Skip && a.note.empty()) return false;
   out = std::move(a);
   return true;

@@ -1,6 +1,7 @@
 #include "listing_rules.h"
 
 #include "plan_rules.h"
+#include "swap_rules.h"
 
 namespace kqs::plan {
 
@@ -9,6 +10,34 @@ namespace {
 constexpr const char* kKeptByClient = "kept by the client after its deletion was ordered";
 constexpr const char* kInferred = "gone from the client's listing";
 
+// needsFetch is true for a client file that the store lacks or deleted before
+// the client last changed it.
+bool needsFetch(const ListingEntry& c, const PlanInput& in) {
+  if (c.isDir) return false;
+  auto* s = find(in, c.path);
+  return s == nullptr || (s->deleted && s->deletedAt < c.mtime);
+}
+
+bool listedBefore(const StoreEntry& s, const PlanInput& in) {
+  auto it = in.listed.find(s.path);
+  return !s.deleted && it != in.listed.end() && it->second == s.version;
+}
+
+// removedOnClient: the client held this version (a folder: everything live in
+// it) in an earlier listing, and it is gone from this one.
+bool removedOnClient(const StoreEntry& s, const PlanInput& in) {
+  if (!listedBefore(s, in)) return false;
+  if (!s.isDir) return true;
+  for (auto it = in.store.upper_bound(s.path); it != in.store.end(); ++it) {
+    if (it->first.compare(0, s.path.size(), s.path) != 0) break;
+    if (!isUnder(it->first, s.path) || it->second.deleted) continue;
+    if (!listedBefore(it->second, in)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 const KnownCopy* knownCopy(const PlanInput& in, const ListingEntry& c) {
   auto it = in.known.find(c.path);
   if (it == in.known.end()) return nullptr;
@@ -16,14 +45,6 @@ const KnownCopy* knownCopy(const PlanInput& in, const ListingEntry& c) {
     if (k.size == c.size && k.mtime == c.mtime) return &k;
   }
   return nullptr;
-}
-
-// needsFetch is true for a client file that the store lacks or deleted before
-// the client last changed it.
-bool needsFetch(const ListingEntry& c, const PlanInput& in) {
-  if (c.isDir) return false;
-  auto* s = find(in, c.path);
-  return s == nullptr || (s->deleted && s->deletedAt < c.mtime);
 }
 
 bool subtreeNeedsFetch(const SortedListing& listing, const std::string& folder, const PlanInput& in) {
@@ -47,33 +68,15 @@ bool holdsLastPush(const ListingEntry& c, const PlanInput& in) {
   return c.size == p.size && c.mtime >= p.startedAt - kPushSlackSeconds && c.mtime <= p.endedAt;
 }
 
-bool listedBefore(const StoreEntry& s, const PlanInput& in) {
-  auto it = in.listed.find(s.path);
-  return !s.deleted && it != in.listed.end() && it->second == s.version;
-}
-
-// removedOnClient: the client held this version (a folder: everything live in
-// it) in an earlier listing, and it is gone from this one.
-bool removedOnClient(const StoreEntry& s, const PlanInput& in) {
-  if (!listedBefore(s, in)) return false;
-  if (!s.isDir) return true;
-  for (auto it = in.store.upper_bound(s.path); it != in.store.end(); ++it) {
-    if (it->first.compare(0, s.path.size(), s.path) != 0) break;
-    if (!isUnder(it->first, s.path) || it->second.deleted) continue;
-    if (!listedBefore(it->second, in)) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 Action planClientFile(const ListingEntry& c, const PlanInput& in) {
   auto* s = find(in, c.path);
   Action fetch = make(ActionKind::Fetch, c.path);
   fetch.size = c.size;
   fetch.mtime = c.mtime;
   if (s == nullptr) return fetch;
-  if (s->isDir && !s->deleted) return skip(c.path, "a file on the client, a folder in the store");
+  if (s->isDir && !s->deleted) return planFileOverFolder(c, *s, in);
+  // A deleted folder says nothing of a file that took its name.
+  if (s->deleted && s->isDir) return fetch;
   if (s->deleted) {
     if (s->deletedAt < c.mtime) return fetch;
     if (deletionOrderedFor(*s, in)) return skip(c.path, kKeptByClient);
@@ -105,7 +108,9 @@ Action planClientFile(const ListingEntry& c, const PlanInput& in) {
 Action planClientFolder(const ListingEntry& c, const SortedListing& listing, const PlanInput& in) {
   auto* s = find(in, c.path);
   if (s == nullptr) return make(ActionKind::CreateStoreFolder, c.path, true);
-  if (!s->deleted) return s->isDir ? skip(c.path, "") : skip(c.path, "a folder on the client, a file in the store");
+  if (!s->deleted) return s->isDir ? skip(c.path, "") : planFolderOverFile(c, listing, *s, in);
+  // A deleted file says nothing of a folder that took its name.
+  if (!s->isDir) return make(ActionKind::CreateStoreFolder, c.path, true);
   if (subtreeNeedsFetch(listing, c.path, in)) return make(ActionKind::CreateStoreFolder, c.path, true);
   if (deletionOrderedFor(*s, in)) return skip(c.path, kKeptByClient);
   return make(ActionKind::DeleteOnClient, c.path, true);

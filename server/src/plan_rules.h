@@ -5,6 +5,7 @@
 #include <string>
 
 #include "planner.h"
+#include "sorted_listing.h"
 
 namespace kqs::plan {
 
@@ -25,5 +26,15 @@ const std::int64_t* sessionVersion(const PlanInput& in, const std::string& path)
 bool clientHeld(const PlanInput& in, const std::string& path, const StoreEntry& s);
 // deletionOrderedFor is true when this connection already ordered the deletion of s's tombstone.
 bool deletionOrderedFor(const StoreEntry& s, const PlanInput& in);
+
+// knownCopy is the recorded client copy with c's size and time (null: none):
+// the server saw that very file.
+const KnownCopy* knownCopy(const PlanInput& in, const ListingEntry& c);
+// holdsLastPush: the copy is what this connection's last push left there: the
+// pushed size, stamped while the push ran (the client answered it).
+bool holdsLastPush(const ListingEntry& c, const PlanInput& in);
+// subtreeNeedsFetch: a file listed below folder is one the store lacks or
+// deleted before the client last changed it.
+bool subtreeNeedsFetch(const SortedListing& listing, const std::string& folder, const PlanInput& in);
 
 }  // namespace kqs::plan

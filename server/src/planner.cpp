@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "plan_rules.h"
+#include "swap_rules.h"
 #include "wire/name_rule.h"
 
 namespace kqs {
@@ -73,10 +74,21 @@ bool changedSince(const PlanInput& in, const std::string& path, const StoreEntry
   return base != nullptr && s.version != *base;
 }
 
+// belowStoreFile is true when a folder above path is a file in the store: the
+// client made a folder of it, which the listing tells first.
+bool belowStoreFile(const std::string& path, const PlanInput& in) {
+  for (auto slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+    auto* s = find(in, path.substr(0, slash));
+    if (s != nullptr && !s->deleted && !s->isDir) return true;
+  }
+  return false;
+}
+
 Action planModified(const ChangeReport& r, const PlanInput& in) {
   if (r.size < 0) return skip(r.path, "no longer a file on the client");
+  if (belowStoreFile(r.path, in)) return skip(r.path, "");
   auto* s = find(in, r.path);
-  if (s != nullptr && !s->deleted && s->isDir) return skip(r.path, "a folder in the store");
+  if (s != nullptr && !s->deleted && s->isDir) return planReportedFileOverFolder(r, *s, in);
   if (s != nullptr && !s->deleted && explainedByPush(r.path, r.size, 0, in)) {
     return skip(r.path, "shorter than the unfinished push to the client; not taken as a client edit");
   }
@@ -89,6 +101,9 @@ Action planModified(const ChangeReport& r, const PlanInput& in) {
 Action planDeleted(const ChangeReport& r, const PlanInput& in) {
   auto* s = find(in, r.path);
   if (s == nullptr || s->deleted) return skip(r.path, "not in the store");
+  // A file stands at the path again (a save by replacing, a folder replaced
+  // by a file): its own report or the listing tells what it is.
+  if (r.size >= 0) return skip(r.path, "");
   if (!s->isDir && changedSince(in, r.path, *s)) return skip(r.path, "changed in the store since the client saw it; kept");
   return make(ActionKind::DeleteInStore, r.path, s->isDir);
 }
@@ -152,17 +167,23 @@ bool isOnlySystemListing(const std::vector<ListingEntry>& listing) {
 
 std::vector<Action> planChanges(const std::vector<ChangeReport>& reports, const PlanInput& in) {
   std::vector<Action> out;
+  std::vector<std::string> replaced;  // folders that a file replaces in this drain
   for (auto& r : reports) {
     if (r.changetype.empty()) continue;
+    // What was below a replaced folder goes with it (kept as versions).
+    if (std::any_of(replaced.begin(), replaced.end(), [&](auto& f) { return isUnder(r.path, f); })) continue;
     if (!isSyncedName(r.path)) { out.push_back(skip(r.path, "not synchronised")); continue; }
     if (auto why = clientNameRefusal(r.path); !why.empty()) {
       out.push_back(failed(r.path, "cannot be synchronised: " + why));
       continue;
     }
-    if (r.changetype == "MODIFIED") out.push_back(planModified(r, in));
-    else if (r.changetype == "DELETED") out.push_back(planDeleted(r, in));
-    else if (r.changetype == "RENAMED") out.push_back(planRenamed(r, in));
-    else out.push_back(skip(r.path, "unknown change type " + r.changetype));
+    Action a = r.changetype == "MODIFIED"  ? planModified(r, in)
+               : r.changetype == "DELETED" ? planDeleted(r, in)
+               : r.changetype == "RENAMED" ? planRenamed(r, in)
+                                           : skip(r.path, "unknown change type " + r.changetype);
+    if (a.kind == ActionKind::Skip && a.note.empty()) continue;  // nothing to do, nothing to say
+    if (replacesFolder(a)) replaced.push_back(a.path);
+    out.push_back(std::move(a));
   }
   return out;
 }

@@ -93,7 +93,9 @@ enum class ActionKind {
 // FetchMode tells the store how to take a fetched copy.
 enum class FetchMode {
   ClientChanged,  // the client changed its copy of the version it had: it replaces the store's
-  Merge           // both may have changed: equal content is recorded, different content is a conflict
+  Merge,          // both may have changed: equal content is recorded, different content is a conflict
+                  // (beside a store folder: the client's file is kept under a conflict name)
+  ReplacesFolder  // the client replaced the store's folder by this file: the folder's files become versions
 };
 
 struct Action {
@@ -107,6 +109,11 @@ struct Action {
   std::string hash;        // RecordKnown
   std::string note;        // Skip: why (empty: nothing to say)
   bool failed = false;     // Skip: a failed item (a name the client cannot hold)
+  // replaces: the other side holds the other kind of item at path (a file
+  // where a folder goes, or the reverse). The store keeps its item as versions
+  // (mode ClientChanged) or under a conflict name (mode Merge); the client's
+  // goes by its deletion policy.
+  bool replaces = false;
   bool operator==(const Action&) const = default;
 };
 

@@ -290,7 +290,8 @@ bool SyncSession::execute(const Action& a, const PlanInput& in) {
     case ActionKind::MoveOnClient: return moveOnClient(a.path, a.target);
     case ActionKind::DeleteOnClient: deleteOnClient(a.path, a.isDir); break;
     case ActionKind::CreateStoreFolder:
-      store_.makeFolder(a.path, now());
+      if (a.replaces) store_.replaceFileByFolder(a.path, a.mode, now());
+      else store_.makeFolder(a.path, now());
       synced_[a.path] = store_.index().entry(a.path).value().version;
       say("store: created folder " + shown(a.path));
       break;
@@ -338,7 +339,9 @@ void SyncSession::fetch(const Action& a, const PlanInput& in) {
     say("fetch of " + shown(a.path) + " dropped: the client sent no data (gone meanwhile?)");
     return;
   }
-  if (!keepFetched(a, in, *file, fetched.size)) pushFile(a.path);
+  if (keepFetched(a, in, *file, fetched.size)) return;
+  if (a.replaces) pushFolder(a.path);  // the client's file was kept beside the store's folder
+  else pushFile(a.path);
 }
 
 // keepFetched takes a fetched copy into the store under the contract's lock,

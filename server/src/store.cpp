@@ -465,13 +465,20 @@ AcceptResult Store::accept(const std::string& path, StoreIncoming& file, FetchMo
       result.entry = *found;
       return;
     }
-    if (s != nullptr && s->isDir) return;
+    if (s != nullptr && s->isDir) {
+      if (mode == FetchMode::ReplacesFolder) {
+        clearFolderForFile(path, now);
+        s = nullptr;
+      } else if (mode != FetchMode::Merge) {
+        return;  // refused: only a planned swap replaces a folder
+      }
+    }
     if (s != nullptr && s->hash == file.hash()) {
       result.outcome = AcceptOutcome::Unchanged;
       result.entry = *s;
       return;
     }
-    if (changedSinceScan(path, s)) {
+    if ((s != nullptr && s->isDir) || changedSinceScan(path, s)) {
       // The store's file was written after its last scan: the index cannot
       // say which copy is newer, so the store's stays and the client's is
       // kept beside it; the next scan takes the store's edit in.
@@ -518,18 +525,20 @@ bool Store::changedSinceScan(const std::string& path, const StoreEntry* known) c
 
 void Store::makeFolder(const std::string& path, std::int64_t) {
   checkReserved(path);
-  index_.transaction([&] {
-    ensureParents(path);
-    std::error_code ec;
-    fs::create_directory(diskPath(path), ec);
-    if (ec) throw IndexError("cannot create folder " + diskPath(path) + ": " + ec.message());
-    std::string parent = root_ + parentOf(path);
-    if (!fsyncFolder(parent)) throw IndexError("cannot flush folder " + parent);
-    StoreEntry e = statEntry(path, true, "");
-    if (!e.isDir || !isFolder(diskPath(path))) throw IndexError(diskPath(path) + " is not a folder");
-    e.version = index_.nextVersion();
-    index_.put(e);
-  });
+  index_.transaction([&] { createFolder(path); });
+}
+
+void Store::createFolder(const std::string& path) {
+  ensureParents(path);
+  std::error_code ec;
+  fs::create_directory(diskPath(path), ec);
+  if (ec) throw IndexError("cannot create folder " + diskPath(path) + ": " + ec.message());
+  std::string parent = root_ + parentOf(path);
+  if (!fsyncFolder(parent)) throw IndexError("cannot flush folder " + parent);
+  StoreEntry e = statEntry(path, true, "");
+  if (!e.isDir || !isFolder(diskPath(path))) throw IndexError(diskPath(path) + " is not a folder");
+  e.version = index_.nextVersion();
+  index_.put(e);
 }
 
 void Store::remove(const std::string& path, std::int64_t now) {

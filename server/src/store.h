@@ -113,6 +113,9 @@ class Store {
   AcceptResult accept(const std::string& path, StoreIncoming& file, FetchMode mode, std::int64_t clientMtime,
                       std::int64_t now);
   void makeFolder(const std::string& path, std::int64_t now);
+  // replaceFileByFolder makes a folder where the store holds a file: the file
+  // is kept as a version (mode ClientChanged) or under a conflict name (Merge).
+  void replaceFileByFolder(const std::string& path, FetchMode mode, std::int64_t now);
   void remove(const std::string& path, std::int64_t now);
   // rename moves a file or folder; an item in the way is kept under a conflict name.
   [[nodiscard]] bool rename(const std::string& path, const std::string& target, std::int64_t now);
@@ -131,6 +134,11 @@ class Store {
   // changedSinceScan is true when the item on disk at path is not the one
   // the index holds (known; nullptr when it holds none): written since the last scan.
   bool changedSinceScan(const std::string& path, const StoreEntry* known) const;
+  // createFolder makes the folder at path and indexes it (inside a transaction).
+  void createFolder(const std::string& path);
+  // clearFolderForFile keeps every file below the folder at path as a version
+  // and removes the folder (inside a transaction), so that a file can take its place.
+  void clearFolderForFile(const std::string& path, std::int64_t now);
   void install(StoreIncoming& file, const std::string& path, std::int64_t mtime, std::int64_t now);
   void ensureParents(const std::string& path);
   StoreEntry statEntry(const std::string& path, bool isDir, const std::string& hash);

@@ -9,6 +9,7 @@
 #include "listing_plan.h"
 #include "listing_rules.h"
 #include "plan_rules.h"
+#include "swap_rules.h"
 
 namespace kqs::test {
 
@@ -72,7 +73,8 @@ void guardMassDeletion(std::vector<Action>& plan, const PlanInput& in) {
 std::string describe(const Action& a) {
   return std::to_string(static_cast<int>(a.kind)) + " " + a.path + " -> " + a.target + (a.isDir ? " dir" : "") +
          " mode " + std::to_string(static_cast<int>(a.mode)) + " " + std::to_string(a.size) + " " +
-         std::to_string(a.mtime) + " " + a.hash + " [" + a.note + "]" + (a.failed ? " failed" : "");
+         std::to_string(a.mtime) + " " + a.hash + " [" + a.note + "]" + (a.failed ? " failed" : "") +
+         (a.replaces ? " replaces" : "");
 }
 
 std::vector<std::string> describeAll(const std::vector<Action>& actions) {
@@ -125,7 +127,8 @@ std::vector<Action> referencePlan(const std::vector<ListingEntry>& entries, cons
     if (c == listing.end()) a = plan::planStoreOnly(*s, in, !listing.empty());
     else if (c->second.isDir) a = plan::planClientFolder(c->second, sorted, in);
     else a = plan::planClientFile(c->second, in);
-    if ((a.kind == ActionKind::DeleteOnClient || a.kind == ActionKind::DeleteInStore) && a.isDir) deletedFolder = path;
+    bool folderGoes = (a.kind == ActionKind::DeleteOnClient || a.kind == ActionKind::DeleteInStore) && a.isDir;
+    if (folderGoes || plan::replacesFolder(a)) deletedFolder = path;
     if (a.kind == ActionKind::Skip && a.note.empty()) continue;
     out.push_back(a);
   }

@@ -17,8 +17,11 @@ std::string describe(const Action& a) {
   if (a.failed) return "Failed " + a.path + ": " + a.note;
   std::string out = std::string(kNames[static_cast<int>(a.kind)]) + " " + a.path;
   if (!a.target.empty()) out += " -> " + a.target;
-  if (a.kind == ActionKind::Fetch) out += a.mode == FetchMode::Merge ? " merge" : " client";
+  if (a.kind == ActionKind::Fetch) {
+    out += a.mode == FetchMode::Merge ? " merge" : a.mode == FetchMode::ReplacesFolder ? " over the folder" : " client";
+  }
   if ((a.kind == ActionKind::DeleteOnClient || a.kind == ActionKind::DeleteInStore) && a.isDir) out += "/";
+  if (a.replaces && a.kind != ActionKind::Fetch) out += a.mode == FetchMode::Merge ? " beside the file" : " replacing";
   return out;
 }
 
@@ -98,8 +101,6 @@ TEST(PlanListing, Table) {
       {"deleted folder without new content", {gone(folder("/d"), kT + 100), gone(file("/d/a", 1, kT, "h", 2), kT + 100)},
        {cfolder("/d"), cfile("/d/a", 1, kT)}, {}, {}, {}, {}, {"DeleteOnClient /d/"}},
       {"tombstone without client copy", {gone(file("/a", 1, kT, "h", 2), kT)}, {}, {}, {}, {}, {}, {}},
-      {"type clash is reported, not forced", {folder("/x")}, {cfile("/x", 3, kT)}, {}, {}, {}, {},
-       {"Skip /x"}},
       {"folder renamed in the store", {gone(folder("/old"), kT), gone(file("/old/a", 1, kT, "h", 2), kT), folder("/new", 3),
         file("/new/a", 1, kT, "h", 4)},
        {cfolder("/old"), cfile("/old/a", 1, kT)}, {{"/new/a", {1, kT, "h"}}}, {}, {{"/old", "/new", kT}}, {},
@@ -434,6 +435,107 @@ TEST(PlanListing, OnlySystemListing) {
                                    cfile("/_config/Filesync.ini", 9, kT), cfolder("/_trash"), cfile("/_trash/x", 1, kT)}));
   EXPECT_FALSE(isOnlySystemListing({cfolder("/_log"), cfile("/a.txt", 1, kT)}));
   EXPECT_FALSE(isOnlySystemListing({cfolder("/_logs")}));
+}
+
+// A file replaced by a folder or a folder by a file, on either side or both:
+// the side that replaced its item wins, the other's item is kept, and a change
+// on both sides keeps both.
+TEST(PlanSwaps, Listing) {
+  struct Case {
+    const char* name;
+    std::vector<StoreEntry> store;
+    std::vector<ListingEntry> listing;
+    std::vector<std::pair<std::string, KnownCopy>> known;
+    std::vector<std::pair<std::string, std::int64_t>> session;
+    std::vector<std::pair<std::string, std::int64_t>> listed;
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {"client file -> folder: the store's file goes to the versions",
+       {file("/cd", 5, kT, "h", 4)}, {cfolder("/cd"), cfile("/cd/x", 1, kT + 9)}, {}, {{"/cd", 4}}, {},
+       {"CreateStoreFolder /cd replacing", "Fetch /cd/x client"}},
+      {"client file -> folder, the file known from a listing before a restart",
+       {file("/cd", 5, kT, "h", 4)}, {cfolder("/cd")}, {{"/cd", {5, kT, "h"}}}, {}, {},
+       {"CreateStoreFolder /cd replacing"}},
+      {"client folder -> file: the store's folder and what it held go to the versions",
+       {folder("/cd", 2), file("/cd/x", 1, kT, "h", 3), folder("/cd/sub", 5)}, {cfile("/cd", 7, kT + 9)}, {}, {},
+       {{"/cd", 2}, {"/cd/x", 3}, {"/cd/sub", 5}}, {"Fetch /cd over the folder"}},
+      {"store file -> folder: the client's file goes by its deletion policy",
+       {folder("/cd", 7), file("/cd/x", 1, kT, "k", 8)}, {cfile("/cd", 5, kT)}, {{"/cd", {5, kT, "h"}}}, {{"/cd", 4}},
+       {}, {"PushFolder /cd replacing", "PushFile /cd/x"}},
+      {"store folder -> file: the client's folder goes by its deletion policy, nothing below it is planned",
+       {file("/cd", 5, kT + 200, "h", 9), gone(folder("/cd/sub", 4), kT + 100), gone(file("/cd/x", 1, kT, "k", 3), kT + 100)},
+       {cfolder("/cd"), cfolder("/cd/sub"), cfile("/cd/x", 1, kT)}, {}, {}, {{"/cd", 2}, {"/cd/x", 3}, {"/cd/sub", 4}},
+       {"PushFile /cd replacing"}},
+      {"both: the client made a folder of the file the store changed; the store's file is kept beside",
+       {file("/cd", 6, kT + 50, "h2", 6)}, {cfolder("/cd"), cfile("/cd/x", 1, kT + 9)}, {}, {{"/cd", 4}}, {},
+       {"CreateStoreFolder /cd beside the file", "Fetch /cd/x client"}},
+      {"both: the store replaced the folder by a file while the client added to it",
+       {file("/cd", 5, kT + 200, "h", 9), gone(file("/cd/x", 1, kT, "k", 3), kT + 100)},
+       {cfolder("/cd"), cfile("/cd/x", 1, kT), cfile("/cd/new", 1, kT + 300)}, {}, {}, {{"/cd", 2}, {"/cd/x", 3}},
+       {"CreateStoreFolder /cd beside the file", "Fetch /cd/new client", "DeleteOnClient /cd/x"}},
+      {"both: the client made a file of the folder the store added to; the client's file is kept beside",
+       {folder("/cd", 2), file("/cd/x", 1, kT, "h", 3), file("/cd/new", 1, kT, "n", 10), file("/k", 1, kT, "h", 11),
+        file("/k2", 1, kT, "h", 12)},
+       {cfile("/cd", 7, kT + 9), cfile("/k", 1, kT), cfile("/k2", 1, kT)}, {}, {},
+       {{"/cd", 2}, {"/cd/x", 3}, {"/k", 11}, {"/k2", 12}},
+       {"Fetch /cd merge", "PushFile /cd/new", "DeleteInStore /cd/x", "RecordKnown /k", "RecordKnown /k2"}},
+      {"both: an empty folder the user made of a file the store changed keeps both",
+       {file("/cd", 6, kT + 50, "h2", 6)}, {cfolder("/cd")}, {}, {{"/cd", 4}}, {},
+       {"CreateStoreFolder /cd beside the file"}},
+      {"nothing known of either (a restart): both are kept", {folder("/cd", 2)}, {cfile("/cd", 7, kT)}, {}, {}, {},
+       {"Fetch /cd merge"}},
+      {"a deleted file says nothing of the folder in its place", {gone(file("/cd", 5, kT, "h", 4), kT + 100)},
+       {cfolder("/cd")}, {}, {}, {}, {"CreateStoreFolder /cd"}},
+      {"a deleted folder says nothing of the file in its place", {gone(folder("/cd", 2), kT + 100)},
+       {cfile("/cd", 5, kT)}, {}, {}, {}, {"Fetch /cd client"}},
+  };
+  for (auto& c : cases) {
+    PlanInput in;
+    for (auto& e : c.store) in.store[e.path] = e;
+    for (auto& [p, k] : c.known) in.known[p].push_back(k);
+    for (auto& [p, v] : c.session) in.session[p] = v;
+    for (auto& [p, v] : c.listed) in.listed[p] = v;
+    test::expectSamePlanInBatches(c.listing, in, c.name);
+    auto got = describeAll(planListing(c.listing, in));
+    auto expected = c.expected;
+    std::sort(got.begin(), got.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(got, expected) << c.name;
+  }
+}
+
+// The change reports of a swap on the client, in the order the client sends
+// them (modifications before deletions).
+TEST(PlanSwaps, Reports) {
+  struct Case {
+    const char* name;
+    std::vector<StoreEntry> store;
+    std::vector<std::pair<std::string, std::int64_t>> session;
+    std::vector<ChangeReport> reports;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {"a folder the client held replaced by a file: one fetch, the deletions below it go with the folder",
+       {folder("/cd", 2), file("/cd/x", 1, kT, "h", 3)}, {{"/cd", 2}, {"/cd/x", 3}},
+       {{"MODIFIED", "/cd", false, "", 7}, {"DELETED", "/cd/x", false, "", -1}, {"DELETED", "/cd", true, "", 7}},
+       {"Fetch /cd over the folder"}},
+      {"a folder the client never held: the listing decides, nothing is said",
+       {folder("/cd", 2), file("/cd/x", 1, kT, "h", 3)}, {},
+       {{"MODIFIED", "/cd", false, "", 7}, {"DELETED", "/cd", true, "", 7}}, {}},
+      {"a file replaced by a folder: the file's deletion is taken, the folder comes from the listing",
+       {file("/cd", 5, kT, "h", 4)}, {{"/cd", 4}}, {{"DELETED", "/cd", false, "", -1}}, {"DeleteInStore /cd"}},
+      {"a file reported inside a folder that is a file in the store: the listing makes the folder first",
+       {file("/cd", 5, kT, "h", 4)}, {{"/cd", 4}},
+       {{"MODIFIED", "/cd/x", false, "", 3}, {"MODIFIED", "/cd/sub/y", false, "", 3}}, {}},
+      {"a deletion report while a file stands at the path again deletes nothing", {file("/a", 5, kT, "h", 4)},
+       {{"/a", 4}}, {{"DELETED", "/a", false, "", 9}}, {}},
+  };
+  for (auto& c : cases) {
+    PlanInput in;
+    for (auto& e : c.store) in.store[e.path] = e;
+    for (auto& [p, v] : c.session) in.session[p] = v;
+    EXPECT_EQ(describeAll(planChanges(c.reports, in)), c.expected) << c.name;
+  }
 }
 
 }  // namespace

@@ -16,7 +16,72 @@ std::string workingFolderOf(const std::string& path) {
   return pos == std::string::npos ? std::string() : path.substr(0, pos);
 }
 
+int readPolicy(HandlerPorts& p) {
+  try {
+    return readDeletionPolicy(p.ini, p.settingsPath());
+  } catch (...) {
+    p.log.writeLog("ERROR: Reading _config directory ini file. Default delete to trash.", true);
+    return 0;
+  }
+}
+
+// moveFolderToTrash moves a folder's content into the trash; what could not be
+// moved stays in place (and is logged), only emptied folders are removed.
+bool moveFolderToTrash(HandlerPorts& p, const std::string& folder, const std::string& destination) {
+  p.tracker.addBlockedPath(folder);
+  p.log.writeLog("File command move to trash folder: " + robocopyCommandLine(folder, destination), true);
+  MoveResult moved = p.processes.moveTree(folder, destination);
+  removeEmptyFolderTree(p.fs, folder);
+  if (p.fs.exists(folder)) {
+    p.log.writeLog("ERROR: Not everything was moved to the trash folder, left in place: " + folder +
+                       (moved.detail.empty() ? "" : " (" + moved.detail + ")"), true);
+    fail(p, folder, "not everything was moved to the trash folder");
+  }
+  return true;
+}
+
+// moveToTrash moves the item to the same place below "_trash"; false when a step failed.
+bool moveToTrash(HandlerPorts& p, const LocalPath& local) {
+  std::string trash = p.syncFolder() + "\\_trash";
+  std::string destination = trash + local.relative;
+  std::string parent = workingFolderOf(destination);
+  if (!p.fs.createFolders(parent)) return false;
+  (void)p.fs.setAttributes(trash, true, false);
+  p.log.writeLog("Moving file '" + local.path + "' to trash-folder '" + destination + "'", true);
+  if (local.folder) return moveFolderToTrash(p, local.path, destination);
+  return p.fs.rename(local.path, destination);
+}
+
+// removeItem deletes the item with everything below it (localPath is the logged
+// form, ending in a backslash for a folder; diskPath the same without it).
+void removeItem(HandlerPorts& p, const std::string& localPath, const std::string& diskPath) {
+  p.log.writeLog("Removing file.", true);
+  p.tracker.addBlockedPath(localPath);
+  if (!p.fs.exists(diskPath)) {
+    p.log.writeLog("ERROR: Can not delete the file - the file does not exist!", true);
+    return;
+  }
+  if (!p.fs.removeAll(diskPath)) {
+    p.log.writeLog("ERROR: Can not remove file!", true);
+    fail(p, diskPath, "cannot be removed");
+  }
+}
+
 }  // namespace
+
+bool setAsideReplaced(HandlerPorts& ports, const LocalPath& local) {
+  std::string localPath = local.withSlash();
+  ports.log.writeLog(std::string(local.folder ? "The folder " : "The file ") + localPath +
+                         " is replaced by the server's " + (local.folder ? "file" : "folder"), true);
+  ports.tracker.noteServerReplacement(localPath);
+  if (readPolicy(ports) == kDeleteLocally) {
+    removeItem(ports, localPath, local.path);
+  } else if (!moveToTrash(ports, local)) {
+    ports.log.writeLog("ERROR: Can not move " + localPath + " to the trash folder; it stays in place", true);
+    fail(ports, local.path, "cannot be moved to the trash folder");
+  }
+  return !ports.fs.exists(local.path);
+}
 
 void ServerDelete::onMember(const std::string& key, const std::string& value,
                             PacketContext& packet) {
@@ -41,14 +106,14 @@ void ServerDelete::deleteItem(const LocalPath& local, PacketContext& packet) {
     p_.status.setPanel(1, "Removing file");
     std::string working = workingFolderOf(localPath);
     p_.tracker.noteServerRemoval(localPath);
-    int policy = readPolicy();
+    int policy = readPolicy(p_);
     std::string used = p_.folders.currentFolder();
     p_.folders.showFolder("");
     bool done = true;
     if (policy == kDeleteToTrash) {
-      done = moveToTrash(local);
+      done = moveToTrash(p_, local);
     } else if (policy == kDeleteLocally) {
-      removeItem(localPath, local.path);
+      removeItem(p_, localPath, local.path);
     }
     if (done) {
       p_.log.writeLog("Used directory: " + used, true);
@@ -61,57 +126,6 @@ void ServerDelete::deleteItem(const LocalPath& local, PacketContext& packet) {
     p_.log.writeLog("ERROR: Can't complete RQDEL command!", true);
   }
   packet.answerType = "ANDEL";
-}
-
-int ServerDelete::readPolicy() {
-  try {
-    return readDeletionPolicy(p_.ini, p_.settingsPath());
-  } catch (...) {
-    p_.log.writeLog("ERROR: Reading _config directory ini file. Default delete to trash.", true);
-    return 0;
-  }
-}
-
-// moveToTrash moves the item to the same place below "_trash"; false when a step failed.
-bool ServerDelete::moveToTrash(const LocalPath& local) {
-  std::string trash = p_.syncFolder() + "\\_trash";
-  std::string destination = trash + local.relative;
-  std::string parent = workingFolderOf(destination);
-  if (!p_.fs.createFolders(parent)) return false;
-  (void)p_.fs.setAttributes(trash, true, false);
-  p_.log.writeLog("Moving file '" + local.path + "' to trash-folder '" + destination + "'", true);
-  if (local.folder) return moveFolderToTrash(local.path, destination);
-  return p_.fs.rename(local.path, destination);
-}
-
-// moveFolderToTrash moves a folder's content into the trash; what could not be
-// moved stays in place (and is logged), only emptied folders are removed.
-bool ServerDelete::moveFolderToTrash(const std::string& folder, const std::string& destination) {
-  p_.tracker.addBlockedPath(folder);
-  p_.log.writeLog("File command move to trash folder: " + robocopyCommandLine(folder, destination), true);
-  MoveResult moved = p_.processes.moveTree(folder, destination);
-  removeEmptyFolderTree(p_.fs, folder);
-  if (p_.fs.exists(folder)) {
-    p_.log.writeLog("ERROR: Not everything was moved to the trash folder, left in place: " + folder +
-                        (moved.detail.empty() ? "" : " (" + moved.detail + ")"), true);
-    fail(p_, folder, "not everything was moved to the trash folder");
-  }
-  return true;
-}
-
-// removeItem deletes the item with everything below it (localPath is the logged
-// form, ending in a backslash for a folder; diskPath the same without it).
-void ServerDelete::removeItem(const std::string& localPath, const std::string& diskPath) {
-  p_.log.writeLog("Removing file.", true);
-  p_.tracker.addBlockedPath(localPath);
-  if (!p_.fs.exists(diskPath)) {
-    p_.log.writeLog("ERROR: Can not delete the file - the file does not exist!", true);
-    return;
-  }
-  if (!p_.fs.removeAll(diskPath)) {
-    p_.log.writeLog("ERROR: Can not remove file!", true);
-    fail(p_, diskPath, "cannot be removed");
-  }
 }
 
 }  // namespace kq

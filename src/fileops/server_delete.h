@@ -12,6 +12,14 @@
 
 namespace kq {
 
+// setAsideReplaced moves the item at local out of the way of a server item of
+// the other kind (a folder where a file of the server goes, or a file where its
+// folder goes). The deletion policy decides where it goes: deleted under
+// "delete", into "_trash" otherwise (under "keep" too, since it cannot stay
+// where the server's item goes). Its removal is not reported back. True when
+// the path is free.
+[[nodiscard]] bool setAsideReplaced(HandlerPorts& ports, const LocalPath& local);
+
 class ServerDelete : public RequestHandler {
  public:
   explicit ServerDelete(HandlerPorts& ports) : p_(ports) {}
@@ -19,10 +27,6 @@ class ServerDelete : public RequestHandler {
 
  private:
   void deleteItem(const LocalPath& local, PacketContext& packet);
-  int readPolicy();
-  [[nodiscard]] bool moveToTrash(const LocalPath& local);
-  [[nodiscard]] bool moveFolderToTrash(const std::string& folder, const std::string& destination);
-  void removeItem(const std::string& localPath, const std::string& diskPath);
 
   HandlerPorts& p_;
 };

@@ -167,6 +167,13 @@ bool ChangeReport::takeModification(const std::string& folder, ChangeRecord& cha
 
 bool ChangeReport::takeDeletion(const std::string& folder, ChangeRecord& change) {
   std::string path = tracker_.deleteQueue.front();
+  if (fs_.exists(path)) {
+    // Something stands at the path again (a file made a folder, or the reverse):
+    // the server learns of it from its report or the listing, not as a deletion.
+    tracker_.deleteQueue.pop_front();
+    log_.writeLog("Deletion dropped, the item is there again: " + path, true);
+    return false;
+  }
   log_.writeLog("Sending file deleting request:", true);
   status_.setPanel(1, "Sending delete request");
   log_.writeLog(path, true);

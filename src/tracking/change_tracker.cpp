@@ -44,6 +44,10 @@ void ChangeTracker::noteServerRemoval(const std::string& localPath) {
   serverEchoes.noteRemoved(localPath);
 }
 
+void ChangeTracker::noteServerReplacement(const std::string& localPath) {
+  serverEchoes.noteReplaced(localPath);
+}
+
 // isWriteEcho: the server is writing path now, or path still holds exactly
 // what the server's write left there.
 bool ChangeTracker::isWriteEcho(const std::string& path) {

@@ -49,6 +49,9 @@ class ChangeTracker {
   // noteServerRemoval: the client removes localPath for the server; a report of
   // its removal is an echo while nothing stands there.
   void noteServerRemoval(const std::string& localPath);
+  // noteServerReplacement: the client removes localPath to put the server's
+  // item of the other kind there; a report of its removal is an echo.
+  void noteServerReplacement(const std::string& localPath);
   void addBlockedPath(const std::string& fragment) { blockedPaths.push_back(fragment); }
   void setServerBusy() { serverBusy = true; }
   // isServerPath: path equals an entry of serverQueue.

@@ -26,6 +26,12 @@ void ServerEchoes::noteRemoved(const std::string& path) {
   put(withoutTrailingSeparator(path), Record{true, 0, 0, 0, {}});
 }
 
+void ServerEchoes::noteReplaced(const std::string& path) {
+  Record record{true, 0, 0, 0, {}};
+  record.replaced = true;
+  put(withoutTrailingSeparator(path), record);
+}
+
 void ServerEchoes::put(const std::string& path, Record record) {
   auto it = records_.find(path);
   if (it != records_.end()) forget(it);
@@ -62,7 +68,8 @@ bool ServerEchoes::isWriteEcho(const std::string& path, FileSystem& fs) {
 bool ServerEchoes::isRemovalEcho(const std::string& path, FileSystem& fs) {
   auto it = records_.find(path);
   if (it == records_.end()) return false;
-  if (it->second.removed ? !fs.exists(path) : holdsWritten(it->second, path, fs)) return true;
+  const Record& r = it->second;
+  if (r.removed ? r.replaced || !fs.exists(path) : holdsWritten(r, path, fs)) return true;
   forget(it);  // a file the server wrote was deleted, or the path was refilled
   return false;
 }

@@ -25,6 +25,10 @@ class ServerEchoes {
   void noteWritten(const std::string& path, const FileStatus& status);
   // noteRemoved remembers that the client removed path for the server.
   void noteRemoved(const std::string& path);
+  // noteReplaced remembers that the client removed path to put the server's
+  // item of the other kind there: a report of the removal is an echo although
+  // something stands there again.
+  void noteReplaced(const std::string& path);
 
   // isWriteEcho: a report that path was added or modified is an echo when the
   // client wrote path for the server and it still holds exactly that file.
@@ -48,6 +52,7 @@ class ServerEchoes {
     std::int64_t modified = 0;
     std::int64_t modifiedNanos = 0;
     std::list<std::string>::iterator age;
+    bool replaced = false;  // removed for the server's item of the other kind
   };
 
   static bool holdsWritten(const Record& r, const std::string& path, FileSystem& fs);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "fileops/server_delete.h"
 #include "transfer/own_folders.h"
 #include "transfer/partial_file.h"
 #include "transfer/unsynced_names.h"
@@ -67,6 +68,14 @@ void FileReceiver::refuse(std::string_view value, const LocalPath& local, Packet
 void FileReceiver::putFolder(const LocalPath& local, PacketContext& packet) {
   packet.answerType = "ANPUT";
   std::string plain = local.withSlash();
+  if (p_.fs.exists(local.path) && !p_.fs.isFolder(local.path)) {
+    LocalPath file = local;
+    file.folder = false;
+    if (!setAsideReplaced(p_, file)) {
+      p_.log.writeLog("Error on received directory creating", true);
+      return;
+    }
+  }
   if (!p_.fs.createFolders(local.path)) {
     p_.log.writeLog("Error on received directory creating", true);
     return;
@@ -202,7 +211,7 @@ void FileReceiver::completeTransfer(PacketContext& packet) {
 // file that took every byte replaces the older copy.
 void FileReceiver::finishFile() {
   bool wasOpen = file_->open();
-  IncomingFile::Outcome outcome = file_->commit();
+  IncomingFile::Outcome outcome = file_->commit([this] { return setAsideFolder(file_->target()); });
   if (wasOpen) p_.log.writeLog("File closed.", true);
   const std::string& target = file_->target();
   switch (outcome) {
@@ -223,6 +232,17 @@ void FileReceiver::finishFile() {
   }
   if (!file_->discard()) p_.log.writeLog("ERROR: Can not remove the temporary file " + file_->temporary(), true);
   p_.status.setPanel(1, "File not received");
+}
+
+// setAsideFolder clears the way for a received file where a folder stands.
+bool FileReceiver::setAsideFolder(const std::string& target) {
+  std::string root = p_.syncFolder();
+  if (target.size() <= root.size() || target.compare(0, root.size(), root) != 0) return false;
+  LocalPath folder;
+  folder.path = target;
+  folder.relative = target.substr(root.size());
+  folder.folder = true;
+  return setAsideReplaced(p_, folder);
 }
 
 void FileReceiver::resetTransfer() {

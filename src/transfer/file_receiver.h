@@ -55,6 +55,7 @@ class FileReceiver : public RequestHandler, public FileDataReceiver {
   void writeChunk(std::string_view chunk);
   void completeTransfer(PacketContext& packet);
   void finishFile();
+  [[nodiscard]] bool setAsideFolder(const std::string& target);
   void resetTransfer();
 
   HandlerPorts& p_;

@@ -37,13 +37,13 @@ void IncomingFile::closeStream() {
   stream_.reset();
 }
 
-IncomingFile::Outcome IncomingFile::commit() {
+IncomingFile::Outcome IncomingFile::commit(const std::function<bool()>& makeRoom) {
   if (!failed_ && !openStream()) return Outcome::WriteFailed;  // a file of no bytes is still created
   if (!failed_ && !stream_->sync()) fail();  // on the disk before it takes the target's place
   closeStream();
   if (failed_) return Outcome::WriteFailed;
-  if (fs_.isFolder(target_)) (void)fs_.remove(target_);  // only an empty folder goes
-  if (!fs_.rename(temporary_, target_)) {
+  bool cleared = !fs_.isFolder(target_) || fs_.remove(target_) || (makeRoom && makeRoom());
+  if (!cleared || !fs_.rename(temporary_, target_)) {
     discard();
     return Outcome::ReplaceFailed;
   }

@@ -4,6 +4,7 @@
 // closes it and renames it over the target, so the older copy stays in place
 // until the new one is whole. A file that fails is removed, never renamed.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -40,10 +41,11 @@ class IncomingFile {
   // closeStream closes the temporary file and keeps it; the next write reopens it.
   void closeStream();
   // commit writes the temporary file through to the disk, closes it and
-  // renames it over the target (an empty
-  // folder in the target's place is removed first). On failure the temporary
-  // file is removed and the target is left as it was.
-  Outcome commit();
+  // renames it over the target. An empty folder in the target's place is
+  // removed first; a folder with content is handed to makeRoom, which clears
+  // the path (false: it could not). On failure the temporary file is removed
+  // and the target is left as it was.
+  Outcome commit(const std::function<bool()>& makeRoom = {});
   // discard closes and removes the temporary file; true when none is left.
   bool discard();
 

@@ -131,27 +131,94 @@ TEST_F(FileReceiverTest, FolderBranchCreatesTheFolderAndRemembersIt) {
 }
 
 TEST_F(FileReceiverTest, FolderThatCannotBeCreated) {
-  ASSERT_TRUE(write("taken", "a file where the folder should go"));
-  EXPECT_EQ(put(R"(\/taken\/)"), "ANPUT");
+  ASSERT_TRUE(write("sub", "a file where a parent folder should go"));
+  ASSERT_TRUE(disk.fs().createFolders(at("_trash\\sub")));  // the file cannot be set aside: a folder holds its trash place
+  EXPECT_EQ(put(R"(\/sub\/)"), "ANPUT");
   EXPECT_TRUE(log.contains("Error on received directory creating"));
+  EXPECT_EQ(read("sub"), "a file where a parent folder should go");
   EXPECT_TRUE(tracker.serverQueue.empty());
 }
 
-TEST_F(FileReceiverTest, FolderAtTheFilePath) {
-  // An empty folder makes way for the file; one with content stays and the file is not received.
+TEST_F(FileReceiverTest, EmptyFolderAtTheFilePathMakesWay) {
   ASSERT_TRUE(disk.fs().createFolders(at("empty.txt")));
   put(R"(\/empty.txt)");
   EXPECT_EQ(feed(header(2) + "ok"), "ANFDA");
   EXPECT_EQ(read("empty.txt"), "ok");
+  EXPECT_FALSE(exists("_trash"));
+}
 
+// The server's folder replaces a file, and its file a folder with content:
+// what stands in the way goes by the deletion policy (into "_trash" under
+// "keep" too, since it cannot stay in place), and its removal is not reported back.
+TEST_F(FileReceiverTest, ItemOfTheOtherKindIsSetAsideByTheDeletionPolicy) {
+  struct Case {
+    const char* name;
+    int policy;  // -1: no settings file
+    bool folderComes;
+    bool trashed;
+  } cases[] = {
+      {"file -> folder, no settings: trash", -1, true, true},
+      {"file -> folder, keep policy: trash", 1, true, true},
+      {"file -> folder, delete policy", 2, true, false},
+      {"folder -> file, trash policy", 0, false, true},
+      {"folder -> file, keep policy: trash", 1, false, true},
+      {"folder -> file, delete policy", 2, false, false},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string name = std::string(c.folderComes ? "was-file" : "was-folder") + std::to_string(c.policy + 1);
+    if (c.policy >= 0) {
+      ASSERT_TRUE(disk.fs().createFolders(at("_config")));
+      ASSERT_TRUE(disk.ini().writeInt(at("_config\\Filesync.ini"), "Basic", "filedeletion", c.policy));
+    }
+    if (c.folderComes) {
+      ASSERT_TRUE(write(name, "the user's file"));
+    } else {
+      ASSERT_TRUE(write(name + "\\inner.txt", "the user's inner file"));
+    }
+    std::size_t before = log.lines.size();
+    processes.moves.clear();
+    if (c.folderComes) {
+      EXPECT_EQ(put("\\/" + name + "\\/"), "ANPUT");
+      EXPECT_TRUE(disk.fs().isFolder(at(name)));
+    } else {
+      EXPECT_EQ(put("\\/" + name), "ANPUT");
+      EXPECT_EQ(read(name + "\\inner.txt"), "the user's inner file");  // stays until the new file is whole
+      EXPECT_EQ(feed(header(3) + "new"), "ANFDA");
+      EXPECT_EQ(read(name), "new");
+    }
+    std::string kept = c.folderComes ? "_trash\\" + name : "_trash\\" + name + "\\inner.txt";
+    EXPECT_EQ(read(kept), c.trashed ? (c.folderComes ? "the user's file" : "the user's inner file") : "<missing>");
+    auto said = logSince(before);
+    std::string line = c.folderComes ? "The file " + at(name) + " is replaced by the server's folder"
+                                     : "The folder " + at(name) + "\\ is replaced by the server's file";
+    EXPECT_NE(std::find(said.begin(), said.end(), line), said.end());
+    if (c.trashed) {
+      std::string move = "Moving file '" + at(name) + "' to trash-folder '" + at("_trash\\" + name) + "'";
+      EXPECT_NE(std::find(said.begin(), said.end(), move), said.end());
+    }
+    EXPECT_EQ(processes.moves.size(), !c.folderComes && c.trashed ? 1u : 0u);
+    tracker.handleWatcherChange(2, at(name));  // the watcher's report of the removal is an echo
+    if (!c.folderComes) tracker.handleWatcherChange(2, at(name + "\\inner.txt"));
+    EXPECT_TRUE(tracker.deleteQueue.empty());
+    EXPECT_FALSE(exists(name + ".kqpart"));
+  }
+}
+
+TEST_F(FileReceiverTest, FolderThatCannotBeSetAsideKeepsItsContent) {
+  robocopyMovesNothing();
   ASSERT_TRUE(write("doc.txt\\inner.txt", "x"));
   EXPECT_EQ(put(R"(\/doc.txt)"), "ANPUT");
   std::size_t before = log.lines.size();
   EXPECT_EQ(feed(header(3) + "new"), "ANFDA");
   EXPECT_EQ(read("doc.txt\\inner.txt"), "x");
   EXPECT_FALSE(exists("doc.txt.kqpart"));
-  EXPECT_EQ(logSince(before).back(),
-            "ERROR: Can not replace " + at("doc.txt") + " with the received file; the file stays as it was");
+  auto said = logSince(before);
+  EXPECT_NE(std::find(said.begin(), said.end(),
+                      "ERROR: Not everything was moved to the trash folder, left in place: " + at("doc.txt") +
+                          " (robocopy exit code 16)"),
+            said.end());
+  EXPECT_EQ(said.back(), "ERROR: Can not replace " + at("doc.txt") + " with the received file; the file stays as it was");
   EXPECT_EQ(status.panels[1], "File not received");
 }
 
