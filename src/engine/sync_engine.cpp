@@ -58,6 +58,9 @@ SyncEngine::SyncEngine(EnginePorts ports)
   for (const auto& row : handlers) dispatcher_.setHandler(row.code, row.handler);
   dispatcher_.setReceiver(&fileReceiver_);
   dispatcher_.addObserver(changeReport_);
+  // A watcher that lost reports: the folder is compared with the known files.
+  tracker_.isSyncFolder = [this](const std::string& path) { return path == ports_.config.syncFolder(); };
+  tracker_.onFullLookWanted = [this] { (void)knownFiles_.findChanges(ports_.config.syncFolder()); };
 }
 
 void SyncEngine::start() {
