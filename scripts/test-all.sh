@@ -22,8 +22,10 @@ ctest --test-dir build/asan --output-on-failure -R '^(unit|kqsyncd)$'
 
 section "end-to-end synchronisation (kqsyncd + kqfilesync + zrservice)"
 bash scripts/e2e.sh
-section "fault journeys (nothing lost, both sides agree afterwards)"
-bash scripts/journeys.sh
+section "fault journeys under a busy CPU (nothing lost, both sides agree afterwards)"
+# One busy loop beside the journeys: they must hold on a loaded machine, not
+# only on an idle one (many_small_files adds busy loops of its own).
+KQ_CPU_HOG=${KQ_CPU_HOG:-1} bash scripts/journeys.sh
 
 section "fuzzing (libFuzzer, clang, ASan + UBSan)"
 bash scripts/fuzz.sh "${KQ_FUZZ_SECONDS:-60}"

@@ -88,13 +88,17 @@ void ListingPlan::survey() {
     }
     if (!isInferredDeletion(a)) continue;
     ++inferred;
+    held_.push_back(a);
     auto [e, f] = liveAtOrUnder(a.path, in_);
     entries += e;
     files += f;
   }
   rewind();
   std::int64_t liveFiles = liveSyncedFiles(in_);
-  if (entries <= kMaxInferredDeletions && files * 2 <= liveFiles) return;
+  if (entries <= kMaxInferredDeletions && files * 2 <= liveFiles) {
+    held_.clear();
+    return;
+  }
   guardNote_ = skip("/", std::to_string(entries) + " entries (" + std::to_string(files) + " of " +
                              std::to_string(liveFiles) + " files) are gone from the client's listing at once; "
                              "more than " + std::to_string(kMaxInferredDeletions) +

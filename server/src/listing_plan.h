@@ -44,6 +44,9 @@ class ListingPlan {
   // version (path -> version), the "listed" input of the next cycle.
   const std::map<std::string, std::int64_t>& listedInStep() const { return inStep_; }
   std::map<std::string, std::int64_t> takeListedInStep() { return std::move(inStep_); }
+  // heldDeletions: the inferred deletions the mass-deletion guard holds back
+  // (empty when it holds nothing back).
+  const std::vector<Action>& heldDeletions() const { return held_; }
 
  private:
   void planMoves();
@@ -59,6 +62,7 @@ class ListingPlan {
   std::vector<Action> moves_;
   bool listingComplete_ = false;
   std::optional<Action> guardNote_;  // set when the inferred deletions are held back
+  std::vector<Action> held_;         // those deletions
 
   std::size_t size_ = 0;
   std::int64_t pushFiles_ = 0;

@@ -1,4 +1,5 @@
-// kqsyncd: the reference sync server. Commands: account add/list/remove, serve, versions list/restore.
+// kqsyncd: the reference sync server. Commands: account add/list/remove, serve, versions list/restore,
+// check, index rebuild.
 #include <sys/stat.h>
 
 #include <csignal>
@@ -6,12 +7,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "accounts.h"
 #include "cli/arg_parser.h"
 #include "data_lock.h"
+#include "held_deletions.h"
+#include "index_check.h"
 #include "platform/codepage.h"
 #include "store.h"
 #include "sync_server.h"
@@ -53,6 +57,19 @@ constexpr const char* kUsage =
     "                      put the newest version of PATH at or before TIME\n"
     "                      (2026-12-10T14:03:05Z, UTC; default: the newest) back\n"
     "                      into the store; the file there is kept as a version\n"
+    "  deletions list|confirm|reject --contract N\n"
+    "                      the deletions held back because too many entries went\n"
+    "                      from a client's listing at once: list them; confirm\n"
+    "                      (deleted in the store at the client's next listing,\n"
+    "                      kept as versions); or reject (the files go back to\n"
+    "                      the client)\n"
+    "  check               check every contract's index; one line per contract,\n"
+    "                      \"ok\" or \"damaged\" with the file; exits 1 when one is damaged\n"
+    "  index rebuild --contract N\n"
+    "                      make the contract's index anew from its store folder\n"
+    "                      (the old file is kept beside it); a running server\n"
+    "                      serves the contract again at its next connection.\n"
+    "                      A sound index is rebuilt only while no server runs\n"
     "\n"
     "Options:\n"
     "  --data DIR          data folder with accounts.json, the indexes and the\n"
@@ -226,6 +243,93 @@ int versionsCommand(Args& args) {
   return 0;
 }
 
+// checkCommand looks at every contract's index; exit status 1 when any is damaged.
+int checkCommand(Args& args) {
+  requireOnly(args, {});
+  requireWords(args, 1);
+  kqs::AccountBook book(args.dataDir);
+  loadBook(book);
+  int damaged = 0;
+  for (auto& a : book.accounts()) {
+    std::string path = book.indexPath(a.contract);
+    kqs::IndexHealth health = kqs::checkIndex(path);
+    if (health.sound) {
+      std::printf("%s\tok\t%s\n", a.contract.c_str(), path.c_str());
+    } else {
+      std::printf("%s\tdamaged\t%s: %s\n", a.contract.c_str(), path.c_str(), health.problem.c_str());
+      ++damaged;
+    }
+  }
+  if (damaged == 0) return 0;
+  std::fprintf(stderr, "kqsyncd: %d damaged index(es); rebuild each with: kqsyncd index rebuild --contract N\n",
+               damaged);
+  return 1;
+}
+
+// indexCommand rebuilds one contract's index from its store folder.
+int indexCommand(Args& args) {
+  std::string verb = args.words.size() > 1 ? args.words[1] : "";
+  if (verb != "rebuild") throw UsageError("index needs rebuild");
+  requireOnly(args, {"contract"});
+  requireWords(args, 2);
+  if (!args.options.count("contract")) throw UsageError("index rebuild needs --contract");
+  kqs::AccountBook book(args.dataDir);
+  loadBook(book);
+  auto* account = book.find(args.options["contract"]);
+  if (account == nullptr) throw std::runtime_error("no account with contract " + args.options["contract"]);
+  std::string path = book.indexPath(account->contract);
+  bool sound = kqs::checkIndex(path).sound;
+  // Held while rebuilding when no server runs, so that none starts meanwhile.
+  std::optional<kqs::DataLock> lock;
+  try {
+    lock.emplace(args.dataDir);
+  } catch (const kqs::DataLockError&) {
+    // A running server does not serve a contract whose index is damaged.
+    if (sound) {
+      throw std::runtime_error("the index of contract " + account->contract +
+                               " is sound and a running kqsyncd may be serving it: stop kqsyncd to rebuild it");
+    }
+  }
+  auto result = kqs::rebuildIndex(account->store, path, book.versionsPath(account->contract),
+                                  static_cast<std::int64_t>(::time(nullptr)));
+  std::printf("rebuilt the index of contract %s from %s: %zu entries", account->contract.c_str(),
+              account->store.c_str(), result.entries);
+  if (!result.keptAs.empty()) std::printf("; the old index is kept as %s", result.keptAs.c_str());
+  std::printf("\n");
+  return 0;
+}
+
+// deletionsCommand shows the held deletions of a contract or leaves the
+// administrator's decision for the server.
+int deletionsCommand(Args& args) {
+  std::string verb = args.words.size() > 1 ? args.words[1] : "";
+  if (verb != "list" && verb != "confirm" && verb != "reject") {
+    throw UsageError("deletions needs list, confirm or reject");
+  }
+  requireOnly(args, {"contract"});
+  requireWords(args, 2);
+  if (!args.options.count("contract")) throw UsageError("deletions " + verb + " needs --contract");
+  kqs::AccountBook book(args.dataDir);
+  loadBook(book);
+  auto* account = book.find(args.options["contract"]);
+  if (account == nullptr) throw std::runtime_error("no account with contract " + args.options["contract"]);
+  kqs::HeldDeletions held(book.indexPath(account->contract));
+  auto record = held.load();
+  if (verb == "list") {
+    for (auto& root : record.roots) std::printf("%s\n", root.c_str());
+    return 0;
+  }
+  if (record.roots.empty()) {
+    std::printf("contract %s holds no deletions\n", account->contract.c_str());
+    return 0;
+  }
+  held.decide(verb == "confirm" ? kqs::HeldDecision::Confirm : kqs::HeldDecision::Reject);
+  std::printf(verb == "confirm" ? "%zu held deletion(s) of contract %s confirmed: deleted in the store (kept as versions) at the client's next listing\n"
+                                : "%zu held deletion(s) of contract %s rejected: the files go back to the client from its next listing\n",
+              record.roots.size(), account->contract.c_str());
+  return 0;
+}
+
 // countOption reads a whole-number option; mebibytesOption a size in MiB, as bytes.
 std::size_t countOption(Args& args, const char* name, std::size_t fallback) {
   if (!args.options.count(name)) return fallback;
@@ -311,6 +415,9 @@ int main(int argc, char** argv) {
     if (args.words[0] == "account") return accountCommand(args);
     if (args.words[0] == "serve") return serveCommand(args);
     if (args.words[0] == "versions") return versionsCommand(args);
+    if (args.words[0] == "check") return checkCommand(args);
+    if (args.words[0] == "deletions") return deletionsCommand(args);
+    if (args.words[0] == "index") return indexCommand(args);
     throw UsageError("unknown command " + args.words[0]);
   } catch (const UsageError& e) {
     std::fprintf(stderr, "kqsyncd: %s\n\n%s", e.what(), kUsage);

@@ -43,6 +43,17 @@ std::map<std::string, PushAttempt> PushRecords::forHost(const std::string& host)
   return out;
 }
 
+std::map<std::string, PushAttempt> PushRecords::forHostIn(const std::string& host, const std::string& path) const {
+  std::map<std::string, PushAttempt> out;
+  std::string prefix = host + "\n";
+  if (auto it = records_.find(prefix + path); it != records_.end()) out[path] = it->second;
+  for (auto it = records_.lower_bound(prefix + path + "/"); it != records_.end(); ++it) {
+    if (it->first.compare(0, prefix.size() + path.size() + 1, prefix + path + "/") != 0) break;
+    out[it->first.substr(prefix.size())] = it->second;
+  }
+  return out;
+}
+
 void PushLedger::refused(const std::string& path) {
   refused_.insert(path);
   records_.erase(host_, path);
@@ -84,6 +95,11 @@ bool PushLedger::backingOff(const std::string& path, std::int64_t now) const {
 void PushLedger::fill(PlanInput& in) const {
   in.refused = refused_;
   in.pushes = records_.forHost(host_);
+}
+
+void PushLedger::fillAround(PlanInput& in, const std::string& path) const {
+  in.refused = refused_;
+  in.pushes.merge(records_.forHostIn(host_, path));
 }
 
 }  // namespace kqs

@@ -37,6 +37,8 @@ class PushRecords {
   void erase(const std::string& host, const std::string& path);
   // forHost: path -> the last push to that host.
   std::map<std::string, PushAttempt> forHost(const std::string& host) const;
+  // forHostIn: path (and every path below it) -> the last push to that host.
+  std::map<std::string, PushAttempt> forHostIn(const std::string& host, const std::string& path) const;
   std::size_t size() const { return records_.size(); }
 
  private:
@@ -78,6 +80,8 @@ class PushLedger {
   bool backingOff(const std::string& path, std::int64_t now) const;
   // fill sets the pushes and refusals of a planner input.
   void fill(PlanInput& in) const;
+  // fillAround adds the pushes of path and below it, and the refusals, to a planner input.
+  void fillAround(PlanInput& in, const std::string& path) const;
 
  private:
   struct Backoff {

@@ -10,6 +10,8 @@
 #include "disk_store_files.h"
 #include "listing_plan.h"
 #include "log_text.h"
+#include "path_set.h"
+#include "plan_rules.h"
 
 namespace fs = std::filesystem;
 
@@ -28,10 +30,6 @@ std::string hostOf(const std::string& who) {
   return colon == std::string::npos ? name : name.substr(0, colon);
 }
 
-bool touches(const std::string& path, const std::string& changed) {
-  return path == changed || isUnder(path, changed) || isUnder(changed, path);
-}
-
 // changesStore: actions whose whole work is a store step, taken under the lock.
 bool changesStore(ActionKind kind) {
   return kind == ActionKind::CreateStoreFolder || kind == ActionKind::RecordKnown ||
@@ -39,14 +37,6 @@ bool changesStore(ActionKind kind) {
 }
 
 }  // namespace
-
-template <typename Plan>
-std::vector<Action> SyncSession::startPlan(PlanInput& in, Plan plan) {
-  Turn turn(turns_);
-  in = planInput();
-  turns_.newPlan();
-  return plan(in);
-}
 
 bool SyncSession::stale(const Action& a) {
   say("not done this cycle: the store changed at " + shown(a.path) +
@@ -108,11 +98,7 @@ void SyncSession::cycle() {
     finishCycle();
     return;
   }
-  auto reports = drainChanges();  // the client's answers only: no lock
-  PlanInput in;
-  auto plan = startPlan(in, [&](const PlanInput& in) { return planChanges(reports, in); });
-  for (auto& action : plan) guarded(action, in);
-  applyLateReports();
+  takeChanges();
   auto listing = talk_.requestListing();
   if (listing && isOnlySystemListing(*listing) && !listed_.empty()) {
     // The client held synchronised files before: a folder that went missing, not a user's deletions.
@@ -124,13 +110,49 @@ void SyncSession::cycle() {
   finishCycle();
 }
 
-// applyReport plans one change report under the contract's lock and carries its actions out.
-void SyncSession::applyReport(const ChangeReport& report) {
+// takeChanges acts on each change report as it comes: a fetch it plans goes
+// before the next report is asked for (the change request that frames the
+// fetched data brings that report along), so the work of every report taken
+// is done even when the connection drops before the queue is empty.
+void SyncSession::takeChanges() {
+  for (int taken = 0; taken < options_.maxChanges; ++taken) {
+    auto report = talk_.takeLateReport();
+    if (!report) {
+      report = talk_.requestChange();  // the figures are 0 between plans
+      if (!report) continue;
+      if (report->changetype.empty()) break;
+    }
+    applyReport(*report, true);
+  }
+}
+
+// reportInput is the planner input of one change report: the index and this
+// connection's records around the reported paths only.
+PlanInput SyncSession::reportInput(const ChangeReport& report) {
+  PlanInput in;
+  std::vector<std::string> paths{report.path};
+  if (!report.newname.empty()) paths.push_back(parentOf(report.path) + "/" + report.newname);
+  for (auto& path : paths) {
+    store_.fillAround(in, path);
+    copySubtree(synced_, in.session, path);
+    copySubtree(listed_, in.listed, path);
+    copySubtree(deletionOrdered_, in.deletionOrdered, path);
+    ledger_.fillAround(in, path);
+  }
+  in.failedMoves = failedMoves_;
+  return in;
+}
+
+// applyReport plans one change report under the contract's lock and carries
+// its actions out; fresh: no other plan runs (the report's plan is the
+// session's plan until the next).
+void SyncSession::applyReport(const ChangeReport& report, bool fresh) {
   PlanInput in;
   std::vector<Action> plan;
   {
     Turn turn(turns_);
-    in = planInput();
+    in = reportInput(report);
+    if (fresh) turns_.newPlan();
     plan = planChanges({report}, in);
   }
   for (auto& action : plan) guarded(action, in);
@@ -140,7 +162,7 @@ void SyncSession::applyLateReports() {
   for (int i = 0; i < options_.maxChanges; ++i) {
     auto report = talk_.takeLateReport();
     if (!report) break;
-    applyReport(*report);
+    applyReport(*report, false);
   }
 }
 
@@ -152,6 +174,7 @@ void SyncSession::reconcile(std::vector<ListingEntry>& listing) {
   std::vector<Action> again;
   {
     Turn turn(turns_);
+    if (contract_.held) seedHeld(*contract_.held, listed_);  // held deletions stay deletions
     in = planInput();
     turns_.newPlan();
     listed_.clear();  // in.listed holds it for the plan; the plan's entries in step replace it
@@ -174,11 +197,11 @@ void SyncSession::reconcile(std::vector<ListingEntry>& listing) {
   for (auto batch = plan->next(); goOn && !batch.empty(); batch = plan->next()) {
     for (auto& action : batch) {
       if (action.kind == ActionKind::PushFile && heldBack.count(action.path) != 0) continue;
-      if (std::any_of(touched_.begin(), touched_.end(), [&](auto& t) { return touches(action.path, t); })) continue;
+      if (touchesAny(touched_, action.path)) continue;
       if (action.kind == ActionKind::PushFile) {
         announceProgress(first);
         first = false;
-        if (std::any_of(touched_.begin(), touched_.end(), [&](auto& t) { return touches(action.path, t); })) continue;
+        if (touchesAny(touched_, action.path)) continue;
       }
       goOn = guarded(action, in);
       applyLateReports();
@@ -191,6 +214,11 @@ void SyncSession::reconcile(std::vector<ListingEntry>& listing) {
   }
   filesLeft_ = bytesLeft_ = 0;
   listed_ = plan->takeListedInStep();
+  if (contract_.held) {
+    auto settled = settleHeld(*contract_.held, plan->heldDeletions(), in, listed_, contract_.account.contract);
+    for (auto& note : settled.notes) say(note);
+    for (auto& deletion : settled.deletions) guarded(deletion, in);
+  }
 }
 
 void SyncSession::checkPushes(const std::vector<Action>& plan, const std::map<std::string, std::int64_t>& inStep,
@@ -214,7 +242,7 @@ void SyncSession::announceProgress(bool force) {
   if (!report || report->changetype.empty()) return;
   touched_.insert(report->path);
   if (!report->newname.empty()) touched_.insert(parentOf(report->path) + "/" + report->newname);
-  applyReport(*report);
+  applyReport(*report, false);
 }
 
 void SyncSession::failedItem(const std::string& path, const std::string& reason) {
@@ -232,17 +260,6 @@ PlanInput SyncSession::planInput() {
   in.deletionOrdered = deletionOrdered_;
   ledger_.fill(in);
   return in;
-}
-
-std::vector<ChangeReport> SyncSession::drainChanges() {
-  std::vector<ChangeReport> reports;
-  for (int i = 0; i < options_.maxChanges; ++i) {
-    auto report = talk_.requestChange();  // the figures are 0 between plans
-    if (!report) continue;
-    if (report->changetype.empty()) break;
-    reports.push_back(*report);
-  }
-  return reports;
 }
 
 bool SyncSession::guarded(const Action& a, const PlanInput& in) {
@@ -306,11 +323,8 @@ bool SyncSession::execute(const Action& a, const PlanInput& in) {
 }
 
 void SyncSession::forgetSubtree(const std::string& path) {
-  for (auto* known : {&synced_, &listed_}) {
-    for (auto it = known->begin(); it != known->end();) {
-      it = it->first == path || isUnder(it->first, path) ? known->erase(it) : std::next(it);
-    }
-  }
+  eraseSubtree(synced_, path);
+  eraseSubtree(listed_, path);
 }
 
 void SyncSession::fetch(const Action& a, const PlanInput& in) {
@@ -432,7 +446,20 @@ void SyncSession::pushFile(const std::string& path) {
   }
   synced_[path] = entry->version;
   ledger_.delivered(path);
+  recordPushed(path, attempt, entry->hash);
   say("pushed " + shown(path) + " (" + std::to_string(size) + " bytes)");
+}
+
+// recordPushed keeps the copy a complete push left on the client in the
+// index at once, so that a restart before the next listing does not take it
+// for a copy of unknown content (and a later store edit for a conflict).
+void SyncSession::recordPushed(const std::string& path, const PushAttempt& attempt, const std::string& hash) {
+  try {
+    Turn turn(turns_);
+    store_.recordPushed(path, attempt.size, hash, attempt.startedAt - plan::kPushSlackSeconds, now());
+  } catch (const std::exception& e) {
+    say("push of " + shown(path) + " not recorded in the index: " + e.what() + "; the next listing records it");
+  }
 }
 
 void SyncSession::deleteOnClient(const std::string& path, bool isDir) {

@@ -1,6 +1,6 @@
 #pragma once
-// SyncSession drives one connected client: every few seconds a cycle drains
-// the client's changes (RQCHG), reconciles a listing of the whole sync folder
+// SyncSession drives one connected client: every few seconds a cycle takes
+// the client's changes (RQCHG) and acts on each as it comes, reconciles a listing of the whole sync folder
 // with the store (RQLST), carries out the planned fetches, pushes, deletions
 // and moves, and closes with RQFLS. One thread runs one session. The
 // contract's lock is taken to plan and again for each action's store step,
@@ -20,6 +20,7 @@
 #include "accounts.h"
 #include "conversation.h"
 #include "contract_lock.h"
+#include "held_deletions.h"
 #include "peer.h"
 #include "planner.h"
 #include "push_ledger.h"
@@ -38,6 +39,7 @@ struct ContractState {
   std::string clientLogPath;
   std::unique_ptr<StoreFiles> files;  // the transfers' files; DiskStoreFiles over store when not set
   PushRecords pushes;  // the last push of each path to each client host (under the lock)
+  std::unique_ptr<HeldDeletions> held;  // the guard's held deletions; none kept when not set
 };
 
 struct SessionOptions {
@@ -66,14 +68,12 @@ class SyncSession {
   void say(const std::string& text) { log_.write(who_, text); }
   // now is the time of day from the server's clock.
   std::int64_t now() const { return peer_.clock().wallSeconds(); }
-  std::vector<ChangeReport> drainChanges();
+  void takeChanges();
   PlanInput planInput();
+  PlanInput reportInput(const ChangeReport& report);
   // execute carries out one action; false when the rest of the plan is stale.
   bool execute(const Action& action, const PlanInput& in);
   using Turn = StoreTurns::Turn;
-  // startPlan plans under the contract's lock; what others change from then on makes actions stale.
-  template <typename Plan>
-  std::vector<Action> startPlan(PlanInput& in, Plan plan);
   // stale logs that an action waits for the next cycle; returns true (the plan goes on).
   bool stale(const Action& action);
   // guarded runs execute and logs a store error instead of ending the connection.
@@ -81,6 +81,7 @@ class SyncSession {
   void fetch(const Action& action, const PlanInput& in);
   bool keepFetched(const Action& action, const PlanInput& in, StoreIncoming& file, std::uint64_t size);
   void pushFile(const std::string& path);
+  void recordPushed(const std::string& path, const PushAttempt& attempt, const std::string& hash);
   void pushFolder(const std::string& path);
   void deleteOnClient(const std::string& path, bool isDir);
   bool moveOnClient(const std::string& from, const std::string& to);
@@ -96,7 +97,7 @@ class SyncSession {
   // announceProgress sends an RQCHG with what is left to push; a change the
   // client reports with it is applied at once and its path left out of the plan.
   void announceProgress(bool force);
-  void applyReport(const ChangeReport& report);
+  void applyReport(const ChangeReport& report, bool fresh);
   void applyLateReports();
   void failedItem(const std::string& path, const std::string& reason);
   void forgetSubtree(const std::string& path);

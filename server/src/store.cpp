@@ -318,6 +318,15 @@ void Store::fill(PlanInput& in) {
   in.moves = index_.moves();
 }
 
+void Store::fillAround(PlanInput& in, const std::string& path) {
+  in.store.merge(index_.subtree(path));
+  for (std::string up = parentOf(path); !up.empty(); up = parentOf(up)) {
+    if (in.store.count(up) != 0) continue;
+    if (auto e = index_.entry(up)) in.store.emplace(up, std::move(*e));
+  }
+  in.known.merge(index_.knownCopiesIn(path));
+}
+
 std::unique_ptr<StoreIncoming> Store::beginIncoming() {
   static std::atomic<unsigned> counter{0};
   std::string path = root_ + kStoreTempFolder + "/in-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
@@ -552,6 +561,14 @@ bool Store::rename(const std::string& path, const std::string& target, std::int6
 
 void Store::recordKnown(const std::string& path, std::int64_t size, std::int64_t mtime, const std::string& hash) {
   index_.recordKnown(path, {size, mtime, hash});
+}
+
+void Store::recordPushed(const std::string& path, std::int64_t size, const std::string& hash, std::int64_t from,
+                         std::int64_t to) {
+  if (hash.empty() || to < from || to - from >= kMaxPushedStamps) return;
+  index_.transaction([&] {
+    for (std::int64_t stamp = from; stamp <= to; ++stamp) index_.recordKnown(path, {size, stamp, hash});
+  });
 }
 
 }  // namespace kqs

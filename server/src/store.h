@@ -102,6 +102,11 @@ class Store {
   int scan(std::int64_t now);
   // fill sets the store, known copies and moves of a planner input.
   void fill(PlanInput& in);
+  // fillAround adds to a planner input what the index holds at path, below it
+  // and at its ancestors (entries) and its known copies: enough to plan a
+  // change report of that path without reading the whole index (the journal
+  // of folder renames is for listings and is left out).
+  void fillAround(PlanInput& in, const std::string& path);
 
   std::unique_ptr<StoreIncoming> beginIncoming();
   // accept takes a fetched client copy of path (clientMtime 0 when unknown).
@@ -112,6 +117,14 @@ class Store {
   // rename moves a file or folder; an item in the way is kept under a conflict name.
   [[nodiscard]] bool rename(const std::string& path, const std::string& target, std::int64_t now);
   void recordKnown(const std::string& path, std::int64_t size, std::int64_t mtime, const std::string& hash);
+  // recordPushed records, durably, that the client now holds a copy of hash
+  // (size bytes) at path, stamped by the client somewhere in [from, to]
+  // (seconds): the copy a push left there is known after a restart, before
+  // any listing showed it. A push that ran longer than kMaxPushedStamps
+  // seconds is left to the next listing.
+  static constexpr std::int64_t kMaxPushedStamps = 64;
+  void recordPushed(const std::string& path, std::int64_t size, const std::string& hash, std::int64_t from,
+                    std::int64_t to);
   std::string conflictName(const std::string& path, std::int64_t now) const;
 
  private:

@@ -100,6 +100,18 @@ std::optional<StoreEntry> StoreIndex::entry(std::string_view path) {
   return readEntry(st);
 }
 
+std::map<std::string, StoreEntry> StoreIndex::subtree(const std::string& path) {
+  std::map<std::string, StoreEntry> out;
+  std::string sql = std::string("SELECT ") + kEntryColumns + " FROM entries WHERE " + kSubtree;
+  Statement st(db_, sql.c_str());
+  st.bind(1, path);
+  while (st.step()) {
+    StoreEntry e = readEntry(st);
+    out[e.path] = std::move(e);
+  }
+  return out;
+}
+
 bool StoreIndex::hasLiveEntries() {
   Statement st(db_, "SELECT 1 FROM entries WHERE deleted = 0 LIMIT 1");
   return st.step();
@@ -115,6 +127,15 @@ void StoreIndex::setMarkerSeen() { exec("INSERT OR REPLACE INTO meta VALUES('mar
 std::map<std::string, std::vector<KnownCopy>> StoreIndex::knownCopies() {
   std::map<std::string, std::vector<KnownCopy>> out;
   Statement st(db_, "SELECT path, size, mtime, hash FROM known");
+  while (st.step()) out[st.text(0)].push_back({st.integer(1), st.integer(2), st.text(3)});
+  return out;
+}
+
+std::map<std::string, std::vector<KnownCopy>> StoreIndex::knownCopiesIn(const std::string& path) {
+  std::map<std::string, std::vector<KnownCopy>> out;
+  std::string sql = std::string("SELECT path, size, mtime, hash FROM known WHERE ") + kSubtree;
+  Statement st(db_, sql.c_str());
+  st.bind(1, path);
   while (st.step()) out[st.text(0)].push_back({st.integer(1), st.integer(2), st.text(3)});
   return out;
 }
@@ -157,8 +178,8 @@ void StoreIndex::tombstone(const std::string& path, std::int64_t at) {
 
 void StoreIndex::rename(const std::string& path, const std::string& target, bool isDir, std::int64_t at) {
   std::vector<StoreEntry> moved;
-  for (auto& [p, e] : entries()) {
-    if (!e.deleted && (p == path || isUnder(p, path))) moved.push_back(e);
+  for (auto& [p, e] : subtree(path)) {
+    if (!e.deleted) moved.push_back(e);
   }
   tombstone(path, at);
   for (auto e : moved) {

@@ -25,6 +25,8 @@ class StoreIndex {
   std::map<std::string, StoreEntry> entries();
   // entry is the one entry of path (live or a tombstone), nullopt when none.
   std::optional<StoreEntry> entry(std::string_view path);
+  // subtree is the entry of path and every entry below it (tombstones too).
+  std::map<std::string, StoreEntry> subtree(const std::string& path);
   // hasLiveEntries is true once the store held anything that is not deleted.
   bool hasLiveEntries();
   // markerSeen: the store's marker file was written or found once; from then
@@ -32,6 +34,8 @@ class StoreIndex {
   bool markerSeen();
   void setMarkerSeen();
   std::map<std::string, std::vector<KnownCopy>> knownCopies();
+  // knownCopiesIn: the known copies of path and of every path below it.
+  std::map<std::string, std::vector<KnownCopy>> knownCopiesIn(const std::string& path);
   std::vector<MoveRecord> moves();
 
   // currentVersion is the contract's version counter: every change of an

@@ -2,13 +2,11 @@
 
 #include <algorithm>
 
+#include "path_set.h"
+
 namespace kqs {
 
 namespace {
-
-bool touches(const std::string& path, const std::string& changed) {
-  return path == changed || isUnder(path, changed) || isUnder(changed, path);
-}
 
 // folderWide: an action that depends on everything below a folder.
 bool folderWide(const Action& a, const PlanInput& in) {
@@ -40,7 +38,7 @@ bool StoreTurns::current(const Action& a, const PlanInput& in) {
   if (folderWide(a, in)) return false;
   for (const std::string* path : {&a.path, &a.target}) {
     if (path->empty()) continue;
-    if (std::any_of(mine_.begin(), mine_.end(), [&](auto& m) { return touches(*path, m); })) return false;
+    if (touchesAny(mine_, *path)) return false;
     auto now = index_.entry(*path);
     auto planned = in.store.find(*path);
     if (now.has_value() != (planned != in.store.end())) return false;

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "index_check.h"
 #include "log_text.h"
 #include "socket_link.h"
 
@@ -86,25 +87,7 @@ SyncServer::~SyncServer() {
 void SyncServer::start() {
   if (book_.accounts().empty()) throw std::runtime_error("no accounts: add one with 'kqsyncd account add'");
   for (auto& a : book_.accounts()) {
-    auto state = std::make_unique<ContractState>();
-    state->account = a;
-    fs::create_directories(fs::path(book_.indexPath(a.contract)).parent_path());
-    state->store = std::make_unique<Store>(
-        a.store, book_.indexPath(a.contract), [this, c = a.contract](const std::string& t) { log_.write(c, t); },
-        book_.versionsPath(a.contract), options_.keepVersionsDays);
-    state->clientLogPath = book_.clientLogPath(a.contract);
-    state->files = std::make_unique<DiskStoreFiles>(*state->store, state->clientLogPath);
-    removeLeftoverUploads(state->clientLogPath);
-    try {
-      state->store->adoptMarker();
-    } catch (const std::exception& e) {
-      log_.write(a.contract, std::string("store marker not written: ") + e.what());
-    }
-    auto changed = state->store->prepareCycle(static_cast<std::int64_t>(::time(nullptr)));
-    if (changed) {
-      log_.write(a.contract, "store " + a.store + " ready (" + std::to_string(*changed) + " changes picked up)");
-    }
-    contracts_[a.contract] = std::move(state);
+    if (auto state = openContract(a)) contracts_[a.contract] = std::move(state);
   }
   fitLimitsToDescriptors();
   if (!options_.listen.empty()) {
@@ -115,6 +98,61 @@ void SyncServer::start() {
     return;
   }
   for (auto& a : book_.accounts()) bindListener(options_.host, *portFor(a.contract), {&a});
+}
+
+std::unique_ptr<ContractState> SyncServer::openContract(const Account& a) {
+  std::string indexPath = book_.indexPath(a.contract);
+  fs::create_directories(fs::path(indexPath).parent_path());
+  IndexHealth health = checkIndex(indexPath);
+  if (!health.sound) {
+    log_.write(a.contract, damagedIndexLine(a.contract, indexPath, health.problem));
+    return nullptr;
+  }
+  auto state = std::make_unique<ContractState>();
+  state->account = a;
+  try {
+    state->store = std::make_unique<Store>(
+        a.store, indexPath, [this, c = a.contract](const std::string& t) { log_.write(c, t); },
+        book_.versionsPath(a.contract), options_.keepVersionsDays);
+  } catch (const IndexError& e) {
+    log_.write(a.contract, damagedIndexLine(a.contract, indexPath, e.what()));
+    return nullptr;
+  }
+  state->held = std::make_unique<HeldDeletions>(indexPath);
+  state->clientLogPath = book_.clientLogPath(a.contract);
+  state->files = std::make_unique<DiskStoreFiles>(*state->store, state->clientLogPath);
+  removeLeftoverUploads(state->clientLogPath);
+  try {
+    state->store->adoptMarker();
+  } catch (const std::exception& e) {
+    log_.write(a.contract, std::string("store marker not written: ") + e.what());
+  }
+  auto changed = state->store->prepareCycle(static_cast<std::int64_t>(::time(nullptr)));
+  if (changed) {
+    log_.write(a.contract, "store " + a.store + " ready (" + std::to_string(*changed) + " changes picked up)");
+  }
+  return state;
+}
+
+ContractState* SyncServer::contractFor(const std::string& contract) {
+  {
+    std::lock_guard lock(contractsMutex_);
+    auto it = contracts_.find(contract);
+    if (it != contracts_.end()) return it->second.get();
+  }
+  std::lock_guard reopen(reopenMutex_);
+  {
+    std::lock_guard lock(contractsMutex_);  // opened by another session meanwhile?
+    auto it = contracts_.find(contract);
+    if (it != contracts_.end()) return it->second.get();
+  }
+  const Account* account = book_.find(contract);
+  if (account == nullptr) return nullptr;
+  auto state = openContract(*account);
+  if (!state) return nullptr;
+  log_.write(contract, "the index of contract " + contract + " is sound again: the contract is served");
+  std::lock_guard lock(contractsMutex_);
+  return (contracts_[contract] = std::move(state)).get();
 }
 
 void SyncServer::bindListener(const std::string& host, int port, std::vector<const Account*> accounts) {
@@ -163,7 +201,7 @@ void SyncServer::fitLimitsToDescriptors() {
   maxWaiting_ = std::max<std::size_t>(1, std::min(options_.maxWaiting, maxConnections_));
   rlimit limit{};
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return;
-  rlim_t reserved = kBaseDescriptors + kDescriptorsPerContract * contracts_.size();
+  rlim_t reserved = kBaseDescriptors + kDescriptorsPerContract * book_.accounts().size();
   // A client being served may hold a store file besides its socket.
   auto budget = static_cast<std::size_t>(limit.rlim_cur > reserved + 4 ? (limit.rlim_cur - reserved) / 2 : 2);
   if (budget >= maxConnections_) return;
@@ -240,6 +278,7 @@ void SyncServer::run() {
 
 void SyncServer::pruneVersions() {
   auto now = static_cast<std::int64_t>(::time(nullptr));
+  std::lock_guard served(contractsMutex_);
   for (auto& [contract, state] : contracts_) {
     std::unique_lock lock(*state->lock, std::try_to_lock);  // a busy contract prunes in its next cycle
     if (lock) state->store->pruneIfDue(now);
@@ -384,7 +423,9 @@ void SyncServer::serveClient(int fd, std::string who, std::string contract) {
   SocketLink link(fd, stopping_, clock);
   Peer peer(link, clock, options_.timeoutMs);
   try {
-    SyncSession session(peer, *contracts_.at(contract), log_, who, options_.session);
+    ContractState* state = contractFor(contract);
+    if (state == nullptr) return;  // its index is damaged: logged, the connection closes
+    SyncSession session(peer, *state, log_, who, options_.session);
     session.run();
   } catch (const std::exception& e) {
     log_.write(who, std::string("connection closed: ") + e.what());

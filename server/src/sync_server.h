@@ -9,11 +9,15 @@
 // is closed at once). Both counts shrink to what the open-file limit allows.
 // When accept() finds no descriptor left, the longest waiting connections are
 // closed and accepting pauses briefly instead of spinning.
+// A contract whose index is damaged is not served (one log line per client
+// connection naming the file) while the others are; it is opened again at the
+// next connection once the index is sound (kqsyncd index rebuild).
 #include <atomic>
 #include <chrono>
 #include <list>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -72,6 +76,12 @@ class SyncServer {
     std::string address;  // the peer's address without its port
     std::optional<Clock::time_point> heldUntil;  // complete, answered then (guess back-off)
   };
+  // openContract opens the store and index of an account; nullptr (with the
+  // log line) when its index is damaged. Other failures throw.
+  std::unique_ptr<ContractState> openContract(const Account& account);
+  // contractFor is the open state of a contract, opening it again when its
+  // index was damaged; nullptr while it still is.
+  ContractState* contractFor(const std::string& contract);
   void bindListener(const std::string& host, int port, std::vector<const Account*> accounts);
   void fitLimitsToDescriptors();
   void removeLeftoverUploads(const std::string& clientLogPath);
@@ -93,7 +103,9 @@ class SyncServer {
   AccountBook book_;
   ServerOptions options_;
   ServerLog& log_;
-  std::map<std::string, std::unique_ptr<ContractState>> contracts_;
+  std::map<std::string, std::unique_ptr<ContractState>> contracts_;  // the served ones
+  std::mutex contractsMutex_;  // contracts_ gains a contract from a session thread
+  std::mutex reopenMutex_;     // one contract is opened again at a time
   std::vector<Listener> listeners_;
   std::list<Worker> workers_;
   std::list<Waiting> waiting_;  // oldest first

@@ -12,7 +12,7 @@ SyncEngine::SyncEngine(EnginePorts ports)
       knownFiles_(ports.fs, ports.log, filter_, tracker_),
       dispatcher_(protocol_, ports.server, ports.log),
       connection_(protocol_, dispatcher_, ports.server, ports.config, ports.ini, ports.fs,
-                  shown_, ports.log, errors_),
+                  shown_, ports.log, errors_, ports.clock),
       changeReport_(protocol_, tracker_, ports.config, ports.fs, ports.clock, shown_,
                     ports.server, ports.log),
       cycleEnd_(protocol_, tracker_, ports.config, ports.ini, dispatcher_),

@@ -58,6 +58,7 @@ class SyncEngine {
   void FilesyncSocketConnect() { connection_.FilesyncSocketConnect(); }
   void FilesyncSocketDisconnect() { connection_.FilesyncSocketDisconnect(); }
   void FilesyncSocketRead(std::string_view bytes) {
+    ServerConnection::ReadEvent event(connection_);  // the silence clock waits meanwhile
     dispatcher_.FilesyncSocketRead(bytes);
     serverMove_.endOfReadEvent();  // a move's source lasts one read event
     statusReport_.endOfReadEvent();

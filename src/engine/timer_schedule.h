@@ -13,4 +13,17 @@ inline constexpr int kErrorHandlingMs = 100;
 inline constexpr int kTimer1Ms = 50;
 inline constexpr int kStatusMs = 1000;
 
+// kServerSilenceMs: a connected server that has sent nothing for this long,
+// while the client is not busy answering it, is taken for a dead link (a path
+// gone dark drops bytes without a FIN or RST). kqsyncd starts a cycle every
+// few seconds and waits 30 s for an answer, so a live server is never this quiet.
+// The Reconnect tick checks it, so the link is closed within one more tick.
+inline constexpr int kServerSilenceMs = 60000;
+// TCP keep-alive on the server link: the first probe after this much idle
+// time, then one every kKeepAliveIntervalS, the link dropped after
+// kKeepAliveProbes unanswered ones (Windows sends its own fixed count).
+inline constexpr int kKeepAliveIdleS = 30;
+inline constexpr int kKeepAliveIntervalS = 10;
+inline constexpr int kKeepAliveProbes = 3;
+
 }  // namespace kq::timers

@@ -3,6 +3,8 @@
 #include "config/config_store.h"
 #include "config/settings.h"
 #include "log/log.h"
+#include "engine/timer_schedule.h"
+#include "platform/clock.h"
 #include "platform/error_reporter.h"
 #include "platform/links.h"
 #include "platform/views.h"
@@ -26,8 +28,17 @@ int parsePort(const std::string& text) {
 void ServerConnection::ReconnectTimer() {
   if (!reconnectEnabled_) return;
   try {
-    if (server_.isActive()) return;
+    if (server_.isActive()) {
+      std::int64_t seconds = 0;
+      if (!silentTooLong(seconds)) return;
+      log_.writeLog("No data from Korvalinq Server for " + std::to_string(seconds) +
+                        " s: the connection is taken for dead and made anew",
+                    true);
+      server_.deactivate();  // the disconnect event follows; the next tick connects
+      return;
+    }
     log_.writeLog("Auto connecting to Korvalinq Server...", true);
+    noteHeard();  // the silence of a link counts from its attempt at the latest
     server_.renew();
     config_.reload();
     server_.activate(config_.main.host, parsePort(config_.main.port));
@@ -36,11 +47,33 @@ void ServerConnection::ReconnectTimer() {
   }
 }
 
+bool ServerConnection::silentTooLong(std::int64_t& seconds) {
+  if (inReadEvent_) return false;
+  std::int64_t now = clock_.epochMillis();
+  // A clock set back must not stretch the deadline: count from now instead.
+  if (now < heardAtMs_) heardAtMs_ = now;
+  seconds = (now - heardAtMs_) / 1000;
+  return now - heardAtMs_ >= timers::kServerSilenceMs;
+}
+
+void ServerConnection::noteHeard() { heardAtMs_ = clock_.epochMillis(); }
+
+void ServerConnection::readEventBegins() {
+  inReadEvent_ = true;
+  noteHeard();
+}
+
+void ServerConnection::readEventEnds() {
+  inReadEvent_ = false;
+  noteHeard();
+}
+
 void ServerConnection::FilesyncSocketConnecting() {
   log_.writeLog("Connecting to Korvalinq Server...", true);
 }
 
 void ServerConnection::FilesyncSocketConnect() {
+  noteHeard();
   try {
     if (readInitialSync(ini_, config_.settingsPath()) != 0) state_.initialSyncDone = true;
     status_.setConnectCaption("Disconnect");
@@ -111,6 +144,7 @@ void ServerConnection::Connect1Click() {
       return;
     }
     reconnectEnabled_ = true;
+    noteHeard();
     connect();
   } catch (...) {
     log_.writeLog("Error: Connect1Click()", true);

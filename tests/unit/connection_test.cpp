@@ -179,6 +179,112 @@ TEST(ServerConnection, DisconnectEndsAnUnfinishedTransferAndKeepsTheRest) {
   EXPECT_EQ(t.server.sends[0].substr(0, 5), "ANCHG");
 }
 
+// A connected link that stays silent is closed on the first Reconnect tick at
+// or after the deadline; up to it the tick leaves the link alone.
+struct SilenceCase {
+  std::int64_t silentMs;
+  bool closed;
+};
+
+TEST(ServerConnection, ASilentLinkIsClosedAtTheDeadlineAndMadeAnew) {
+  const SilenceCase cases[] = {{0, false}, {59999, false}, {60000, true}, {3600000, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.silentMs);
+    test::MemoryEngine t;
+    t.connect();
+    t.clock.advance(c.silentMs);
+    t.log.lines.clear();
+    t.engine.ReconnectTimer();
+    if (!c.closed) {
+      EXPECT_TRUE(t.log.lines.empty());
+      EXPECT_EQ(t.server.deactivations, 0);
+      continue;
+    }
+    EXPECT_EQ(t.log.lines, (std::vector<LogLine>{
+                               {"No data from Korvalinq Server for " + std::to_string(c.silentMs / 1000) +
+                                    " s: the connection is taken for dead and made anew",
+                                true}}));
+    EXPECT_EQ(t.server.deactivations, 1);
+    EXPECT_TRUE(t.engine.reconnectEnabled());
+    // The disconnect event follows, then the next tick connects with a fresh socket.
+    t.engine.FilesyncSocketDisconnect();
+    int renewals = t.server.renewals;
+    t.engine.ReconnectTimer();
+    EXPECT_EQ(t.server.renewals, renewals + 1);
+    EXPECT_EQ(t.log.texts().back(), "Auto connecting to Korvalinq Server...");
+  }
+}
+
+TEST(ServerConnection, EveryReadEventRestartsTheSilenceDeadline) {
+  test::MemoryEngine t;
+  t.connect();
+  const RequestId id{'\x01', '\x02', '\x03', '\x04'};
+  for (int i = 0; i < 5; ++i) {
+    t.clock.advance(50000);
+    t.read(encodeHeader({"RQCHG", id, 0}) + R"({"date":"2024-03-07","time":""})");
+    t.engine.ReconnectTimer();
+  }
+  t.clock.advance(59000);
+  t.engine.ReconnectTimer();
+  EXPECT_EQ(t.server.deactivations, 0);
+  t.clock.advance(1000);
+  t.engine.ReconnectTimer();
+  EXPECT_EQ(t.server.deactivations, 1);
+}
+
+// SlowReceiver stands for a long piece of the client's own work inside a read
+// event (a folder walk that lets timer ticks run): the clock moves on and the
+// Reconnect tick comes while the event is still running.
+class SlowReceiver : public test::CountingReceiver {
+ public:
+  SlowReceiver(ProtocolState& state, test::FakeClock& clock, SyncEngine& engine)
+      : CountingReceiver(state), clock_(clock), engine_(engine) {}
+  std::size_t onHeader(std::string_view read, PacketContext& packet) override {
+    clock_.advance(300000);
+    engine_.ReconnectTimer();
+    return CountingReceiver::onHeader(read, packet);
+  }
+
+ private:
+  test::FakeClock& clock_;
+  SyncEngine& engine_;
+};
+
+TEST(ServerConnection, TheClientsOwnWorkInAReadEventIsNotSilence) {
+  test::MemoryEngine t;
+  SlowReceiver receiver(t.engine.protocol(), t.clock, t.engine);
+  t.engine.registerReceiver(receiver);
+  t.connect();
+  t.read(encodeHeader({"RQFDA", RequestId{'\x01', '\x02', '\x03', '\x04'}, 4}) + "data");
+  EXPECT_EQ(receiver.headers, 1);
+  EXPECT_EQ(t.server.deactivations, 0);
+  // The deadline counts from the end of the event.
+  t.clock.advance(59000);
+  t.engine.ReconnectTimer();
+  EXPECT_EQ(t.server.deactivations, 0);
+}
+
+TEST(ServerConnection, AClockSetBackDoesNotStretchTheSilenceDeadline) {
+  test::MemoryEngine t;
+  t.connect();
+  t.clock.advance(-3600000);
+  t.engine.ReconnectTimer();
+  EXPECT_EQ(t.server.deactivations, 0);
+  t.clock.advance(60000);
+  t.engine.ReconnectTimer();
+  EXPECT_EQ(t.server.deactivations, 1);
+}
+
+TEST(ServerConnection, AManualDisconnectStopsTheSilenceCheckToo) {
+  test::MemoryEngine t;
+  t.connect();
+  t.engine.Connect1Click();
+  t.server.active = true;  // a disconnect that has not been delivered yet
+  t.clock.advance(120000);
+  t.engine.ReconnectTimer();
+  EXPECT_EQ(t.server.deactivations, 1);  // the click's own
+}
+
 struct PortCase {
   std::string text;
   int port;  // 0: invalid

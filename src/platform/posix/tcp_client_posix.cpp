@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "engine/timer_schedule.h"
 #include "platform/posix/socket_errors.h"
 
 namespace kq {
@@ -40,6 +41,20 @@ int lookup(const std::string& host, int port, sockaddr_storage& out, socklen_t& 
     if (family == AF_INET) result = wsaErrorFromLookup(rc, errno);
   }
   return result;
+}
+
+// keepAlive makes the kernel probe an idle connection, so that a peer gone
+// for good (powered off, a NAT that dropped the mapping) ends the connection
+// with an error instead of leaving it open for ever.
+void keepAlive(int fd) {
+  int one = 1;
+  int idle = timers::kKeepAliveIdleS;
+  int interval = timers::kKeepAliveIntervalS;
+  int probes = timers::kKeepAliveProbes;
+  setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
 }
 
 }  // namespace
@@ -92,6 +107,7 @@ void TcpClient::startConnect() {
   }
   int one = 1;
   setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  keepAlive(fd_);
   state_ = State::Connecting;
   postEvent([this] { events_.onConnecting(); });
   int rc = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), addrLen);

@@ -1,9 +1,11 @@
 #include "platform/win32/async_socket_win32.h"
 
+#include <mstcpip.h>
 #include <ws2tcpip.h>
 
 #include <algorithm>
 
+#include "engine/timer_schedule.h"
 #include "platform/links.h"
 #include "wire/packet.h"
 
@@ -19,6 +21,21 @@ constexpr WORD kEventSendError = 0x0800;
 constexpr WPARAM kSynthetic = static_cast<WPARAM>(-2);
 // kMaxRead bounds one read event; more waiting data gives further read events.
 constexpr std::size_t kMaxRead = kReadSize;
+
+// keepAlive makes Windows probe an idle connection, so that a peer gone for
+// good (powered off, a NAT that dropped the mapping) ends the connection with
+// an error instead of leaving it open for ever. Windows sends its own number
+// of probes.
+void keepAlive(SOCKET socket) {
+  BOOL on = TRUE;
+  setsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);
+  tcp_keepalive values{};
+  values.onoff = 1;
+  values.keepalivetime = static_cast<ULONG>(timers::kKeepAliveIdleS) * 1000;
+  values.keepaliveinterval = static_cast<ULONG>(timers::kKeepAliveIntervalS) * 1000;
+  DWORD returned = 0;
+  WSAIoctl(socket, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr, nullptr);
+}
 
 }  // namespace
 
@@ -90,6 +107,7 @@ void AsyncSocket::open(const std::string& host, int port) {
     post(kSynthetic, FD_CONNECT, static_cast<WORD>(code));
     return;
   }
+  keepAlive(socket_);
   // WSAAsyncSelect also makes the socket non-blocking.
   WSAAsyncSelect(socket_, window_, currentMessage(), FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE);
   post(socket_, kEventConnecting, 0);
