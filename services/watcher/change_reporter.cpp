@@ -85,7 +85,9 @@ void ChangeReporter::renamed(const std::string& oldPath, const std::string& newP
     report(ChangeAction::RenamedNew, newPath);
   } else if (oldInside) {
     report(ChangeAction::Removed, oldPath);
-  } else if (newInside) {
+  } else if (newInside && oldPath != partialFileName(newPath)) {
+    // A transfer's temporary file renamed over its target is the client's own
+    // write of a received file: not reported back to it.
     report(ChangeAction::Added, newPath);
   }
 }

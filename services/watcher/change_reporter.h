@@ -4,7 +4,9 @@
 // full local path text. Only paths inside the sync folder are reported; its
 // "_log", "_config" and "_trash" folders count as outside, so a rename across
 // that border is a removal or an addition; so do the temporary files of a
-// transfer (names ending in ".kqpart"), so a rename from one is an addition.
+// transfer (names ending in ".kqpart"), so a rename from one is an addition,
+// except the rename of "<name>.kqpart" over "<name>": that is the client
+// putting a received file in place, and it is not reported.
 //
 // Removals wait: a folder that is deleted as a whole loses its content first
 // and itself last, and the content's removals must not go out as the user's
@@ -27,6 +29,9 @@ enum class ChangeAction : char {
   Modified = '3',
   RenamedOld = '4',
   RenamedNew = '5',
+  // Rescan asks the client for a full look at the sync folder (the path is the
+  // sync folder itself): the reports that should have told it were lost.
+  Rescan = '0',
 };
 
 // buildWatcherNotification is the message: the action digit, then the path.

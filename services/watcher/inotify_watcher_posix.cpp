@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -25,6 +26,11 @@ constexpr std::uint32_t kMask = IN_CREATE | IN_DELETE | IN_MODIFY | IN_CLOSE_WRI
 bool isRealFolder(const std::string& path) {
   struct stat st {};
   return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::int64_t steadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 bool isBelow(const std::string& path, const std::string& folder) {
@@ -47,6 +53,7 @@ InotifyWatcher::InotifyWatcher(EventLoop& loop, std::string nativeRoot, std::str
     loop_.setTimerEnabled(holdTimer_, false);
     reporter_.flushHeld();
   }, false);
+  quietTimer_ = loop_.addTimer(kQuietCheckMs, [this] { reportQuietWrites(); }, false);
   reporter_.onRemovalHeld = [this] { loop_.restartTimer(holdTimer_, ChangeReporter::kRemovalHoldMs); };
 }
 
@@ -54,6 +61,7 @@ InotifyWatcher::~InotifyWatcher() {
   loop_.removeTimer(unpairedTimer_);
   loop_.removeTimer(rootTimer_);
   loop_.removeTimer(holdTimer_);
+  loop_.removeTimer(quietTimer_);
   reporter_.onRemovalHeld = nullptr;
   if (fd_ >= 0) {
     loop_.unwatchFd(fd_);
@@ -116,6 +124,8 @@ void InotifyWatcher::rootLost(const std::string& why) {
   std::size_t dropped = reporter_.dropHeld();
   loop_.setTimerEnabled(holdTimer_, false);
   (void)pairer_.takeUnpaired();
+  writing_.clear();
+  loop_.setTimerEnabled(quietTimer_, false);
   log_.writeLog(why + localRoot_ +
                     (dropped > 0 ? " (" + std::to_string(dropped) + " changes before it not reported)" : ""),
                 true);
@@ -227,10 +237,16 @@ void InotifyWatcher::handleEvent(std::uint32_t mask, std::uint32_t cookie, int w
   bool isFolder = (mask & IN_ISDIR) != 0;
   const bool held = holdable(path);  // a name the client cannot hold is never reported
   if (mask & IN_CREATE) {
-    if (held) reporter_.added(local(path));
-    if (isFolder) watchTree(path, true);
+    if (isFolder) {
+      if (held) reporter_.added(local(path));
+      watchTree(path, true);
+    } else if (held) {
+      noteWrite(path, true);  // reported once written and closed, or quiet
+    }
   }
-  if ((mask & (IN_MODIFY | IN_CLOSE_WRITE)) && !isFolder && held) reporter_.modified(local(path));
+  if ((mask & IN_MODIFY) && !isFolder && held) noteWrite(path, false);
+  if ((mask & IN_CLOSE_WRITE) && !isFolder && held) reportWrite(path, true);
+  if (mask & (IN_DELETE | IN_MOVED_FROM)) reportWritesBelow(path);
   if ((mask & IN_DELETE) && held) reporter_.removed(local(path));
   if (mask & IN_MOVED_FROM) {
     auto older = pairer_.movedFrom(cookie, MoveEnd{path, isFolder});
@@ -265,6 +281,50 @@ void InotifyWatcher::flushUnpaired() {
   if (!gone) return;
   if (holdable(gone->path)) reporter_.removed(local(gone->path));
   if (gone->isFolder) dropTree(gone->path);
+}
+
+}  // namespace kq
+
+namespace kq {
+
+void InotifyWatcher::noteWrite(const std::string& path, bool added) {
+  auto [it, fresh] = writing_.try_emplace(path, Writing{added, 0});
+  if (!fresh) it->second.added = it->second.added || added;
+  it->second.lastMs = steadyMs();
+  loop_.setTimerEnabled(quietTimer_, true);
+}
+
+// reportWrite reports the write of path; a close after writing with no write
+// seen (an open that truncated, say) is a modification.
+void InotifyWatcher::reportWrite(const std::string& path, bool closed) {
+  auto it = writing_.find(path);
+  if (it == writing_.end()) {
+    if (closed) reporter_.modified(local(path));
+    return;
+  }
+  bool added = it->second.added;
+  writing_.erase(it);
+  if (added)
+    reporter_.added(local(path));
+  else
+    reporter_.modified(local(path));
+}
+
+void InotifyWatcher::reportWritesBelow(const std::string& path) {
+  if (writing_.empty()) return;
+  std::vector<std::string> due;
+  for (const auto& [p, w] : writing_)
+    if (p == path || isBelow(p, path)) due.push_back(p);
+  for (const auto& p : due) reportWrite(p, false);
+}
+
+void InotifyWatcher::reportQuietWrites() {
+  const std::int64_t now = steadyMs();
+  std::vector<std::string> due;
+  for (const auto& [p, w] : writing_)
+    if (now - w.lastMs >= kQuietMs) due.push_back(p);
+  for (const auto& p : due) reportWrite(p, false);
+  if (writing_.empty()) loop_.setTimerEnabled(quietTimer_, false);
 }
 
 }  // namespace kq

@@ -10,6 +10,11 @@
 // the folder itself goes; every second the watcher checks that its path still
 // names the folder it watches. It then waits for the folder to come back and
 // watches it again without reporting anything for the time it was away.
+//
+// A file being written is reported once: when it is closed after writing, or
+// once no write has come for kQuietMs (a file held open by its writer). A new
+// file that is written is reported as added then, not as added and modified.
+// Any other change of the path (removal, rename) first reports the write.
 #include <sys/types.h>
 
 #include <cstdint>
@@ -29,6 +34,8 @@ class InotifyWatcher {
   // kUnpairedMoveMs is how long an old name waits for its new name.
   static constexpr int kUnpairedMoveMs = 10;
   static constexpr int kRootRetryMs = 1000;
+  static constexpr int kQuietMs = 2000;
+  static constexpr int kQuietCheckMs = 250;
 
   // nativeRoot is the real folder; localRoot the same folder as local path text,
   // which starts every reported path.
@@ -57,6 +64,13 @@ class InotifyWatcher {
   void handleEvent(std::uint32_t mask, std::uint32_t cookie, int wd, const char* name);
   void handleMovedTo(const std::string& path, std::uint32_t cookie, bool isFolder);
   void flushUnpaired();
+  // Files being written: noteWrite records a write (added: the file is new),
+  // reportWrite reports a recorded one now, reportWritesBelow those at or below
+  // a path, reportQuietWrites those without a write for kQuietMs.
+  void noteWrite(const std::string& path, bool added);
+  void reportWrite(const std::string& path, bool closed);
+  void reportWritesBelow(const std::string& path);
+  void reportQuietWrites();
   std::string local(const std::string& native) const;
   // holdable is false when a name in native lies outside the code page of local text.
   bool holdable(const std::string& native) const;
@@ -73,6 +87,12 @@ class InotifyWatcher {
   EventLoop::TimerId unpairedTimer_ = 0;
   EventLoop::TimerId rootTimer_ = 0;
   EventLoop::TimerId holdTimer_ = 0;
+  EventLoop::TimerId quietTimer_ = 0;
+  struct Writing {
+    bool added;
+    std::int64_t lastMs;
+  };
+  std::unordered_map<std::string, Writing> writing_;  // real path -> its unreported write
   bool missingLogged_ = false;
   dev_t rootDevice_ = 0;  // identity of the watched folder
   ino_t rootInode_ = 0;

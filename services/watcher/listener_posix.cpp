@@ -28,66 +28,63 @@ std::int64_t nowMs() {
              std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-// unreadByPeer asks the kernel how many bytes wait unread in the receive queue
-// of the peer socket (the other end of fd, on this machine). -1 when unknown.
-long unreadByPeer(int fd) {
-  sockaddr_in self{}, peer{};
-  socklen_t len = sizeof self;
-  if (getsockname(fd, reinterpret_cast<sockaddr*>(&self), &len) != 0 || self.sin_family != AF_INET)
-    return -1;
-  len = sizeof peer;
-  if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) != 0) return -1;
-  int nl = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
-  if (nl < 0) return -1;
-  timeval timeout{0, 200000};
-  setsockopt(nl, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  struct {
-    nlmsghdr header;
-    inet_diag_req_v2 request;
-  } message{};
-  message.header.nlmsg_len = sizeof message;
-  message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-  message.header.nlmsg_flags = NLM_F_REQUEST;
-  message.request.sdiag_family = AF_INET;
-  message.request.sdiag_protocol = IPPROTO_TCP;
-  message.request.idiag_states = ~0u;
-  message.request.id.idiag_sport = peer.sin_port;  // the peer's socket: its ports and addresses
-  message.request.id.idiag_dport = self.sin_port;
-  message.request.id.idiag_src[0] = peer.sin_addr.s_addr;
-  message.request.id.idiag_dst[0] = self.sin_addr.s_addr;
-  message.request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
-  message.request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
-  sockaddr_nl kernel{};
-  kernel.nl_family = AF_NETLINK;
-  long result = -1;
-  if (sendto(nl, &message, sizeof message, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) ==
-      static_cast<ssize_t>(sizeof message)) {
-    alignas(nlmsghdr) char answer[8192];
-    ssize_t n = recv(nl, answer, sizeof answer, 0);
-    auto* h = reinterpret_cast<nlmsghdr*>(answer);
-    if (n > 0 && NLMSG_OK(h, static_cast<unsigned>(n)) && h->nlmsg_type == SOCK_DIAG_BY_FAMILY) {
-      auto* info = static_cast<inet_diag_msg*>(NLMSG_DATA(h));
-      result = static_cast<long>(info->idiag_rqueue);
-    }
-  }
-  close(nl);
-  return result;
-}
-
 }  // namespace
 
-ReadProbe peerReadProbe(int fd) {
+struct PeerUnread::Request {
+  nlmsghdr header;
+  inet_diag_req_v2 request;
+};
+
+PeerUnread::PeerUnread(int fd) : fd_(fd) {
+  sockaddr_in self{}, peer{};
+  socklen_t len = sizeof self;
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&self), &len) != 0 || self.sin_family != AF_INET) return;
+  len = sizeof peer;
+  if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) != 0) return;
+  netlink_ = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+  if (netlink_ < 0) return;
+  timeval timeout{0, 200000};
+  setsockopt(netlink_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  request_ = std::make_unique<Request>();
+  Request& m = *request_;
+  m.header.nlmsg_len = sizeof m;
+  m.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+  m.header.nlmsg_flags = NLM_F_REQUEST;
+  m.request.sdiag_family = AF_INET;
+  m.request.sdiag_protocol = IPPROTO_TCP;
+  m.request.idiag_states = ~0u;
+  m.request.id.idiag_sport = peer.sin_port;  // the peer's socket: its ports and addresses
+  m.request.id.idiag_dport = self.sin_port;
+  m.request.id.idiag_src[0] = peer.sin_addr.s_addr;
+  m.request.id.idiag_dst[0] = self.sin_addr.s_addr;
+  m.request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
+  m.request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+}
+
+PeerUnread::~PeerUnread() {
+  if (netlink_ >= 0) close(netlink_);
+}
+
+std::optional<std::size_t> PeerUnread::count() {
   int unsent = 0;
-  if (ioctl(fd, SIOCOUTQ, &unsent) == 0 && unsent > 0) return ReadProbe::Unread;
-  long unread = unreadByPeer(fd);
-  if (unread < 0) return ReadProbe::Unknown;
-  return unread == 0 ? ReadProbe::Read : ReadProbe::Unread;
+  if (ioctl(fd_, SIOCOUTQ, &unsent) != 0 || unsent < 0 || !request_) return std::nullopt;
+  sockaddr_nl kernel{};
+  kernel.nl_family = AF_NETLINK;
+  if (sendto(netlink_, request_.get(), sizeof(Request), 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) !=
+      static_cast<ssize_t>(sizeof(Request)))
+    return std::nullopt;
+  alignas(nlmsghdr) char answer[8192];
+  ssize_t n = recv(netlink_, answer, sizeof answer, 0);
+  auto* h = reinterpret_cast<nlmsghdr*>(answer);
+  if (n <= 0 || !NLMSG_OK(h, static_cast<unsigned>(n)) || h->nlmsg_type != SOCK_DIAG_BY_FAMILY) return std::nullopt;
+  auto* info = static_cast<inet_diag_msg*>(NLMSG_DATA(h));
+  return static_cast<std::size_t>(unsent) + info->idiag_rqueue;
 }
 
 // Connection is one accepted client.
 class WatcherListener::Connection : public NotificationChannel {
  public:
-  explicit Connection(int fd) : fd(fd) {}
+  explicit Connection(int fd) : fd(fd), peer(fd) {}
   ~Connection() override { close(fd); }
   bool send(std::string_view message) override {
     std::size_t done = 0;
@@ -104,10 +101,13 @@ class WatcherListener::Connection : public NotificationChannel {
     }
     return true;
   }
-  // probeRead: a peer that closed with a plain end of stream had read
+  // unreadBytes: a peer that closed with a plain end of stream had read
   // everything (one that had not would have reset the connection).
-  ReadProbe probeRead() override { return closedCleanly ? ReadProbe::Read : peerReadProbe(fd); }
+  std::optional<std::size_t> unreadBytes() override {
+    return closedCleanly ? std::optional<std::size_t>(0) : peer.count();
+  }
   int fd;
+  PeerUnread peer;
   bool closedCleanly = false;
 };
 
@@ -180,7 +180,10 @@ void WatcherListener::dropClient(int fd, const char* why) {
 }
 
 void WatcherListener::pump() {
-  int again = hub_.pump(nowMs());
+  // 0: more waits and may go at once (a batch is bounded); a few rounds here,
+  // then the loop's timer, so that the watcher's own events are read between.
+  int again = 0;
+  for (int round = 0; round < 16 && again == 0; ++round) again = hub_.pump(nowMs());
   for (NotificationChannel* gone : hub_.takeBroken()) {
     for (auto& [fd, client] : clients_) {
       if (client.get() != gone) continue;

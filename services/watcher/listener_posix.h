@@ -5,6 +5,7 @@
 // running and serves the next connection.
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "platform/posix/event_loop.h"
 #include "watcher/notification_hub.h"
@@ -13,9 +14,26 @@ namespace kq {
 
 class Log;
 
-// peerReadProbe tells whether the local peer of a loopback TCP connection has
-// read everything sent on fd, from the kernel's socket table (sock_diag).
-ReadProbe peerReadProbe(int fd);
+// PeerUnread tells how many bytes sent on a loopback TCP connection its local
+// peer has not read yet: those still in fd's send queue plus those waiting in
+// the peer's receive queue, from the kernel's socket table (sock_diag). The
+// peer's socket is looked up and the netlink socket opened once, for the
+// connection; each question is then one ioctl, one request and one answer.
+class PeerUnread {
+ public:
+  explicit PeerUnread(int fd);
+  ~PeerUnread();
+  PeerUnread(const PeerUnread&) = delete;
+  PeerUnread& operator=(const PeerUnread&) = delete;
+  // count is nullopt when the kernel cannot tell.
+  std::optional<std::size_t> count();
+
+ private:
+  struct Request;
+  int fd_;
+  int netlink_ = -1;
+  std::unique_ptr<Request> request_;
+};
 
 class WatcherListener {
  public:

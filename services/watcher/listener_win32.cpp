@@ -29,7 +29,9 @@ class WatcherListenerWin32::Connection : public NotificationChannel {
     }
     return true;
   }
-  ReadProbe probeRead() override { return closedCleanly ? ReadProbe::Read : ReadProbe::Unknown; }
+  std::optional<std::size_t> unreadBytes() override {
+    return closedCleanly ? std::optional<std::size_t>(0) : std::nullopt;
+  }
   SOCKET socket;
   bool closedCleanly = false;
 };

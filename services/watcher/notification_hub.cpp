@@ -13,7 +13,7 @@ void NotificationHub::push(std::string message) {
 }
 
 void NotificationHub::attach(NotificationChannel& channel) {
-  auto sender = std::make_unique<NotificationSender>(log_);
+  auto sender = std::make_unique<NotificationSender>(log_, rescan_);
   sender->attach(channel);
   if (clients_.empty()) sender->adopt(backlog_.takeWaiting());
   clients_.push_back({&channel, std::move(sender)});

@@ -15,7 +15,10 @@ namespace kq {
 
 class NotificationHub : public NotificationSink {
  public:
-  explicit NotificationHub(Log& log) : log_(log), backlog_(log) {}
+  // rescanMessage is what the queues put in place of their reports when they
+  // overflow (see ReportQueue).
+  NotificationHub(Log& log, std::string rescanMessage)
+      : log_(log), rescan_(std::move(rescanMessage)), backlog_(log, rescan_) {}
 
   void push(std::string message) override;
   // attach starts serving a new connection.
@@ -38,6 +41,7 @@ class NotificationHub : public NotificationSink {
   };
 
   Log& log_;
+  std::string rescan_;
   NotificationSender backlog_;  // never attached: holds messages while no client is there
   std::vector<Client> clients_;
   std::vector<NotificationChannel*> broken_;

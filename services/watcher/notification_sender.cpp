@@ -1,70 +1,70 @@
 #include "watcher/notification_sender.h"
 
-#include "log/log.h"
-
 namespace kq {
-
-void NotificationSender::push(std::string message) {
-  if (!waiting_.empty() && waiting_.back() == message) return;  // a repeat that was not sent yet
-  if (waiting_.size() >= kMaxWaiting) {
-    waiting_.pop_front();
-    if (!overflowLogged_)
-      log_.writeLog("No client is reading: the oldest change reports are dropped", true);
-    overflowLogged_ = true;
-  }
-  waiting_.push_back(std::move(message));
-}
-
-void NotificationSender::adopt(std::deque<std::string> messages) {
-  for (auto& m : waiting_) messages.push_back(std::move(m));
-  waiting_ = std::move(messages);
-  while (waiting_.size() > kMaxWaiting) waiting_.pop_front();
-}
-
-std::deque<std::string> NotificationSender::takeWaiting() {
-  auto out = std::move(waiting_);
-  waiting_.clear();
-  return out;
-}
 
 void NotificationSender::attach(NotificationChannel& channel) {
   detach();
   channel_ = &channel;
-  awaitingRead_ = false;
-  overflowLogged_ = false;
 }
 
 void NotificationSender::detach() {
-  if (channel_ && awaitingRead_ && channel_->probeRead() != ReadProbe::Read)
-    waiting_.push_front(lastSent_);
+  if (channel_ && !unread_.empty()) {
+    // Unknown: everything not confirmed goes again (a repeat is harmless, a loss is not).
+    if (auto unread = channel_->unreadBytes()) forgetRead(*unread);
+    waiting_.pushFront(std::move(unread_));
+  }
+  unread_.clear();
+  unreadBytes_ = 0;
   channel_ = nullptr;
-  awaitingRead_ = false;
+}
+
+// forgetRead drops the oldest sent messages that lie before the last unread bytes.
+void NotificationSender::forgetRead(std::size_t unread) {
+  while (!unread_.empty() && unreadBytes_ - unread_.front().size() >= unread) {
+    unreadBytes_ -= unread_.front().size();
+    unread_.pop_front();
+  }
+  if (unread == 0) {
+    unread_.clear();
+    unreadBytes_ = 0;
+  }
+}
+
+int NotificationSender::makeRoom(std::int64_t nowMs) {
+  if (unreadBytes_ == 0 || unreadBytes_ + waiting_.front().size() <= kMaxUnread) return 0;
+  if (auto unread = channel_->unreadBytes()) {
+    forgetRead(*unread);
+    return unreadBytes_ == 0 || unreadBytes_ + waiting_.front().size() <= kMaxUnread ? 0 : kProbeIntervalMs;
+  }
+  std::int64_t since = nowMs - lastSendMs_;
+  if (since >= 0 && since < kBlindGapMs) return static_cast<int>(kBlindGapMs - since);
+  forgetRead(0);  // the client has had its time to read
+  return 0;
 }
 
 int NotificationSender::pump(std::int64_t nowMs) {
   if (!channel_ || waiting_.empty()) return -1;
-  std::int64_t gap = kMinGapMs;
-  if (awaitingRead_) {
-    switch (channel_->probeRead()) {
-      case ReadProbe::Unread: return kProbeIntervalMs;
-      case ReadProbe::Unknown: gap = kBlindGapMs; break;
-      case ReadProbe::Read: break;
-    }
+  if (int wait = makeRoom(nowMs); wait > 0) return wait;
+  std::string batch;
+  std::deque<std::string> sent;
+  while (!waiting_.empty() && (batch.empty() || unreadBytes_ + batch.size() + waiting_.front().size() <= kMaxUnread)) {
+    batch += waiting_.front();
+    sent.push_back(waiting_.front());
+    waiting_.pop();
   }
-  std::int64_t since = nowMs - lastSendMs_;
-  if (awaitingRead_ && since < gap) return static_cast<int>(gap - since);
-  lastSent_ = std::move(waiting_.front());
-  waiting_.pop_front();
-  lastSendMs_ = nowMs;
-  awaitingRead_ = true;
-  if (!channel_->send(lastSent_)) {
-    // The connection broke: keep the message for the next client.
-    waiting_.push_front(lastSent_);
+  if (!channel_->send(batch)) {
+    // The connection broke: the batch waits for the next client with whatever it had not read.
+    for (auto& m : sent) unread_.push_back(std::move(m));
+    waiting_.pushFront(std::move(unread_));
+    unread_.clear();
+    unreadBytes_ = 0;
     channel_ = nullptr;
-    awaitingRead_ = false;
     return -1;
   }
-  return waiting_.empty() ? -1 : kMinGapMs;
+  for (auto& m : sent) unread_.push_back(std::move(m));
+  unreadBytes_ += batch.size();
+  lastSendMs_ = nowMs;
+  return waiting_.empty() ? -1 : 0;
 }
 
 }  // namespace kq

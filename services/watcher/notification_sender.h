@@ -1,32 +1,37 @@
 #pragma once
 // NotificationSender holds the watcher's messages until the client has taken
-// them, and paces the sends. The client reads one message per TCP read, so two
-// messages must never wait in its socket together: a message goes out only
-// after the client has read the previous one (the channel can tell, on Linux
-// from the kernel's socket table), and at least kMinGapMs after it. Where the
-// channel cannot tell, a gap of kBlindGapMs stands in. Identical messages that
-// wait back to back are merged; nothing else is dropped while a client is
-// connected. With no client connected the messages wait for the next one, up to
-// kMaxWaiting (the oldest go first, with a log line).
+// them. The client cuts what one read brings into messages (each starts with
+// its action digit and a drive letter), so messages go out back to back, many
+// in one send, with no gap. What must never happen is a read that ends inside
+// a message: the client reads at most kReadSize bytes at a time, so no more
+// than kMaxUnread bytes (well below that) are ever sent that the client may
+// not have read yet. Only when that budget is spent is the connection asked
+// how much is still unread (on Linux the kernel's socket table: a few system
+// calls per budget, not per message); a channel that cannot tell is given
+// kBlindGapMs after its last send instead. The waiting messages are a
+// ReportQueue: repeats merged, bounded, an overflow turned into a request for
+// a full look. With no client connected they wait for the next one.
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "watcher/report_queue.h"
 
 namespace kq {
 
 class Log;
 
-enum class ReadProbe { Read, Unread, Unknown };
-
 // NotificationChannel is one client connection.
 class NotificationChannel {
  public:
   virtual ~NotificationChannel() = default;
-  // send writes one whole message; false when the connection broke.
-  [[nodiscard]] virtual bool send(std::string_view message) = 0;
-  // probeRead tells whether the client has read everything sent so far.
-  virtual ReadProbe probeRead() = 0;
+  // send writes the bytes whole; false when the connection broke.
+  [[nodiscard]] virtual bool send(std::string_view bytes) = 0;
+  // unreadBytes is how many of the bytes sent the client has not read yet;
+  // nullopt when the channel cannot tell.
+  virtual std::optional<std::size_t> unreadBytes() = 0;
 };
 
 // NotificationSink takes the messages of a ChangeReporter.
@@ -38,38 +43,44 @@ class NotificationSink {
 
 class NotificationSender : public NotificationSink {
  public:
-  static constexpr int kMinGapMs = 2;
+  static constexpr std::size_t kMaxUnread = 64 * 1024;
   static constexpr int kBlindGapMs = 25;
   static constexpr int kProbeIntervalMs = 1;
-  static constexpr std::size_t kMaxWaiting = 10000;
 
-  explicit NotificationSender(Log& log) : log_(log) {}
+  NotificationSender(Log& log, std::string rescanMessage) : waiting_(log, std::move(rescanMessage)) {}
 
   // push queues one message.
-  void push(std::string message) override;
+  void push(std::string message) override { waiting_.push(std::move(message)); }
   // adopt puts messages that waited elsewhere in front of the own ones.
-  void adopt(std::deque<std::string> messages);
+  void adopt(std::deque<std::string> messages) { waiting_.pushFront(std::move(messages)); }
   // takeWaiting hands over every message not sent yet.
-  std::deque<std::string> takeWaiting();
+  std::deque<std::string> takeWaiting() { return waiting_.takeAll(); }
   // attach starts serving a new client connection (replacing any other).
   void attach(NotificationChannel& channel);
-  // detach ends the current connection; a message it may not have read is sent again.
+  // detach ends the current connection; the messages it may not have read are
+  // put back in front, to go to the next client.
   void detach();
   bool attached() const { return channel_ != nullptr; }
   // pump sends what may go now. It returns the milliseconds after which it
-  // wants to be called again, or -1 when it waits for nothing but new messages.
+  // wants to be called again (0: at once), or -1 when it waits for nothing but
+  // new messages.
   int pump(std::int64_t nowMs);
 
-  const std::deque<std::string>& waiting() const { return waiting_; }
+  const std::deque<std::string>& waiting() const { return waiting_.messages(); }
 
  private:
-  Log& log_;
+  // makeRoom learns how much of what was sent is still unread once the budget
+  // does not hold the next message; the milliseconds to wait, or 0 to send.
+  int makeRoom(std::int64_t nowMs);
+  void forgetRead(std::size_t unread);
+
+  ReportQueue waiting_;
   NotificationChannel* channel_ = nullptr;
-  std::deque<std::string> waiting_;
-  std::string lastSent_;
-  bool awaitingRead_ = false;
+  // unread_: messages sent that the client may not have read, oldest first,
+  // unreadBytes_ their size.
+  std::deque<std::string> unread_;
+  std::size_t unreadBytes_ = 0;
   std::int64_t lastSendMs_ = 0;
-  bool overflowLogged_ = false;
 };
 
 }  // namespace kq

@@ -72,7 +72,7 @@ int runWatcher(const std::string& folderText, HANDLE stop, Log& log) {
   WSAStartup(MAKEWORD(2, 2), &wsa);
   int code = 0;
   {
-    NotificationSender sender(log);
+    NotificationSender sender(log, buildWatcherNotification(ChangeAction::Rescan, WatchScope(syncFolder).syncFolder()));
     ChangeReporter reporter(WatchScope(syncFolder), sender);
     WatcherListenerWin32 listener(sender, log);
     if (!listener.listen()) {

@@ -149,7 +149,7 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, onStopSignal);
   std::signal(SIGPIPE, SIG_IGN);
 
-  NotificationHub hub(log);
+  NotificationHub hub(log, buildWatcherNotification(ChangeAction::Rescan, WatchScope(folder->local).syncFolder()));
   ChangeReporter reporter(WatchScope(folder->local), hub);
   WatcherListener listener(loop, hub, log);
   if (!listener.listen()) return 1;

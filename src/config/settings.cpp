@@ -44,6 +44,14 @@ bool saveDeletionOption(IniFile& ini, const std::string& iniPath, int option) {
   return writeDeletionPolicy(ini, iniPath, deletionValueFor(option));
 }
 
+bool readLogTrace(IniFile& ini, const std::string& iniPath) {
+  auto value = ini.readText(iniPath, kSettingsSection, kLogLevelKey);
+  if (!value) return false;
+  std::string lower;
+  for (char c : *value) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return lower == "trace";
+}
+
 bool readUnicodeNames(IniFile& ini, const std::string& iniPath) {
   return ini.readInt(iniPath, kSettingsSection, kUnicodeNamesKey, 0) == 1;
 }

@@ -14,6 +14,7 @@ inline constexpr const char* kSettingsSection = "Basic";
 inline constexpr const char* kDeletionKey = "filedeletion";
 inline constexpr const char* kInitialSyncKey = "InitialSync";
 inline constexpr const char* kUnicodeNamesKey = "UnicodeNames";
+inline constexpr const char* kLogLevelKey = "LogLevel";
 
 // DeletionPolicy values of "filedeletion".
 enum DeletionPolicy : int { kDeleteToTrash = 0, kDeleteKeep = 1, kDeleteLocally = 2 };
@@ -32,6 +33,11 @@ int readInitialSync(IniFile& ini, const std::string& iniPath);
 // send names outside the code page (it takes effect at the next start).
 bool readUnicodeNames(IniFile& ini, const std::string& iniPath);
 [[nodiscard]] bool writeUnicodeNames(IniFile& ini, const std::string& iniPath, bool on);
+
+// readLogTrace reads "LogLevel": "trace" (any case) puts the per-packet
+// protocol trace in the log file as well as in the window; anything else or
+// nothing keeps it out of the file.
+bool readLogTrace(IniFile& ini, const std::string& iniPath);
 
 // The Settings window shows one option per policy: 0 = RadioButton1 (trash),
 // 1 = RadioButton2 (keep), 2 = RadioButton3 (delete).

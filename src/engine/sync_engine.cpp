@@ -65,6 +65,9 @@ SyncEngine::SyncEngine(EnginePorts ports)
   dispatcher_.setReceiver(&fileReceiver_);
   dispatcher_.addObserver(changeReport_);
   dispatcher_.addObserver(serverMove_);  // a move's deferred answer goes before the next request's
+  // A watcher that lost reports: the folder is compared with the known files.
+  tracker_.isSyncFolder = [this](const std::string& path) { return path == ports_.config.syncFolder(); };
+  tracker_.onFullLookWanted = [this] { (void)knownFiles_.findChanges(ports_.config.syncFolder()); };
 }
 
 void SyncEngine::start() {

@@ -20,9 +20,10 @@ inline constexpr std::size_t kLogKeptFiles = 5;
 
 // LogPaths are the folders and files of the log below the sync folder.
 struct LogPaths {
-  explicit LogPaths(const std::string& syncFolder)
-      : configFolder(syncFolder + "\\_config"),
-        logFolder(syncFolder + "\\_log"),
+  explicit LogPaths(const std::string& folder)
+      : syncFolder(folder),
+        configFolder(folder + "\\_config"),
+        logFolder(folder + "\\_log"),
         logFile(logFolder + "\\Filesync.log"),
         stampFile(logFolder + "\\time.inf") {}
   // rotated is the name a retired log file gets on the given day: "Filesync_yyyy-mm-dd.log".
@@ -33,7 +34,7 @@ struct LogPaths {
   // isRetired tells whether a file name (without folder) is that of a retired log file.
   static bool isRetired(const std::string& name);
 
-  std::string configFolder, logFolder, logFile, stampFile;
+  std::string syncFolder, configFolder, logFolder, logFile, stampFile;
 };
 
 // logLine is "yyyy/mm/dd hh:nn:ss : " followed by text.

@@ -22,6 +22,12 @@ class IniFile {
                       const std::string& key, int defaultValue) = 0;
   [[nodiscard]] virtual bool writeInt(const std::string& path, const std::string& section,
                                       const std::string& key, int value) = 0;
+  // readText reads a value as text; nullopt when the key is missing or empty.
+  virtual std::optional<std::string> readText(const std::string& path, const std::string& section,
+                                              const std::string& key) {
+    (void)path, (void)section, (void)key;
+    return std::nullopt;
+  }
 };
 
 }  // namespace kq

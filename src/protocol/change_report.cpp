@@ -43,16 +43,16 @@ std::optional<std::string> toServerPath(const std::string& fullPath, const std::
 bool sendPacketANCHG(std::string date, std::string time, const RequestId& requestId,
                      ChangeRecord change, ServerLink& link, Clock& clock, Log& log) {
   try {
-    log.writeLog("ANCHG ===>", true);
+    log.writeTrace("ANCHG ===>");
     if (date.empty()) {
       LocalTime now = clock.now();
       date = dateText(now, '-');
       time = timeText(now, ':');
     }
     std::string json = encodeChangeReport(date, time, change);
-    log.writeLog("JSON to Server:", true);
-    log.writeLog(json, true);
-    log.writeLog("JSON buffer length: " + std::to_string(json.size()), true);
+    log.writeTrace("JSON to Server:");
+    log.writeTrace(json);
+    log.writeTrace("JSON buffer length: " + std::to_string(json.size()));
     std::string packet = encodeHeader({"ANCHG", requestId, json.size()}) + json;
     hexDump(packet, 16, false, &log);
     if (link.send(packet)) return true;

@@ -88,7 +88,7 @@ std::string Dispatcher::processPacket(std::string_view buffer) {
   } else if (code > 0) {
     state_.currentRequestId = requestIdOf(buffer);
     for (SessionObserver* observer : observers_) observer->onRequestHeader(code);
-    log_.writeLog("Received header: " + std::string(text), true);
+    log_.writeTrace("Received header: " + std::string(text));
     state_.lastHeaderText = std::string(text);
     if (code == kRQFDA) {
       next = std::string(buffer.substr(takeRqfdaHeader(buffer, packet)));
@@ -175,7 +175,7 @@ void Dispatcher::answerForLastHeader(PacketContext& packet) {
 
 void Dispatcher::processJson(const std::string& body, int code, PacketContext& packet) {
   std::string jsonText = "{\"jsonReceived\":[" + body + "]}";
-  log_.writeLog("JSON string: " + jsonText, true);
+  log_.writeTrace("JSON string: " + jsonText);
   if (body.back() != '}') {
     jsonText = kReplacementJson;
     log_.writeLog("Error in receiving JSON. Can not provide request: " + state_.lastHeaderText, true);
@@ -184,7 +184,7 @@ void Dispatcher::processJson(const std::string& body, int code, PacketContext& p
   }
   std::vector<JsonMember> members = receivedMembers(toSevenBit(std::move(jsonText)));
   int effectiveType = code > 0 ? code : std::max(state_.lastPacketType, 0);
-  log_.writeLog("Parsing packet type " + std::to_string(effectiveType), true);
+  log_.writeTrace("Parsing packet type " + std::to_string(effectiveType));
   RequestHandler* handler = effectiveType < static_cast<int>(handlers_.size()) ? handlers_[effectiveType] : nullptr;
   if (handler == nullptr) return;
   for (const JsonMember& member : members) handler->onMember(member.key, member.value, packet);

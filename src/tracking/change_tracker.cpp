@@ -77,6 +77,7 @@ void ChangeTracker::handleWatcherChange(int action, const std::string& path) {
   }
   if (action == 4) renameFromPartial_ = false;
   switch (action) {
+    case 0: handleFullLook(path); break;
     case 1:
     case 3: handleModification(path); break;
     case 2: handleDeletion(path); break;
@@ -84,6 +85,13 @@ void ChangeTracker::handleWatcherChange(int action, const std::string& path) {
     case 5: handleNewName(path); break;
     default: break;
   }
+}
+
+// handleFullLook: a request for another folder is dropped without a log line.
+void ChangeTracker::handleFullLook(const std::string& folder) {
+  if (!onFullLookWanted || !isSyncFolder || !isSyncFolder(folder)) return;
+  log_.writeLog("The watcher lost change reports; the whole sync folder is compared with the known files", true);
+  onFullLookWanted();
 }
 
 // handleOldName arms pendingOldName; an old name is tested only against the filter.

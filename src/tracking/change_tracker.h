@@ -5,6 +5,7 @@
 // and the change timer's work. Plain in-memory state; every decision is logged.
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,11 @@ class ChangeTracker {
   // other actions are ignored. Temporary files of a transfer (".kqpart") are
   // never queued; a rename from one is the arrival of the new name's content.
   void handleWatcherChange(int action, const std::string& path);
+  // onFullLookWanted is called for action 0 with the sync folder as its path:
+  // the watcher lost reports (its queue overflowed) and asks for a full look
+  // at the folder. isSyncFolder tells the client's own folder from another's.
+  std::function<void()> onFullLookWanted;
+  std::function<bool(const std::string& path)> isSyncFolder;
 
   // addServerPath records a path the server is writing now (announced, not yet
   // complete): reports of it are echoes until noteServerWriteDone.
@@ -91,6 +97,7 @@ class ChangeTracker {
   UnsyncedNames unsynced;
 
  private:
+  void handleFullLook(const std::string& folder);
   void handleOldName(const std::string& path);
   void handleNewName(const std::string& path);
   void handleModification(const std::string& path);

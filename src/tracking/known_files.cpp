@@ -70,6 +70,14 @@ std::optional<KnownFiles::Listing> KnownFiles::scan(const std::string& syncFolde
 }
 
 std::size_t KnownFiles::findChanges(const std::string& syncFolder) {
+  const FileStatus list = fs_.status(listPath(syncFolder));
+  if (list.type == EntryType::File && list.size > maxListBytes_) {
+    log_.writeLog("The list of known files is too large to read (" + std::to_string(list.size) +
+                      " bytes, at most " + std::to_string(maxListBytes_) +
+                      "); changes made while the client was stopped are not looked for",
+                  true);
+    return 0;
+  }
   auto text = fs_.readText(listPath(syncFolder));
   if (!text) return 0;
   auto known = parseList(*text);

@@ -27,6 +27,9 @@ class Log;
 class KnownFiles {
  public:
   static constexpr std::size_t kMaxFiles = 2000000;
+  // kMaxListBytes bounds what is read of "KnownFiles.dat": a larger list is not
+  // read at all (logged) and counts as no list: nothing is taken for deleted.
+  static constexpr std::uint64_t kMaxListBytes = 256ull * 1024 * 1024;
 
   struct Entry {
     std::uint64_t size = 0;
@@ -35,8 +38,9 @@ class KnownFiles {
   };
   using Listing = std::map<std::string, Entry>;  // by path relative to the sync folder
 
-  KnownFiles(FileSystem& fs, Log& log, ExceptionFilter& filter, ChangeTracker& tracker)
-      : fs_(fs), log_(log), filter_(filter), tracker_(tracker) {}
+  KnownFiles(FileSystem& fs, Log& log, ExceptionFilter& filter, ChangeTracker& tracker,
+             std::uint64_t maxListBytes = kMaxListBytes)
+      : fs_(fs), log_(log), filter_(filter), tracker_(tracker), maxListBytes_(maxListBytes) {}
 
   // findChanges compares syncFolder with the saved list, hands the differences
   // to the tracker and returns how many it handed over.
@@ -56,6 +60,7 @@ class KnownFiles {
   Log& log_;
   ExceptionFilter& filter_;
   ChangeTracker& tracker_;
+  std::uint64_t maxListBytes_;
 };
 
 }  // namespace kq

@@ -162,7 +162,7 @@ std::size_t FileReceiver::onData(std::string_view read, PacketContext& packet) {
     if (refusedBytesLeft == 0) enter(ReceiveEvent::LastByte);
     return take;
   }
-  p_.log.writeLog("Received data packet from server", false);
+  if (receivedFileBytes == 0) p_.log.writeLog("Received data packet from server", false);  // once a file
   std::uint64_t remaining = expectedFileSize - std::min(receivedFileBytes, expectedFileSize);
   auto take = static_cast<std::size_t>(std::min<std::uint64_t>(read.size(), remaining));
   receivedFileBytes += take;
@@ -170,10 +170,14 @@ std::size_t FileReceiver::onData(std::string_view read, PacketContext& packet) {
   return take;
 }
 
+// dataBlock's progress lines are written for the first block and the last of a
+// file, not for every read.
 void FileReceiver::dataBlock(std::string_view chunk, PacketContext& packet) {
-  p_.log.writeLog("Received: " + std::to_string(receivedFileBytes) + " of " +
-                      std::to_string(expectedFileSize), false);
-  p_.log.writeLog("Receiving file data...", false);
+  if (receivedFileBytes == chunk.size() || receivedFileBytes == expectedFileSize) {
+    p_.log.writeLog("Received: " + std::to_string(receivedFileBytes) + " of " +
+                        std::to_string(expectedFileSize), false);
+    p_.log.writeLog("Receiving file data...", false);
+  }
   p_.status.setPanel(1, p_.protocol.initialSyncDone ? "Receiving file data..." : "Initial server sync...");
   if (file_ && !file_->failed()) writeChunk(chunk);
   if (receivedFileBytes == expectedFileSize) completeTransfer(packet);

@@ -16,7 +16,7 @@ namespace {
 // The first send the link refuses ends it: nothing more is read or sent.
 class DataPacketSender {
  public:
-  DataPacketSender(HandlerPorts& p, std::size_t chunkSize) : p_(p), buffer_(chunkSize) {}
+  DataPacketSender(HandlerPorts& p, std::size_t chunkSize) : p_(p), chunkSize_(chunkSize) {}
 
   void send(const RequestId& requestId, const std::string& path, bool isLog) {
     auto in = p_.fs.openRead(path);
@@ -47,11 +47,24 @@ class DataPacketSender {
   }
 
  private:
+  // buffer is the read buffer: no larger than the file needs, and not filled
+  // with anything before the file's bytes are read into it.
+  char* buffer() {
+    if (!buffer_) {
+      bufferSize_ = static_cast<std::size_t>(std::max<std::uint64_t>(1, std::min<std::uint64_t>(chunkSize_, size_)));
+      buffer_ = std::make_unique_for_overwrite<char[]>(bufferSize_);
+    }
+    return buffer_.get();
+  }
+
+  // sendFileData logs its progress once, when the reading ends ("Sended N
+  // bytes of M"), not for every chunk.
   void sendFileData(InputStream& in) {
     do {
       std::uint64_t remaining = size_ - total_;
-      auto want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), remaining));
-      std::int64_t n = want == 0 ? 0 : in.read(buffer_.data(), want);
+      char* data = buffer();
+      auto want = static_cast<std::size_t>(std::min<std::uint64_t>(bufferSize_, remaining));
+      std::int64_t n = want == 0 ? 0 : in.read(data, want);
       if (n < 0) {
         p_.log.writeLog("Error in fin.read()", true);
         return;
@@ -59,11 +72,17 @@ class DataPacketSender {
       if (n == 0 && sentHeader_) return;  // the file ended before its announced size
       total_ += static_cast<std::uint64_t>(n);
       progress(total_);
-      p_.log.writeLog("Sended " + std::to_string(total_) + " bytes of " + std::to_string(size_), true);
-      if (!sendHeaderOnce()) return;
-      if (n == 0) return;
-      if (!sendBytes(std::string_view(buffer_.data(), static_cast<std::size_t>(n)))) return;
+      const bool last = n == 0 || total_ >= size_;
+      if (last) logProgress();
+      if (!sendHeaderOnce() || n == 0 || !sendBytes(std::string_view(data, static_cast<std::size_t>(n)))) {
+        if (!last) logProgress();  // stopped early: how far it got
+        return;
+      }
     } while (total_ < size_);
+  }
+
+  void logProgress() {
+    p_.log.writeLog("Sended " + std::to_string(total_) + " bytes of " + std::to_string(size_), true);
   }
 
   // finish keeps the framing: the header always goes out, and the bytes the file
@@ -75,10 +94,11 @@ class DataPacketSender {
     p_.log.writeLog("ERROR: The file delivered " + std::to_string(total_) + " of " +
                         std::to_string(size_) + " bytes; padding " + std::to_string(missing) +
                         " bytes with zeros", true);
-    std::fill(buffer_.begin(), buffer_.end(), '\0');
+    char* zeros = buffer();
+    std::fill(zeros, zeros + bufferSize_, '\0');
     while (total_ < size_) {
-      auto n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), size_ - total_));
-      if (!sendBytes(std::string_view(buffer_.data(), n))) return;
+      auto n = static_cast<std::size_t>(std::min<std::uint64_t>(bufferSize_, size_ - total_));
+      if (!sendBytes(std::string_view(zeros, n))) return;
       total_ += n;
     }
   }
@@ -104,7 +124,9 @@ class DataPacketSender {
 
   HandlerPorts& p_;
   std::string path_;  // the file sent, empty for the log
-  std::vector<char> buffer_;
+  std::size_t chunkSize_;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t bufferSize_ = 0;
   std::string header_;
   std::uint64_t size_ = 0;
   std::uint64_t total_ = 0;

@@ -37,7 +37,7 @@ void FolderListing::onMember(const std::string& key, const std::string& value, P
 
 void FolderListing::sendPacketANLST(const std::string& folder, const RequestId& requestId) {
   try {
-    p_.log.writeLog("ANLST ===>", true);
+    p_.log.writeTrace("ANLST ===>");
     std::string syncFolder = p_.syncFolder();
     LocalPath local = localPathFromServer(syncFolder, folder, RootUse::Allow);
     if (!p_.fs.isFolder(syncFolder)) return sendNoListing(syncFolder, requestId);
@@ -50,7 +50,7 @@ void FolderListing::sendPacketANLST(const std::string& folder, const RequestId& 
       listedFolder_ = syncFolder + listedFolderText(decoded);
     }
     if (local.ok()) {
-      p_.log.writeLog("ANLST working directory: " + local.path, true);
+      p_.log.writeTrace("ANLST working directory: " + local.path);
       simpleSnapshot(local.path);
     } else {
       refuse(p_, folder, local);
@@ -60,7 +60,7 @@ void FolderListing::sendPacketANLST(const std::string& folder, const RequestId& 
     if (!p_.fs.isFolder(syncFolder)) return sendNoListing(syncFolder, requestId);
     std::string text = listingText(syncFolder);
     p_.log.writeLog(summary_, true);
-    p_.log.writeLog("ANLST JSON buffer length: " + std::to_string(text.size()), true);
+    p_.log.writeTrace("ANLST JSON buffer length: " + std::to_string(text.size()));
     std::string packet = encodeHeader(PacketHeader{"ANLST", requestId, text.size()});
     packet += text;
     if (!p_.server.send(packet)) p_.log.writeLog("Error: sendPacketANLST()", true);
@@ -125,7 +125,7 @@ std::string FolderListing::listedPath(const std::string& path) const {
 
 void FolderListing::simpleSnapshot(const std::string& directory) {
   try {
-    p_.log.writeLog("Create the simple snapshot for RQLST", true);
+    p_.log.writeTrace("Create the simple snapshot for RQLST");
     snapshot.clear();
     bool walked = p_.fs.walk(directory, [this](const WalkEntry& entry) {
       pumpMessages();

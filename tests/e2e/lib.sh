@@ -266,15 +266,15 @@ kq_ini_policy() {
 }
 
 # kq_cycles CLIENT_LOG: how many synchronisation cycles the client has ended
-# (the server ends each with RQFLS, which the client logs as it reads it).
-kq_cycles() { grep -cF 'Received header: RQFLS' "$1" 2>/dev/null || true; }
+# (the server ends each with RQFLS, after which the client logs its queue sizes).
+kq_cycles() { grep -cF ' : Modification queue: ' "$1" 2>/dev/null || true; }
 # kq_wait_cycles CLIENT_LOG N [SECONDS]: waits until the client has ended N
 # more cycles (within SECONDS, 30 + 10 per cycle unless given), however long
 # they take on a busy machine.
 kq_wait_cycles() {
   local log=$1 n=$2 limit=${3:-$((30 + 10 * $2))} want
   want=$(($(kq_cycles "$log") + n))
-  kq_wait "$limit" "$n more synchronisation cycles" bash -c '[ "$(grep -cF "Received header: RQFLS" "$1" 2>/dev/null)" -ge "$2" ]' _ "$log" "$want"
+  kq_wait "$limit" "$n more synchronisation cycles" bash -c '[ "$(grep -cF " : Modification queue: " "$1" 2>/dev/null)" -ge "$2" ]' _ "$log" "$want"
 }
 
 same_content() { [ -f "$1" ] && [ -f "$2" ] && cmp -s "$1" "$2"; }

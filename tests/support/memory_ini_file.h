@@ -26,6 +26,14 @@ class MemoryIniFile : public IniFile {
     return *end == '\0' ? static_cast<int>(v) : defaultValue;
   }
 
+  std::optional<std::string> readText(const std::string& path, const std::string& section,
+                                      const std::string& key) override {
+    ++reads;
+    auto it = values.find({path, section, key});
+    if (it == values.end() || it->second.empty()) return std::nullopt;
+    return it->second;
+  }
+
   bool writeInt(const std::string& path, const std::string& section, const std::string& key,
                 int value) override {
     ++writes;

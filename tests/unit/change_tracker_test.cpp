@@ -161,6 +161,21 @@ TEST_F(ChangeTrackerTest, AdmissionRules) {
   }
 }
 
+TEST_F(ChangeTrackerTest, AWatcherThatLostReportsAsksForAFullLookAtItsOwnFolderOnly) {
+  int looks = 0;
+  tracker.isSyncFolder = [](const std::string& path) { return path == "C:\\Sync"; };
+  tracker.onFullLookWanted = [&looks] { ++looks; };
+  tracker.handleWatcherChange(0, "C:\\Other");  // another folder's watcher: nothing, not even its name logged
+  EXPECT_EQ(looks, 0);
+  EXPECT_TRUE(log.lines.empty());
+  tracker.handleWatcherChange(0, "C:\\Sync");
+  EXPECT_EQ(looks, 1);
+  EXPECT_EQ(log.texts(), (std::vector<std::string>{
+                             "The watcher lost change reports; the whole sync folder is compared with the known files"}));
+  EXPECT_TRUE(tracker.modificationQueue.empty());
+  EXPECT_TRUE(tracker.deleteQueue.empty());
+}
+
 TEST_F(ChangeTrackerTest, FileTakenFromTheQueueIsQueuedAgain) {
   report({{3, "C:\\Sync\\a.txt"}});
   tracker.modificationQueue.pop_front();

@@ -87,6 +87,20 @@ TEST_F(KnownFilesTest, AFolderWithoutAnyKnownFileReportsNoDeletion) {
   EXPECT_TRUE(logged("None of the 2 known files is in the sync folder; their deletion is not reported"));
 }
 
+TEST_F(KnownFilesTest, AListOverTheSizeBoundIsNotReadAndNothingCountsAsDeleted) {
+  remember();
+  const std::uint64_t size = fs.content(KnownFiles::listPath("C:\\Sync"))->size();
+  ASSERT_TRUE(fs.removeAll("C:\\Sync\\docs"));
+  KnownFiles bounded{fs, log, filter, tracker, size - 1};
+  EXPECT_EQ(bounded.findChanges("C:\\Sync"), 0u);
+  EXPECT_TRUE(tracker.deleteQueue.empty());
+  EXPECT_TRUE(logged("The list of known files is too large to read (" + std::to_string(size) + " bytes, at most " +
+                     std::to_string(size - 1) + "); changes made while the client was stopped are not looked for"));
+  KnownFiles exact{fs, log, filter, tracker, size};  // at the bound it is read
+  EXPECT_EQ(exact.findChanges("C:\\Sync"), 1u);
+  EXPECT_EQ(tracker.deleteQueue, (Paths{"C:\\Sync\\docs\\b.txt"}));
+}
+
 TEST_F(KnownFilesTest, AListOfAnotherShapeIsNotUsed) {
   const char* texts[] = {"", "KQKNOWNFILES 2\n", "KQKNOWNFILES 1\n3\t100\n", "KQKNOWNFILES 1\nx\t100\ta\n",
                          "KQKNOWNFILES 1\n3\t100\ta", "KQKNOWNFILES 1\n3\t100\t\n"};

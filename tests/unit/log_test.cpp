@@ -199,8 +199,10 @@ TEST_F(LogTest, StampContentDecidesTheAge) {
     (void)fs.removeAll("C:\\Sync");
     fs.addFolder("C:\\Sync");
     loadConfig();
+    clock.advanceMs(Logger::kRecheckMs);  // the folder made anew is looked at
     log.writeLog("start", true);
     fs.addFile(kStamp, c.stamp);
+    clock.advanceMs(Logger::kRecheckMs);  // the stamp is read at the next look at the disk
     log.writeLog("next", true);
     EXPECT_EQ(fs.exists(kLog), !c.retired);
   }
@@ -288,17 +290,18 @@ TEST_F(LogTest, FileIsRetiredWhenItReachesTenMebibytes) {
       {kLogMaxBytes - line.size() - 1, true, false},
       {kLogMaxBytes - line.size(), true, true},
   };
-  const std::string retired = "C:\\Sync\\_log\\Filesync_2024-03-07_14-05-09.log";
+  int second = 9;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.sizeBefore);
-    (void)fs.remove(retired);
+    const std::string retired = "C:\\Sync\\_log\\Filesync_2024-03-07_14-05-" + std::to_string(++second) + ".log";
     fs.addFile(kLog, start + std::string(c.sizeBefore - start.size(), 'x'));
+    clock.advanceMs(Logger::kRecheckMs);  // the file written by hand is looked at again
     log.writeLog("full", c.show);
     EXPECT_EQ(fs.exists(retired), c.retired);
     EXPECT_EQ(fs.exists(kLog), !c.retired);
   }
   log.writeLog("next", true);  // after a retirement the next line starts a new file
-  EXPECT_EQ(logText(), header("Thu Mar 07 2024 14:05:09.042") + "2024/03/07 14:05:09 : next\r\n");
+  EXPECT_EQ(logText(), header("Thu Mar 07 2024 14:05:12.042") + "2024/03/07 14:05:12 : next\r\n");
 }
 
 TEST_F(LogTest, OnlyTheNewestRetiredFilesAreKept) {
@@ -313,6 +316,7 @@ TEST_F(LogTest, OnlyTheNewestRetiredFilesAreKept) {
   }
   fs.addFile("C:\\Sync\\_log\\notes.txt", "not a log");
   ASSERT_TRUE(fs.remove(kStamp));
+  clock.advanceMs(Logger::kRecheckMs);
   log.writeLog("after", true);  // retires the current file as Filesync_2024-03-07.log
   for (const char* gone : {"Filesync_2024-01-01.log", "Filesync_2024-02-01.log"})
     EXPECT_FALSE(fs.exists(std::string("C:\\Sync\\_log\\") + gone)) << gone;
@@ -358,6 +362,68 @@ TEST_F(LogTest, BrokenConfigurationOrViewDoesNotStopTheLog) {
   view.onChange = [](const std::string*, bool) { throw std::runtime_error("window gone"); };
   EXPECT_NO_THROW(log.writeLog("still logged", true));
   EXPECT_EQ(logText(), header("Thu Mar 07 2024 14:05:09.042") + "2024/03/07 14:05:09 : still logged\r\n");
+}
+
+// diskCalls counts the file-system calls other than writes to an open file.
+int diskCalls(const MemoryFileSystem& fs) {
+  int n = 0;
+  for (FsOp op : {FsOp::Status, FsOp::CreateFolders, FsOp::Remove, FsOp::RemoveAll, FsOp::Rename,
+                  FsOp::SetAttributes, FsOp::Attributes, FsOp::OpenRead, FsOp::OpenAppend, FsOp::OpenWrite,
+                  FsOp::Walk})
+    n += fs.calls(op);
+  return n;
+}
+
+TEST_F(LogTest, WithinASecondALineIsOneWriteAndAQuietLineNothing) {
+  loadConfig();
+  log.writeLog("start", true);
+  const int before = diskCalls(fs), writes = fs.calls(FsOp::Write);
+  for (int i = 0; i < 50; ++i) {
+    clock.advanceMs(10);
+    log.writeLog("shown " + std::to_string(i), true);
+    log.writeLog("quiet", false);
+  }
+  EXPECT_EQ(diskCalls(fs), before) << "no status, no stamp, no open";
+  EXPECT_EQ(fs.calls(FsOp::Write), writes + 50);
+  EXPECT_NE(logText().find("2024/03/07 14:05:09 : shown 0\r\n"), std::string::npos);
+  EXPECT_NE(logText().find("2024/03/07 14:05:09 : shown 49\r\n"), std::string::npos);
+  EXPECT_EQ(logText().find("quiet"), std::string::npos);
+
+  clock.advanceMs(1000);  // a second later the disk is looked at once
+  log.writeLog("later", true);
+  EXPECT_GT(diskCalls(fs), before);
+  const int after = diskCalls(fs);
+  log.writeLog("and again", true);
+  EXPECT_EQ(diskCalls(fs), after);
+}
+
+TEST_F(LogTest, ChangesOnTheDiskAreSeenWithinASecond) {
+  loadConfig();
+  log.writeLog("start", true);
+  ASSERT_TRUE(fs.remove(kStamp));  // someone asks for a new file
+  clock.advanceMs(Logger::kRecheckMs - 1);
+  log.writeLog("same second", true);
+  EXPECT_NE(logText().find(" : same second\r\n"), std::string::npos);
+  clock.advanceMs(1);
+  log.writeLog("looked again", true);
+  EXPECT_EQ(logText(), header("Thu Mar 07 2024 14:05:10.042") + "2024/03/07 14:05:10 : looked again\r\n");
+  EXPECT_NE(fs.content("C:\\Sync\\_log\\Filesync_2024-03-07.log")->find(" : same second\r\n"), std::string::npos);
+
+  ASSERT_TRUE(fs.remove(kLog));  // gone under the kept file: its next write fails and the disk is looked at
+  log.writeLog("at once", true);
+  EXPECT_EQ(logText(), header("Thu Mar 07 2024 14:05:10.042") + "2024/03/07 14:05:10 : at once\r\n");
+}
+
+TEST_F(LogTest, TheProtocolTraceReachesTheFileOnlyWhenSwitchedOn) {
+  loadConfig();
+  log.writeLog("start", true);
+  log.writeTrace("Received header: RQCHG");
+  EXPECT_EQ(view.lines().back(), "2024/03/07 14:05:09 : Received header: RQCHG");
+  EXPECT_EQ(logText().find("RQCHG"), std::string::npos);
+  log.setFileTrace(true);
+  log.writeTrace("Received header: RQFLS");
+  EXPECT_NE(logText().find("2024/03/07 14:05:09 : Received header: RQFLS\r\n"), std::string::npos);
+  EXPECT_EQ(view.lines().size(), 3u);
 }
 
 TEST(LogFormat, StartTimeUsesEnglishNames) {

@@ -20,6 +20,18 @@ TEST(Settings, PathFollowsTheSyncFolderField) {
   EXPECT_EQ(settingsPath(ConfigFields{}), "\\_config\\Filesync.ini");
 }
 
+TEST(Settings, LogLevelTraceSwitchesTheFileTraceOn) {
+  const std::pair<const char*, bool> cases[] = {
+      {"trace", true}, {"TRACE", true}, {"Trace", true}, {"", false}, {"debug", false}, {"traces", false}, {"1", false}};
+  for (const auto& [value, on] : cases) {
+    MemoryIniFile ini;
+    ini.set(kIni, "Basic", "LogLevel", value);
+    EXPECT_EQ(readLogTrace(ini, kIni), on) << value;
+  }
+  MemoryIniFile none;
+  EXPECT_FALSE(readLogTrace(none, kIni));
+}
+
 TEST(Settings, KeysReadTheirDefaultsAndWriteThrough) {
   MemoryFileSystem fs;
   fs.addFolder("C:\\Sync\\_config");

@@ -8,6 +8,7 @@
 #include "watcher/notification_hub.h"
 #include "watcher/notification_sender.h"
 #include "watcher/rename_pairer.h"
+#include "watcher/report_queue.h"
 
 namespace kq {
 namespace {
@@ -39,7 +40,7 @@ TEST(WatchScope, KeepsTheSyncFolderWithoutItsOwnFolders) {
 
 struct ReporterFixture : ::testing::Test {
   test::RecordingLog log;
-  NotificationSender sender{log};
+  NotificationSender sender{log, "0C:\\Sync"};
   ChangeReporter reporter{WatchScope("C:\\Sync"), sender};
   std::vector<std::string> messages() const { return {sender.waiting().begin(), sender.waiting().end()}; }
 };
@@ -67,10 +68,11 @@ TEST_F(ReporterFixture, RenamesAcrossTheBorderBecomeRemovalsOrAdditions) {
 TEST_F(ReporterFixture, TemporaryFilesOfATransferAreNeverReported) {
   reporter.added("C:\\Sync\\a.txt.kqpart");
   reporter.modified("C:\\Sync\\a.txt.kqpart");
-  reporter.renamed("C:\\Sync\\a.txt.kqpart", "C:\\Sync\\a.txt");  // completed: the file arrives
+  reporter.renamed("C:\\Sync\\a.txt.kqpart", "C:\\Sync\\a.txt");  // the client's own received file
+  reporter.renamed("C:\\Sync\\x.txt.kqpart", "C:\\Sync\\y.txt");  // not its own target: an arrival
   reporter.renamed("C:\\Sync\\b.txt", "C:\\Sync\\b.txt.kqpart");
   reporter.removed("C:\\Sync\\c.txt.kqpart");
-  EXPECT_EQ(messages(), (std::vector<std::string>{"1C:\\Sync\\a.txt", "2C:\\Sync\\b.txt"}));
+  EXPECT_EQ(messages(), (std::vector<std::string>{"1C:\\Sync\\y.txt", "2C:\\Sync\\b.txt"}));
 }
 
 // Removals wait, and everything after one waits behind it, until the platform
@@ -104,6 +106,51 @@ TEST_F(ReporterFixture, WaitingReportsAreBounded) {
   EXPECT_EQ(sender.waiting().front(), "2C:\\Sync\\f0");  // the oldest went out
 }
 
+TEST(ReportQueue, MergesARepeatOfTheNewestReportOfAPathOnly) {
+  const struct {
+    std::vector<std::string> pushed, waiting;
+  } cases[] = {
+      {{"3C:\\S\\a", "3C:\\S\\a"}, {"3C:\\S\\a"}},
+      {{"1C:\\S\\a", "3C:\\S\\a", "1C:\\S\\a"}, {"1C:\\S\\a"}},  // written after being added: one
+      {{"3C:\\S\\a", "3C:\\S\\b", "3C:\\S\\a"}, {"3C:\\S\\a", "3C:\\S\\b"}},
+      {{"2C:\\S\\a", "2C:\\S\\a"}, {"2C:\\S\\a"}},
+      // a removal between keeps the order that tells the client what is there now
+      {{"3C:\\S\\a", "2C:\\S\\a", "3C:\\S\\a"}, {"3C:\\S\\a", "2C:\\S\\a", "3C:\\S\\a"}},
+      {{"2C:\\S\\a", "1C:\\S\\a", "2C:\\S\\a"}, {"2C:\\S\\a", "1C:\\S\\a", "2C:\\S\\a"}},
+      // renames are pairs: never merged
+      {{"4C:\\S\\a", "5C:\\S\\b", "4C:\\S\\a", "5C:\\S\\b"}, {"4C:\\S\\a", "5C:\\S\\b", "4C:\\S\\a", "5C:\\S\\b"}},
+  };
+  for (const auto& c : cases) {
+    test::RecordingLog log;
+    ReportQueue queue(log, "0C:\\S");
+    for (const auto& m : c.pushed) queue.push(m);
+    EXPECT_EQ(std::vector<std::string>(queue.messages().begin(), queue.messages().end()), c.waiting)
+        << ::testing::PrintToString(c.pushed);
+  }
+  test::RecordingLog log;
+  ReportQueue queue(log, "0C:\\S");
+  queue.push("3C:\\S\\a");
+  queue.pop();
+  queue.push("3C:\\S\\a");  // the earlier one went out: a later write is reported again
+  EXPECT_EQ(queue.size(), 1u);
+}
+
+TEST(ReportQueue, AnOverflowBecomesOneRequestForAFullLook) {
+  test::RecordingLog log;
+  ReportQueue queue(log, "0C:\\S");
+  for (std::size_t i = 0; i < ReportQueue::kMaxWaiting; ++i) queue.push("1C:\\S\\f" + std::to_string(i));
+  EXPECT_TRUE(log.lines.empty());
+  queue.push("2C:\\S\\late");
+  EXPECT_EQ(std::vector<std::string>(queue.messages().begin(), queue.messages().end()),
+            (std::vector<std::string>{"0C:\\S", "2C:\\S\\late"}));
+  EXPECT_EQ(log.lines, (std::vector<test::LogLine>{
+                           {"Too many change reports wait (200000): they are replaced by a request for a full "
+                            "look at the sync folder",
+                            true}}));
+  queue.push("1C:\\S\\f7");  // reports after the overflow wait behind the request
+  EXPECT_EQ(queue.messages().back(), "1C:\\S\\f7");
+}
+
 TEST(RenamePairer, PairsByCookieAndHandsBackAnUnpairedOldName) {
   RenamePairer pairer;
   EXPECT_FALSE(pairer.movedFrom(7, {"/s/a", false}));
@@ -125,90 +172,127 @@ TEST(RenamePairer, PairsByCookieAndHandsBackAnUnpairedOldName) {
   EXPECT_FALSE(pairer.takeUnpaired());
 }
 
-// ScriptedChannel records sends and answers probes from a script.
+// ScriptedChannel records sends and tells how much the client has not read.
 struct ScriptedChannel : NotificationChannel {
   bool send(std::string_view m) override {
     if (broken) return false;
     sent.emplace_back(m);
+    if (unread) *unread += m.size();
     return true;
   }
-  ReadProbe probeRead() override { return probe; }
+  std::optional<std::size_t> unreadBytes() override {
+    ++questions;
+    return unread;
+  }
+  std::string all() const {
+    std::string text;
+    for (auto& s : sent) text += s;
+    return text;
+  }
   std::vector<std::string> sent;
-  ReadProbe probe = ReadProbe::Read;
+  std::optional<std::size_t> unread = 0;  // nullopt: the channel cannot tell
+  int questions = 0;
   bool broken = false;
 };
 
-TEST(NotificationSender, SendsOnlyAfterThePreviousMessageWasReadAndAGap) {
+TEST(NotificationSender, SendsWhatWaitsInOneSendWithoutAGapOrAQuestion) {
   test::RecordingLog log;
-  NotificationSender sender(log);
+  NotificationSender sender(log, "0C:\\S");
   ScriptedChannel channel;
   sender.push("1C:\\S\\a");
-  sender.push("3C:\\S\\a");
+  sender.push("3C:\\S\\a");  // merged with the addition
   sender.push("2C:\\S\\b");
   EXPECT_EQ(sender.pump(0), -1) << "no client yet: the messages wait";
   sender.attach(channel);
-  EXPECT_EQ(sender.pump(100), NotificationSender::kMinGapMs);
-  EXPECT_EQ(channel.sent, (std::vector<std::string>{"1C:\\S\\a"}));
-  channel.probe = ReadProbe::Unread;
-  EXPECT_EQ(sender.pump(150), NotificationSender::kProbeIntervalMs) << "not read yet: wait";
-  EXPECT_EQ(channel.sent.size(), 1u);
-  channel.probe = ReadProbe::Read;
-  EXPECT_EQ(sender.pump(100 + NotificationSender::kMinGapMs - 1), 1) << "read, but the gap is short";
-  EXPECT_EQ(channel.sent.size(), 1u);
-  sender.pump(200);
-  channel.probe = ReadProbe::Unknown;
-  EXPECT_EQ(sender.pump(210), NotificationSender::kBlindGapMs - 10) << "unknown: a longer gap stands in";
-  EXPECT_EQ(sender.pump(200 + NotificationSender::kBlindGapMs), -1);
-  EXPECT_EQ(channel.sent, (std::vector<std::string>{"1C:\\S\\a", "3C:\\S\\a", "2C:\\S\\b"}));
+  EXPECT_EQ(sender.pump(100), -1);
+  EXPECT_EQ(channel.sent, (std::vector<std::string>{"1C:\\S\\a2C:\\S\\b"}));
+  sender.push("3C:\\S\\c");
+  EXPECT_EQ(sender.pump(100), -1) << "far below the budget: sent at once, unread or not";
+  EXPECT_EQ(channel.sent.back(), "3C:\\S\\c");
+  EXPECT_EQ(channel.questions, 0);
 }
 
-TEST(NotificationSender, MergesOnlyIdenticalMessagesThatWaitBackToBack) {
+// The client cuts a read into messages; a read must never end inside one, so no
+// more than the budget may be unread at any time, however many messages wait.
+TEST(NotificationSender, NeverLeavesMoreThanTheBudgetUnread) {
   test::RecordingLog log;
-  NotificationSender sender(log);
-  for (const char* m : {"3C:\\S\\a", "3C:\\S\\a", "3C:\\S\\b", "3C:\\S\\a", "3C:\\S\\a"}) sender.push(m);
-  EXPECT_EQ(std::vector<std::string>(sender.waiting().begin(), sender.waiting().end()),
-            (std::vector<std::string>{"3C:\\S\\a", "3C:\\S\\b", "3C:\\S\\a"}));
+  NotificationSender sender(log, "0C:\\S");
   ScriptedChannel channel;
   sender.attach(channel);
-  sender.pump(0);
-  sender.pump(10);
-  sender.pump(20);
-  sender.push("3C:\\S\\a");  // the same text as one already sent: a later write, kept
-  sender.pump(30);
-  EXPECT_EQ(channel.sent, (std::vector<std::string>{"3C:\\S\\a", "3C:\\S\\b", "3C:\\S\\a", "3C:\\S\\a"}));
+  std::string expected;
+  for (int i = 0; i < 5000; ++i) {
+    std::string m = "1C:\\S\\folder\\file number " + std::to_string(i) + ".txt";
+    expected += m;
+    sender.push(m);
+  }
+  EXPECT_EQ(sender.pump(0), 0) << "more waits";
+  ASSERT_EQ(channel.sent.size(), 1u);
+  EXPECT_LE(*channel.unread, NotificationSender::kMaxUnread);
+  EXPECT_EQ(sender.pump(0), NotificationSender::kProbeIntervalMs) << "nothing read: nothing more goes";
+  EXPECT_EQ(channel.sent.size(), 1u);
+  int sends = 1;
+  for (int round = 0; round < 1000 && !sender.waiting().empty(); ++round) {
+    *channel.unread = *channel.unread / 3;  // the client reads some
+    sender.pump(0);
+    EXPECT_LE(*channel.unread, NotificationSender::kMaxUnread);
+    sends = static_cast<int>(channel.sent.size());
+  }
+  EXPECT_EQ(channel.all(), expected);
+  EXPECT_LT(channel.questions, sends * 2 + 2) << "a question per budget, not per message";
 }
 
-TEST(NotificationSender, AMessageTheLostClientMayNotHaveReadGoesToTheNextOne) {
+TEST(NotificationSender, AChannelThatCannotTellGetsAGapPerBudget) {
   test::RecordingLog log;
-  NotificationSender sender(log);
+  NotificationSender sender(log, "0C:\\S");
+  ScriptedChannel channel;
+  channel.unread.reset();
+  sender.attach(channel);
+  std::string expected;
+  for (int i = 0; i < 10000; ++i) {
+    std::string m = "3C:\\S\\f" + std::to_string(i) + ".dat";
+    expected += m;
+    sender.push(m);
+  }
+  EXPECT_EQ(sender.pump(100), 0);
+  EXPECT_EQ(sender.pump(110), NotificationSender::kBlindGapMs - 10);
+  EXPECT_EQ(channel.sent.size(), 1u);
+  sender.pump(100 + NotificationSender::kBlindGapMs);
+  EXPECT_EQ(channel.sent.size(), 2u);
+  for (int t = 200; t < 5000 && !sender.waiting().empty(); t += NotificationSender::kBlindGapMs) sender.pump(t);
+  EXPECT_EQ(channel.all(), expected);
+  for (auto& batch : channel.sent) EXPECT_LE(batch.size(), NotificationSender::kMaxUnread);
+}
+
+TEST(NotificationSender, WhatTheLostClientHadNotReadGoesToTheNextOne) {
+  test::RecordingLog log;
+  NotificationSender sender(log, "0C:\\S");
   ScriptedChannel first;
   sender.attach(first);
   sender.push("1C:\\S\\a");
   sender.push("1C:\\S\\b");
   sender.pump(0);
-  first.probe = ReadProbe::Unread;
+  sender.push("1C:\\S\\c");
+  sender.pump(0);
+  first.unread = std::string("1C:\\S\\b1C:\\S\\c").size() - 2;  // it read "a" and part of "b"
   sender.detach();
   ScriptedChannel second;
   sender.attach(second);
+  sender.push("2C:\\S\\d");
   sender.pump(100);
-  sender.pump(110);
-  EXPECT_EQ(second.sent, (std::vector<std::string>{"1C:\\S\\a", "1C:\\S\\b"}));
+  EXPECT_EQ(second.all(), "1C:\\S\\b1C:\\S\\c2C:\\S\\d");
 
-  second.broken = true;  // a send that fails keeps its message
-  sender.push("2C:\\S\\c");
+  second.unread.reset();  // it cannot tell: everything sent goes again
+  sender.detach();
+  EXPECT_EQ(std::vector<std::string>(sender.waiting().begin(), sender.waiting().end()),
+            (std::vector<std::string>{"1C:\\S\\b", "1C:\\S\\c", "2C:\\S\\d"}));
+
+  ScriptedChannel third;
+  third.broken = true;  // a send that fails keeps its messages
+  sender.attach(third);
   EXPECT_EQ(sender.pump(200), -1);
   EXPECT_FALSE(sender.attached());
-  EXPECT_EQ(sender.waiting().front(), "2C:\\S\\c");
-}
-
-TEST(NotificationSender, WithoutAClientTheOldestMessagesGoFirstWithOneLogLine) {
-  test::RecordingLog log;
-  NotificationSender sender(log);
-  for (std::size_t i = 0; i < NotificationSender::kMaxWaiting + 5; ++i)
-    sender.push("1C:\\S\\" + std::to_string(i));
-  EXPECT_EQ(sender.waiting().size(), NotificationSender::kMaxWaiting);
-  EXPECT_EQ(sender.waiting().front(), "1C:\\S\\5");
-  EXPECT_EQ(log.lines.size(), 1u);
+  EXPECT_EQ(sender.waiting().size(), 3u);
+  EXPECT_EQ(sender.waiting().front(), "1C:\\S\\b");
 }
 
 }  // namespace
@@ -219,7 +303,7 @@ namespace {
 
 TEST(NotificationHub, EveryClientGetsEveryMessageAndTheBacklogGoesToTheFirst) {
   test::RecordingLog log;
-  NotificationHub hub(log);
+  NotificationHub hub(log, "0C:\\S");
   hub.push("1C:\\S\\early");
   EXPECT_EQ(hub.pump(0), -1);
   ScriptedChannel a, b;
@@ -228,8 +312,8 @@ TEST(NotificationHub, EveryClientGetsEveryMessageAndTheBacklogGoesToTheFirst) {
   hub.attach(b);
   hub.push("3C:\\S\\x");
   for (int t = 10; t < 100; t += 10) hub.pump(t);
-  EXPECT_EQ(a.sent, (std::vector<std::string>{"1C:\\S\\early", "3C:\\S\\x"}));
-  EXPECT_EQ(b.sent, (std::vector<std::string>{"3C:\\S\\x"}));
+  EXPECT_EQ(a.all(), "1C:\\S\\early3C:\\S\\x");
+  EXPECT_EQ(b.all(), "3C:\\S\\x");
 
   b.broken = true;  // b's connection breaks at its next send
   hub.push("2C:\\S\\y");
@@ -238,7 +322,7 @@ TEST(NotificationHub, EveryClientGetsEveryMessageAndTheBacklogGoesToTheFirst) {
   EXPECT_EQ(hub.clients(), 1u);
   EXPECT_EQ(a.sent.back(), "2C:\\S\\y");
 
-  a.probe = ReadProbe::Unread;  // a goes away before reading its last message
+  a.unread = std::string("2C:\\S\\y").size();  // a goes away before reading its last message
   hub.push("3C:\\S\\z");
   hub.detach(a);
   EXPECT_EQ(std::vector<std::string>(hub.backlog().begin(), hub.backlog().end()),

@@ -4,6 +4,15 @@
 
 namespace kq {
 
+std::optional<std::string> PosixIniFile::readText(const std::string& path, const std::string& section,
+                                                  const std::string& key) {
+  auto text = fs_.readText(path);
+  if (!text) return std::nullopt;
+  auto value = iniLookup(*text, section, key);
+  if (!value || value->empty()) return std::nullopt;
+  return value;
+}
+
 int PosixIniFile::readInt(const std::string& path, const std::string& section, const std::string& key,
                           int defaultValue) {
   auto text = fs_.readText(path);

@@ -10,6 +10,8 @@ namespace kq {
 class PosixIniFile : public IniFile {
  public:
   explicit PosixIniFile(FileSystem& fs) : fs_(fs) {}
+  std::optional<std::string> readText(const std::string& path, const std::string& section,
+                                      const std::string& key) override;
   int readInt(const std::string& path, const std::string& section, const std::string& key,
               int defaultValue) override;
   bool writeInt(const std::string& path, const std::string& section, const std::string& key,

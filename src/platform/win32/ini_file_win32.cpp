@@ -6,6 +6,16 @@
 
 namespace kq {
 
+std::optional<std::string> Win32IniFile::readText(const std::string& path, const std::string& section,
+                                                  const std::string& key) {
+  if (path.empty()) return std::nullopt;
+  wchar_t buffer[512];
+  DWORD n = GetPrivateProfileStringW(ansiToWide(section).c_str(), ansiToWide(key).c_str(), L"", buffer, 512,
+                                     ansiToWide(path).c_str());
+  if (n == 0) return std::nullopt;
+  return wideToAnsi(std::wstring(buffer, n));
+}
+
 int Win32IniFile::readInt(const std::string& path, const std::string& section, const std::string& key,
                           int defaultValue) {
   if (path.empty()) return defaultValue;

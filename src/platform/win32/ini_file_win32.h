@@ -9,6 +9,8 @@ namespace kq {
 
 class Win32IniFile : public IniFile {
  public:
+  std::optional<std::string> readText(const std::string& path, const std::string& section,
+                                      const std::string& key) override;
   int readInt(const std::string& path, const std::string& section, const std::string& key,
               int defaultValue) override;
   bool writeInt(const std::string& path, const std::string& section, const std::string& key,

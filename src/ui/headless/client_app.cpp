@@ -73,6 +73,8 @@ ClientApp::ClientApp(const Setup& setup, std::FILE* statusOut, FolderLock& folde
   try {
     if (config_.configFileExists() && readUnicodeNames(ini_, config_.settingsPath()))
       setActiveCodePage(makeUnicodeNames(makeCodePage(activeCodePage().number())));
+    // "LogLevel" = trace: the protocol trace goes to the file as well.
+    if (config_.configFileExists()) logger_.setFileTrace(readLogTrace(ini_, config_.settingsPath()));
   } catch (const std::exception&) {
   }
   EnginePorts ports{*server_, *watcher_, fs_,         clock_,  ini_,    status_,

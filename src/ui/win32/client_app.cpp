@@ -108,6 +108,11 @@ void runClient(HINSTANCE instance, const std::string& programPath) {
   ConfigStore config(fs, makeClientConfig(exe));
   LogView logView;
   Logger logger(fs, clock, config, logView);
+  try {  // "LogLevel" = trace: the protocol trace goes to the file as well
+    config.reload();
+    logger.setFileTrace(readLogTrace(ini, config.settingsPath()));
+  } catch (const std::exception&) {
+  }
 
   // The windows in their order: main window (its timers start with it),
   // configuration, Client Log, About, New directory, exceptions editor, Settings.
