@@ -183,7 +183,7 @@ int runStatus(const std::string& exe, const std::string& config, bool json, Stat
     }
     std::fclose(in);
     if (over) std::fprintf(stderr, "kqfilesync: %s is larger than %zu bytes; not read\n",
-                           kq::stateFilePath(folder).c_str(), kStateMaxBytes);
+                           setup.app.state.status.c_str(), kStateMaxBytes);
     if (auto published = over ? std::nullopt : kq::stateFromJson(text)) state = *published;
   }
   std::string text;
