@@ -100,9 +100,15 @@ class OwnFoldersTest(ClientFixture):
         self.assertEqual(client.wait(10), 0)
 
     def test_an_oversized_state_file_is_not_read(self):
-        self.write("_log/kqfilesync-status.json", b'{"connected":true,' + b" " * (2 * 1024 * 1024) + b"}")
-        r = subprocess.run([self.inst.exe, "status"], capture_output=True, timeout=20)
-        state = os.path.join(self.sync, "_log", "kqfilesync-status.json")
+        # The state lives under XDG_STATE_HOME, named after the sync folder.
+        name = self.sync.strip("/").replace("-", "\\x2d").replace("/", "-")
+        state_home = os.path.join(self.tmp, "state")
+        state = os.path.join(state_home, "kqfilesync", name + ".status.json")
+        os.makedirs(os.path.dirname(state), exist_ok=True)
+        with open(state, "wb") as f:
+            f.write(b'{"connected":true,' + b" " * (2 * 1024 * 1024) + b"}")
+        env = dict(os.environ, XDG_STATE_HOME=state_home)
+        r = subprocess.run([self.inst.exe, "status"], capture_output=True, timeout=20, env=env)
         self.assertIn(("kqfilesync: %s is larger than 1048576 bytes; not read\n" % state).encode(), r.stderr)
         self.assertIn(b"not running", r.stdout.lower() + r.stderr.lower())
 

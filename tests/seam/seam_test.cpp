@@ -332,7 +332,9 @@ TEST_P(SeamTest, EchoOfAPushIsNotSentBack) {
     ASSERT_TRUE(s.settle()) << s.server.lastError();
     s.storeWrite("docs/a.txt", "second, longer");
     ASSERT_TRUE(s.settle()) << s.server.lastError();
-    EXPECT_TRUE(holds(s.watcherMessages(), "1" + s.local("docs\\a.txt")));
+    // The watcher knows how the client puts a received file in place (its
+    // ".kqpart" renamed over the name) and does not report it at all.
+    EXPECT_FALSE(holds(s.watcherMessages(), "1" + s.local("docs\\a.txt")));
     EXPECT_TRUE(quietCycle(s));
     EXPECT_FALSE(s.server.logged("client reports"));
     EXPECT_EQ(s.server.logged("fetched"), false);
