@@ -82,12 +82,17 @@ void FolderListing::sendNoListing(const std::string& syncFolder, const RequestId
 std::string FolderListing::listingText(const std::string& syncFolder) {
   std::string body;
   ListingCounts counts;
-  for (std::size_t i = 0; i < snapshot.size(); ++i) {
-    if (i > 0) body += ",";
-    body += entryText(snapshot[i], counts);
+  std::size_t listed = 0;
+  for (const std::string& path : snapshot) {
+    FileStatus st = p_.fs.status(path);
+    // An item gone since the walk is not listed: its entry would read as an
+    // empty folder where the other side may hold a file.
+    if (st.type == EntryType::None) continue;
+    if (listed++ > 0) body += ",";
+    body += entryText(path, st, counts);
   }
   std::string text = kq::listingText(body, syncFolder);
-  summary_ = "ANLST listing: " + std::to_string(snapshot.size()) + " entries (" +
+  summary_ = "ANLST listing: " + std::to_string(listed) + " entries (" +
              std::to_string(counts.files) + " files, " + std::to_string(counts.folders) + " folders, " +
              std::to_string(counts.unreadable) + " unreadable)";
   return text;
@@ -95,9 +100,8 @@ std::string FolderListing::listingText(const std::string& syncFolder) {
 
 // entryText is one entry of the listing; sizes and times come from the status.
 // Entries are counted for the summary line, not logged one by one.
-std::string FolderListing::entryText(const std::string& path, ListingCounts& counts) {
+std::string FolderListing::entryText(const std::string& path, const FileStatus& st, ListingCounts& counts) {
   ListedEntry entry{listedPath(path)};
-  FileStatus st = p_.fs.status(path);
   if (st.type == EntryType::File) {
     ++counts.files;
     entry.size = st.size;

@@ -44,7 +44,7 @@ class FolderListing : public RequestHandler {
   struct ListingCounts {
     std::size_t files = 0, folders = 0, unreadable = 0;
   };
-  std::string entryText(const std::string& path, ListingCounts& counts);
+  std::string entryText(const std::string& path, const FileStatus& st, ListingCounts& counts);
   std::string listedPath(const std::string& path) const;
   void sendNoListing(const std::string& syncFolder, const RequestId& requestId);
 

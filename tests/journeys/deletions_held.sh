@@ -63,6 +63,12 @@ expect_held() {
   jr_expect "the folder is listed as one held deletion" grep -qxF /big "$kq_scratch/held.txt"
 }
 
+# The pushes of the first synchronisation are confirmed by a listing before the
+# user deletes anything: a deletion right after a download is another case.
+listed_files() { grep -F ' : ANLST listing: ' "$jr_clog" | tail -n 1 | sed -n 's/.*(\([0-9]*\) files.*/\1/p'; }
+listing_holds_all() { [ "$(listed_files)" -ge $((loose + inside)) ] 2>/dev/null; }
+kq_wait 120 "a listing holds every pushed file" listing_holds_all >/dev/null
+
 echo "== the user deletes $loose files and a folder of $inside files"
 delete_all
 expect_held 0

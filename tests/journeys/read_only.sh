@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# read_only.sh: the sync folder becomes read-only (its disk remounted so)
+# read_only.sh: the sync folder becomes read-only (a read-only mount put over
+# it: the client keeps its log open for writing, so its disk cannot be
+# remounted read-only under it, as with any program writing there)
 # while the administrator edits a store file and adds another. Nothing is
 # lost, the server does not push the same file again at every cycle while the
 # client cannot write it, and once the folder is writable again both arrive.
@@ -15,7 +17,8 @@ jr_start
 
 sleep 3  # the first transfers are some seconds old: the edits below do not race them
 echo "== the sync folder is read-only for 15 s"
-mount -o remount,ro "$jr_sync" || jr_abort "cannot make the sync folder read-only"
+{ mount --bind "$jr_sync" "$jr_sync" && mount -o remount,bind,ro "$jr_sync"; } ||
+  jr_abort "cannot make the sync folder read-only"
 lines_before=$(wc -l <"$jr_slog")
 jr_write store a.txt "second version, longer"
 a_v2=$(jr_hash "$jr_store/a.txt")
@@ -32,7 +35,7 @@ echo "   pushes of new.txt in the $cycles s after the first: $(($(pushes) - 1))"
 jr_expect "new.txt is not pushed at every cycle while the folder cannot take it" test $(($(pushes) - 1)) -le $((cycles / 3))
 jr_expect "the user's file is still there" has_text "$jr_sync/mine.txt" "the user's own file"
 
-mount -o remount,rw "$jr_sync" || jr_abort "cannot make the sync folder writable again"
+umount -l "$jr_sync" || jr_abort "cannot make the sync folder writable again"
 jr_fault_over
 jr_verify
 # The client could not have changed a.txt: the administrator's edit stands.

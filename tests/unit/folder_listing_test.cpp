@@ -55,6 +55,20 @@ TEST_F(FolderListingTest, EmptyFolderGivesTheEmptyListing) {
   EXPECT_EQ(log.texts(), expected);
 }
 
+// An item removed between the walk and the listing text is left out: its entry
+// would read as an empty folder (size 0, no date) where the store holds a file.
+TEST_F(FolderListingTest, ItemGoneSinceTheWalkIsNotListed) {
+  ASSERT_TRUE(write("docs\\keep.txt", "twelve bytes"));
+  ASSERT_TRUE(write("docs\\gone.txt", "removed meanwhile"));
+  setModified("docs\\keep.txt", kStamp);
+  list(R"(\/docs)");
+  ASSERT_EQ(listing.snapshot.size(), 2u);
+  ASSERT_TRUE(disk.fs().remove(at("docs\\gone.txt")));
+  std::string text = listing.listingText(sync);
+  EXPECT_EQ(text, "{\"content\":[{" + fileEntry("//docs/keep.txt", "12") + "}]}");
+  EXPECT_EQ(text.find("gone.txt"), std::string::npos);
+}
+
 TEST_F(FolderListingTest, SubfolderListsPathsRelativeToTheSyncFolder) {
   ASSERT_TRUE(write("docs\\report.pdf", "twelve bytes"));
   setModified("docs\\report.pdf", kStamp);
