@@ -82,6 +82,7 @@ jr_expect "the store kept them all" test "$(count_files "$jr_store")" -eq $((loo
 jr_expect "nothing is held any more" test -z "$(deletions list)"
 
 echo "== the user deletes them again; the administrator confirms"
+kq_wait 120 "a listing holds every file pushed back" listing_holds_all >/dev/null
 before=$(held_lines)
 for f in "$jr_sync"/loose-*.txt; do jr_event delete sync "${f#"$jr_sync"/}" -; done
 while IFS= read -r f; do jr_event delete sync "${f#"$jr_sync"/}" -; done < <(find "$jr_sync/big" -type f)
