@@ -41,6 +41,23 @@ long unicodeEscape(std::string_view value, std::size_t at) {
   return unit;
 }
 
+// appendEscaped appends the character of the \u escape at value[i] (a
+// surrogate pair taken as one) to out as UTF-8 and moves i to the escape's last
+// character; false when no escape starts at i.
+bool appendEscaped(std::string_view value, std::size_t& i, std::string& out) {
+  long unit = unicodeEscape(value, i);
+  if (unit < 0) return false;
+  long low = unit >= 0xD800 && unit < 0xDC00 ? unicodeEscape(value, i + 6) : -1;
+  if (low >= 0xDC00 && low < 0xE000) {
+    appendUtf8(out, static_cast<char32_t>(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00)));
+    i += 6;
+  } else {
+    appendUtf8(out, static_cast<char32_t>(unit));
+  }
+  i += 5;
+  return true;
+}
+
 }  // namespace
 
 std::string shownServerPath(std::string_view value) {
@@ -50,17 +67,9 @@ std::string shownServerPath(std::string_view value) {
     local.clear();
   };
   for (std::size_t i = 0; i < value.size(); ++i) {
-    long unit = unicodeEscape(value, i);
-    if (unit >= 0) {
+    if (unicodeEscape(value, i) >= 0) {
       flush();
-      long low = unit >= 0xD800 && unit < 0xDC00 ? unicodeEscape(value, i + 6) : -1;
-      if (low >= 0xDC00 && low < 0xE000) {
-        appendUtf8(out, static_cast<char32_t>(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00)));
-        i += 6;
-      } else {
-        appendUtf8(out, static_cast<char32_t>(unit));
-      }
-      i += 5;
+      appendEscaped(value, i, out);
     } else if (value[i] == '\\' && i + 1 < value.size()) {
       local += value[++i];  // \/ \\ \" stand for the character
     } else {
@@ -80,19 +89,11 @@ std::string shownUnsyncedName(const std::string& localPath, const std::string& s
   text = toUtf8(activeCodePage(), text);
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    long unit = unicodeEscape(text, i);
-    if (unit < 0x80) {
-      out += text[i] == '\\' ? '/' : text[i];
-      continue;
-    }
-    long low = unit >= 0xD800 && unit < 0xDC00 ? unicodeEscape(text, i + 6) : -1;
-    if (low >= 0xDC00 && low < 0xE000) {
-      appendUtf8(out, static_cast<char32_t>(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00)));
-      i += 6;
+    if (unicodeEscape(text, i) >= 0x80) {
+      appendEscaped(text, i, out);
     } else {
-      appendUtf8(out, static_cast<char32_t>(unit));
+      out += text[i] == '\\' ? '/' : text[i];
     }
-    i += 5;
   }
   return out;
 }
