@@ -17,6 +17,7 @@
 #include "held_deletions.h"
 #include "index_check.h"
 #include "platform/codepage.h"
+#include "server_clock.h"
 #include "store.h"
 #include "sync_server.h"
 #include "versions.h"
@@ -226,7 +227,7 @@ int versionsCommand(Args& args) {
     return 0;
   }
   if (path.empty()) throw std::runtime_error("versions restore needs the PATH of a file");
-  auto now = static_cast<std::int64_t>(::time(nullptr));
+  auto now = kqs::wallSecondsNow();
   std::int64_t at = now;
   if (args.options.count("at")) {
     auto parsed = kqs::parseUtc(args.options["at"]);
@@ -291,7 +292,7 @@ int indexCommand(Args& args) {
     }
   }
   auto result = kqs::rebuildIndex(account->store, path, book.versionsPath(account->contract),
-                                  static_cast<std::int64_t>(::time(nullptr)));
+                                  kqs::wallSecondsNow());
   std::printf("rebuilt the index of contract %s from %s: %zu entries", account->contract.c_str(),
               account->store.c_str(), result.entries);
   if (!result.keptAs.empty()) std::printf("; the old index is kept as %s", result.keptAs.c_str());

@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "disk_file.h"
+#include "server_clock.h"
 #include "wire_text.h"
 
 namespace fs = std::filesystem;
@@ -26,7 +27,7 @@ std::int64_t nanoseconds(const struct timespec& t) {
   return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + static_cast<std::int64_t>(t.tv_nsec);
 }
 
-std::int64_t wallSecond() { return static_cast<std::int64_t>(std::time(nullptr)); }
+std::int64_t wallSecond() { return wallSecondsNow(); }
 
 // changedSince: the file's content or inode changed in or after the given second,
 // so a later change within that second might not move its times.

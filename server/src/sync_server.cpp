@@ -19,6 +19,7 @@
 
 #include "index_check.h"
 #include "log_text.h"
+#include "server_clock.h"
 #include "socket_link.h"
 
 namespace fs = std::filesystem;
@@ -127,7 +128,7 @@ std::unique_ptr<ContractState> SyncServer::openContract(const Account& a) {
   } catch (const std::exception& e) {
     log_.write(a.contract, std::string("store marker not written: ") + e.what());
   }
-  auto changed = state->store->prepareCycle(static_cast<std::int64_t>(::time(nullptr)));
+  auto changed = state->store->prepareCycle(wallSecondsNow());
   if (changed) {
     log_.write(a.contract, "store " + a.store + " ready (" + std::to_string(*changed) + " changes picked up)");
   }
@@ -277,7 +278,7 @@ void SyncServer::run() {
 }
 
 void SyncServer::pruneVersions() {
-  auto now = static_cast<std::int64_t>(::time(nullptr));
+  auto now = wallSecondsNow();
   std::lock_guard served(contractsMutex_);
   for (auto& [contract, state] : contracts_) {
     std::unique_lock lock(*state->lock, std::try_to_lock);  // a busy contract prunes in its next cycle
