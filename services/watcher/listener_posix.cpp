@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "log/log.h"
+#include "watcher/peer_window_posix.h"
 
 namespace kq {
 
@@ -106,6 +107,7 @@ class WatcherListener::Connection : public NotificationChannel {
   std::optional<std::size_t> unreadBytes() override {
     return closedCleanly ? std::optional<std::size_t>(0) : peer.count();
   }
+  std::optional<std::size_t> room() override { return peerWindowRoom(fd); }
   int fd;
   PeerUnread peer;
   bool closedCleanly = false;

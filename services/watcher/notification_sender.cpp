@@ -1,5 +1,7 @@
 #include "watcher/notification_sender.h"
 
+#include <algorithm>
+
 namespace kq {
 
 void NotificationSender::attach(NotificationChannel& channel) {
@@ -42,12 +44,27 @@ int NotificationSender::makeRoom(std::int64_t nowMs) {
   return 0;
 }
 
+// batchLimit is the most the next batch may hold: what the budget leaves, at
+// most kMaxBatch, and no more than the client's window takes now; 0 to wait.
+std::size_t NotificationSender::batchLimit() {
+  std::size_t front = waiting_.front().size();
+  std::size_t limit = std::min(kMaxBatch, kMaxUnread - std::min(unreadBytes_, kMaxUnread));
+  auto room = channel_->room();
+  if (room) limit = std::min(limit, *room);
+  if (front <= limit) return limit;
+  // A message longer than a batch goes alone, once all is read and the window is wide open.
+  bool wide = !room || *room >= kMaxBatch;
+  return front > kMaxBatch && unreadBytes_ == 0 && wide ? front : 0;
+}
+
 int NotificationSender::pump(std::int64_t nowMs) {
   if (!channel_ || waiting_.empty()) return -1;
   if (int wait = makeRoom(nowMs); wait > 0) return wait;
+  std::size_t limit = batchLimit();
+  if (limit == 0) return kProbeIntervalMs;  // the client's window is still closed
   std::string batch;
   std::deque<std::string> sent;
-  while (!waiting_.empty() && (batch.empty() || unreadBytes_ + batch.size() + waiting_.front().size() <= kMaxUnread)) {
+  while (!waiting_.empty() && batch.size() + waiting_.front().size() <= limit) {
     batch += waiting_.front();
     sent.push_back(waiting_.front());
     waiting_.pop();

@@ -8,7 +8,12 @@
 // not have read yet. Only when that budget is spent is the connection asked
 // how much is still unread (on Linux the kernel's socket table: a few system
 // calls per budget, not per message); a channel that cannot tell is given
-// kBlindGapMs after its last send instead. The waiting messages are a
+// kBlindGapMs after its last send instead. A batch must also reach the client
+// in one piece: one the client's receive window cannot take whole leaves part
+// of it in the send queue, and a read taken meanwhile ends inside a message.
+// So a batch is at most kMaxBatch bytes (one segment on the loopback link) and
+// goes only once the window has room for it, where the channel can tell.
+// The waiting messages are a
 // ReportQueue: repeats merged, bounded, an overflow turned into a request for
 // a full look. With no client connected they wait for the next one.
 #include <cstdint>
@@ -32,6 +37,9 @@ class NotificationChannel {
   // unreadBytes is how many of the bytes sent the client has not read yet;
   // nullopt when the channel cannot tell.
   virtual std::optional<std::size_t> unreadBytes() = 0;
+  // room is how many more bytes the client's receive window takes now;
+  // nullopt when the channel cannot tell.
+  virtual std::optional<std::size_t> room() { return std::nullopt; }
 };
 
 // NotificationSink takes the messages of a ChangeReporter.
@@ -44,6 +52,7 @@ class NotificationSink {
 class NotificationSender : public NotificationSink {
  public:
   static constexpr std::size_t kMaxUnread = 64 * 1024;
+  static constexpr std::size_t kMaxBatch = 32 * 1024;
   static constexpr int kBlindGapMs = 25;
   static constexpr int kProbeIntervalMs = 1;
 
@@ -73,6 +82,7 @@ class NotificationSender : public NotificationSink {
   // does not hold the next message; the milliseconds to wait, or 0 to send.
   int makeRoom(std::int64_t nowMs);
   void forgetRead(std::size_t unread);
+  std::size_t batchLimit();
 
   ReportQueue waiting_;
   NotificationChannel* channel_ = nullptr;

@@ -184,6 +184,7 @@ struct ScriptedChannel : NotificationChannel {
     ++questions;
     return unread;
   }
+  std::optional<std::size_t> room() override { return window; }
   std::string all() const {
     std::string text;
     for (auto& s : sent) text += s;
@@ -191,6 +192,7 @@ struct ScriptedChannel : NotificationChannel {
   }
   std::vector<std::string> sent;
   std::optional<std::size_t> unread = 0;  // nullopt: the channel cannot tell
+  std::optional<std::size_t> window;      // the client's free receive window; nullopt: cannot tell
   int questions = 0;
   bool broken = false;
 };
@@ -225,12 +227,14 @@ TEST(NotificationSender, NeverLeavesMoreThanTheBudgetUnread) {
     expected += m;
     sender.push(m);
   }
-  EXPECT_EQ(sender.pump(0), 0) << "more waits";
-  ASSERT_EQ(channel.sent.size(), 1u);
+  int wait = 0;
+  for (int round = 0; round < 10 && wait == 0; ++round) wait = sender.pump(0);  // batches until the budget is spent
+  EXPECT_EQ(wait, NotificationSender::kProbeIntervalMs) << "nothing read: nothing more goes";
   EXPECT_LE(*channel.unread, NotificationSender::kMaxUnread);
-  EXPECT_EQ(sender.pump(0), NotificationSender::kProbeIntervalMs) << "nothing read: nothing more goes";
-  EXPECT_EQ(channel.sent.size(), 1u);
-  int sends = 1;
+  EXPECT_GT(*channel.unread, NotificationSender::kMaxUnread - 100) << "the budget is used";
+  int sends = static_cast<int>(channel.sent.size());
+  EXPECT_EQ(sender.pump(0), NotificationSender::kProbeIntervalMs);
+  EXPECT_EQ(channel.sent.size(), static_cast<std::size_t>(sends));
   for (int round = 0; round < 1000 && !sender.waiting().empty(); ++round) {
     *channel.unread = *channel.unread / 3;  // the client reads some
     sender.pump(0);
@@ -239,6 +243,37 @@ TEST(NotificationSender, NeverLeavesMoreThanTheBudgetUnread) {
   }
   EXPECT_EQ(channel.all(), expected);
   EXPECT_LT(channel.questions, sends * 2 + 2) << "a question per budget, not per message";
+}
+
+// A batch the client's window cannot take whole would reach it in pieces, and a
+// read between two pieces ends inside a message: a batch fits the window.
+TEST(NotificationSender, SendsABatchOnlyWhenTheClientsWindowTakesItWhole) {
+  test::RecordingLog log;
+  NotificationSender sender(log, "0C:\\S");
+  ScriptedChannel channel;
+  sender.attach(channel);
+  std::string expected;
+  for (int i = 0; i < 3000; ++i) {
+    std::string m = "1C:\\S\\n" + std::to_string(10000 + i) + ".txt";
+    expected += m;
+    sender.push(m);
+  }
+  channel.window = 0;
+  EXPECT_EQ(sender.pump(0), NotificationSender::kProbeIntervalMs) << "a closed window: nothing goes";
+  EXPECT_TRUE(channel.sent.empty());
+  channel.window = 100;
+  sender.pump(1);
+  ASSERT_EQ(channel.sent.size(), 1u);
+  EXPECT_EQ(channel.sent[0], "1C:\\S\\n10000.txt1C:\\S\\n10001.txt1C:\\S\\n10002.txt1C:\\S\\n10003.txt1C:\\S\\n10004.txt"
+                             "1C:\\S\\n10005.txt")
+      << "as many whole messages as the window takes";
+  channel.window = 1000000;
+  for (int t = 2; t < 1000 && !sender.waiting().empty(); ++t) {
+    *channel.unread = 0;  // the client reads everything
+    sender.pump(t);
+  }
+  EXPECT_EQ(channel.all(), expected);
+  for (auto& batch : channel.sent) EXPECT_LE(batch.size(), NotificationSender::kMaxBatch);
 }
 
 TEST(NotificationSender, AChannelThatCannotTellGetsAGapPerBudget) {
@@ -253,11 +288,12 @@ TEST(NotificationSender, AChannelThatCannotTellGetsAGapPerBudget) {
     expected += m;
     sender.push(m);
   }
-  EXPECT_EQ(sender.pump(100), 0);
+  while (sender.pump(100) == 0) {}  // batches until the budget is spent
+  std::size_t sends = channel.sent.size();
   EXPECT_EQ(sender.pump(110), NotificationSender::kBlindGapMs - 10);
-  EXPECT_EQ(channel.sent.size(), 1u);
+  EXPECT_EQ(channel.sent.size(), sends);
   sender.pump(100 + NotificationSender::kBlindGapMs);
-  EXPECT_EQ(channel.sent.size(), 2u);
+  EXPECT_EQ(channel.sent.size(), sends + 1);
   for (int t = 200; t < 5000 && !sender.waiting().empty(); t += NotificationSender::kBlindGapMs) sender.pump(t);
   EXPECT_EQ(channel.all(), expected);
   for (auto& batch : channel.sent) EXPECT_LE(batch.size(), NotificationSender::kMaxUnread);
