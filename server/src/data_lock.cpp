@@ -15,10 +15,10 @@ namespace {
 namespace fs = std::filesystem;
 
 // tighten clears the group and other bits of path without following a link
-// (opened with O_NOFOLLOW, changed through the open descriptor); true when
-// it changed them.
-bool tighten(const fs::path& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+// (opened with O_NOFOLLOW unless follow, changed through the open
+// descriptor); true when it changed them.
+bool tighten(const fs::path& path, bool follow = false) {
+  int fd = ::open(path.c_str(), O_RDONLY | (follow ? 0 : O_NOFOLLOW) | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return false;
   struct stat st{};
   bool changed = ::fstat(fd, &st) == 0 && (st.st_mode & 077) != 0 && ::fchmod(fd, st.st_mode & 07700) == 0;
@@ -55,6 +55,18 @@ std::string tightenDataFolder(const std::string& dataDir) {
   if (tighten(base / "accounts.json")) changed.push_back("accounts.json");
   for (const char* folder : {"index", "logs", "versions"}) tightenTree(base / folder, changed, base);
   return changed.empty() ? std::string() : changedNote(dataDir, changed);
+}
+
+std::string tightenStoreFolder(const std::string& store, const std::string& contract,
+                               const std::string& dataDir) {
+  std::error_code ec;
+  const fs::path data = fs::weakly_canonical(dataDir, ec);
+  const fs::path folder = fs::weakly_canonical(store, ec);
+  auto rest = folder.lexically_relative(data);
+  bool inside = !ec && !rest.empty() && *rest.begin() != "..";
+  if (inside || !tighten(store, true)) return {};
+  return "the store folder " + store + " of contract " + contract +
+         " was open to other users, now its owner's only (0700)";
 }
 
 DataLock::DataLock(const std::string& dataDir) : path_(dataDir + "/kqsyncd.lock") {

@@ -21,6 +21,14 @@ struct DataLockError : std::runtime_error {
 // Returns the line that says what changed, "" when nothing did.
 std::string tightenDataFolder(const std::string& dataDir);
 
+// tightenStoreFolder does the same for the store folder of contract when it
+// lies outside dataDir (one inside is covered by the data folder's mode): the
+// folder itself, as the system resolves its path, loses group and other
+// access, which closes everything below it. Returns the line that says so, ""
+// when nothing changed.
+std::string tightenStoreFolder(const std::string& store, const std::string& contract,
+                               const std::string& dataDir);
+
 class DataLock {
  public:
   // Throws DataLockError naming the other server's pid when the folder is in use.

@@ -381,6 +381,8 @@ int serveCommand(Args& args) {
   kqs::ServerLog log;
   if (hashed > 0) log.write("", hashedKeysNote(hashed, args.dataDir));
   if (!lock.tightenedNote().empty()) log.write("", lock.tightenedNote());
+  for (const auto& a : book.accounts())
+    if (auto note = kqs::tightenStoreFolder(a.store, a.contract, args.dataDir); !note.empty()) log.write("", note);
   kqs::SyncServer server(book, options, log);
   server.start();
   gServer = &server;

@@ -64,6 +64,40 @@ TEST_F(OldDataFolder, ModesAreTightenedOnceWithOneLine) {
   EXPECT_EQ(again.tightenedNote(), "");
 }
 
+// A store set outside the data folder is not covered by the data folder's
+// mode: the server closes the store folder itself, which closes what is below.
+TEST_F(OldDataFolder, AStoreOutsideTheDataFolderIsClosedToOtherUsers) {
+  const fs::path outside = root_ / "outside-store";
+  mode_t old = ::umask(022);
+  fs::create_directories(outside / "docs");
+  std::ofstream(outside / "docs" / "a.txt") << "a";
+  fs::create_directories(root_ / "linked-target");
+  fs::create_symlink(root_ / "linked-target", root_ / "linked-store");
+  ::umask(old);
+  struct Case {
+    fs::path store;
+    std::string note;   // "" when nothing is to change
+    fs::path checked;   // the folder whose mode is then checked
+    unsigned mode;
+  } cases[] = {
+      {outside, "the store folder " + outside.string() +
+                    " of contract 1234 was open to other users, now its owner's only (0700)",
+       outside, 0700u},
+      {outside, "", outside, 0700u},  // the second start has nothing to say
+      {data_ / "store", "", data_ / "store", 0755u},  // inside: the data folder's mode covers it
+      {root_ / "linked-store", "the store folder " + (root_ / "linked-store").string() +
+                                   " of contract 1234 was open to other users, now its owner's only (0700)",
+       root_ / "linked-target", 0700u},  // the folder the administrator named, reached as the system reaches it
+      {root_ / "missing", "", root_, modeOf(root_)},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(tightenStoreFolder(c.store.string(), "1234", data_.string()), c.note) << c.store;
+    EXPECT_EQ(modeOf(c.checked), c.mode) << c.store;
+  }
+  // What lies below keeps its modes: nobody else can reach it any more.
+  EXPECT_EQ(modeOf(outside / "docs" / "a.txt"), 0644u);
+}
+
 TEST(NewDataFolder, NothingToTightenInAFolderKqsyncdMadeItself) {
   char pattern[] = "/tmp/kqsyncd-data-XXXXXX";
   fs::path root = ::mkdtemp(pattern);
