@@ -1,6 +1,7 @@
 #include "watcher/inotify_watcher_posix.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 
 #include "log/log.h"
 #include "platform/codepage.h"
+#include "platform/posix/guarded_path.h"
 #include "watcher/change_reporter.h"
 
 namespace kq {
@@ -23,19 +25,9 @@ constexpr std::uint32_t kMask = IN_CREATE | IN_DELETE | IN_MODIFY | IN_CLOSE_WRI
                                 IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_DONT_FOLLOW |
                                 IN_ONLYDIR | IN_EXCL_UNLINK;
 
-bool isRealFolder(const std::string& path) {
-  struct stat st {};
-  return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 std::int64_t steadyMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-bool isBelow(const std::string& path, const std::string& folder) {
-  return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
-         path[folder.size()] == '/';
 }
 
 }  // namespace
@@ -146,39 +138,62 @@ bool InotifyWatcher::holdable(const std::string& native) const {
   return fromUtf8(activeCodePage(), native.substr(nativeRoot_.size())).has_value();
 }
 
-void InotifyWatcher::watchTree(const std::string& folder, bool report) {
-  int wd = inotify_add_watch(fd_, folder.c_str(), kMask);
-  if (wd < 0) {
-    if (errno == ENOSPC)
-      log_.writeLog("Cannot watch " + local(folder) + ": the inotify watch limit is reached", true);
-    return;
+int InotifyWatcher::openBelowRoot(const std::string& folder) const {
+  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  if (folder == nativeRoot_) return ::open(folder.c_str(), kFlags);
+  ResolvedPath parent = resolveParent(folder, nativeRoot_);
+  if (!parent.ok() || !parent.guarded) return -1;
+  return ::openat(parent.folder.get(), parent.name.c_str(), kFlags);
+}
+
+// addWatch adds the watch through the open folder itself (/proc/self/fd/N
+// names exactly that folder), never through the path text.
+int InotifyWatcher::addWatch(int fd, const std::string& folder) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  int wd = inotify_add_watch(fd_, self.c_str(), kMask & ~static_cast<std::uint32_t>(IN_DONT_FOLLOW));
+  if (wd < 0 && errno == ENOSPC)
+    log_.writeLog("Cannot watch " + local(folder) + ": the inotify watch limit is reached", true);
+  if (wd < 0 && errno == ENOENT && !procMissingLogged_) {
+    log_.writeLog("Cannot watch " + localRoot_ + ": /proc is not mounted", true);
+    procMissingLogged_ = true;
   }
-  folders_[wd] = folder;
-  DIR* dir = opendir(folder.c_str());
+  return wd;
+}
+
+void InotifyWatcher::watchTree(const std::string& folder, bool report) {
+  UniqueFd fd(openBelowRoot(folder));
+  if (fd.valid()) walkOpen(fd.get(), folder, true, report);
+}
+
+void InotifyWatcher::walkOpen(int fd, const std::string& folder, bool watch, bool report) {
+  if (watch) {
+    int wd = addWatch(fd, folder);
+    if (wd < 0) return;
+    folders_[wd] = folder;
+  }
+  DIR* dir = fdopendir(::dup(fd));
   if (!dir) return;
   std::vector<std::string> subfolders;
   while (dirent* entry = readdir(dir)) {
     if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
     std::string path = folder + "/" + entry->d_name;
     if (report && holdable(path)) reporter_.added(local(path));
-    if (isRealFolder(path)) subfolders.push_back(path);
+    struct stat st {};
+    if (fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode))
+      subfolders.push_back(entry->d_name);
   }
   closedir(dir);
-  for (const auto& sub : subfolders) watchTree(sub, report);
+  if (onFolderRead) onFolderRead(folder);
+  for (const auto& name : subfolders) {
+    // A folder that became a link since it was read is not opened.
+    UniqueFd sub(::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (sub.valid()) walkOpen(sub.get(), folder + "/" + name, watch, report);
+  }
 }
 
 void InotifyWatcher::reportContent(const std::string& folder) {
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) return;
-  std::vector<std::string> subfolders;
-  while (dirent* entry = readdir(dir)) {
-    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-    std::string path = folder + "/" + entry->d_name;
-    if (holdable(path)) reporter_.added(local(path));
-    if (isRealFolder(path)) subfolders.push_back(path);
-  }
-  closedir(dir);
-  for (const auto& sub : subfolders) reportContent(sub);
+  UniqueFd fd(openBelowRoot(folder));
+  if (fd.valid()) walkOpen(fd.get(), folder, false, true);
 }
 
 void InotifyWatcher::dropTree(const std::string& folder) {

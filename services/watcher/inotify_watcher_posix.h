@@ -15,9 +15,15 @@
 // once no write has come for kQuietMs (a file held open by its writer). A new
 // file that is written is reported as added then, not as added and modified.
 // Any other change of the path (removal, rename) first reports the write.
+//
+// A link is never watched nor walked into: every folder is opened one name at
+// a time from the sync folder with O_NOFOLLOW, its watch is added to that open
+// folder and its content read from it, so a folder swapped for a link while
+// the watcher walks never leads it outside.
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <unordered_map>
 
@@ -49,6 +55,10 @@ class InotifyWatcher {
   [[nodiscard]] bool start();
   bool watching() const { return rootWd_ >= 0; }
 
+  // onFolderRead is called with each real folder once its entries are read,
+  // before the folders below it are watched (tests change the tree there).
+  std::function<void(const std::string& folder)> onFolderRead;
+
  private:
   void onRootTimer();
   void tryWatchRoot();
@@ -57,6 +67,14 @@ class InotifyWatcher {
   // watchTree watches folder and everything below it; with report set, every
   // entry found below it is reported as added.
   void watchTree(const std::string& folder, bool report);
+  // walkOpen watches the folder open as fd (its real path folder) and what is
+  // below it; with watch unset it only reports the entries.
+  void walkOpen(int fd, const std::string& folder, bool watch, bool report);
+  // addWatch watches the folder open as fd; the watch descriptor or -1.
+  int addWatch(int fd, const std::string& folder);
+  // openBelowRoot opens folder, the sync folder or a real folder below it, one
+  // name at a time without following a link; -1 when it cannot.
+  int openBelowRoot(const std::string& folder) const;
   void reportContent(const std::string& folder);
   void dropTree(const std::string& folder);
   void moveTree(const std::string& from, const std::string& to);
@@ -94,6 +112,7 @@ class InotifyWatcher {
   };
   std::unordered_map<std::string, Writing> writing_;  // real path -> its unreported write
   bool missingLogged_ = false;
+  bool procMissingLogged_ = false;
   dev_t rootDevice_ = 0;  // identity of the watched folder
   ino_t rootInode_ = 0;
 };
