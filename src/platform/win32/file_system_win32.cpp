@@ -57,10 +57,15 @@ void removeTree(const std::wstring& given, bool keepLinks) {
   if ((attrs & FILE_ATTRIBUTE_REPARSE_POINT) && keepLinks) return;
   if (attrs & FILE_ATTRIBUTE_DIRECTORY) {
     if (!(attrs & FILE_ATTRIBUTE_REPARSE_POINT)) {
-      forEachChild(path, [&](const std::wstring& name, DWORD) {
-        removeTree(path + L"\\" + name, true);
-        return true;
-      });
+      // Held while its content goes (released before it is removed itself):
+      // a folder that became a link since is not entered.
+      HeldFolders folder;
+      if (folder.holdFolder(path)) {
+        forEachChild(path, [&](const std::wstring& name, DWORD) {
+          removeTree(path + L"\\" + name, true);
+          return true;
+        });
+      }
     }
     RemoveDirectoryW(path.c_str());
     return;
@@ -104,8 +109,11 @@ bool walkWide(const std::wstring& given, const std::string& local,
       stopped = true;
       return false;
     }
-    // Links and junctions are visited as links and never entered.
-    if (isRealFolder(attrs)) inner = walkWide(native + L"\\" + name, entry.path, visit, stopped);
+    // Links and junctions are visited as links and never entered; a folder is
+    // held while it is walked, and one that became a link since is not entered.
+    HeldFolders sub;
+    if (isRealFolder(attrs) && sub.holdFolder(native + L"\\" + name))
+      inner = walkWide(native + L"\\" + name, entry.path, visit, stopped);
     return inner && !stopped;
   });
   return ok && inner;
@@ -140,16 +148,51 @@ bool Win32FileSystem::guarded(const std::wstring& wide) const {
                               static_cast<int>(guard_.size()), TRUE) == CSTR_EQUAL;
 }
 
-// crossesLink: some name of wide below the guarded folder, the last included, is a reparse point.
-bool Win32FileSystem::crossesLink(const std::wstring& wide) const {
-  if (!guarded(wide)) return false;
-  for (std::size_t i = guard_.size() + 1; i <= wide.size(); ++i) {
-    if (i < wide.size() && !isSeparator(wide[i])) continue;
-    DWORD attrs = GetFileAttributesW(longPath(wide.substr(0, i)).c_str());
-    if (attrs == INVALID_FILE_ATTRIBUTES) return false;
-    if (attrs & FILE_ATTRIBUTE_REPARSE_POINT) return true;
+// holdOne opens folder without FILE_SHARE_DELETE (so it cannot be renamed or
+// removed while held) and checks it: a folder, not a reparse point. The name
+// is asked as well once held: Wine opens what a link names even with
+// FILE_FLAG_OPEN_REPARSE_POINT and shows the attribute on the name only.
+bool HeldFolders::holdFolder(const std::wstring& folder) {
+  std::size_t before = handles_.size();
+  return holdOne(folder, false) && handles_.size() > before;
+}
+
+bool HeldFolders::holdOne(const std::wstring& folder, bool followLink) {
+  const std::wstring native = longPath(folder);
+  DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  HANDLE h = CreateFileW(native.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, flags, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return true;  // missing: nothing further to hold
+  handles_.push_back(h);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(h, &info)) return false;
+  if (followLink) return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  return isRealFolder(info.dwFileAttributes) && isRealFolder(GetFileAttributesW(native.c_str()));
+}
+
+bool HeldFolders::hold(const std::wstring& guard, const std::wstring& wide) {
+  if (!holdOne(guard, true)) return false;
+  std::size_t last = wide.size();
+  while (last > guard.size() && !isSeparator(wide[last - 1])) --last;
+  for (std::size_t i = guard.size() + 1; i < last; ++i) {
+    if (!isSeparator(wide[i]) || isSeparator(wide[i - 1])) continue;
+    std::size_t before = handles_.size();
+    if (!holdOne(wide.substr(0, i), false)) return false;
+    if (handles_.size() == before) break;  // missing
   }
-  return false;
+  return true;
+}
+
+void HeldFolders::release() {
+  for (auto it = handles_.rbegin(); it != handles_.rend(); ++it) CloseHandle(*it);
+  handles_.clear();
+}
+
+bool Win32FileSystem::crossesLink(const std::wstring& wide, HeldFolders& held) const {
+  if (!guarded(wide)) return false;
+  if (!held.hold(guard_, wide)) return true;
+  DWORD attrs = GetFileAttributesW(longPath(wide).c_str());
+  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 // openFile opens a disk file; below the guarded folder a reparse point is
@@ -158,12 +201,17 @@ HANDLE Win32FileSystem::openFile(const std::string& path, unsigned long access, 
                                  unsigned long disposition) const {
   if (path.empty()) return INVALID_HANDLE_VALUE;
   std::wstring wide = widePath(path);
-  if (crossesLink(wide)) return INVALID_HANDLE_VALUE;
+  HeldFolders held;  // the folders on the way, until the file is open
+  if (crossesLink(wide, held)) return INVALID_HANDLE_VALUE;
   DWORD attrs = GetFileAttributesW(wide.c_str());
   if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DEVICE)) return INVALID_HANDLE_VALUE;
   DWORD flags = FILE_ATTRIBUTE_NORMAL | (guarded(wide) ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
   HANDLE h = CreateFileW(wide.c_str(), access, share, nullptr, disposition, flags, nullptr);
-  if (h != INVALID_HANDLE_VALUE && !isDiskFileHandle(h)) {
+  // Once open (without FILE_SHARE_DELETE) the name stays this file: it is asked
+  // again for Wine, which opens what a link names and shows that on the name only.
+  bool linked = h != INVALID_HANDLE_VALUE && guarded(wide) &&
+                (GetFileAttributesW(wide.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+  if (h != INVALID_HANDLE_VALUE && (linked || !isDiskFileHandle(h))) {
     CloseHandle(h);
     return INVALID_HANDLE_VALUE;
   }
@@ -175,7 +223,8 @@ FileStatus Win32FileSystem::status(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (path.empty()) return result;
   std::wstring wide = widePath(path);
-  if (crossesLink(wide)) {
+  HeldFolders held;
+  if (crossesLink(wide, held)) {
     result.type = EntryType::Link;
     return result;
   }
@@ -199,26 +248,31 @@ bool Win32FileSystem::createFolders(const std::string& path) {
   if (wide.empty()) return false;
   for (std::size_t i = 1; i < wide.size(); ++i) {
     if (isSeparator(wide[i]) && !isSeparator(wide[i - 1]) && wide[i - 1] != L':') {
-      if (crossesLink(wide.substr(0, i))) return false;  // never create through a link
+      HeldFolders held;  // until the folder is made
+      if (crossesLink(wide.substr(0, i), held)) return false;  // never create through a link
       CreateDirectoryW(wide.substr(0, i).c_str(), nullptr);
     }
   }
-  if (crossesLink(wide)) return false;
+  HeldFolders held;
+  if (crossesLink(wide, held)) return false;
   CreateDirectoryW(wide.c_str(), nullptr);
   DWORD attrs = GetFileAttributesW(wide.c_str());
-  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) && !crossesLink(wide);
+  return attrs != INVALID_FILE_ATTRIBUTES && isRealFolder(attrs);
 }
 
 bool Win32FileSystem::remove(const std::string& path) {
   std::wstring wide = widePath(path);
+  HeldFolders held;
+  if (wide.empty() || crossesLink(wide, held)) return false;
   DWORD attrs = GetFileAttributesW(wide.c_str());
-  if (wide.empty() || attrs == INVALID_FILE_ATTRIBUTES || crossesLink(wide)) return false;
+  if (attrs == INVALID_FILE_ATTRIBUTES) return false;
   return (attrs & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(wide.c_str()) != 0 : DeleteFileW(wide.c_str()) != 0;
 }
 
 bool Win32FileSystem::removeAll(const std::string& path) {
   std::wstring wide = widePath(path);
-  if (wide.empty() || crossesLink(wide)) return false;
+  HeldFolders held;
+  if (wide.empty() || crossesLink(wide, held)) return false;
   removeTree(wide, guarded(wide));
   return GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES && isMissingError(GetLastError());
 }
@@ -226,7 +280,8 @@ bool Win32FileSystem::removeAll(const std::string& path) {
 bool Win32FileSystem::rename(const std::string& from, const std::string& to) {
   if (from.empty() || to.empty()) return false;
   std::wstring source = widePath(from), target = widePath(to);
-  if (crossesLink(source) || crossesLink(target)) return false;
+  HeldFolders heldSource, heldTarget;
+  if (crossesLink(source, heldSource) || crossesLink(target, heldTarget)) return false;
   // Only a file replaces a file: MoveFileEx's replacing is not meant for folders
   // (and Wine would put a folder in a file's place).
   DWORD flags = (GetFileAttributesW(source.c_str()) & FILE_ATTRIBUTE_DIRECTORY) ? 0 : MOVEFILE_REPLACE_EXISTING;
@@ -235,8 +290,10 @@ bool Win32FileSystem::rename(const std::string& from, const std::string& to) {
 
 bool Win32FileSystem::setAttributes(const std::string& path, bool hidden, bool system) {
   std::wstring wide = widePath(path);
+  HeldFolders held;
+  if (wide.empty() || crossesLink(wide, held)) return false;
   DWORD attrs = GetFileAttributesW(wide.c_str());
-  if (wide.empty() || attrs == INVALID_FILE_ATTRIBUTES || crossesLink(wide)) return false;
+  if (attrs == INVALID_FILE_ATTRIBUTES) return false;
   constexpr DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY |
                           FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
   DWORD wanted = (attrs & kKept) | (hidden ? FILE_ATTRIBUTE_HIDDEN : 0) | (system ? FILE_ATTRIBUTE_SYSTEM : 0);
@@ -246,8 +303,10 @@ bool Win32FileSystem::setAttributes(const std::string& path, bool hidden, bool s
 std::pair<bool, bool> Win32FileSystem::attributes(const std::string& path) {
   if (path.empty()) return {false, false};
   std::wstring wide = widePath(path);
+  HeldFolders held;
+  if (crossesLink(wide, held)) return {false, false};
   DWORD attrs = GetFileAttributesW(wide.c_str());
-  if (attrs == INVALID_FILE_ATTRIBUTES || crossesLink(wide)) return {false, false};
+  if (attrs == INVALID_FILE_ATTRIBUTES) return {false, false};
   return {(attrs & FILE_ATTRIBUTE_HIDDEN) != 0, (attrs & FILE_ATTRIBUTE_SYSTEM) != 0};
 }
 
@@ -277,7 +336,8 @@ std::unique_ptr<OutputStream> Win32FileSystem::openWrite(const std::string& path
 bool Win32FileSystem::walk(const std::string& folder, const std::function<bool(const WalkEntry&)>& visit) {
   if (folder.empty()) return false;
   std::wstring wide = widePath(folder);
-  if (crossesLink(wide)) return false;
+  HeldFolders held;
+  if (crossesLink(wide, held) || (guarded(wide) && !held.holdFolder(wide))) return false;
   bool stopped = false;
   return walkWide(wide, folder, visit, stopped);
 }

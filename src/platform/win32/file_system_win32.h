@@ -7,7 +7,13 @@
 // removed: every name on the way is checked, and files are opened with
 // FILE_FLAG_OPEN_REPARSE_POINT and checked again once open. Only disk files
 // are ever opened for reading or writing.
+//
+// Every folder between the guarded folder and the name an operation works on
+// is held open without FILE_SHARE_DELETE while the operation runs (see
+// HeldFolders): none of them can be renamed, removed or replaced by a link
+// between the check and the use, so the path text names what was checked.
 #include <string>
+#include <vector>
 
 #include "platform/file_system.h"
 
@@ -17,6 +23,28 @@ namespace kq {
 // ("\\?\UNC\" for a share), "/" turned into "\" and runs of separators collapsed;
 // shorter and relative paths and paths already in that form stay as they are.
 std::wstring longPath(const std::wstring& path);
+
+// HeldFolders holds folders open, checked on the handle and by name, until it ends.
+class HeldFolders {
+ public:
+  HeldFolders() = default;
+  HeldFolders(const HeldFolders&) = delete;
+  HeldFolders& operator=(const HeldFolders&) = delete;
+  ~HeldFolders() { release(); }
+  // hold opens guard (as the system resolves it) and each folder below it on
+  // the way to the last name of wide (that name itself is not held). It stops
+  // at the first missing name and returns false when a folder on the way is a
+  // link or a junction, or not a folder.
+  bool hold(const std::wstring& guard, const std::wstring& wide);
+  // holdFolder holds folder itself; false when it is missing, a link or a junction, or not a folder.
+  bool holdFolder(const std::wstring& folder);
+  void release();
+  std::size_t count() const { return handles_.size(); }
+
+ private:
+  bool holdOne(const std::wstring& folder, bool followLink);
+  std::vector<void*> handles_;
+};
 
 class Win32FileSystem : public FileSystem {
  public:
@@ -35,7 +63,9 @@ class Win32FileSystem : public FileSystem {
 
  private:
   bool guarded(const std::wstring& wide) const;
-  bool crossesLink(const std::wstring& wide) const;
+  // crossesLink: some name of wide below the guarded folder, the last
+  // included, is a reparse point. The folders on the way stay held in held.
+  bool crossesLink(const std::wstring& wide, HeldFolders& held) const;
   // openFile returns a HANDLE (INVALID_HANDLE_VALUE on failure); the DWORD arguments of CreateFileW.
   void* openFile(const std::string& path, unsigned long access, unsigned long share,
                  unsigned long disposition) const;
