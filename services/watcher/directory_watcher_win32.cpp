@@ -15,6 +15,16 @@ bool sameFolder(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORM
          a.nFileIndexLow == b.nFileIndexLow;
 }
 
+// isReparsePoint: the folder open as h is a symbolic link or a junction. The
+// name is asked too: Wine opens what a link names even with
+// FILE_FLAG_OPEN_REPARSE_POINT and shows the attribute on the name only.
+bool isReparsePoint(HANDLE h, const std::wstring& name) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(h, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+  DWORD attrs = GetFileAttributesW(name.c_str());
+  return attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 constexpr DWORD kFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_SIZE |
                           FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_ATTRIBUTES;
 
@@ -58,7 +68,7 @@ DWORD DirectoryWatcher::untilNextPoll(ULONGLONG now) const {
 void DirectoryWatcher::checkRoot() {
   HANDLE now = CreateFileW(ansiToWide(root_).c_str(), FILE_READ_ATTRIBUTES,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   BY_HANDLE_FILE_INFORMATION info{};
   bool same = now != INVALID_HANDLE_VALUE && GetFileInformationByHandle(now, &info) &&
               (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && sameFolder(info, identity_);
@@ -75,10 +85,20 @@ void DirectoryWatcher::rootLost(const std::string& why) {
   close(why + root_ + (dropped > 0 ? " (" + std::to_string(dropped) + " changes before it not reported)" : ""));
 }
 
+// open watches the sync folder itself, never what a link or junction in its
+// place names.
 bool DirectoryWatcher::open() {
-  folder_ = CreateFileW(ansiToWide(root_).c_str(), FILE_LIST_DIRECTORY,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+  const std::wstring name = ansiToWide(root_);
+  folder_ = CreateFileW(name.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING,
+                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (folder_ != INVALID_HANDLE_VALUE && isReparsePoint(folder_, name)) {
+    CloseHandle(folder_);
+    folder_ = INVALID_HANDLE_VALUE;
+    if (!missingLogged_) log_.writeLog("Cannot watch " + root_ + ": it is a link, never watched; trying again every second", true);
+    missingLogged_ = true;
+    return false;
+  }
   if (folder_ == INVALID_HANDLE_VALUE) {
     if (!missingLogged_)
       log_.writeLog("Cannot watch " + root_ + " (error " + std::to_string(GetLastError()) +
