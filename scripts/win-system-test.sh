@@ -236,6 +236,10 @@ if [ -x build/native/server/kqsyncd ]; then
   wineserver -k >/dev/null 2>&1 || true
   KQ_SYSTEM_TEST_NETNS=${KQ_SYSTEM_TEST_NETNS:-} bash tests/system/win_status_test.sh "$build" build/native ||
     failures=$((failures + 1))
+  echo "# a folder linked into the sync folder is never synchronised, with the real kqsyncd"
+  wineserver -k >/dev/null 2>&1 || true
+  KQ_SYSTEM_TEST_NETNS=${KQ_SYSTEM_TEST_NETNS:-} bash tests/system/win_linked_folder_test.sh "$build" build/native ||
+    failures=$((failures + 1))
 else
   fail "kqsyncd not built (bash scripts/build.sh native)"
 fi
