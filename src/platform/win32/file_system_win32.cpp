@@ -136,17 +136,28 @@ std::wstring longPath(const std::wstring& path) {
   return out;
 }
 
+std::wstring withoutLongForm(const std::wstring& path) {
+  if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + path.substr(8);
+  if (path.rfind(L"\\\\?\\", 0) == 0) return path.substr(4);
+  return path;
+}
+
+bool isBelowFolder(const std::wstring& givenPath, const std::wstring& givenFolder) {
+  const std::wstring path = withoutLongForm(givenPath);
+  std::wstring folder = withoutLongForm(givenFolder);
+  while (!folder.empty() && isSeparator(folder.back())) folder.pop_back();
+  if (folder.empty() || path.size() <= folder.size() || !isSeparator(path[folder.size()])) return false;
+  return CompareStringOrdinal(path.c_str(), static_cast<int>(folder.size()), folder.c_str(),
+                              static_cast<int>(folder.size()), TRUE) == CSTR_EQUAL;
+}
+
 void Win32FileSystem::guardFolder(const std::string& folder) {
-  guard_ = folder.empty() ? std::wstring() : widePath(folder);
+  guard_ = folder.empty() ? std::wstring() : withoutLongForm(widePath(folder));
   while (!guard_.empty() && isSeparator(guard_.back())) guard_.pop_back();
 }
 
 // guarded: wide lies below the guarded folder (compared as text, case-insensitively).
-bool Win32FileSystem::guarded(const std::wstring& wide) const {
-  if (guard_.empty() || wide.size() <= guard_.size() || !isSeparator(wide[guard_.size()])) return false;
-  return CompareStringOrdinal(wide.c_str(), static_cast<int>(guard_.size()), guard_.c_str(),
-                              static_cast<int>(guard_.size()), TRUE) == CSTR_EQUAL;
-}
+bool Win32FileSystem::guarded(const std::wstring& wide) const { return isBelowFolder(wide, guard_); }
 
 // holdOne opens folder without FILE_SHARE_DELETE (so it cannot be renamed or
 // removed while held) and checks it: a folder, not a reparse point. The name
@@ -190,7 +201,7 @@ void HeldFolders::release() {
 
 bool Win32FileSystem::crossesLink(const std::wstring& wide, HeldFolders& held) const {
   if (!guarded(wide)) return false;
-  if (!held.hold(guard_, wide)) return true;
+  if (!held.hold(guard_, withoutLongForm(wide))) return true;
   DWORD attrs = GetFileAttributesW(longPath(wide).c_str());
   return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_REPARSE_POINT);
 }

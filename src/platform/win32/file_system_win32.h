@@ -24,6 +24,12 @@ namespace kq {
 // shorter and relative paths and paths already in that form stay as they are.
 std::wstring longPath(const std::wstring& path);
 
+// withoutLongForm takes the "\\?\" form away again ("\\?\UNC\" becomes "\\").
+std::wstring withoutLongForm(const std::wstring& path);
+// isBelowFolder tells whether path lies strictly below folder, compared as text
+// without case and whichever of the two takes the "\\?\" form.
+bool isBelowFolder(const std::wstring& path, const std::wstring& folder);
+
 // HeldFolders holds folders open, checked on the handle and by name, until it ends.
 class HeldFolders {
  public:

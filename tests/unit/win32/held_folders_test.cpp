@@ -58,6 +58,28 @@ TEST_F(HeldFoldersTest, HoldingStopsAtTheFirstMissingName) {
   EXPECT_FALSE(onAFile.hold(ansiToWide(disk.root()), wide("a\\b\\f.txt\\x"))) << "a file on the way";
 }
 
+// Whether a path lies below the guarded folder does not depend on which of
+// the two takes the "\\?\" form: a long path below a short guarded folder is guarded.
+TEST(BelowFolder, ComparedAsTextWithoutCaseAndWithoutTheLongForm) {
+  const std::wstring longTail(300, L'n');
+  const struct {
+    std::wstring path;
+    std::wstring folder;
+    bool below;
+  } cases[] = {
+      {L"C:\\Sync\\a", L"C:\\Sync", true},
+      {L"c:\\sync\\A", L"C:\\Sync\\", true},
+      {L"C:\\Sync", L"C:\\Sync", false},
+      {L"C:\\Syncing\\a", L"C:\\Sync", false},
+      {L"\\\\?\\C:\\Sync\\" + longTail, L"C:\\Sync", true},
+      {L"C:\\Sync\\a", L"\\\\?\\C:\\Sync", true},
+      {L"\\\\?\\UNC\\server\\share\\a", L"\\\\server\\share", true},
+      {L"\\\\?\\C:\\Other\\" + longTail, L"C:\\Sync", false},
+      {L"C:\\Sync\\a", L"", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(isBelowFolder(c.path, c.folder), c.below) << c.path.substr(0, 40);
+}
+
 // The file system's own work below held folders is not hindered by its holds.
 TEST_F(HeldFoldersTest, EveryOperationStillWorksInTheGuardedFolder) {
   ASSERT_TRUE(fs.createFolders(disk.path("a\\b\\c\\d")));
