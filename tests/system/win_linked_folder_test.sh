@@ -30,7 +30,7 @@ printf "the user's own file" >"$work/sync/mine.txt"
 ln -s "$work/home/projects" "$work/sync/projects"
 targets() { (cd "$work/home" && find . -printf '%y %p %s\n' -type f -exec sha256sum {} + | LC_ALL=C sort); }
 before=$(targets)
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
+source tests/system/win_journey_lib.sh
 sync_win=$(winpath "$work/sync")
 log=$work/sync/_log/Filesync.log
 key=LINKEDKEY1234
@@ -38,34 +38,9 @@ printf '{"KQFilsyncConfig":[{"Host":"127.0.0.1","port":"21234","protocol":"00003
   "$key" "${sync_win//\\/\\\\}" >"$work/app/filesync.cfg"
 "$kqsyncd" --data "$work/data" account add --contract 1234 --key "$key" --store "$work/store" >/dev/null
 
-display=
-for n in $(seq 80 89); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=:$n; break; fi
-done
-[ -n "$display" ] || { echo "no free X display"; exit 1; }
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-export DISPLAY=$display
-"$kqsyncd" --data "$work/data" serve --host 127.0.0.1 --cycle 1 --timeout 30 >>"$work/data/kqsyncd.log" 2>&1 &
-server=$!
-cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
-  kill "$server" "$xvfb" 2>/dev/null || true
-}
-trap cleanup EXIT
+winj_start_display
+winj_start_server "$kqsyncd"
 
-failures=0
-pass() { echo "ok   - $*"; }
-fail() { echo "FAIL - $*"; failures=$((failures + 1)); }
-check() { local name=$1; shift; if "$@"; then pass "$name"; else fail "$name"; fi; }
-quiet() { grep -v 'wine32 is missing\|multiarch\|dpkg --add-architecture\|apt-get install wine32\|FS volume label' >&2; }
-drive() { wine "$build/ui_driver.exe" "$@" 2> >(quiet); }
-wait_for() {  # wait_for SECONDS COMMAND...
-  local end=$((SECONDS + $1)); shift
-  while [ $SECONDS -lt $end ]; do "$@" && return 0; sleep 0.5; done
-  return 1
-}
-same() { cmp -s "$1" "$2"; }
 absent() { [ ! -e "$1" ] && [ ! -L "$1" ]; }
 link_intact() { [ -L "$work/sync/projects" ] && [ "$(targets)" = "$before" ]; }
 nothing_in_store() {
