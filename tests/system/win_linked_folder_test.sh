@@ -7,7 +7,8 @@
 # client can meet: Wine shows it as a reparse point. A Linux link to a file is
 # shown as a plain file (the attributes of its target, on the name and on the
 # handle alike), CreateSymbolicLinkW answers TRUE and makes nothing, and a
-# junction cannot be made (FSCTL_SET_REPARSE_POINT fails with error 50).
+# junction cannot be made (FSCTL_SET_REPARSE_POINT fails with error 50). The
+# store lies outside kqsyncd's data folder: kqsyncd closes it to other users.
 set -u
 cd "$(dirname "$0")/../.."
 if [ -z "${KQ_SYSTEM_TEST_NETNS:-}" ] && unshare --net --map-root-user true 2>/dev/null; then
@@ -22,7 +23,8 @@ wineserver -k >/dev/null 2>&1 || true
 
 work=$build/linked-folder-test
 rm -rf "$work"
-mkdir -p "$work/app" "$work/sync" "$work/store" "$work/data" "$work/home/projects/src"
+(umask 022 && mkdir -p "$work/app" "$work/sync" "$work/store" "$work/data")
+mkdir -p "$work/home/projects/src"
 cp "$build/KQFilesyncClient.exe" "$work/app/"
 printf 'project plan' >"$work/home/projects/plan.txt"
 printf 'int main() {}' >"$work/home/projects/src/main.c"
@@ -40,6 +42,10 @@ printf '{"KQFilsyncConfig":[{"Host":"127.0.0.1","port":"21234","protocol":"00003
 
 winj_start_display
 winj_start_server "$kqsyncd"
+# The store lies outside kqsyncd's data folder and was made open to others (mkdir under umask 022).
+check "kqsyncd closes the store folder to other users at start" \
+  wait_for 30 grep -qF "the store folder $work/store of contract 1234 was open to other users, now its owner's only (0700)" "$work/data/kqsyncd.log"
+check "the store folder is its owner's only" test "$(stat -c %a "$work/store")" = 700
 
 absent() { [ ! -e "$1" ] && [ ! -L "$1" ]; }
 link_intact() { [ -L "$work/sync/projects" ] && [ "$(targets)" = "$before" ]; }
