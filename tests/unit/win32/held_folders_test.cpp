@@ -121,6 +121,36 @@ TEST_F(HeldFoldersTest, ALinkOnTheWayIsNeverFollowed) {
   EXPECT_TRUE(fs.isFile(disk.path("outside\\o.txt")));
 }
 
+// Under Wine the profile's Desktop of a new prefix is a Linux link to the home
+// folder, which Wine shows as a reparse point: the one link a Windows test can
+// meet there. Below a guarded profile folder it is never followed.
+TEST(HeldFoldersWine, TheProfilesLinkedDesktopIsNeverFollowed) {
+  wchar_t buffer[MAX_PATH];
+  DWORD n = GetEnvironmentVariableW(L"USERPROFILE", buffer, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) GTEST_SKIP() << "no USERPROFILE";
+  const std::wstring profile = buffer, desktop = profile + L"\\Desktop";
+  DWORD attrs = GetFileAttributesW(desktop.c_str());
+  if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_REPARSE_POINT))
+    GTEST_SKIP() << "the profile's Desktop is no link here";
+  Win32FileSystem fs;
+  const std::string local = wideToAnsi(profile);
+  fs.guardFolder(local);
+  const std::string probe = local + "\\Desktop\\kq-link-probe.txt";
+  HeldFolders held;
+  EXPECT_FALSE(held.hold(profile, desktop + L"\\kq-link-probe.txt"));
+  EXPECT_EQ(fs.status(local + "\\Desktop").type, EntryType::Link);
+  EXPECT_EQ(fs.status(probe).type, EntryType::Link);
+  EXPECT_FALSE(fs.writeText(probe, "never"));
+  EXPECT_FALSE(fs.createFolders(local + "\\Desktop\\kq-link-probe"));
+  EXPECT_FALSE(fs.removeAll(local + "\\Desktop"));
+  EXPECT_FALSE(fs.walk(local + "\\Desktop", [](const WalkEntry&) { return true; }));
+  const bool leaked = GetFileAttributesW((desktop + L"\\kq-link-probe.txt").c_str()) != INVALID_FILE_ATTRIBUTES;
+  DeleteFileW((desktop + L"\\kq-link-probe.txt").c_str());
+  RemoveDirectoryW((desktop + L"\\kq-link-probe").c_str());
+  EXPECT_FALSE(leaked) << "written through the link";
+  EXPECT_NE(GetFileAttributesW(desktop.c_str()), INVALID_FILE_ATTRIBUTES) << "the link itself is kept";
+}
+
 }  // namespace
 }  // namespace kq
 #endif
