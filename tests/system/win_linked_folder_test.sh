@@ -11,10 +11,12 @@
 # store lies outside kqsyncd's data folder: kqsyncd closes it to other users.
 set -u
 cd "$(dirname "$0")/../.."
-if [ -z "${KQ_SYSTEM_TEST_NETNS:-}" ] && unshare --net --map-root-user true 2>/dev/null; then
-  KQ_SYSTEM_TEST_NETNS=1 exec unshare --net --map-root-user bash "$0" "$@"
+# A network namespace of its own even inside the system test's: the watcher
+# runs here and needs port 11111, which the system test's fake watcher holds.
+if [ -z "${KQ_LINKED_FOLDER_NETNS:-}" ] && unshare --net --map-root-user true 2>/dev/null; then
+  KQ_LINKED_FOLDER_NETNS=1 exec unshare --net --map-root-user bash "$0" "$@"
 fi
-[ -z "${KQ_SYSTEM_TEST_NETNS:-}" ] || ip link set lo up
+[ -z "${KQ_LINKED_FOLDER_NETNS:-}" ] || ip link set lo up
 build=$(cd "${1:-build/win}" && pwd)
 kqsyncd=$(cd "${2:-build/native}" && pwd)/server/kqsyncd
 [ -x "$kqsyncd" ] || { echo "no kqsyncd at $kqsyncd"; exit 1; }
