@@ -14,6 +14,7 @@
 
 #include "protocol/packet.h"
 #include "seam_harness.h"
+#include "sha256.h"
 
 namespace fs = std::filesystem;
 
@@ -281,6 +282,51 @@ TEST_P(SeamTest, DISABLED_ClientClockAheadOfTheServerDoesNotUndoAStoreDeletion) 
   EXPECT_FALSE(s.server.logged("fetched /gone.txt"));
   EXPECT_FALSE(fs::exists(s.server.storeFolder() / "gone.txt"));
   s.expectTreesAgree();
+}
+
+// A file replaced by a folder of the same name, or a folder by a file, on
+// either side: the side that swapped wins on both; the store keeps what it
+// loses as versions, the client moves what it loses into _trash, and nothing
+// the client sends back for its own removal undoes the swap.
+TEST_P(SeamTest, FileAndFolderSwapsOnEitherSideConverge) {
+  Seam& s = seam();
+  s.storeWrite("uf.txt", "the user's file before");
+  s.storeWrite("ud/in.txt", "in the user's folder before");
+  s.storeWrite("sf.txt", "the store's file before");
+  s.storeWrite("sd/in.txt", "in the store's folder before");
+  s.connect();
+  ASSERT_TRUE(s.settle()) << s.server.lastError();
+  s.userRemove("uf.txt");
+  s.userWrite("uf.txt/new.txt", "the user's new folder");
+  s.userRemove("ud");
+  s.userWrite("ud", "the user's new file");
+  s.storeRemove("sf.txt");
+  s.storeWrite("sf.txt/new.txt", "the store's new folder");
+  s.storeRemove("sd");
+  s.storeWrite("sd", "the store's new file");
+  ASSERT_TRUE(s.settle()) << s.server.lastError();
+  const Seam::Tree expected = {{"sd", "the store's new file"},         {"sf.txt/", ""},
+                               {"sf.txt/new.txt", "the store's new folder"}, {"ud", "the user's new file"},
+                               {"uf.txt/", ""},                        {"uf.txt/new.txt", "the user's new folder"}};
+  EXPECT_EQ(s.storeTree(), expected);
+  s.expectTreesAgree();
+  auto trashed = [&](const std::string& relative) {
+    std::ifstream in(fs::path(s.syncFolder()) / "_trash" / relative, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  EXPECT_EQ(trashed("sf.txt"), "the store's file before");
+  EXPECT_EQ(trashed("sd/in.txt"), "in the store's folder before");
+  EXPECT_EQ(s.server.keptVersions("/uf.txt"), std::vector<std::string>{kqs::sha256Hex("the user's file before")});
+  EXPECT_EQ(s.server.keptVersions("/ud"), std::vector<std::string>{kqs::sha256Hex("in the user's folder before")});
+  // The one skip: the user's report of the file removed with its folder,
+  // which the file that took the folder's name already replaced in the store.
+  std::vector<std::string> skips;
+  for (auto& line : s.server.logLines())
+    if (line.find("skipped") != std::string::npos) skips.push_back(line.substr(line.find("skipped")));
+  EXPECT_EQ(skips, std::vector<std::string>{"skipped /ud/in.txt: not in the store"});
+  EXPECT_FALSE(s.clientLogged("ERROR"));
+  EXPECT_TRUE(quietCycle(s));
+  expectClean(s);
 }
 
 // RQMOV: a folder renamed in the store (as another client's reported rename
