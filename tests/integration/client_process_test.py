@@ -20,6 +20,11 @@ ZRSERVICE = None
 CONTRACT_KEY = b"abcdefghijklmnopqrstuvwx"
 
 
+def native(path):
+    """A real path as the client's log shows it (UTF-8)."""
+    return path.encode()
+
+
 def local(path):
     return b"Z:" + path.replace("/", "\\").encode("cp1252")
 
@@ -137,7 +142,7 @@ class ClientFixture(unittest.TestCase):
             if text in self.log_text():
                 return
             time.sleep(0.05)
-        self.fail("log never showed %r; log:\n%s" % (text, self.log_text().decode("cp1252")))
+        self.fail("log never showed %r; log:\n%s" % (text, self.log_text().decode(errors="replace")))
 
     def start_watcher(self):
         zr = subprocess.Popen([ZRSERVICE, "--folder", self.sync], stderr=subprocess.PIPE)
@@ -164,10 +169,10 @@ class ClientTest(ClientFixture):
         self.assertGreater(waited, 9, "the first attempt comes with the first Reconnect tick")
         init = self.inst.init_text()
         self.assertEqual(conn.recv_exactly(len(init)), init)
-        self.wait_log(b" : Working path: " + local(self.sync))
+        self.wait_log(b" : Working path: " + native(self.sync))
         log = self.log_text()
         for line in [b"Auto connecting to Korvalinq Server...", b"Connecting to Korvalinq Server...",
-                     b"Sending init packet...", b"Working path: " + local(self.sync),
+                     b"Sending init packet...", b"Working path: " + native(self.sync),
                      b"Connected to service!", b"Connecting to service..."]:
             self.assertIn(line, log)
 
@@ -179,7 +184,7 @@ class ClientTest(ClientFixture):
         with open(staged, "wb") as f:
             f.write(b"hello")
         os.rename(staged, os.path.join(self.sync, "report.txt"))
-        self.wait_log(b"Saving to queue (modification handling): " + local(os.path.join(self.sync, "report.txt")))
+        self.wait_log(b"Saving to queue (modification handling): " + native(os.path.join(self.sync, "report.txt")))
         body = b'{"date":"2024-03-07","time":"10:00:00","filesleft":"12","mbytesleft":"3"}'
         conn.send(header("RQCHG", b"\x01\x02\x03\x04", len(body)) + body)
         kind, rid, payload = conn.read_packet()
@@ -222,9 +227,9 @@ class ClientTest(ClientFixture):
         conn = self.inst.accept(timeout=20)
         init = self.inst.init_text()
         self.assertEqual(conn.recv_exactly(len(init)), init)
-        self.wait_log(b" : Working path: " + local(self.sync))
+        self.wait_log(b" : Working path: " + native(self.sync))
         self.wait_log(b"Connected to service!")
-        self.wait_log(b"Removed the temporary file of an unfinished transfer: " + local(leftover))
+        self.wait_log(b"Removed the temporary file of an unfinished transfer: " + native(leftover))
         self.assertFalse(os.path.exists(leftover))
 
         body = b'{"filepath":"\\/docs\\/pushed.txt"}'
@@ -235,7 +240,7 @@ class ClientTest(ClientFixture):
         self.assertEqual(conn.recv_exactly(17), header("ANFDA", b"\x21\x22\x23\x24", 0))
         pushed = os.path.join(self.sync, "docs", "pushed.txt")
         with open(pushed, "rb") as f:
-            self.assertEqual(f.read(), data, self.log_text().decode("cp1252"))
+            self.assertEqual(f.read(), data, self.log_text().decode(errors="replace"))
 
         time.sleep(0.5)  # the watcher's reports of the server's own write arrive
         empty = (b'{"date":"2024-03-07","time":"","changes":[{"filepath":"","date":"2024-03-07",'
@@ -314,8 +319,8 @@ class SyncFolderAwayClientTest(ClientFixture):
         for path, data in files.items():
             with open(path, "rb") as f:
                 self.assertEqual(f.read(), data)
-        self.wait_log(b" : Sync folder not found: " + local(self.sync))
-        self.wait_log(b" : Sync folder found again: " + local(self.sync))
+        self.wait_log(b" : Sync folder not found: " + native(self.sync))
+        self.wait_log(b" : Sync folder found again: " + native(self.sync))
         self.assertNotIn(b"Saving to delete queue", self.log_text())
         conn.close()
 
@@ -345,8 +350,8 @@ class UserChangesAfterAPushTest(ClientFixture):
             f.write(b"abcde")  # the same size, within the same second
         time.sleep(1)
         os.remove(os.path.join(self.sync, "gone.txt"))
-        self.wait_log(b"Saving to delete queue: " + local(os.path.join(self.sync, "gone.txt")))
-        self.wait_log(b"Saving to queue (modification handling): " + local(os.path.join(self.sync, "edited.txt")))
+        self.wait_log(b"Saving to delete queue: " + native(os.path.join(self.sync, "gone.txt")))
+        self.wait_log(b"Saving to queue (modification handling): " + native(os.path.join(self.sync, "edited.txt")))
         modified = self.change(conn, b"\x12\x00\x00\x00")
         self.assertIn(b'"filepath":"/edited.txt"', modified)
         self.assertIn(b'"changetype":"MODIFIED"', modified)
@@ -401,7 +406,7 @@ class CommandLineTest(unittest.TestCase):
         self.assertTrue(os.path.isdir(folder))
         with open(os.path.join(self.tmp, "filesync.cfg"), "rb") as f:
             cfg = f.read()
-        kqdir = local(folder).replace(b"\\", b"\\\\")
+        kqdir = native(folder)
         self.assertEqual(cfg, b'{"KQFilsyncConfig":[{"Host":"sync.example.com","port":"20042",'
                               b'"protocol":"00003","contract":"0042","API-key":"KEY","KQDir":"' + kqdir +
                               b'","Reconnect":"1"}]}')
@@ -415,7 +420,7 @@ class CommandLineTest(unittest.TestCase):
         with open(os.path.join(self.tmp, "filesync.cfg"), "rb") as f:
             cfg = f.read()
         self.assertIn(b'"Host":"localhost","port":"21234"', cfg)
-        self.assertIn(b'"KQDir":"' + local(folder).replace(b"\\", b"\\\\") + b'"', cfg)
+        self.assertIn(b'"KQDir":"' + native(folder) + b'"', cfg)
 
         # Configured now: the client runs until SIGTERM.
         client = subprocess.Popen([self.exe], stdin=subprocess.DEVNULL, env=self.env,

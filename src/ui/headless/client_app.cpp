@@ -7,6 +7,7 @@
 #include "config/settings.h"
 #include "engine/timer_schedule.h"
 #include "platform/codepage.h"
+#include "platform/posix/local_path.h"
 #include "tracking/exceptions_editor.h"
 #include "ui/headless/tree_move_runner.h"
 
@@ -64,6 +65,7 @@ ClientApp::ClientApp(const Setup& setup, std::FILE* statusOut, FolderLock& folde
   processes_ = makeTreeMoveRunner(fs_);
   server_ = std::make_unique<TcpClient>(loop_, relay_.server);
   watcher_ = std::make_unique<WatcherClient>(loop_, relay_.watcher);
+  config_.acceptNativeFolders(nativeToLocalPath);
   // The configuration window reads "filesync.cfg" when it is created; errors are ignored.
   try {
     if (config_.configFileExists()) config_.reload();

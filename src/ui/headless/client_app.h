@@ -19,7 +19,7 @@
 #include "ui/headless/client_notices.h"
 #include "ui/headless/folder_lock.h"
 #include "ui/headless/headless_views.h"
-#include "ui/headless/private_files.h"
+#include "ui/headless/log_files.h"
 #include "ui/headless/state_location.h"
 #include "ui/headless/status_publisher.h"
 
@@ -71,7 +71,7 @@ class ClientApp {
   PosixFileSystem fs_;
   SystemClock clock_;
   PosixIniFile ini_{fs_};
-  PrivateFileSystem logFs_;
+  LogFiles logFs_;
   ConfigStore config_;
   LogView logView_;
   Logger logger_{logFs_, clock_, config_, logView_};

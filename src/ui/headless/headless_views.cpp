@@ -1,6 +1,6 @@
 #include "ui/headless/headless_views.h"
 
-#include "platform/codepage.h"
+#include "platform/posix/native_text.h"
 
 namespace kq {
 
@@ -42,7 +42,7 @@ std::string TerminalStatusView::line() const {
 void TerminalStatusView::redraw() {
   if (!out_) return;
   // Carriage return, the line, then erase what an older, longer line left.
-  std::fprintf(out_, "\r%s\x1b[K", localToUtf8(line()).c_str());
+  std::fprintf(out_, "\r%s\x1b[K", nativeText(line()).c_str());
   std::fflush(out_);
   drawn_ = true;
 }
@@ -56,13 +56,13 @@ void TerminalStatusView::finish() {
 
 void StderrDialogs::information(const std::string& text) {
   status_.finish();
-  std::fprintf(stderr, "Information: %s\n", localToUtf8(text).c_str());
+  std::fprintf(stderr, "Information: %s\n", nativeText(text).c_str());
 }
 
 void StderrErrorReporter::reportError(const std::string& text) {
   if (text.rfind("Socket Error # ", 0) == 0) return;
   status_.finish();
-  std::fprintf(stderr, "Korvalinq Drive: %s\n", localToUtf8(text).c_str());
+  std::fprintf(stderr, "Korvalinq Drive: %s\n", nativeText(text).c_str());
 }
 
 }  // namespace kq

@@ -157,14 +157,14 @@ int runInstall(const std::vector<std::string>& args, const std::string& exeNativ
   std::string folderNative;
   if (!typed.folder.value_or("").empty()) {
     folderNative = typedFolderToNative(*typed.folder);
-    input.syncFolder = nativeToLocalPath(folderNative);
+    input.syncFolder = utf8ToLocal(folderNative);  // written as the native path the user knows
   }
   if (auto problem = installerInputProblem(input)) return fail(io, *problem);
   if (auto problem = installValueProblem(input.host, input.contract, input.apiKey)) return fail(io, *problem);
-  // The configuration is read back as 7-bit text: a folder name beyond ASCII
-  // would name another folder then.
-  for (unsigned char c : input.syncFolder)
-    if (c >= 0x80) return fail(io, "Korvalinq Drive destination path must be plain ASCII: " + folderNative);
+  // The configuration is ANSI text: the folder's name must fit the code page.
+  if (!folderNative.empty() && !fromUtf8(activeCodePage(), folderNative))
+    return fail(io, "The sync folder " + folderNative + " has characters outside the code page " +
+                        std::to_string(activeCodePage().number()));
 
   if (auto problem = syncFolderProblem(folderNative)) return fail(io, *problem);
   std::filesystem::create_directories(configFolder, ec);
