@@ -94,7 +94,7 @@ ClientApp::ClientApp(const Setup& setup, std::FILE* statusOut, FolderLock& folde
 }
 
 void ClientApp::tell(const std::string& text) {
-  status_.finish();
+  status_.messageComing();
   std::fprintf(stderr, "kqfilesync: %s\n", text.c_str());
   std::fflush(stderr);
 }
