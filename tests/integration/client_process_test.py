@@ -384,19 +384,46 @@ class CommandLineTest(unittest.TestCase):
         self.assertIn(b"kqfilesync install", r.stderr)
 
     def test_install_refuses_missing_values_with_the_installer_messages(self):
+        hint = b" (try kqfilesync install --help)\n"
         cases = [
-            (["--host", "ab", "--contract", "1234", "--key", "k", "--folder", "S"], b"Host name expected!\n"),
-            (["--host", "abc", "--key", "k", "--folder", "S"], b"Contract name expected!\n"),
-            (["--host", "abc", "--contract", "1234", "--folder", "S"], b"API key expected!\n"),
-            (["--host", "abc", "--contract", "1234", "--key", "k"],
+            (["--host", "ab", "--contract", "1234", "--key", "k", "--folder", "S"], 1, b"Host name expected!\n"),
+            (["--host", "abc", "--contract", "", "--key", "k", "--folder", "S"], 1, b"Contract name expected!\n"),
+            (["--host", "abc", "--contract", "1234", "--key", "", "--folder", "S"], 1, b"API key expected!\n"),
+            (["--host", "abc", "--contract", "1234", "--key", "k", "--folder", ""], 1,
              b"Korvalinq Drive destination path expected!\n"),
+            # An option left out is a command line that cannot be run: one line, exit 2.
+            (["--host", "abc", "--key", "k", "--folder", "S"], 2, b"kqfilesync install: --contract is needed" + hint),
+            (["--host", "abc", "--contract", "1234", "--folder", "S"], 2, b"kqfilesync install: --key is needed" + hint),
+            (["--host", "abc", "--contract", "1234", "--key", "k"], 2, b"kqfilesync install: --folder is needed" + hint),
         ]
-        for args, message in cases:
+        for args, code, message in cases:
             r = self.run_exe(["install"] + args)
-            self.assertEqual(r.returncode, 1, args)
-            self.assertEqual(r.stderr, message)
+            self.assertEqual((r.returncode, r.stdout, r.stderr), (code, b"", message), args)
             self.assertFalse(os.path.exists(os.path.join(self.tmp, "filesync.cfg")))
             self.assertFalse(os.path.exists(os.path.join(self.tmp, "S")))
+
+    def test_install_asks_again_for_an_answer_that_cannot_work_and_gives_up_after_three(self):
+        folder = os.path.join(self.tmp, "asked")
+        answers = [b"a b", b"sync.example.com", b"12345", b"x1", b"1234", b"two words", b"short", b"n",
+                   b"abcdefghijklmnopqrstuvwx", folder.encode()]
+        r = self.run_exe(["install"], stdin=b"\n".join(answers) + b"\n")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stderr.decode().splitlines(), [
+            "Host must be a host name or an address: a b",
+            "Contract number must be 1 to 4 digits: 12345",
+            "Contract number must be 1 to 4 digits: x1",
+            "API key must not hold blanks or control characters",
+            "Type the key again."])
+        self.assertIn(b"The API key has 5 characters; the keys of Korvalinq Drive are 24 letters and digits. The "
+                      b"server refuses a connection with a wrong key.\nGo on with this key? [y/N] ", r.stdout)
+        self.assertNotIn(b"abcdefghijklmnopqrstuvwx", r.stdout)
+        with open(os.path.join(self.tmp, "filesync.cfg"), "rb") as f:
+            self.assertIn(b'"contract":"1234","API-key":"abcdefghijklmnopqrstuvwx"', f.read())
+        os.remove(os.path.join(self.tmp, "filesync.cfg"))
+        r = self.run_exe(["install"], stdin=b"localhost\nabc\n-1\n99999\n")
+        self.assertEqual(r.returncode, 1)
+        self.assertTrue(r.stderr.endswith(b"Nothing was installed.\n"), r.stderr)
+        self.assertFalse(os.path.exists(os.path.join(self.tmp, "filesync.cfg")))
 
     def test_install_writes_the_configuration_next_to_the_executable(self):
         r = self.run_exe(["INSTALL", "--host", "sync.example.com", "--contract", "0042",
@@ -413,7 +440,7 @@ class CommandLineTest(unittest.TestCase):
 
     def test_install_asks_on_the_terminal_without_options(self):
         folder = os.path.join(self.tmp, "asked")
-        r = self.run_exe(["install"], stdin=b"localhost\n1234\nsecret\n" + folder.encode() + b"\n")
+        r = self.run_exe(["install"], stdin=b"localhost\n1234\nsecret\ny\n" + folder.encode() + b"\n")
         self.assertEqual(r.returncode, 0, r.stderr)
         for prompt in [b"Server host: ", b"Contract number", b"API key", b"Sync folder ["]:
             self.assertIn(prompt, r.stdout)
