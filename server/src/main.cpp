@@ -279,7 +279,7 @@ int versionsCommand(Args& args) {
     for (auto& v : listed) std::printf("%s\n", kqs::versionLine(v).c_str());
     return 0;
   }
-  if (path.empty() && typed != "/") throw std::runtime_error("versions restore needs the PATH of a file or a folder/");
+  if (path.empty() && typed != "/") throw std::runtime_error("versions restore needs the PATH of a file");
   // A folder: written with a trailing "/", or a path kept only below it.
   const bool folder = typed.back() == '/' || (!versions.latest(path, kqs::wallSecondsNow()) && !versions.list(path).empty());
   if (folder) return restoreFolderCommand(args, versions, account->store, path);
