@@ -7,6 +7,7 @@ The client keeps its product timings (first server attempt 10 s after start,
 first watcher attempt after 5 s), so the scripted server listens before the
 client starts and the checks are grouped into few client runs."""
 import os
+import select
 import shutil
 import socket
 import subprocess
@@ -424,6 +425,33 @@ class CommandLineTest(unittest.TestCase):
         self.assertEqual(r.returncode, 1)
         self.assertTrue(r.stderr.endswith(b"Nothing was installed.\n"), r.stderr)
         self.assertFalse(os.path.exists(os.path.join(self.tmp, "filesync.cfg")))
+
+    def test_install_reads_the_key_without_echo_on_a_terminal(self):
+        import pty
+        master, slave = pty.openpty()
+        p = subprocess.Popen([self.exe, "install"], stdin=slave, stdout=slave, stderr=subprocess.PIPE,
+                             cwd=self.tmp, env=self.env)
+        os.close(slave)
+        shown = bytearray()
+
+        def until(prompt):
+            deadline = time.time() + 10
+            while prompt not in shown and time.time() < deadline:
+                if select.select([master], [], [], 0.2)[0]:
+                    shown.extend(os.read(master, 4096))
+            self.assertIn(prompt, bytes(shown))
+
+        folder = os.path.join(self.tmp, "typed")
+        for prompt, answer in [(b"Server host: ", b"localhost"), (b"Contract number (4 digits): ", b"1234"),
+                               (b"not shown): ", b"abcdefghijklmnopqrstuvwx"), (b"Sync folder [", folder.encode())]:
+            until(prompt)
+            os.write(master, answer + b"\n")
+        until(b"Korvalinq Drive is now installed.")
+        self.assertEqual(p.wait(10), 0, p.stderr.read())
+        p.stderr.close()
+        os.close(master)
+        self.assertIn(b"localhost", shown)  # the other answers are echoed as typed
+        self.assertNotIn(b"abcdefghijklmnopqrstuvwx", shown)
 
     def test_install_writes_the_configuration_next_to_the_executable(self):
         r = self.run_exe(["INSTALL", "--host", "sync.example.com", "--contract", "0042",
