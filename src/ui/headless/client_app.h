@@ -65,8 +65,11 @@ class ClientApp {
   // holdFolder follows the folder with the lock; false while the client must not sync.
   bool holdFolder();
   void tell(const std::string& text);
+  // keepTrash empties the trash of entries older than "TrashDays" (while the folder is held).
+  void keepTrash();
 
   FolderLock& folderLock_;
+  std::string syncFolderNative_;
   EventLoop loop_;
   PosixFileSystem fs_;
   SystemClock clock_;
