@@ -6,6 +6,7 @@
 #include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -51,13 +52,19 @@ constexpr const char* kUsage =
     "                      --codepage N: the clients' Windows code page (default 1252);\n"
     "                      --names unicode: the clients run with UnicodeNames=1 and\n"
     "                      get names outside their code page too (default codepage)\n"
-    "  versions list --contract N [PATH]\n"
+    "  versions list --contract N [PATH] [--deleted]\n"
     "                      list the kept versions (of PATH and below it):\n"
-    "                      TIME, SIZE, SHA-256 and PATH, tab-separated\n"
+    "                      TIME, SIZE, SHA-256 and PATH, tab-separated;\n"
+    "                      --deleted: the newest of each file the store no\n"
+    "                      longer holds\n"
     "  versions restore --contract N PATH [--at TIME]\n"
     "                      put the newest version of PATH at or before TIME\n"
     "                      (2026-12-10T14:03:05Z, UTC; default: the newest) back\n"
     "                      into the store; the file there is kept as a version\n"
+    "  versions restore --contract N FOLDER/ [--at TIME]\n"
+    "                      put the folder's files back as they stood at TIME\n"
+    "                      (those deleted or changed since; files made since\n"
+    "                      stay); without --at every deleted file below it\n"
     "  deletions list|confirm|reject --contract N\n"
     "                      the deletions held back because too many entries went\n"
     "                      from a client's listing at once: list them; confirm\n"
@@ -97,6 +104,8 @@ struct Args {
   bool help = false;
   bool version = false;
   bool allowShortContract = false;
+  bool deleted = false;  // versions list --deleted
+  bool dataGiven = false;  // --data was on the command line
 };
 
 // parseArgs reads the flags --help (-h) and --version and "--name VALUE"
@@ -104,15 +113,17 @@ struct Args {
 Args parseArgs(int argc, char** argv) {
   kq::cli::ParsedArgs parsed = kq::cli::parseArgs(
       std::vector<std::string>(argv + 1, argv + argc),
-      {{"help", false, 'h'}, {"version", false}, {"allow-short-contract", false}}, true);
+      {{"help", false, 'h'}, {"version", false}, {"allow-short-contract", false}, {"deleted", false}}, true);
   Args args;
   args.help = parsed.flags.count("help") > 0;
   args.version = parsed.flags.count("version") > 0;
   args.allowShortContract = parsed.flags.count("allow-short-contract") > 0;
+  args.deleted = parsed.flags.count("deleted") > 0;
   args.words = parsed.words;
   args.options = parsed.values;
   if (args.options.count("data")) {
     args.dataDir = args.options["data"];
+    args.dataGiven = true;
     args.options.erase("data");
   } else {
     const char* home = std::getenv("HOME");
@@ -209,31 +220,71 @@ std::string storePathOf(std::string path) {
   return path;
 }
 
+std::int64_t atOption(Args& args) {
+  auto parsed = kqs::parseUtc(args.options["at"]);
+  if (!parsed) throw std::runtime_error("--at needs a UTC time like 2026-12-10T14:03:05Z");
+  return *parsed;
+}
+
+// restoreFolderCommand puts a folder's files back (see kqs::restoreFolder) and
+// prints a line per file; exit status 1 when one could not be put back or none was kept.
+int restoreFolderCommand(Args& args, kqs::Versions& versions, const std::string& store, const std::string& folder) {
+  std::optional<std::int64_t> at;
+  if (args.options.count("at")) at = atOption(args);
+  auto result = kqs::restoreFolder(versions, store, folder, at, kqs::wallSecondsNow());
+  std::size_t restored = 0;
+  for (const auto& r : result.done) {
+    if (r.unchanged) continue;
+    ++restored;
+    std::printf("restored %s: the version of %s (%lld bytes)\n", r.version.path.c_str(),
+                kqs::formatUtc(r.version.at).c_str(), static_cast<long long>(r.version.size));
+  }
+  for (const auto& [path, why] : result.failed) std::fprintf(stderr, "kqsyncd: not restored %s: %s\n", path.c_str(), why.c_str());
+  if (result.done.empty() && result.failed.empty()) {
+    throw std::runtime_error(at ? "no file below " + folder + "/ changed or deleted since " + kqs::formatUtc(*at)
+                                : "no file below " + folder + "/ is deleted (versions list --deleted shows them)");
+  }
+  std::printf("restored %zu file(s) below %s/, %zu already as they were\n", restored, folder.c_str(),
+              result.done.size() - restored);
+  return result.failed.empty() ? 0 : 1;
+}
+
+// dataFolderProblem: a data folder that is not there is made, but only in a
+// folder that is: a mistyped --data must not grow a tree of its own.
+std::optional<std::string> dataFolderProblem(const std::string& dataDir) {
+  std::error_code ec;
+  if (std::filesystem::exists(dataDir, ec)) return std::nullopt;
+  auto parent = std::filesystem::absolute(dataDir, ec).lexically_normal().parent_path();
+  if (parent.empty() || std::filesystem::is_directory(parent, ec)) return std::nullopt;
+  return "the data folder " + dataDir + " cannot be made: " + parent.string() + " is not a folder";
+}
+
 int versionsCommand(Args& args) {
   std::string verb = args.words.size() > 1 ? args.words[1] : "";
   if (verb != "list" && verb != "restore") throw std::runtime_error("versions needs list or restore");
   requireOnly(args, verb == "list" ? std::initializer_list<const char*>{"contract"}
                                    : std::initializer_list<const char*>{"contract", "at"});
+  if (args.deleted && verb != "list") throw UsageError("--deleted goes with versions list only");
   if (!args.options.count("contract")) throw std::runtime_error("versions " + verb + " needs --contract");
   if (args.words.size() > 3) throw std::runtime_error("versions " + verb + " takes one PATH");
   kqs::AccountBook book(args.dataDir);
   if (auto hashed = loadBook(book)) std::fprintf(stderr, "kqsyncd: %s\n", hashedKeysNote(hashed, args.dataDir).c_str());
   auto* account = book.find(args.options["contract"]);
   if (account == nullptr) throw std::runtime_error("no account with contract " + args.options["contract"]);
-  std::string path = args.words.size() > 2 ? storePathOf(args.words[2]) : "";
+  const std::string typed = args.words.size() > 2 ? args.words[2] : "";
+  std::string path = storePathOf(typed);
   kqs::Versions versions(book.versionsPath(account->contract));
   if (verb == "list") {
-    for (auto& v : versions.list(path)) std::printf("%s\n", kqs::versionLine(v).c_str());
+    auto listed = args.deleted ? kqs::deletedBelow(versions, account->store, path) : versions.list(path);
+    for (auto& v : listed) std::printf("%s\n", kqs::versionLine(v).c_str());
     return 0;
   }
-  if (path.empty()) throw std::runtime_error("versions restore needs the PATH of a file");
+  if (path.empty() && typed != "/") throw std::runtime_error("versions restore needs the PATH of a file");
+  // A folder: written with a trailing "/", or a path kept only below it.
+  const bool folder = typed.back() == '/' || (!versions.latest(path, kqs::wallSecondsNow()) && !versions.list(path).empty());
+  if (folder) return restoreFolderCommand(args, versions, account->store, path);
   auto now = kqs::wallSecondsNow();
-  std::int64_t at = now;
-  if (args.options.count("at")) {
-    auto parsed = kqs::parseUtc(args.options["at"]);
-    if (!parsed) throw std::runtime_error("--at needs a UTC time like 2026-12-10T14:03:05Z");
-    at = *parsed;
-  }
+  std::int64_t at = args.options.count("at") ? atOption(args) : now;
   auto result = kqs::restoreVersion(versions, account->store, path, at, now);
   if (result.unchanged) {
     std::printf("%s already holds the version of %s\n", path.c_str(), kqs::formatUtc(result.version.at).c_str());
@@ -413,6 +464,8 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (args.words.empty()) throw UsageError("a command is needed");
+    if (auto problem = args.dataGiven ? dataFolderProblem(args.dataDir) : std::nullopt)
+      throw std::runtime_error(*problem);
     if (args.allowShortContract && (args.words[0] != "account" || args.words.size() < 2 || args.words[1] != "add")) {
       throw UsageError("--allow-short-contract goes with account add only");
     }

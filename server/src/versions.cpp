@@ -125,20 +125,57 @@ int Versions::prune(std::int64_t now) {
   return static_cast<int>(old.size());
 }
 
-RestoreResult restoreVersion(Versions& versions, const std::string& storeRoot, const std::string& path,
-                             std::int64_t at, std::int64_t now) {
+std::optional<KeptVersion> Versions::oldestAfter(const std::string& path, std::int64_t at) {
+  std::string sql = std::string(kColumns) + "WHERE path = ?1 AND at > ?2 ORDER BY at, id LIMIT 1";
+  Statement st(db_, sql.c_str());
+  st.bind(1, path).bind(2, at);
+  if (!st.step()) return std::nullopt;
+  return readVersion(st);
+}
+
+namespace {
+
+void requireStore(const std::string& storeRoot) {
   std::string problem = storeProblem(storeRoot);
   if (!problem.empty()) throw std::runtime_error("store " + storeRoot + " is not available (" + problem + ")");
+}
+
+bool inStore(const std::string& storeRoot, const std::string& path) {
+  struct stat st{};
+  return ::lstat((storeRoot + path).c_str(), &st) == 0;
+}
+
+// newestPerPath keeps the last of each run of one path (list is by path, then time).
+std::vector<KeptVersion> newestPerPath(std::vector<KeptVersion> all) {
+  std::vector<KeptVersion> out;
+  for (auto& v : all) {
+    if (!out.empty() && out.back().path == v.path) out.back() = std::move(v);
+    else out.push_back(std::move(v));
+  }
+  return out;
+}
+
+}  // namespace
+
+RestoreResult restoreVersion(Versions& versions, const std::string& storeRoot, const std::string& path,
+                             std::int64_t at, std::int64_t now) {
+  requireStore(storeRoot);
   auto version = versions.latest(path, at);
   if (!version) throw std::runtime_error("no version of " + path + " at or before " + formatUtc(at));
-  RestoreResult result{*version, false};
+  return restoreKept(versions, storeRoot, *version, now);
+}
+
+RestoreResult restoreKept(Versions& versions, const std::string& storeRoot, const KeptVersion& version,
+                          std::int64_t now) {
+  const std::string& path = version.path;
+  RestoreResult result{version, false};
   std::string target = storeRoot + path;
   struct stat st{};
   if (::lstat(target.c_str(), &st) == 0) {
     if (!S_ISREG(st.st_mode)) throw std::runtime_error(path + " is not a file in the store");
     auto current = hashOfFile(target);
     if (!current) throw std::runtime_error("cannot read " + target + ": " + errnoText());
-    if (*current == version->hash) {
+    if (*current == version.hash) {
       result.unchanged = true;
       return result;
     }
@@ -155,8 +192,8 @@ RestoreResult restoreVersion(Versions& versions, const std::string& storeRoot, c
   if (ec) throw std::runtime_error("cannot create " + tempFolder + ": " + ec.message());
   std::string temp = tempFolder + "/restore-" + std::to_string(::getpid());
   ::unlink(temp.c_str());
-  std::string hash = copyDurably(versions.contentPath(*version), temp);
-  if (hash != version->hash || ::chmod(temp.c_str(), 0644) != 0) {
+  std::string hash = copyDurably(versions.contentPath(version), temp);
+  if (hash != version.hash || ::chmod(temp.c_str(), 0644) != 0) {
     ::unlink(temp.c_str());
     throw std::runtime_error("the kept version of " + path + " is damaged or unreadable");
   }
@@ -167,6 +204,34 @@ RestoreResult restoreVersion(Versions& versions, const std::string& storeRoot, c
   }
   if (!fsyncFolder(folder)) throw std::runtime_error("cannot flush folder " + folder);
   return result;
+}
+
+FolderRestore restoreFolder(Versions& versions, const std::string& storeRoot, const std::string& folder,
+                            std::optional<std::int64_t> at, std::int64_t now) {
+  requireStore(storeRoot);
+  std::vector<KeptVersion> chosen;
+  if (!at) {
+    chosen = deletedBelow(versions, storeRoot, folder);
+  } else {
+    for (const auto& newest : newestPerPath(versions.list(folder)))
+      if (auto stood = versions.oldestAfter(newest.path, *at)) chosen.push_back(*stood);
+  }
+  FolderRestore out;
+  for (const auto& version : chosen) {
+    try {
+      out.done.push_back(restoreKept(versions, storeRoot, version, now));
+    } catch (const std::exception& e) {
+      out.failed.emplace_back(version.path, e.what());
+    }
+  }
+  return out;
+}
+
+std::vector<KeptVersion> deletedBelow(Versions& versions, const std::string& storeRoot, const std::string& folder) {
+  std::vector<KeptVersion> out;
+  for (auto& v : newestPerPath(versions.list(folder)))
+    if (v.path != folder && !inStore(storeRoot, v.path)) out.push_back(std::move(v));
+  return out;
 }
 
 std::string formatUtc(std::int64_t seconds) {

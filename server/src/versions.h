@@ -37,6 +37,9 @@ class Versions {
   // list is every version of path and of everything below it (all when path
   // is empty), by path, then time.
   std::vector<KeptVersion> list(const std::string& path);
+  // oldestAfter is the oldest version of exactly path superseded after `at`:
+  // the content path held at `at`.
+  std::optional<KeptVersion> oldestAfter(const std::string& path, std::int64_t at);
   // latest is the newest version of exactly path at or before `at`.
   std::optional<KeptVersion> latest(const std::string& path, std::int64_t at);
   std::string contentPath(const KeptVersion& v) const;
@@ -61,6 +64,29 @@ struct RestoreResult {
 };
 RestoreResult restoreVersion(Versions& versions, const std::string& storeRoot, const std::string& path,
                              std::int64_t at, std::int64_t now);
+
+// restoreKept puts version back into the store like restoreVersion.
+RestoreResult restoreKept(Versions& versions, const std::string& storeRoot, const KeptVersion& version,
+                          std::int64_t now);
+
+// FolderRestore is what restoring a folder did: each file put back or found
+// already so, and each that could not be put back with the reason.
+struct FolderRestore {
+  std::vector<RestoreResult> done;
+  std::vector<std::pair<std::string, std::string>> failed;  // path, reason
+};
+// restoreFolder puts the files kept below folder back into the store. With
+// `at`: each as it stood then (the oldest version superseded after `at`),
+// where the store holds other content or none now; files created since are
+// not removed. Without: every file below folder that the store no longer
+// holds, with its newest version (a folder deleted whole comes back whole).
+// Throws when the store is not there.
+FolderRestore restoreFolder(Versions& versions, const std::string& storeRoot, const std::string& folder,
+                            std::optional<std::int64_t> at, std::int64_t now);
+
+// deletedBelow is the newest version of each file below folder (all when
+// empty) that the store no longer holds, by path.
+std::vector<KeptVersion> deletedBelow(Versions& versions, const std::string& storeRoot, const std::string& folder);
 
 // formatUtc writes 2026-12-10T14:03:05Z; parseUtc reads it back (nullopt when malformed).
 std::string formatUtc(std::int64_t seconds);

@@ -19,12 +19,13 @@
 
 #include "cli/arg_parser.h"
 #include "cli/config_location.h"
-#include "config/client_config.h"
+#include "config/config_store.h"
 #include "log/log.h"
 #include "platform/codepage.h"
 #include "platform/posix/event_loop.h"
 #include "platform/posix/file_system_posix.h"
 #include "platform/posix/local_path.h"
+#include "platform/posix/native_text.h"
 #include "watcher/change_reporter.h"
 #include "watcher/inotify_watcher_posix.h"
 #include "watcher/listener_posix.h"
@@ -50,7 +51,7 @@ class StderrLog : public Log {
     localtime_r(&now, &local);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y/%m/%d %H:%M:%S", &local);
-    std::fprintf(stderr, "%s : %s\n", stamp, text.c_str());
+    std::fprintf(stderr, "%s : %s\n", stamp, nativeText(text).c_str());
     std::fflush(stderr);
   }
 };
@@ -96,16 +97,17 @@ SyncFolder folderFromConfig() {
                         "\"kqfilesync install\"");
   std::string file = *folder + "/filesync.cfg";
   PosixFileSystem fs;
-  ClientConfig record = makeClientConfig(nativeToLocalPath(*folder) + "\\zrservice");
-  ConfigFields fields;
+  ConfigStore config(fs, makeClientConfig(nativeToLocalPath(*folder) + "\\zrservice"));
+  config.acceptNativeFolders(nativeToLocalPath);  // "KQDir" may be "/home/me/Sync" or "Z:\\home\\me\\Sync"
   try {
-    readConfig(record, record.configFolder, fields, fs);
+    config.reload();
   } catch (const std::exception& e) {
-    throw ConfigProblem(file + ": cannot be read: " + e.what());
+    throw ConfigProblem(file + ": cannot be read: " + nativeText(e.what()));
   }
-  std::string local = syncFolderPath(record);
+  std::string local = config.syncFolder();
   auto native = localToNativePath(local);
-  if (local.empty() || !native) throw ConfigProblem(file + ": the sync folder \"" + local + "\" is not a path on this machine");
+  if (local.empty() || !native || (!config.nativeFolder().empty() && *native != config.nativeFolder()))
+    throw ConfigProblem(file + ": the sync folder \"" + nativeText(local) + "\" is not a path on this machine");
   return SyncFolder{*native, local};
 }
 

@@ -79,6 +79,21 @@ void readConfig(ClientConfig& record, const std::string& folder, ConfigFields& f
   }
 }
 
+std::optional<std::string> nativeSyncFolder(std::string_view bytes) {
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+  std::optional<std::string> folder;
+  try {
+    // A file written as ANSI text (as saveConfig writes) is read in the code page.
+    Json doc = Json::accept(bytes) ? Json::parse(bytes) : Json::parse(localToUtf8(bytes));
+    for (const auto& element : doc.at(kRootMember))
+      if (element.contains("KQDir") && element.at("KQDir").is_string()) folder = element.at("KQDir").get<std::string>();
+  } catch (const Json::exception&) {
+    return std::nullopt;
+  }
+  if (!folder || folder->empty() || folder->front() != '/') return std::nullopt;
+  return folder;
+}
+
 std::string configText(const ConfigFields& fields) {
   Json entry = Json::object();
   entry["Host"] = localToUtf8(fields.host);

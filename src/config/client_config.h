@@ -2,8 +2,10 @@
 // ClientConfig, the configuration record, and the six configuration fields
 // (the configuration window's Edit1..Edit6) that are the live store of the
 // settings. readConfig/saveConfig read and write "filesync.cfg".
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "platform/file_system.h"
 
@@ -53,6 +55,12 @@ std::string syncFolderPath(ClientConfig& record);
 
 // collapseBackslashes replaces every doubled backslash by one, left to right.
 std::string collapseBackslashes(const std::string& text);
+
+// nativeSyncFolder is the "KQDir" value of a configuration file's bytes, its
+// escapes decoded, when it is a native POSIX path (it begins with "/"): the
+// form a Linux user writes. The file is read as UTF-8 (with or without a
+// byte-order mark), else as ANSI text in the code page; nullopt for a Windows path, or a text that is not such JSON.
+std::optional<std::string> nativeSyncFolder(std::string_view fileBytes);
 
 // configText is the JSON text of fields as saveConfig writes it (8-bit ANSI text).
 std::string configText(const ConfigFields& fields);

@@ -52,6 +52,11 @@ bool readLogTrace(IniFile& ini, const std::string& iniPath) {
   return lower == "trace";
 }
 
+int readTrashDays(IniFile& ini, const std::string& iniPath) {
+  int days = ini.readInt(iniPath, kSettingsSection, kTrashDaysKey, kDefaultTrashDays);
+  return days > 0 ? days : 0;
+}
+
 bool readUnicodeNames(IniFile& ini, const std::string& iniPath) {
   return ini.readInt(iniPath, kSettingsSection, kUnicodeNamesKey, 0) == 1;
 }

@@ -15,6 +15,7 @@ inline constexpr const char* kDeletionKey = "filedeletion";
 inline constexpr const char* kInitialSyncKey = "InitialSync";
 inline constexpr const char* kUnicodeNamesKey = "UnicodeNames";
 inline constexpr const char* kLogLevelKey = "LogLevel";
+inline constexpr const char* kTrashDaysKey = "TrashDays";
 
 // DeletionPolicy values of "filedeletion".
 enum DeletionPolicy : int { kDeleteToTrash = 0, kDeleteKeep = 1, kDeleteLocally = 2 };
@@ -38,6 +39,11 @@ bool readUnicodeNames(IniFile& ini, const std::string& iniPath);
 // protocol trace in the log file as well as in the window; anything else or
 // nothing keeps it out of the file.
 bool readLogTrace(IniFile& ini, const std::string& iniPath);
+
+// readTrashDays reads "TrashDays" (default kDefaultTrashDays): entries of the
+// trash folder older than that many days are removed; 0 (or less) keeps them.
+inline constexpr int kDefaultTrashDays = 30;
+int readTrashDays(IniFile& ini, const std::string& iniPath);
 
 // The Settings window shows one option per policy: 0 = RadioButton1 (trash),
 // 1 = RadioButton2 (keep), 2 = RadioButton3 (delete).

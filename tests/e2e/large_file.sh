@@ -61,7 +61,7 @@ kill_server
 echo "   killed kqsyncd at $((at >> 20)) MiB"
 kq_start_server "$data"
 kq_wait 10 "the client removes the cut-off file" log_has "$sync/_log/Filesync.log" \
-  "Transfer cut off by the closed connection, partial file removed: Z:${sync//\//\\}\\big.bin.kqpart"
+  "Transfer cut off by the closed connection, partial file removed: ${sync}/big.bin.kqpart"
 kq_wait_progress 1200 120 "the next cycle completes the file" down_bytes full_size "$sync/big.bin"
 kq_wait 30 "the copy is equal (SHA-256)" same_hash "$store/big.bin" "$sync/big.bin"
 check_rss kqsyncd "$kq_server_pid"

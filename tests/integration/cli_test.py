@@ -73,7 +73,7 @@ class Scratch(unittest.TestCase):
     def log_text(self):
         try:
             with open(os.path.join(self.sync, "_log", "Filesync.log"), "rb") as f:
-                return f.read().decode("cp1252")
+                return f.read().decode("utf-8", errors="replace")
         except FileNotFoundError:
             return ""
 
@@ -210,7 +210,7 @@ class InstallTest(Scratch):
         # The watcher finds the same configuration.
         zr = subprocess.Popen([os.path.join(self.prog, "zrservice")], env=self.env, stderr=subprocess.PIPE)
         self.procs.append(zr)
-        watching = b"Watching Z:" + self.sync.replace("/", "\\").encode()
+        watching = b"Watching " + self.sync.encode()
         self.assertIn(watching, zr.stderr.readline() + zr.stderr.readline())
         # A configuration written beside the program (a system-wide installation)
         # does not hide the user's own; install says so, and --config picks it.
@@ -493,7 +493,7 @@ class ServerTest(Scratch):
         local = b"Z:" + kept.replace("/", "\\").encode()
         link.sendall(b"2" + local)
         self.wait_for("the forged report dropped",
-                      lambda: "Watcher report dropped, the item is still there: " + local.decode() in self.log_text(), 10)
+                      lambda: "Watcher report dropped, the item is still there: " + kept in self.log_text(), 10)
         time.sleep(0.5)
         link.sendall(b"2Z:\\home\\other-user\\Sync\\private.txt")
         self.wait_for("the outside report dropped",
@@ -508,6 +508,41 @@ class ServerTest(Scratch):
         self.assertNotIn("private.txt", log)
         client.terminate()
         self.assertEqual(client.wait(10), 0)
+
+    def test_a_native_sync_folder_in_the_configuration_and_utf8_names_in_log_and_status(self):
+        self.sync = os.path.join(self.tmp, "Sync \u00dcn\u00ef")
+        os.makedirs(self.sync)
+        cfg = os.path.join(self.prog, "filesync.cfg")
+        with open(cfg, "w", encoding="utf-8") as f:
+            f.write('{"KQFilsyncConfig":[{"Host":"127.0.0.1","port":"21234","protocol":"00003","contract":"1234",'
+                    '"API-key":"%s","KQDir":"%s","Reconnect":"1"}]}' % (KEY, self.sync))
+        os.makedirs(self.store, exist_ok=True)
+        arrived = "\u00dcn\u00efc\u00f8d\u00e9.txt"  # in the code page
+        with open(os.path.join(self.store, arrived), "w") as f:
+            f.write("from the store")
+        unsendable = "\u65e5\u672c.txt"  # outside the code page
+        with open(os.path.join(self.sync, unsendable), "w") as f:
+            f.write("stays here")
+        zr = self.start_watcher()
+        client = self.start_client()
+        self.wait_for("the store's file in the sync folder", lambda: os.path.exists(os.path.join(self.sync, arrived)), 40)
+        self.wait_for("the unsendable name in the status", lambda: self.status_json()[1]["failed"], 40)
+        code, state = self.status_json()
+        self.assertEqual((code, state["sync_folder"], state["connected"]), (0, self.sync, True))
+        self.assertEqual(state["failed"], [{"path": "/" + unsendable, "reason": "characters outside the code page 1252"}])
+        self.assertIn("Sync folder:     %s\n" % self.sync, self.client("status").stdout.decode())
+        log = self.log_text()
+        self.assertIn("Filesync folder:\t\t%s\r\n" % self.sync, log)
+        self.assertIn(" : %s/%s\r\n" % (self.sync, arrived), log)  # "Saving file transfer from Server." names it
+        self.assertIn(" : Name not synchronised: %s/%s (characters outside the code page 1252)\r\n"
+                      % (self.sync, unsendable), log)
+        self.assertNotIn("Z:\\", log)
+        for p in (client, zr):
+            p.terminate()
+            self.assertEqual(p.wait(10), 0)
+        self.assertIn(("kqfilesync: not synchronised: /%s (characters outside the code page 1252)\n"
+                       % unsendable).encode(), client.stderr.read())
+        self.assertIn(("Watching %s\n" % self.sync).encode(), zr.stderr.read())
 
     def test_rejected_credentials_stop_the_client_with_the_reason(self):
         self.install("1234", "WRONGKEY")

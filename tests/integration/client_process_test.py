@@ -7,6 +7,7 @@ The client keeps its product timings (first server attempt 10 s after start,
 first watcher attempt after 5 s), so the scripted server listens before the
 client starts and the checks are grouped into few client runs."""
 import os
+import select
 import shutil
 import socket
 import subprocess
@@ -18,6 +19,11 @@ import unittest
 KQFILESYNC = None
 ZRSERVICE = None
 CONTRACT_KEY = b"abcdefghijklmnopqrstuvwx"
+
+
+def native(path):
+    """A real path as the client's log shows it (UTF-8)."""
+    return path.encode()
 
 
 def local(path):
@@ -137,7 +143,7 @@ class ClientFixture(unittest.TestCase):
             if text in self.log_text():
                 return
             time.sleep(0.05)
-        self.fail("log never showed %r; log:\n%s" % (text, self.log_text().decode("cp1252")))
+        self.fail("log never showed %r; log:\n%s" % (text, self.log_text().decode(errors="replace")))
 
     def start_watcher(self):
         zr = subprocess.Popen([ZRSERVICE, "--folder", self.sync], stderr=subprocess.PIPE)
@@ -164,10 +170,10 @@ class ClientTest(ClientFixture):
         self.assertGreater(waited, 9, "the first attempt comes with the first Reconnect tick")
         init = self.inst.init_text()
         self.assertEqual(conn.recv_exactly(len(init)), init)
-        self.wait_log(b" : Working path: " + local(self.sync))
+        self.wait_log(b" : Working path: " + native(self.sync))
         log = self.log_text()
         for line in [b"Auto connecting to Korvalinq Server...", b"Connecting to Korvalinq Server...",
-                     b"Sending init packet...", b"Working path: " + local(self.sync),
+                     b"Sending init packet...", b"Working path: " + native(self.sync),
                      b"Connected to service!", b"Connecting to service..."]:
             self.assertIn(line, log)
 
@@ -179,7 +185,7 @@ class ClientTest(ClientFixture):
         with open(staged, "wb") as f:
             f.write(b"hello")
         os.rename(staged, os.path.join(self.sync, "report.txt"))
-        self.wait_log(b"Saving to queue (modification handling): " + local(os.path.join(self.sync, "report.txt")))
+        self.wait_log(b"Saving to queue (modification handling): " + native(os.path.join(self.sync, "report.txt")))
         body = b'{"date":"2024-03-07","time":"10:00:00","filesleft":"12","mbytesleft":"3"}'
         conn.send(header("RQCHG", b"\x01\x02\x03\x04", len(body)) + body)
         kind, rid, payload = conn.read_packet()
@@ -222,9 +228,9 @@ class ClientTest(ClientFixture):
         conn = self.inst.accept(timeout=20)
         init = self.inst.init_text()
         self.assertEqual(conn.recv_exactly(len(init)), init)
-        self.wait_log(b" : Working path: " + local(self.sync))
+        self.wait_log(b" : Working path: " + native(self.sync))
         self.wait_log(b"Connected to service!")
-        self.wait_log(b"Removed the temporary file of an unfinished transfer: " + local(leftover))
+        self.wait_log(b"Removed the temporary file of an unfinished transfer: " + native(leftover))
         self.assertFalse(os.path.exists(leftover))
 
         body = b'{"filepath":"\\/docs\\/pushed.txt"}'
@@ -235,7 +241,7 @@ class ClientTest(ClientFixture):
         self.assertEqual(conn.recv_exactly(17), header("ANFDA", b"\x21\x22\x23\x24", 0))
         pushed = os.path.join(self.sync, "docs", "pushed.txt")
         with open(pushed, "rb") as f:
-            self.assertEqual(f.read(), data, self.log_text().decode("cp1252"))
+            self.assertEqual(f.read(), data, self.log_text().decode(errors="replace"))
 
         time.sleep(0.5)  # the watcher's reports of the server's own write arrive
         empty = (b'{"date":"2024-03-07","time":"","changes":[{"filepath":"","date":"2024-03-07",'
@@ -314,8 +320,8 @@ class SyncFolderAwayClientTest(ClientFixture):
         for path, data in files.items():
             with open(path, "rb") as f:
                 self.assertEqual(f.read(), data)
-        self.wait_log(b" : Sync folder not found: " + local(self.sync))
-        self.wait_log(b" : Sync folder found again: " + local(self.sync))
+        self.wait_log(b" : Sync folder not found: " + native(self.sync))
+        self.wait_log(b" : Sync folder found again: " + native(self.sync))
         self.assertNotIn(b"Saving to delete queue", self.log_text())
         conn.close()
 
@@ -345,8 +351,8 @@ class UserChangesAfterAPushTest(ClientFixture):
             f.write(b"abcde")  # the same size, within the same second
         time.sleep(1)
         os.remove(os.path.join(self.sync, "gone.txt"))
-        self.wait_log(b"Saving to delete queue: " + local(os.path.join(self.sync, "gone.txt")))
-        self.wait_log(b"Saving to queue (modification handling): " + local(os.path.join(self.sync, "edited.txt")))
+        self.wait_log(b"Saving to delete queue: " + native(os.path.join(self.sync, "gone.txt")))
+        self.wait_log(b"Saving to queue (modification handling): " + native(os.path.join(self.sync, "edited.txt")))
         modified = self.change(conn, b"\x12\x00\x00\x00")
         self.assertIn(b'"filepath":"/edited.txt"', modified)
         self.assertIn(b'"changetype":"MODIFIED"', modified)
@@ -379,19 +385,73 @@ class CommandLineTest(unittest.TestCase):
         self.assertIn(b"kqfilesync install", r.stderr)
 
     def test_install_refuses_missing_values_with_the_installer_messages(self):
+        hint = b" (try kqfilesync install --help)\n"
         cases = [
-            (["--host", "ab", "--contract", "1234", "--key", "k", "--folder", "S"], b"Host name expected!\n"),
-            (["--host", "abc", "--key", "k", "--folder", "S"], b"Contract name expected!\n"),
-            (["--host", "abc", "--contract", "1234", "--folder", "S"], b"API key expected!\n"),
-            (["--host", "abc", "--contract", "1234", "--key", "k"],
+            (["--host", "ab", "--contract", "1234", "--key", "k", "--folder", "S"], 1, b"Host name expected!\n"),
+            (["--host", "abc", "--contract", "", "--key", "k", "--folder", "S"], 1, b"Contract name expected!\n"),
+            (["--host", "abc", "--contract", "1234", "--key", "", "--folder", "S"], 1, b"API key expected!\n"),
+            (["--host", "abc", "--contract", "1234", "--key", "k", "--folder", ""], 1,
              b"Korvalinq Drive destination path expected!\n"),
+            # An option left out is a command line that cannot be run: one line, exit 2.
+            (["--host", "abc", "--key", "k", "--folder", "S"], 2, b"kqfilesync install: --contract is needed" + hint),
+            (["--host", "abc", "--contract", "1234", "--folder", "S"], 2, b"kqfilesync install: --key is needed" + hint),
+            (["--host", "abc", "--contract", "1234", "--key", "k"], 2, b"kqfilesync install: --folder is needed" + hint),
         ]
-        for args, message in cases:
+        for args, code, message in cases:
             r = self.run_exe(["install"] + args)
-            self.assertEqual(r.returncode, 1, args)
-            self.assertEqual(r.stderr, message)
+            self.assertEqual((r.returncode, r.stdout, r.stderr), (code, b"", message), args)
             self.assertFalse(os.path.exists(os.path.join(self.tmp, "filesync.cfg")))
             self.assertFalse(os.path.exists(os.path.join(self.tmp, "S")))
+
+    def test_install_asks_again_for_an_answer_that_cannot_work_and_gives_up_after_three(self):
+        folder = os.path.join(self.tmp, "asked")
+        answers = [b"a b", b"sync.example.com", b"12345", b"x1", b"1234", b"two words", b"short", b"n",
+                   b"abcdefghijklmnopqrstuvwx", folder.encode()]
+        r = self.run_exe(["install"], stdin=b"\n".join(answers) + b"\n")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stderr.decode().splitlines(), [
+            "Host must be a host name or an address: a b",
+            "Contract number must be 1 to 4 digits: 12345",
+            "Contract number must be 1 to 4 digits: x1",
+            "API key must not hold blanks or control characters",
+            "Type the key again."])
+        self.assertIn(b"The API key has 5 characters; the keys of Korvalinq Drive are 24 letters and digits. The "
+                      b"server refuses a connection with a wrong key.\nGo on with this key? [y/N] ", r.stdout)
+        self.assertNotIn(b"abcdefghijklmnopqrstuvwx", r.stdout)
+        with open(os.path.join(self.tmp, "filesync.cfg"), "rb") as f:
+            self.assertIn(b'"contract":"1234","API-key":"abcdefghijklmnopqrstuvwx"', f.read())
+        os.remove(os.path.join(self.tmp, "filesync.cfg"))
+        r = self.run_exe(["install"], stdin=b"localhost\nabc\n-1\n99999\n")
+        self.assertEqual(r.returncode, 1)
+        self.assertTrue(r.stderr.endswith(b"Nothing was installed.\n"), r.stderr)
+        self.assertFalse(os.path.exists(os.path.join(self.tmp, "filesync.cfg")))
+
+    def test_install_reads_the_key_without_echo_on_a_terminal(self):
+        import pty
+        master, slave = pty.openpty()
+        p = subprocess.Popen([self.exe, "install"], stdin=slave, stdout=slave, stderr=subprocess.PIPE,
+                             cwd=self.tmp, env=self.env)
+        os.close(slave)
+        shown = bytearray()
+
+        def until(prompt):
+            deadline = time.time() + 10
+            while prompt not in shown and time.time() < deadline:
+                if select.select([master], [], [], 0.2)[0]:
+                    shown.extend(os.read(master, 4096))
+            self.assertIn(prompt, bytes(shown))
+
+        folder = os.path.join(self.tmp, "typed")
+        for prompt, answer in [(b"Server host: ", b"localhost"), (b"Contract number (4 digits): ", b"1234"),
+                               (b"not shown): ", b"abcdefghijklmnopqrstuvwx"), (b"Sync folder [", folder.encode())]:
+            until(prompt)
+            os.write(master, answer + b"\n")
+        until(b"Korvalinq Drive is now installed.")
+        self.assertEqual(p.wait(10), 0, p.stderr.read())
+        p.stderr.close()
+        os.close(master)
+        self.assertIn(b"localhost", shown)  # the other answers are echoed as typed
+        self.assertNotIn(b"abcdefghijklmnopqrstuvwx", shown)
 
     def test_install_writes_the_configuration_next_to_the_executable(self):
         r = self.run_exe(["INSTALL", "--host", "sync.example.com", "--contract", "0042",
@@ -401,21 +461,21 @@ class CommandLineTest(unittest.TestCase):
         self.assertTrue(os.path.isdir(folder))
         with open(os.path.join(self.tmp, "filesync.cfg"), "rb") as f:
             cfg = f.read()
-        kqdir = local(folder).replace(b"\\", b"\\\\")
+        kqdir = native(folder)
         self.assertEqual(cfg, b'{"KQFilsyncConfig":[{"Host":"sync.example.com","port":"20042",'
                               b'"protocol":"00003","contract":"0042","API-key":"KEY","KQDir":"' + kqdir +
                               b'","Reconnect":"1"}]}')
 
     def test_install_asks_on_the_terminal_without_options(self):
         folder = os.path.join(self.tmp, "asked")
-        r = self.run_exe(["install"], stdin=b"localhost\n1234\nsecret\n" + folder.encode() + b"\n")
+        r = self.run_exe(["install"], stdin=b"localhost\n1234\nsecret\ny\n" + folder.encode() + b"\n")
         self.assertEqual(r.returncode, 0, r.stderr)
         for prompt in [b"Server host: ", b"Contract number", b"API key", b"Sync folder ["]:
             self.assertIn(prompt, r.stdout)
         with open(os.path.join(self.tmp, "filesync.cfg"), "rb") as f:
             cfg = f.read()
         self.assertIn(b'"Host":"localhost","port":"21234"', cfg)
-        self.assertIn(b'"KQDir":"' + local(folder).replace(b"\\", b"\\\\") + b'"', cfg)
+        self.assertIn(b'"KQDir":"' + native(folder) + b'"', cfg)
 
         # Configured now: the client runs until SIGTERM.
         client = subprocess.Popen([self.exe], stdin=subprocess.DEVNULL, env=self.env,

@@ -314,10 +314,45 @@ TEST(TerminalStatusViewTest, TheProgressFollowsTheActivity) {
   view.setConnectCaption("Disconnect");
   view.setProgress(transferText({"docs/big.iso", 1572864, 4194304, 358400}));
   EXPECT_EQ(view.line(), "sync.example.com | Receiving file data... | docs/big.iso 1.5 MB / 4.0 MB at 350.0 KB/s | "
-                         "Files left: 2 [Disconnect]");
+                         "Files left: 2");
   view.setProgress("");
-  EXPECT_EQ(view.line(), "sync.example.com | Receiving file data... | Files left: 2 [Disconnect]");
+  EXPECT_EQ(view.line(), "sync.example.com | Receiving file data... | Files left: 2");
   EXPECT_EQ(transferText({"a", 10, 2048, 0}), "a 10 B / 2.0 KB");
+}
+
+TEST(TerminalStatusViewTest, ALineIsCutToTheColumnsOfItsTerminal) {
+  const std::string e = "\xE2\x80\xA6";  // the ellipsis
+  const struct {
+    std::string text;
+    int columns;
+    std::string shown;
+  } cases[] = {
+      {"abcdef", 6, "abcdef"},
+      {"abcdefg", 6, "abcde" + e},
+      {"ab\xC3\xA9" "def", 5, "ab\xC3\xA9" "d" + e},        // é is one column
+      {"\xE6\x97\xA5\xE6\x9C\xAC.txt", 5, "\xE6\x97\xA5\xE6\x9C\xAC" + e},  // 日 and 本 take two each
+      {"\xE6\x97\xA5\xE6\x9C\xAC.txt", 4, "\xE6\x97\xA5" + e},
+      {"\xE6\x97\xA5\xE6\x9C\xAC", 4, "\xE6\x97\xA5\xE6\x9C\xAC"},
+      {"", 3, ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(fitColumns(c.text, c.columns), c.shown) << c.text << " " << c.columns;
+}
+
+TEST(TerminalStatusViewTest, EachChangeRewritesOneLineInPlaceWithinTheWidth) {
+  char* buffer = nullptr;
+  std::size_t size = 0;
+  std::FILE* out = open_memstream(&buffer, &size);
+  {
+    TerminalStatusView view(out, [] { return 20; });
+    view.setPanel(0, "sync.example.com");
+    view.setPanel(1, "Listening...");
+    view.setPanel(1, "Listening...");  // no change: not drawn again
+    view.setProgress("Z:\\s\\a.txt");
+  }
+  std::fclose(out);
+  std::string written(buffer, size);
+  std::free(buffer);
+  EXPECT_EQ(written, "\rsync.example.com\x1b[K\rsync.example.com |\xE2\x80\xA6\x1b[K");  // the same cut line once
 }
 
 }  // namespace

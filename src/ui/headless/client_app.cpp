@@ -7,12 +7,16 @@
 #include "config/settings.h"
 #include "engine/timer_schedule.h"
 #include "platform/codepage.h"
+#include "platform/posix/local_path.h"
 #include "tracking/exceptions_editor.h"
+#include "ui/headless/trash_keeper.h"
 #include "ui/headless/tree_move_runner.h"
 
 namespace kq {
 
 namespace {
+
+constexpr int kTrashCheckMs = 3600 * 1000;  // the trash is looked at hourly
 
 std::int64_t nowSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
@@ -42,7 +46,8 @@ struct ClientApp::StatusOut : EngineStatusPort {
 };
 
 ClientApp::ClientApp(const Setup& setup, std::FILE* statusOut, FolderLock& folderLock)
-    : folderLock_(folderLock), config_(fs_, configRecord(setup)), status_(statusOut) {
+    : folderLock_(folderLock), syncFolderNative_(setup.syncFolderNative), config_(fs_, configRecord(setup)),
+      status_(statusOut) {
   notices_ = std::make_unique<ClientNotices>(
       logger_, setup.server, [this](const std::string& text) { tell(text); },
       [this](int code) {
@@ -64,6 +69,7 @@ ClientApp::ClientApp(const Setup& setup, std::FILE* statusOut, FolderLock& folde
   processes_ = makeTreeMoveRunner(fs_);
   server_ = std::make_unique<TcpClient>(loop_, relay_.server);
   watcher_ = std::make_unique<WatcherClient>(loop_, relay_.watcher);
+  config_.acceptNativeFolders(nativeToLocalPath);
   // The configuration window reads "filesync.cfg" when it is created; errors are ignored.
   try {
     if (config_.configFileExists()) config_.reload();
@@ -92,7 +98,7 @@ ClientApp::ClientApp(const Setup& setup, std::FILE* statusOut, FolderLock& folde
 }
 
 void ClientApp::tell(const std::string& text) {
-  status_.finish();
+  status_.messageComing();
   std::fprintf(stderr, "kqfilesync: %s\n", text.c_str());
   std::fflush(stderr);
 }
@@ -127,7 +133,24 @@ void ClientApp::createTimers() {
   loop_.addTimer(timers::kErrorHandlingMs, [] {});
   loop_.addTimer(timers::kTimer1Ms, [] {});
   loop_.addTimer(timers::kStatusMs, [this] { events_->StatusTimer(); });
+  loop_.addTimer(kTrashCheckMs, [this] { keepTrash(); });
+  keepTrash();
   loop_.setAfterEach([this] { loop_.setTimerEnabled(reconnectTimer_, events_->reconnectEnabled()); });
+}
+
+void ClientApp::keepTrash() {
+  if (!folderLock_.held()) return;
+  int days = kDefaultTrashDays;
+  try {
+    days = readTrashDays(ini_, config_.settingsPath());
+  } catch (const std::exception&) {
+  }
+  auto emptied = emptyTrash(syncFolderNative_ + "/_trash", days, nowSeconds());
+  const std::string age = " older than " + std::to_string(days) + " days";
+  if (emptied.removed > 0)
+    logger_.writeLog("Trash emptied of " + std::to_string(emptied.removed) + " item(s)" + age, true);
+  if (emptied.failed > 0)
+    logger_.writeLog("Trash: " + std::to_string(emptied.failed) + " item(s)" + age + " cannot be removed", true);
 }
 
 int ClientApp::run() {

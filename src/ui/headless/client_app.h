@@ -19,7 +19,7 @@
 #include "ui/headless/client_notices.h"
 #include "ui/headless/folder_lock.h"
 #include "ui/headless/headless_views.h"
-#include "ui/headless/private_files.h"
+#include "ui/headless/log_files.h"
 #include "ui/headless/state_location.h"
 #include "ui/headless/status_publisher.h"
 
@@ -65,13 +65,16 @@ class ClientApp {
   // holdFolder follows the folder with the lock; false while the client must not sync.
   bool holdFolder();
   void tell(const std::string& text);
+  // keepTrash empties the trash of entries older than "TrashDays" (while the folder is held).
+  void keepTrash();
 
   FolderLock& folderLock_;
+  std::string syncFolderNative_;
   EventLoop loop_;
   PosixFileSystem fs_;
   SystemClock clock_;
   PosixIniFile ini_{fs_};
-  PrivateFileSystem logFs_;
+  LogFiles logFs_;
   ConfigStore config_;
   LogView logView_;
   Logger logger_{logFs_, clock_, config_, logView_};

@@ -1,5 +1,7 @@
 #include "ui/headless/client_notices.h"
 
+#include "platform/codepage.h"
+
 namespace kq {
 
 std::string socketErrorReason(int wsaCode) {
@@ -29,7 +31,7 @@ void ClientNotices::say(const std::string& text, Verbosity level) {
 }
 
 void ClientNotices::tell(const std::string& text, Verbosity level) {
-  log_.writeLog(text, true);
+  log_.writeLog(utf8ToLocal(text), true);  // the log takes local text
   say(text, level);
 }
 

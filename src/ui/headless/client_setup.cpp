@@ -3,10 +3,11 @@
 #include <filesystem>
 
 #include "cli/config_location.h"
+#include "platform/codepage.h"
 #include "platform/posix/clock_posix.h"
 #include "platform/posix/local_path.h"
 #include "protocol/connection.h"
-#include "ui/headless/private_files.h"
+#include "ui/headless/log_files.h"
 #include "ui/headless/state_location.h"
 
 namespace kq {
@@ -20,8 +21,21 @@ std::string nativeText(std::string message, const std::string& local, const std:
   return message;
 }
 
+// folderProblem is what keeps the sync folder from working, empty when nothing.
+std::string folderProblem(const std::string& syncLocal, const std::string& native) {
+  if (syncLocal.empty()) return "no sync folder (\"KQDir\")";
+  auto mapped = localToNativePath(syncLocal);
+  if (!native.empty() && mapped != native)
+    return "the sync folder " + native + " has characters outside the code page " +
+           std::to_string(activeCodePage().number());
+  if (!mapped)
+    return "the sync folder \"" + syncLocal + "\" is not a path on this machine: write it as a full path, such as "
+           "/home/me/Sync";
+  return {};
+}
+
 // fieldProblem is what keeps the read fields from working, empty when nothing.
-std::string fieldProblem(const ConfigFields& fields, const std::string& syncLocal) {
+std::string fieldProblem(const ConfigFields& fields, const std::string& syncLocal, const std::string& native) {
   if (fields.host.empty()) return "no server host (\"Host\")";
   try {
     (void)parsePort(fields.port);
@@ -30,18 +44,17 @@ std::string fieldProblem(const ConfigFields& fields, const std::string& syncLoca
   }
   if (fields.contract.empty()) return "no contract number (\"contract\")";
   if (fields.apiKey.empty()) return "no API key (\"API-key\")";
-  if (syncLocal.empty()) return "no sync folder (\"KQDir\")";
-  if (!localToNativePath(syncLocal)) return "the sync folder \"" + syncLocal + "\" is not a path on this machine";
-  return {};
+  return folderProblem(syncLocal, native);
 }
 
 void logProblem(ConfigStore& config, const std::string& text) {
-  PrivateFileSystem fs;
+  LogFiles fs;
   SystemClock clock;
   LogView view;
   ConfigStore logConfig(fs, config.main);
+  logConfig.acceptNativeFolders(nativeToLocalPath);
   logConfig.fields = config.fields;
-  Logger(fs, clock, logConfig, view).writeLog(text, true);
+  Logger(fs, clock, logConfig, view).writeLog(utf8ToLocal(text), true);  // the log takes local text
 }
 
 }  // namespace
@@ -77,6 +90,7 @@ ClientSetup loadClientSetup(const std::string& exeNativePath, const std::string&
   record.configFolder = setup.app.configFolderLocal;
   record.configFileName = name;
   ConfigStore config(fs, record);
+  config.acceptNativeFolders(nativeToLocalPath);
   try {
     config.reload();
   } catch (const ConfigError& e) {
@@ -85,7 +99,8 @@ ClientSetup loadClientSetup(const std::string& exeNativePath, const std::string&
     return setup;
   }
   std::string syncLocal = config.syncFolder();
-  if (std::string problem = fieldProblem(config.fields, syncLocal); !problem.empty()) {
+  if (std::string problem = fieldProblem(config.fields, syncLocal, config.nativeFolder());
+      !problem.empty()) {
     setup.problem = file + ": " + problem;
     if (localToNativePath(syncLocal)) logProblem(config, setup.problem);
     return setup;

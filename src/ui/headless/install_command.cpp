@@ -1,6 +1,7 @@
 #include "ui/headless/install_command.h"
 
 #include <arpa/inet.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -35,21 +36,63 @@ std::string readLine(std::FILE* in) {
   return line;
 }
 
-std::string ask(const InstallStreams& io, const char* prompt) {
-  std::fputs(prompt, io.out);
+std::string ask(const InstallStreams& io, const std::string& prompt) {
+  std::fputs(prompt.c_str(), io.out);
   std::fflush(io.out);
   return readLine(io.in);
 }
 
-// askAll asks for the four values; an empty folder answer takes the proposed one.
-TypedValues askAll(const InstallStreams& io) {
+// askHidden asks without echoing the answer where the input is a terminal.
+std::string askHidden(const InstallStreams& io, const std::string& prompt) {
+  const int fd = ::fileno(io.in);
+  termios saved{};
+  if (::isatty(fd) != 1 || ::tcgetattr(fd, &saved) != 0) return ask(io, prompt);
+  termios quiet = saved;
+  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  ::tcsetattr(fd, TCSAFLUSH, &quiet);
+  std::string answer = ask(io, prompt);
+  ::tcsetattr(fd, TCSAFLUSH, &saved);
+  std::fputs("\n", io.out);  // the line end the user typed was not shown
+  return answer;
+}
+
+constexpr int kTries = 3;
+
+// askChecked asks until an answer passes check (at most kTries times; the
+// reason is shown after each refused one). nullopt when none did or the input ended.
+template <class Ask, class Check>
+std::optional<std::string> askChecked(const InstallStreams& io, Ask askOnce, Check check) {
+  for (int i = 0; i < kTries; ++i) {
+    if (std::feof(io.in)) return std::nullopt;
+    std::string answer = askOnce();
+    auto problem = check(answer);
+    if (!problem) return answer;
+    std::fprintf(io.err, "%s\n", problem->c_str());
+  }
+  return std::nullopt;
+}
+
+// askAll asks for the four values, checking each as it is given; an empty
+// folder answer takes the proposed one. nullopt when an answer was never right.
+std::optional<TypedValues> askAll(const InstallStreams& io) {
   TypedValues v;
-  v.host = ask(io, "Server host: ");
-  v.contract = ask(io, "Contract number (4 digits): ");
-  v.key = ask(io, "API key (24 digits): ");
+  v.host = askChecked(io, [&] { return ask(io, "Server host: "); }, hostProblem);
+  if (!v.host) return std::nullopt;
+  v.contract = askChecked(io, [&] { return ask(io, "Contract number (4 digits): "); }, contractProblem);
+  if (!v.contract) return std::nullopt;
+  v.key = askChecked(io, [&] { return askHidden(io, "API key (24 letters and digits, not shown): "); },
+                     [&](const std::string& key) -> std::optional<std::string> {
+                       if (auto problem = apiKeyProblem(key)) return problem;
+                       auto warning = apiKeyWarning(key);
+                       if (!warning) return std::nullopt;
+                       std::string shortWarning = warning->substr(0, warning->find("\n\n"));
+                       std::string answer = ask(io, shortWarning + "\nGo on with this key? [y/N] ");
+                       if (answer == "y" || answer == "Y" || answer == "yes") return std::nullopt;
+                       return std::string("Type the key again.");
+                     });
+  if (!v.key) return std::nullopt;
   std::string proposed = homeFolder().empty() ? "" : homeFolder() + "/Korvalinq Drive";
-  std::string prompt = "Sync folder [" + proposed + "]: ";
-  std::string folder = ask(io, prompt.c_str());
+  std::string folder = ask(io, "Sync folder [" + proposed + "]: ");
   v.folder = folder.empty() ? proposed : folder;
   return v;
 }
@@ -94,6 +137,25 @@ std::string typedFolderToNative(const std::string& typed) {
   return native;
 }
 
+std::optional<std::string> hostProblem(const std::string& host) {
+  if (host.size() < 3) return std::string("Host name expected!");
+  if (!isAddress(host) && !isHostName(host)) return "Host must be a host name or an address: " + host;
+  return std::nullopt;
+}
+
+std::optional<std::string> contractProblem(const std::string& contract) {
+  if (contract.empty() || contract.size() > 4 || contract.find_first_not_of("0123456789") != std::string::npos)
+    return "Contract number must be 1 to 4 digits: " + contract;
+  return std::nullopt;
+}
+
+std::optional<std::string> apiKeyProblem(const std::string& apiKey) {
+  if (apiKey.empty()) return std::string("API key expected!");
+  for (unsigned char c : apiKey)
+    if (c <= 0x20 || c == 0x7f) return std::string("API key must not hold blanks or control characters");
+  return std::nullopt;
+}
+
 std::optional<std::string> installValueProblem(const std::string& host, const std::string& contract,
                                                const std::string& apiKey) {
   if (contract.size() > 4 || contract.find_first_not_of("0123456789") != std::string::npos)
@@ -131,6 +193,10 @@ int runInstall(const std::vector<std::string>& args, const std::string& exeNativ
                                    {"user", false}, {"force", false}, {"help", false, 'h'}});
     cli::requireWordCount(parsed, 0);
     if (parsed.has("help")) return std::fputs(kUsage, io.out), 0;
+    // Given some values, all four are needed: the rest are not asked for.
+    if (!parsed.values.empty())
+      for (const char* name : {"host", "contract", "key", "folder"})
+        if (!parsed.value(name)) throw cli::UsageError(std::string("--") + name + " is needed");
   } catch (const cli::UsageError& e) {
     std::fprintf(io.err, "kqfilesync install: %s (try kqfilesync install --help)\n", e.what());
     return cli::kExitUsage;
@@ -145,7 +211,9 @@ int runInstall(const std::vector<std::string>& args, const std::string& exeNativ
     return fail(io, "Korvalinq Drive is already installed: " + configFile + " exists; add --force to replace it");
   // Without values the four are asked for, after the check above: nothing is asked in vain.
   if (parsed.values.empty()) {
-    typed = askAll(io);
+    auto asked = askAll(io);
+    if (!asked) return fail(io, "Nothing was installed.");
+    typed = *asked;
   } else {
     typed = {parsed.value("host"), parsed.value("contract"), parsed.value("key"), parsed.value("folder")};
   }
@@ -157,14 +225,14 @@ int runInstall(const std::vector<std::string>& args, const std::string& exeNativ
   std::string folderNative;
   if (!typed.folder.value_or("").empty()) {
     folderNative = typedFolderToNative(*typed.folder);
-    input.syncFolder = nativeToLocalPath(folderNative);
+    input.syncFolder = utf8ToLocal(folderNative);  // written as the native path the user knows
   }
   if (auto problem = installerInputProblem(input)) return fail(io, *problem);
   if (auto problem = installValueProblem(input.host, input.contract, input.apiKey)) return fail(io, *problem);
-  // The configuration is read back as 7-bit text: a folder name beyond ASCII
-  // would name another folder then.
-  for (unsigned char c : input.syncFolder)
-    if (c >= 0x80) return fail(io, "Korvalinq Drive destination path must be plain ASCII: " + folderNative);
+  // The configuration is ANSI text: the folder's name must fit the code page.
+  if (!folderNative.empty() && !fromUtf8(activeCodePage(), folderNative))
+    return fail(io, "The sync folder " + folderNative + " has characters outside the code page " +
+                        std::to_string(activeCodePage().number()));
 
   if (auto problem = syncFolderProblem(folderNative)) return fail(io, *problem);
   std::filesystem::create_directories(configFolder, ec);

@@ -35,6 +35,13 @@ std::string typedFolderToNative(const std::string& typed);
 std::optional<std::string> installValueProblem(const std::string& host, const std::string& contract,
                                                const std::string& apiKey);
 
+// hostProblem, contractProblem and apiKeyProblem check one answer as it is
+// given: a host name or an address of 3 characters or more; 1 to 4 digits
+// (the port is "2" + contract); a key without blanks or control characters.
+std::optional<std::string> hostProblem(const std::string& host);
+std::optional<std::string> contractProblem(const std::string& contract);
+std::optional<std::string> apiKeyProblem(const std::string& apiKey);
+
 // syncFolderProblem is the reason the sync folder cannot be used after trying
 // to create it (nullopt: it exists now and can be written).
 std::optional<std::string> syncFolderProblem(const std::string& native);

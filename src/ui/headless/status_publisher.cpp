@@ -1,12 +1,14 @@
 #include "ui/headless/status_publisher.h"
 
+#include "platform/posix/native_text.h"
+
 namespace kq {
 
 void applyStatus(ClientState& s, const EngineStatus& e) {
   s.connected = e.connected;
   s.watcherConnected = e.watcherLinkUp;
   s.syncFolderPresent = e.syncFolderPresent;
-  s.activity = e.activity == "Listening..." ? "" : e.activity;
+  s.activity = e.activity == "Listening..." ? "" : nativeText(e.activity);
   s.queuedModifications = e.queuedModifications;
   s.queuedDeletions = e.queuedDeletions;
   s.lastCycleEnd = e.cycleEndedAt;
@@ -14,7 +16,8 @@ void applyStatus(ClientState& s, const EngineStatus& e) {
   s.failedItems = static_cast<int>(e.failedItems.size());
   s.transfer = e.receiving;
   s.sending = e.sending;
-  s.lastError = e.lastError;
+  s.lastError = nativeText(e.lastError);
+  for (FailedItem& item : s.failed) item.reason = nativeText(item.reason);
 }
 
 void StatePublisher::publish(const EngineStatus& status) {
