@@ -36,6 +36,9 @@ struct EngineStatus {
   std::string activity;  // the activity panel's text ("Listening..." when idle)
   std::optional<TransferProgress> receiving;
   std::optional<TransferProgress> sending;
+  // bytesLeft: what is left of the transfers under way plus the sizes of the
+  // files queued to be sent ("MB left" while files move).
+  std::int64_t bytesLeft = 0;
   std::vector<FailedItem> failedItems;  // oldest first, each path once
   std::string lastError;
   // refusal: why the server refused the link (contract and key), empty while it did not.
