@@ -110,8 +110,12 @@ std::string shownUnsyncedName(const std::string& localPath, const std::string& s
 
 std::vector<FailedItem> StatusReport::failedItems() const {
   std::vector<FailedItem> items;
-  for (const FailedItem& item : s_.failed.items()) items.push_back({shownServerPath(item.path), item.reason});
   const std::string& folder = s_.ports.config.syncFolder();
+  for (const FailedItem& item : s_.failed.items()) {
+    // A server path as the request named it, or the local path of a file that failed on the disk.
+    const bool serverPath = item.path.rfind("\\/", 0) == 0 || item.path.rfind("/", 0) == 0;
+    items.push_back({serverPath ? shownServerPath(item.path) : "/" + shownName(item.path, folder), item.reason});
+  }
   for (const auto& [path, reason] : s_.tracker.unsynced.names()) {
     FailedItem item{"/" + shownUnsyncedName(path, folder), reason};
     if (std::find(items.begin(), items.end(), item) == items.end()) items.push_back(std::move(item));
@@ -147,6 +151,7 @@ EngineStatus StatusReport::current() {
   status.bytesLeft = bytesLeft(status);
   status.failedItems = failedItems();
   status.lastError = lastError_;
+  status.diskFull = s_.failed.diskFull();
   status.cycleEndedAt = cycleEndedAt_;
   return status;
 }

@@ -64,8 +64,9 @@ class StatusReport {
 
  private:
   std::optional<TransferProgress> receiving();
-  // failedItems are the refused server paths and the local names that cannot
-  // be synchronised, each as "/" + its path in the sync folder.
+  // failedItems are the refused server paths, the files that failed on the
+  // disk and the local names that cannot be synchronised, each as "/" + its
+  // path in the sync folder.
   std::vector<FailedItem> failedItems() const;
   // bytesLeft: the rest of the transfers under way and the queued files.
   std::int64_t bytesLeft(const EngineStatus& status);

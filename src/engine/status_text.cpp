@@ -37,6 +37,7 @@ std::string megabytesLeftPanel(const EngineStatus& s) {
 std::string statusSummary(const EngineStatus& s) {
   std::string text = s.connected ? "Connected to " + s.server : std::string("Not connected");
   if (!s.syncFolderPresent) text += "\nSync folder not found";
+  if (s.diskFull) text += "\nDisk full: files are not received";
   if (s.receiving) text += "\nReceiving " + transferText(*s.receiving);
   if (s.sending) text += "\nSending " + transferText(*s.sending);
   if (!s.failedItems.empty()) text += "\nFailed items: " + std::to_string(s.failedItems.size());

@@ -4,6 +4,7 @@
 #include "engine/status_report.h"
 #include "engine/status_text.h"
 #include "support/engine_harness.h"
+#include "support/faulty_file_system.h"
 #include "support/scoped_code_page.h"
 
 namespace kq {
@@ -141,6 +142,41 @@ TEST_F(EngineStatusTest, MegabytesLeftCountTheTransferUnderWayAndTheQueuedFiles)
   EXPECT_EQ(sending.bytesLeft, 300 * 1024 + 3 * kMiB - sending.sending->bytesDone);
   EXPECT_EQ(megabytesLeftPanel(sending), "MB left: " + std::to_string(megabytesLeft(sending.bytesLeft)));
   EXPECT_FALSE(published().sending);
+}
+
+// The engine on a disk that can be made full.
+struct DiskToFill {
+  test::MemoryFileSystem memory;
+  test::MemoryIniFile memoryIni{&memory};
+  test::FaultyFileSystem disk{memory};
+};
+class FullDiskEngine : public DiskToFill, public test::EngineHarness {
+ public:
+  FullDiskEngine() : EngineHarness(disk, memoryIni, "C:\\Users\\user\\Docs", "C:\\Program Files\\Korvalinq") {}
+};
+
+// A file that does not fit marks the disk full, in the record and among the
+// failed items under its own name, until a file arrives whole.
+TEST(EngineDiskFullTest, AFileThatDoesNotFitMarksTheDiskFullUntilAFileArrives) {
+  FullDiskEngine t;
+  ASSERT_TRUE(t.fs.createFolders(t.path("_config")));
+  t.connect();
+  t.disk.fillDisk(".kqpart");
+  auto push = [&](const char* name, const std::string& data) {
+    t.read(request("RQPUT", std::string(R"({"filepath":"\/)") + name + R"("})"));
+    t.read(encodeHeader({"RQFDA", kId, data.size()}) + data);
+    t.engine.StatusTimer();
+    return t.published.last();
+  };
+  EngineStatus s = push("big.bin", "0123456789");
+  EXPECT_TRUE(s.diskFull);
+  EXPECT_EQ(s.failedItems, (std::vector<FailedItem>{{"/big.bin", kDiskFullReason}}));
+  EXPECT_NE(statusSummary(s).find("\nDisk full: files are not received"), std::string::npos);
+  EXPECT_TRUE(push("big2.bin", "0123456789").diskFull);
+  t.disk.heal();
+  s = push("big.bin", "0123456789");
+  EXPECT_FALSE(s.diskFull);
+  EXPECT_EQ(s.failedItems, (std::vector<FailedItem>{{"/big2.bin", kDiskFullReason}}));
 }
 
 TEST_F(EngineStatusTest, AMissingSyncFolderShows) {
