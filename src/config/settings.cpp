@@ -79,6 +79,11 @@ bool BoundedIniFile::writeInt(const std::string& path, const std::string& sectio
   return withinBound(path) && inner_.writeInt(path, section, key, value);
 }
 
+std::optional<std::string> BoundedIniFile::readText(const std::string& path, const std::string& section,
+                                                    const std::string& key) {
+  return withinBound(path) ? inner_.readText(path, section, key) : std::nullopt;
+}
+
 bool BoundedIniFile::withinBound(const std::string& path) {
   std::uint64_t size = fs_.status(path).size;
   if (size <= kSettingsMaxBytes) {

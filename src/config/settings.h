@@ -80,6 +80,8 @@ class BoundedIniFile : public IniFile {
               int defaultValue) override;
   [[nodiscard]] bool writeInt(const std::string& path, const std::string& section, const std::string& key,
                               int value) override;
+  std::optional<std::string> readText(const std::string& path, const std::string& section,
+                                      const std::string& key) override;
 
  private:
   bool withinBound(const std::string& path);

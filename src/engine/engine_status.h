@@ -36,8 +36,13 @@ struct EngineStatus {
   std::string activity;  // the activity panel's text ("Listening..." when idle)
   std::optional<TransferProgress> receiving;
   std::optional<TransferProgress> sending;
+  // bytesLeft: what is left of the transfers under way plus the sizes of the
+  // files queued to be sent ("MB left" while files move).
+  std::int64_t bytesLeft = 0;
   std::vector<FailedItem> failedItems;  // oldest first, each path once
   std::string lastError;
+  // diskFull: a received file did not fit on the disk, and none arrived whole since.
+  bool diskFull = false;
   // refusal: why the server refused the link (contract and key), empty while it did not.
   std::string refusal;
   std::optional<std::int64_t> cycleEndedAt;  // Unix seconds of the last completed server cycle

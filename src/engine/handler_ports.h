@@ -57,4 +57,9 @@ inline void fail(HandlerPorts& p, const std::string& path, const std::string& re
   if (p.failed) p.failed->add(path, reason);
 }
 
+// received records that path arrived whole.
+inline void received(HandlerPorts& p, const std::string& path) {
+  if (p.failed) p.failed->received(path);
+}
+
 }  // namespace kq

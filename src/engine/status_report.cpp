@@ -12,12 +12,24 @@
 
 namespace kq {
 
+namespace {
+
+// utf8Below is local path text below syncFolder in UTF-8: every shown name
+// is converted here, from the active code page, as a whole (a trail byte of a
+// double-byte character may look like "\\": separators are turned into "/"
+// only after).
+std::string utf8Below(const std::string& localPath, const std::string& syncFolder) {
+  if (localPath.rfind(syncFolder + "\\", 0) == 0) return localToUtf8(localPath.substr(syncFolder.size() + 1));
+  return localToUtf8(localPath);
+}
+
+}  // namespace
+
 std::string shownName(const std::string& localPath, const std::string& syncFolder) {
-  std::string name = localPath;
-  if (name.rfind(syncFolder + "\\", 0) == 0) name = name.substr(syncFolder.size() + 1);
+  std::string name = utf8Below(localPath, syncFolder);
   for (char& c : name)
     if (c == '\\') c = '/';
-  return cp1252ToUtf8(name);
+  return name;
 }
 
 namespace {
@@ -63,7 +75,7 @@ bool appendEscaped(std::string_view value, std::size_t& i, std::string& out) {
 std::string shownServerPath(std::string_view value) {
   std::string out, local;  // local: code-page bytes not yet converted
   auto flush = [&] {
-    out += toUtf8(activeCodePage(), local);
+    out += localToUtf8(local);
     local.clear();
   };
   for (std::size_t i = 0; i < value.size(); ++i) {
@@ -84,9 +96,7 @@ std::string shownServerPath(std::string_view value) {
 // knows it: its parent is local path text, the name itself is in the display
 // form of the log lines (non-ASCII characters as \uXXXX, at or above U+0080).
 std::string shownUnsyncedName(const std::string& localPath, const std::string& syncFolder) {
-  std::string text = localPath;
-  if (text.rfind(syncFolder + "\\", 0) == 0) text = text.substr(syncFolder.size() + 1);
-  text = toUtf8(activeCodePage(), text);
+  const std::string text = utf8Below(localPath, syncFolder);
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (unicodeEscape(text, i) >= 0x80) {
@@ -100,8 +110,12 @@ std::string shownUnsyncedName(const std::string& localPath, const std::string& s
 
 std::vector<FailedItem> StatusReport::failedItems() const {
   std::vector<FailedItem> items;
-  for (const FailedItem& item : s_.failed.items()) items.push_back({shownServerPath(item.path), item.reason});
   const std::string& folder = s_.ports.config.syncFolder();
+  for (const FailedItem& item : s_.failed.items()) {
+    // A server path as the request named it, or the local path of a file that failed on the disk.
+    const bool serverPath = item.path.rfind("\\/", 0) == 0 || item.path.rfind("/", 0) == 0;
+    items.push_back({serverPath ? shownServerPath(item.path) : "/" + shownName(item.path, folder), item.reason});
+  }
   for (const auto& [path, reason] : s_.tracker.unsynced.names()) {
     FailedItem item{"/" + shownUnsyncedName(path, folder), reason};
     if (std::find(items.begin(), items.end(), item) == items.end()) items.push_back(std::move(item));
@@ -134,10 +148,19 @@ EngineStatus StatusReport::current() {
   status.activity = s_.activity;
   status.receiving = receiving();
   status.sending = sending_;
+  status.bytesLeft = bytesLeft(status);
   status.failedItems = failedItems();
   status.lastError = lastError_;
+  status.diskFull = s_.failed.diskFull();
   status.cycleEndedAt = cycleEndedAt_;
   return status;
+}
+
+std::int64_t StatusReport::bytesLeft(const EngineStatus& status) {
+  std::int64_t left = queuedBytes_.total(s_.tracker.modificationQueue, sendingPath_);
+  for (const auto& transfer : {status.receiving, status.sending})
+    if (transfer) left += std::max<std::int64_t>(0, transfer->bytesTotal - transfer->bytesDone);
+  return left;
 }
 
 void StatusReport::publish() {
@@ -151,6 +174,7 @@ void StatusReport::onSendProgress(const std::string& path, std::uint64_t done, s
     return;
   }
   const std::int64_t now = s_.ports.clock.epochMillis();
+  sendingPath_ = path;
   sending_ = sendMeter_.sample(shownName(path, s_.ports.config.syncFolder()), static_cast<std::int64_t>(done),
                                static_cast<std::int64_t>(total), now);
   if (now - publishedAtMs_ >= timers::kStatusMs) publish();

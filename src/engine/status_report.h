@@ -11,6 +11,7 @@
 #include "engine/engine_ports.h"
 #include "engine/engine_status.h"
 #include "engine/failed_items.h"
+#include "engine/queued_bytes.h"
 #include "engine/transfer_meter.h"
 
 namespace kq {
@@ -44,7 +45,7 @@ class StatusReport {
     const FailedItems& failed;
     const std::string& activity;  // the activity panel's text
   };
-  explicit StatusReport(Sources sources) : s_(sources) {}
+  explicit StatusReport(Sources sources) : s_(sources), queuedBytes_(sources.ports.fs) {}
 
   void noteError(const std::string& text) { lastError_ = text; }
   void onCycleEnded() { cycleEndedAt_ = s_.ports.clock.epochMillis() / 1000; }
@@ -52,21 +53,30 @@ class StatusReport {
   // the record is published from here at most once per kStatusMs.
   void onSendProgress(const std::string& path, std::uint64_t done, std::uint64_t total);
   // endOfReadEvent: a send lasts one read event at most.
-  void endOfReadEvent() { sending_.reset(); sendMeter_.reset(); }
+  void endOfReadEvent() {
+    sending_.reset();
+    sendingPath_.clear();
+    sendMeter_.reset();
+  }
   // publish hands the current record to the port.
   void publish();
   EngineStatus current();
 
  private:
   std::optional<TransferProgress> receiving();
-  // failedItems are the refused server paths and the local names that cannot
-  // be synchronised, each as "/" + its path in the sync folder.
+  // failedItems are the refused server paths, the files that failed on the
+  // disk and the local names that cannot be synchronised, each as "/" + its
+  // path in the sync folder.
   std::vector<FailedItem> failedItems() const;
+  // bytesLeft: the rest of the transfers under way and the queued files.
+  std::int64_t bytesLeft(const EngineStatus& status);
 
   Sources s_;
   TransferMeter receiveMeter_;
   TransferMeter sendMeter_;
   std::optional<TransferProgress> sending_;
+  std::string sendingPath_;  // local path of the file being sent
+  QueuedBytes queuedBytes_;
   std::int64_t publishedAtMs_ = 0;
   std::string lastError_;
   std::optional<std::int64_t> cycleEndedAt_;

@@ -24,9 +24,20 @@ std::string transferText(const TransferProgress& t) {
   return text;
 }
 
+std::int64_t megabytesLeft(std::int64_t bytes) {
+  constexpr std::int64_t kMiB = 1 << 20;
+  return bytes <= 0 ? 0 : (bytes + kMiB - 1) / kMiB;
+}
+
+std::string megabytesLeftPanel(const EngineStatus& s) {
+  if (!s.receiving && !s.sending) return {};
+  return "MB left: " + std::to_string(megabytesLeft(s.bytesLeft));
+}
+
 std::string statusSummary(const EngineStatus& s) {
   std::string text = s.connected ? "Connected to " + s.server : std::string("Not connected");
   if (!s.syncFolderPresent) text += "\nSync folder not found";
+  if (s.diskFull) text += "\nDisk full: files are not received";
   if (s.receiving) text += "\nReceiving " + transferText(*s.receiving);
   if (s.sending) text += "\nSending " + transferText(*s.sending);
   if (!s.failedItems.empty()) text += "\nFailed items: " + std::to_string(s.failedItems.size());

@@ -11,6 +11,8 @@ namespace kq {
 
 // kFolderMissing is the problem text of a missing sync folder.
 extern const char* const kFolderMissing;
+// kDiskFull is the problem text of a disk too full for the files received.
+extern const char* const kDiskFull;
 
 enum class TrayState { Synchronised, Working, Attention };
 
@@ -21,7 +23,8 @@ struct TrayView {
 };
 
 // userProblem is what the user has to put right, empty when nothing: the
-// refused contract and key, a missing sync folder, names that cannot be synchronised.
+// refused contract and key, a missing sync folder, a full disk, names that
+// cannot be synchronised (the files that did not fit count as the full disk).
 std::string userProblem(const EngineStatus& status);
 
 // trayView: Attention while there is a problem or no link to the server,
@@ -31,6 +34,7 @@ TrayView trayView(const EngineStatus& status, const std::string& lastSync);
 
 // Balloons says which problem deserves a balloon: each problem text once,
 // when it first appears; more failed names than before count as a new problem.
+// A full disk is one problem however many files it stops.
 class Balloons {
  public:
   std::optional<std::string> next(const EngineStatus& status);
@@ -38,6 +42,7 @@ class Balloons {
  private:
   std::string refusalShown_;
   bool folderMissingShown_ = false;
+  bool diskFullShown_ = false;
   std::size_t failedSeen_ = 0;
 };
 

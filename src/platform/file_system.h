@@ -42,6 +42,9 @@ class OutputStream {
   // sync asks the disk to hold everything written so far (fsync); streams
   // without a disk behind them have nothing to do.
   [[nodiscard]] virtual bool sync() { return true; }
+  // outOfSpace: a write, sync or close failed because the disk (or the
+  // user's quota) is full.
+  virtual bool outOfSpace() const { return false; }
 };
 
 struct WalkEntry {

@@ -221,10 +221,16 @@ void FileReceiver::finishFile() {
   switch (outcome) {
     case IncomingFile::Outcome::Done:
       p_.tracker.noteServerWriteDone(target);
+      received(p_, target);
       p_.log.writeLog("File " + target + " received successfully", true);
       p_.status.setPanel(1, "File received");
       return;
     case IncomingFile::Outcome::WriteFailed:
+      if (file_->outOfSpace()) {
+        p_.log.writeLog("ERROR: The disk is full: " + target + " was not received; the file stays as it was", true);
+        fail(p_, target, kDiskFullReason);
+        break;
+      }
       p_.log.writeLog("ERROR: Received data could not be written completely to file " + target, true);
       fail(p_, target, "received data could not be written completely");
       break;

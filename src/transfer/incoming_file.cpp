@@ -64,6 +64,7 @@ bool IncomingFile::discard() {
 
 void IncomingFile::fail() {
   failed_ = true;
+  if (stream_ && stream_->outOfSpace()) outOfSpace_ = true;
   discard();
 }
 

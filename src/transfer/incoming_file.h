@@ -31,6 +31,8 @@ class IncomingFile {
   bool started() const { return started_; }
   // failed is true once a write (or the open before it) failed; later bytes are dropped.
   bool failed() const { return failed_; }
+  // outOfSpace: the failure was a full disk.
+  bool outOfSpace() const { return outOfSpace_; }
 
   // openStream creates the temporary file at the first call and appends to it
   // when it is reopened later; false (and failed) when it cannot be opened.
@@ -58,6 +60,7 @@ class IncomingFile {
   std::unique_ptr<OutputStream> stream_;
   bool started_ = false;  // the temporary file was created
   bool failed_ = false;
+  bool outOfSpace_ = false;
   bool settled_ = false;  // renamed or removed: nothing left to clean up
 };
 

@@ -34,6 +34,7 @@ class FaultyFileSystem : public FileSystem {
   void failOpenAppend(std::string part) { fail(FsOp::OpenAppend, std::move(part)); }
   void failOpenWrite(std::string part) { fail(FsOp::OpenWrite, std::move(part)); }
   void failWrites(std::string part) { fail(FsOp::Write, std::move(part)); }  // open works, write fails
+  void fillDisk(std::string part) { fail(FsOp::WriteFull, std::move(part)); }  // writes fail: the disk is full
   void failSyncs(std::string part) { fail(FsOp::Sync, std::move(part)); }    // writing works, sync fails
   void failWalk(std::string part) { fail(FsOp::Walk, std::move(part)); }
   // heal drops every failure rule.
@@ -86,17 +87,18 @@ class FaultyFileSystem : public FileSystem {
   // cannot get them onto the disk (refuseSync).
   class FailingStream : public OutputStream {
    public:
-    FailingStream(std::unique_ptr<OutputStream> inner, bool refuseWrites, bool refuseSync)
-        : inner_(std::move(inner)), refuseWrites_(refuseWrites), refuseSync_(refuseSync) {}
+    FailingStream(std::unique_ptr<OutputStream> inner, bool refuseWrites, bool refuseSync, bool full = false)
+        : inner_(std::move(inner)), refuseWrites_(refuseWrites || full), refuseSync_(refuseSync), full_(full) {}
     bool write(const char* data, std::size_t size) override {
       return !refuseWrites_ && inner_->write(data, size);
     }
+    bool outOfSpace() const override { return full_; }
     bool close() override { return inner_->close(); }
     bool sync() override { return !refuseSync_ && inner_->sync(); }
 
    private:
     std::unique_ptr<OutputStream> inner_;
-    bool refuseWrites_, refuseSync_;
+    bool refuseWrites_, refuseSync_, full_;
   };
 
   bool matches(FsOp op, const std::string& path) const {
@@ -110,8 +112,8 @@ class FaultyFileSystem : public FileSystem {
     return matches(op, path);
   }
   std::unique_ptr<OutputStream> wrapWrites(const std::string& path, std::unique_ptr<OutputStream> out) {
-    bool writes = matches(FsOp::Write, path), syncs = matches(FsOp::Sync, path);
-    if (out && (writes || syncs)) return std::make_unique<FailingStream>(std::move(out), writes, syncs);
+    bool writes = matches(FsOp::Write, path), syncs = matches(FsOp::Sync, path), full = matches(FsOp::WriteFull, path);
+    if (out && (writes || syncs || full)) return std::make_unique<FailingStream>(std::move(out), writes, syncs, full);
     return out;
   }
 

@@ -4,7 +4,7 @@ namespace kq::test {
 
 enum class FsOp {
   Status, CreateFolders, Remove, RemoveAll, Rename, SetAttributes, Attributes,
-  OpenRead, OpenAppend, OpenWrite, Write, Walk, Sync
+  OpenRead, OpenAppend, OpenWrite, Write, WriteFull, Walk, Sync
 };
 
 }  // namespace kq::test

@@ -21,6 +21,7 @@
 //   screen                        print the primary monitor's width and height
 //   panel-rects TITLE ID          print each status-bar panel's left top right bottom, one a line
 //   list-items TITLE ID           print the lines of a list box, one a line
+//   panel-texts TITLE ID          print each status-bar panel's text, one a line
 // TEXT may hold "\n" for a line break.
 #include <windows.h>
 #include <commctrl.h>
@@ -209,6 +210,30 @@ int run(int argc, wchar_t** argv) {
       // In the parent's client coordinates.
       MapWindowPoints(c, GetParent(c), reinterpret_cast<POINT*>(&r), 2);
       printf("%ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
+    }
+    if (remote) VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
+    return remote && parts > 0 ? 0 : 1;
+  }
+  if (command == L"panel-texts") {
+    HWND c = control(arg(2), arg(3));
+    if (!c) return 1;
+    // SB_GETTEXTW writes into the memory of the window's own process.
+    DWORD pid = 0;
+    GetWindowThreadProcessId(c, &pid);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (!process) return 1;
+    constexpr SIZE_T kChars = 1024;
+    void* remote = VirtualAllocEx(process, nullptr, kChars * sizeof(wchar_t), MEM_COMMIT, PAGE_READWRITE);
+    int parts = static_cast<int>(SendMessageW(c, SB_GETPARTS, 0, 0));
+    for (int i = 0; remote && i < parts; ++i) {
+      wchar_t text[kChars] = {};
+      if (LOWORD(SendMessageW(c, SB_GETTEXTLENGTHW, static_cast<WPARAM>(i), 0)) < kChars) {
+        SendMessageW(c, SB_GETTEXTW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(remote));
+        SIZE_T got = 0;
+        ReadProcessMemory(process, remote, text, sizeof text - sizeof(wchar_t), &got);
+      }
+      printUtf8(text);
     }
     if (remote) VirtualFreeEx(process, remote, 0, MEM_RELEASE);
     CloseHandle(process);

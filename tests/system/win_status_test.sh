@@ -5,7 +5,10 @@
 #   - a wrong API key: the refusal in status panel 0 and the tray tip within
 #     30 s, one notice, and attempts that slow down (read from the log's times);
 #   - the right key written by a new set-up: the client connects at once;
-#   - a local Жук.txt (code page 1252) in the "Not synchronised" list with its reason;
+#   - a local Жук.txt (code page 1252) in the "Not synchronised" list with its
+#     reason, and as itself in the main window's file list;
+#   - "MB left" counted by the client while a file comes in (the server held
+#     with SIGSTOP mid-transfer), and the server's figure again after it;
 #   - every status panel inside the main window at its first size;
 #   - a start without "filesync.cfg" and without "install": a box offers the set-up.
 # Screenshots stay in WIN_BUILD/status-test/shots.
@@ -100,6 +103,37 @@ config "$right"
 check "connected with the new key" wait_for 25 text_is 2008 127.0.0.1
 check "a.txt reaches the store" wait_for 60 cmp -s "$work/sync/a.txt" "$work/store/a.txt"
 reason="characters outside the code page 1252"
+
+echo "# the main window's file list"
+files=$(drive list-items "$main" 2006 | tr -d '\r')
+echo "   files: $(echo $files)"
+check "Жук.txt reads as itself in the file list" grep -qxF "Жук.txt" <<<"$files"
+
+echo "# \"MB left\" while a file comes in"
+panel() { drive panel-texts "$main" 2008 | tr -d '\r' | sed -n "$(($1 + 1))p"; }
+panel_is() { [ "$(panel "$1")" = "$2" ]; }
+mib=$((1024 * 1024))
+head -c $((512 * mib)) /dev/zero >"$work/big.bin"
+mv "$work/big.bin" "$work/store/big.bin"
+part=$work/sync/big.bin.kqpart
+partial() { [ -s "$part" ]; }
+# The server is held as soon as the first bytes are on the client's disk.
+end=$((SECONDS + 60))
+until partial || [ $SECONDS -ge $end ]; do sleep 0.02; done
+kill -STOP "$server"
+check "a transfer is under way" partial
+# What was on its way is read to the end: the size holds still.
+received=-1
+until [ "$received" = "$(stat -c %s "$part" 2>/dev/null)" ]; do received=$(stat -c %s "$part" 2>/dev/null); sleep 1.5; done
+left=$(((512 * mib - received + mib - 1) / mib))
+echo "   received $received bytes; panels: $(drive panel-texts "$main" 2008 | tr -d '\r' | paste -sd '|')"
+check "panel 5 shows the client's count: MB left: $left" wait_for 10 panel_is 5 "MB left: $left"
+check "panel 1 shows the file under way" bash -c "[[ \"\$1\" == 'Receiving big.bin '*' / 512.0 MB'* ]]" _ "$(panel 1)"
+shot mb-left
+kill -CONT "$server"
+check "big.bin arrives whole" wait_for 120 cmp -s "$work/store/big.bin" "$work/sync/big.bin"
+check "then the server's figure again: MB left: 0" wait_for 20 panel_is 5 "MB left: 0"
+rm -f "$work/store/big.bin" "$work/sync/big.bin"
 check "the tray tip counts the name left out" wait_for 60 text_has 2009 "1 name cannot be synchronised"
 
 echo "# the names that are not synchronised"

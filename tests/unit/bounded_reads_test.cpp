@@ -34,14 +34,18 @@ class BoundedSettings : public ::testing::Test {
 };
 
 TEST_F(BoundedSettings, AFileAtTheBoundIsReadAndOneBeyondItIsNot) {
-  const std::string content = "[Basic]\r\nfiledeletion=2\r\nInitialSync=1\r\n";
+  const std::string content = "[Basic]\r\nfiledeletion=2\r\nInitialSync=1\r\nLogLevel=trace\r\nUnicodeNames=1\r\n";
   ASSERT_TRUE(disk.fs().writeText(ini, padded(content, kSettingsMaxBytes)));
   EXPECT_EQ(readDeletionPolicy(settings, ini), 2);
+  EXPECT_TRUE(readLogTrace(settings, ini));
+  EXPECT_TRUE(readUnicodeNames(settings, ini));
   EXPECT_TRUE(log.lines.empty());
 
   ASSERT_TRUE(disk.fs().writeText(ini, padded(content, kSettingsMaxBytes + 1)));
   EXPECT_EQ(readDeletionPolicy(settings, ini), kDeleteToTrash);
   EXPECT_EQ(readInitialSync(settings, ini), 0);
+  EXPECT_FALSE(readLogTrace(settings, ini));
+  EXPECT_FALSE(readUnicodeNames(settings, ini));
   EXPECT_FALSE(writeInitialSync(settings, ini, 1));
   const std::string line = "Filesync.ini is larger than 65536 bytes (65537 bytes); its settings are not used: " + ini;
   ASSERT_EQ(log.texts(), std::vector<std::string>{line});  // once, not at every access

@@ -4,6 +4,8 @@
 #include "engine/status_report.h"
 #include "engine/status_text.h"
 #include "support/engine_harness.h"
+#include "support/faulty_file_system.h"
+#include "support/scoped_code_page.h"
 
 namespace kq {
 namespace {
@@ -88,6 +90,93 @@ TEST_F(EngineStatusTest, AFileBeingReceivedShowsItsBytesAndRate) {
   EXPECT_EQ(transferText(*published().receiving), "docs/big.bin 2.0 KB / 2.9 KB at 1000 B/s");
   t.read(std::string(1000, 'x'));
   EXPECT_FALSE(published().receiving);
+}
+
+// Every shown name is read in the active code page: under 932 the trail byte
+// 0x5C of \u8868 is part of the character, never a separator.
+TEST(ShownNamesTest, LocalNamesAreReadInTheActiveCodePage) {
+  const std::string hyou = "\x95\x5c";  // \u8868 in code page 932
+  {
+    test::ScopedCodePage japanese(932);
+    EXPECT_EQ(shownName("Z:\\S\\docs\\" + hyou + ".txt", "Z:\\S"), "docs/\u8868.txt");
+    EXPECT_EQ(shownUnsyncedName("Z:\\S\\" + hyou + "\\\\u0416.txt", "Z:\\S"), "\u8868/\u0416.txt");
+  }
+  EXPECT_EQ(shownName("Z:\\S\\caf\xe9.txt", "Z:\\S"), "caf\u00e9.txt");
+}
+
+TEST(MegabytesLeftTest, ByteCountsRoundUpToWholeMiB) {
+  const std::pair<std::int64_t, std::int64_t> cases[] = {
+      {0, 0}, {-5, 0}, {1, 1}, {1 << 20, 1}, {(1 << 20) + 1, 2}, {100LL << 20, 100}};
+  for (auto [bytes, mib] : cases) EXPECT_EQ(megabytesLeft(bytes), mib) << bytes;
+}
+
+// "MB left" while files move: the rest of the file under way in either
+// direction plus the files queued to be sent, each counted once.
+TEST_F(EngineStatusTest, MegabytesLeftCountTheTransferUnderWayAndTheQueuedFiles) {
+  constexpr std::int64_t kMiB = 1 << 20;
+  t.connect();
+  t.memoryFs.addFile(t.path("up1.bin"), std::string(3 * kMiB, 'u'));
+  t.memoryFs.addFile(t.path("up2.txt"), std::string(300 * 1024, 'v'));
+  ASSERT_TRUE(t.fs.createFolders(t.path("docs")));
+  for (const char* name : {"up1.bin", "up2.txt", "docs", "gone.txt"})
+    t.engine.ClientSocket1Read("3" + t.path(name));
+  const std::int64_t queued = 3 * kMiB + 300 * 1024;
+  EXPECT_EQ(published().bytesLeft, queued);
+  EXPECT_EQ(megabytesLeftPanel(published()), "");  // nothing moves: the server's figure stands
+
+  t.read(request("RQPUT", R"({"filepath":"\/big.bin"})"));
+  t.read(encodeHeader({"RQFDA", kId, static_cast<std::uint64_t>(5 * kMiB)}) + std::string(kMiB / 2, 'x'));
+  EXPECT_EQ(published().bytesLeft, queued + 5 * kMiB - kMiB / 2);
+  EXPECT_EQ(megabytesLeftPanel(published()), "MB left: 8");
+  t.read(std::string(4 * kMiB + kMiB / 2, 'x'));
+  EXPECT_EQ(published().bytesLeft, queued);
+  EXPECT_EQ(megabytesLeftPanel(published()), "");
+
+  // The file being sent counts by what is left of it, not again as queued.
+  t.clock.advance(1000);
+  const std::size_t before = t.published.records.size();
+  t.read(request("RQFIL", R"({"filepath":"\/up1.bin"})"));
+  ASSERT_GT(t.published.records.size(), before);
+  const EngineStatus& sending = t.published.records[before];
+  ASSERT_TRUE(sending.sending);
+  EXPECT_EQ(sending.bytesLeft, 300 * 1024 + 3 * kMiB - sending.sending->bytesDone);
+  EXPECT_EQ(megabytesLeftPanel(sending), "MB left: " + std::to_string(megabytesLeft(sending.bytesLeft)));
+  EXPECT_FALSE(published().sending);
+}
+
+// The engine on a disk that can be made full.
+struct DiskToFill {
+  test::MemoryFileSystem memory;
+  test::MemoryIniFile memoryIni{&memory};
+  test::FaultyFileSystem disk{memory};
+};
+class FullDiskEngine : public DiskToFill, public test::EngineHarness {
+ public:
+  FullDiskEngine() : EngineHarness(disk, memoryIni, "C:\\Users\\user\\Docs", "C:\\Program Files\\Korvalinq") {}
+};
+
+// A file that does not fit marks the disk full, in the record and among the
+// failed items under its own name, until a file arrives whole.
+TEST(EngineDiskFullTest, AFileThatDoesNotFitMarksTheDiskFullUntilAFileArrives) {
+  FullDiskEngine t;
+  ASSERT_TRUE(t.fs.createFolders(t.path("_config")));
+  t.connect();
+  t.disk.fillDisk(".kqpart");
+  auto push = [&](const char* name, const std::string& data) {
+    t.read(request("RQPUT", std::string(R"({"filepath":"\/)") + name + R"("})"));
+    t.read(encodeHeader({"RQFDA", kId, data.size()}) + data);
+    t.engine.StatusTimer();
+    return t.published.last();
+  };
+  EngineStatus s = push("big.bin", "0123456789");
+  EXPECT_TRUE(s.diskFull);
+  EXPECT_EQ(s.failedItems, (std::vector<FailedItem>{{"/big.bin", kDiskFullReason}}));
+  EXPECT_NE(statusSummary(s).find("\nDisk full: files are not received"), std::string::npos);
+  EXPECT_TRUE(push("big2.bin", "0123456789").diskFull);
+  t.disk.heal();
+  s = push("big.bin", "0123456789");
+  EXPECT_FALSE(s.diskFull);
+  EXPECT_EQ(s.failedItems, (std::vector<FailedItem>{{"/big2.bin", kDiskFullReason}}));
 }
 
 TEST_F(EngineStatusTest, AMissingSyncFolderShows) {

@@ -1,6 +1,7 @@
 // The tray's state, one-line tip and balloons, from the engine's status record.
 #include <gtest/gtest.h>
 
+#include "engine/failed_items.h"
 #include "engine/tray_status.h"
 
 namespace kq {
@@ -39,6 +40,13 @@ TEST(TrayStatusTest, StateAndTipFollowTheRecord) {
        {TrayState::Attention, "Sync folder not found: the client waits until it is back"}},
       {"names left out", [](EngineStatus& s) { s.failedItems = {{"a", "r"}, {"b", "r"}}; }, "",
        {TrayState::Attention, "2 names cannot be synchronised: see Filesync > Not synchronised..."}},
+      {"disk full", [](EngineStatus& s) {
+         s.diskFull = true;
+         s.failedItems = {{"/a.bin", kDiskFullReason}, {"/b.bin", kDiskFullReason}};
+       }, "14:05", {TrayState::Attention, "The disk of the sync folder is full: files are not received until there is room"}},
+      {"disk full again with room", [](EngineStatus& s) {  // a file arrived since: the rest waits for the server
+         s.failedItems = {{"/a.bin", kDiskFullReason}};
+       }, "14:05", {TrayState::Synchronised, "Synchronised with sync.example.com:21234, last sync 14:05"}},
   };
   for (const auto& c : cases) {
     EngineStatus s = healthy();
@@ -72,6 +80,29 @@ TEST(TrayStatusTest, ABalloonOnlyForAProblemThatIsNewToTheUser) {
   EXPECT_EQ(balloons.next(s), std::nullopt) << "the same names";
   s.failedItems.push_back({"b", "r"});
   EXPECT_EQ(balloons.next(s), "2 names cannot be synchronised: see Filesync > Not synchronised...");
+}
+
+// A full disk stops every file the server pushes: one balloon, not one per
+// file, and another only after a file arrived and the disk filled up again.
+TEST(TrayStatusTest, AFullDiskGetsOneBalloonForAllItsFiles) {
+  const std::string full = "The disk of the sync folder is full: files are not received until there is room";
+  Balloons balloons;
+  EngineStatus s = healthy();
+  EXPECT_EQ(balloons.next(s), std::nullopt);
+  s.diskFull = true;
+  for (const char* file : {"/a.bin", "/b.bin", "/c.bin"}) {
+    s.failedItems.push_back({file, kDiskFullReason});
+    EXPECT_EQ(balloons.next(s), s.failedItems.size() == 1 ? std::optional(full) : std::nullopt) << file;
+  }
+  EXPECT_EQ(userProblem(s), full);
+  s.diskFull = false;  // a file arrived whole
+  EXPECT_EQ(balloons.next(s), std::nullopt);
+  EXPECT_EQ(userProblem(s), "");
+  s.diskFull = true;
+  EXPECT_EQ(balloons.next(s), full);
+  s.failedItems.push_back({"/\u0416.txt", "characters outside the code page 1252"});
+  EXPECT_EQ(balloons.next(s), "1 name cannot be synchronised: see Filesync > Not synchronised...")
+      << "the names a full disk stopped are not counted as names";
 }
 
 }  // namespace

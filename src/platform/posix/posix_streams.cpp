@@ -25,7 +25,7 @@ bool FdOutputStream::write(const char* data, std::size_t size) {
     auto n = ::write(fd_, data, size);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return false;
+      return failed();
     }
     data += n;
     size -= static_cast<std::size_t>(n);
@@ -33,13 +33,18 @@ bool FdOutputStream::write(const char* data, std::size_t size) {
   return true;
 }
 
-bool FdOutputStream::sync() { return fd_ >= 0 && ::fsync(fd_) == 0; }
+bool FdOutputStream::sync() { return fd_ >= 0 && (::fsync(fd_) == 0 || failed()); }
+
+bool FdOutputStream::failed() {
+  if (errno == ENOSPC || errno == EDQUOT) outOfSpace_ = true;
+  return false;
+}
 
 bool FdOutputStream::close() {
   if (fd_ < 0) return false;
   int rc = ::close(fd_);
   fd_ = -1;
-  return rc == 0;
+  return rc == 0 || failed();
 }
 
 }  // namespace kq

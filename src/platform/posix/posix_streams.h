@@ -21,9 +21,12 @@ class FdOutputStream : public OutputStream {
   bool write(const char* data, std::size_t size) override;
   bool close() override;
   bool sync() override;
+  bool outOfSpace() const override { return outOfSpace_; }
 
  private:
+  bool failed();  // notes a full disk from errno; false
   int fd_;
+  bool outOfSpace_ = false;
 };
 
 }  // namespace kq

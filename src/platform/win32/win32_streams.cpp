@@ -25,7 +25,7 @@ bool HandleOutputStream::write(const char* data, std::size_t size) {
   while (size > 0) {
     DWORD put = 0;
     if (!WriteFile(handle_, data, static_cast<DWORD>(std::min(size, kMaxChunk)), &put, nullptr) || put == 0) {
-      return false;
+      return failed();
     }
     data += put;
     size -= put;
@@ -34,12 +34,19 @@ bool HandleOutputStream::write(const char* data, std::size_t size) {
 }
 
 bool HandleOutputStream::sync() {
-  return handle_ != INVALID_HANDLE_VALUE && FlushFileBuffers(handle_) != 0;
+  return handle_ != INVALID_HANDLE_VALUE && (FlushFileBuffers(handle_) != 0 || failed());
+}
+
+bool HandleOutputStream::failed() {
+  DWORD error = GetLastError();
+  if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL)
+    outOfSpace_ = true;
+  return false;
 }
 
 bool HandleOutputStream::close() {
   if (handle_ == INVALID_HANDLE_VALUE) return false;
-  bool ok = CloseHandle(handle_) != 0;
+  bool ok = CloseHandle(handle_) != 0 || failed();
   handle_ = INVALID_HANDLE_VALUE;
   return ok;
 }

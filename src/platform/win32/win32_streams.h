@@ -23,9 +23,12 @@ class HandleOutputStream : public OutputStream {
   bool write(const char* data, std::size_t size) override;
   bool close() override;
   bool sync() override;
+  bool outOfSpace() const override { return outOfSpace_; }
 
  private:
+  bool failed();  // notes a full disk from the last error; false
   HANDLE handle_;
+  bool outOfSpace_ = false;
 };
 
 }  // namespace kq

@@ -84,7 +84,11 @@ void runMessageLoop(MainWindow& main, const std::vector<HWND>& dialogs) {
 // useUnicodeNamesWhenSet makes local text UTF-8 when "UnicodeNames" is 1 in the
 // settings of the configured sync folder; without a readable configuration the
 // system code page stays.
-void useUnicodeNamesWhenSet(const std::string& exe, FileSystem& fs, IniFile& ini) {
+void useUnicodeNamesWhenSet(const std::string& exe, FileSystem& fs, IniFile& systemIni) {
+  struct Unlogged : Log {  // the log starts later; its own read of the settings says it
+    void writeLog(const std::string&, bool) override {}
+  } unlogged;
+  BoundedIniFile ini(systemIni, fs, unlogged);
   try {
     ClientConfig record = makeClientConfig(exe);
     ConfigFields fields;
@@ -108,9 +112,10 @@ void runClient(HINSTANCE instance, const std::string& programPath) {
   ConfigStore config(fs, makeClientConfig(exe));
   LogView logView;
   Logger logger(fs, clock, config, logView);
+  BoundedIniFile settingsIni(ini, fs, logger);  // "Filesync.ini", never read whole when oversized
   try {  // "LogLevel" = trace: the protocol trace goes to the file as well
     config.reload();
-    logger.setFileTrace(readLogTrace(ini, config.settingsPath()));
+    logger.setFileTrace(readLogTrace(settingsIni, config.settingsPath()));
   } catch (const std::exception&) {
   }
 
@@ -134,7 +139,7 @@ void runClient(HINSTANCE instance, const std::string& programPath) {
   createWindow(newDir, instance, IDD_NEWDIR, main.hwnd());
   ExceptionsWindow exceptions(engine.exceptionFilter(), editor, config.fields);
   createWindow(exceptions, instance, IDD_EXCEPTIONS, main.hwnd());
-  SettingsWindow settings(ini, config.fields, logger);
+  SettingsWindow settings(settingsIni, config.fields, logger);
   createWindow(settings, instance, IDD_SETTINGS, main.hwnd());
   NotSyncedWindow notSynced;
   createWindow(notSynced, instance, IDD_NOTSYNCED, main.hwnd());

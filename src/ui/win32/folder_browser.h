@@ -3,12 +3,20 @@
 // its file list (FileListBox1): the tree shows the chain from the root down to
 // the current folder and that folder's subfolders; the list shows the files of
 // the folder selected in the tree. Hidden and system entries are left out.
+// Both hold wide text, so every name reads as itself (a name outside the code
+// page too); the engine gets local path text, and a name that the code page
+// cannot hold is not handed to it (it is listed under "Not synchronised...").
 #include <windows.h>
 
 #include <string>
+#include <optional>
 #include <vector>
 
 namespace kq::win {
+
+// localName is a wide name as local path text; nullopt when the code page
+// cannot hold it (no "?" look-alike is ever handed on).
+std::optional<std::string> localName(const std::wstring& name);
 
 class FolderBrowser {
  public:
@@ -20,9 +28,9 @@ class FolderBrowser {
 
   // showFolder makes folder the current one: tree rebuilt, file list refreshed.
   void showFolder(const std::string& folder);
-  const std::string& currentFolder() const { return current_; }
+  std::string currentFolder() const;
   // selectedFolder is the folder selected in the tree, empty when none.
-  std::string selectedFolder() const;
+  std::wstring selectedFolder() const;
   std::string selectedFile() const;
   std::vector<std::string> listedFiles() const;
   void refreshFiles();
@@ -36,12 +44,14 @@ class FolderBrowser {
   void onNotify(const NMHDR& header);
 
  private:
-  void rebuildTree(const std::string& folder);
-  std::string listItem(LRESULT index) const;
+  void rebuildTree(const std::wstring& folder);
+  std::wstring listItem(LRESULT index) const;
+  std::vector<std::wstring> listedNames() const;
+  void fillList(const std::vector<std::wstring>& names, const std::wstring& selected);
 
   HWND tree_ = nullptr, list_ = nullptr;
-  std::string current_;
-  std::vector<std::string> treePaths_;  // full path of each tree item, by its lParam
+  std::wstring current_;
+  std::vector<std::wstring> treePaths_;  // full path of each tree item, by its lParam
   bool filling_ = false;
 };
 

@@ -8,12 +8,12 @@
 namespace kq::win {
 
 // withoutTrailingSeparator drops final backslashes except at a drive root ("C:\").
-std::string withoutTrailingSeparator(std::string folder);
+std::wstring withoutTrailingSeparator(std::wstring folder);
 // joinPath appends name to folder with one backslash between them.
-std::string joinPath(const std::string& folder, const std::string& name);
+std::wstring joinPath(const std::wstring& folder, const std::wstring& name);
 // folderChain lists (label, full path) from the root down to folder:
 // "C:\Sync\docs" gives ("C:\", "C:\"), ("Sync", "C:\Sync"), ("docs", "C:\Sync\docs").
 // A UNC folder starts at "\\server\share".
-std::vector<std::pair<std::string, std::string>> folderChain(const std::string& folder);
+std::vector<std::pair<std::wstring, std::wstring>> folderChain(const std::wstring& folder);
 
 }  // namespace kq::win

@@ -283,6 +283,9 @@ void MainWindow::publish(const EngineStatus& status) {
               : status.sending ? utf8ToWide("Sending " + transferText(*status.sending))
                                : std::wstring();
   showPanel(1, progress_.empty() ? activity_ : progress_);
+  // "MB left" counts what the client still moves while a transfer runs.
+  movingLeft_ = utf8ToWide(megabytesLeftPanel(status));
+  showPanel(5, movingLeft_.empty() ? megabytesLeft_ : movingLeft_);
   if (windows_.notSynced) windows_.notSynced->setItems(status.failedItems);
 }
 
@@ -542,9 +545,9 @@ void MainWindow::Button1Click() {
 }
 
 void MainWindow::SpeedButton1Click() {
-  std::string folder = browser_.selectedFolder();
-  if (folder.empty()) folder = browser_.currentFolder();
-  ShellExecuteW(hwnd_, L"open", L"EXPLORER.EXE", toWide(folder).c_str(), nullptr, SW_SHOWDEFAULT);
+  std::wstring folder = browser_.selectedFolder();
+  if (folder.empty()) folder = toWide(browser_.currentFolder());
+  ShellExecuteW(hwnd_, L"open", L"EXPLORER.EXE", folder.c_str(), nullptr, SW_SHOWDEFAULT);
 }
 
 void MainWindow::Exit1Click() {
@@ -597,6 +600,10 @@ void MainWindow::setPanel(int index, const std::string& text) {
   if (index == 1) {
     activity_ = toWide(text);
     if (!progress_.empty()) return;  // the transfer under way stays in view
+  }
+  if (index == 5) {
+    megabytesLeft_ = toWide(text);
+    if (!movingLeft_.empty()) return;  // the client's own count stays in view
   }
   showPanel(index, toWide(text));
 }

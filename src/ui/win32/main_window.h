@@ -130,6 +130,8 @@ class MainWindow : public StatusView, public FolderView, public Dialogs,
   Balloons balloons_;
   std::wstring activity_;  // the activity panel's text as the engine set it
   std::wstring progress_;  // the transfer under way, shown in its place
+  std::wstring megabytesLeft_;  // the "MB left" panel as the engine set it (the server's figure)
+  std::wstring movingLeft_;     // the client's own count while files move, shown in its place
   OtherWindows windows_;
   HWND hwnd_ = nullptr;
   HWND panel_ = nullptr, button1_ = nullptr, speedButton1_ = nullptr, image1_ = nullptr;

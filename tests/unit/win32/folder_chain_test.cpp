@@ -8,26 +8,29 @@
 namespace kq::win {
 namespace {
 
-using Chain = std::vector<std::pair<std::string, std::string>>;
+using Chain = std::vector<std::pair<std::wstring, std::wstring>>;
 
 TEST(FolderChain, FromRootDownToTheFolder) {
-  EXPECT_EQ(folderChain("C:\\Sync\\docs"),
-            (Chain{{"C:\\", "C:\\"}, {"Sync", "C:\\Sync"}, {"docs", "C:\\Sync\\docs"}}));
-  EXPECT_EQ(folderChain("Z:\\tmp\\sync\\"), (Chain{{"Z:\\", "Z:\\"}, {"tmp", "Z:\\tmp"},
-                                                   {"sync", "Z:\\tmp\\sync"}}));
-  EXPECT_EQ(folderChain("C:\\"), (Chain{{"C:\\", "C:\\"}}));
-  EXPECT_EQ(folderChain("C:"), (Chain{{"C:\\", "C:\\"}}));
-  EXPECT_EQ(folderChain("\\\\server\\share\\a"),
-            (Chain{{"\\\\server\\share", "\\\\server\\share"}, {"a", "\\\\server\\share\\a"}}));
-  EXPECT_TRUE(folderChain("").empty());
+  EXPECT_EQ(folderChain(L"C:\\Sync\\docs"),
+            (Chain{{L"C:\\", L"C:\\"}, {L"Sync", L"C:\\Sync"}, {L"docs", L"C:\\Sync\\docs"}}));
+  EXPECT_EQ(folderChain(L"Z:\\tmp\\sync\\"), (Chain{{L"Z:\\", L"Z:\\"}, {L"tmp", L"Z:\\tmp"},
+                                                   {L"sync", L"Z:\\tmp\\sync"}}));
+  EXPECT_EQ(folderChain(L"C:\\"), (Chain{{L"C:\\", L"C:\\"}}));
+  EXPECT_EQ(folderChain(L"C:"), (Chain{{L"C:\\", L"C:\\"}}));
+  EXPECT_EQ(folderChain(L"\\\\server\\share\\a"),
+            (Chain{{L"\\\\server\\share", L"\\\\server\\share"}, {L"a", L"\\\\server\\share\\a"}}));
+  EXPECT_TRUE(folderChain(L"").empty());
+  // A name outside the code page stays itself.
+  EXPECT_EQ(folderChain(L"C:\\S\\\u0416\u0443\u043a"),
+            (Chain{{L"C:\\", L"C:\\"}, {L"S", L"C:\\S"}, {L"\u0416\u0443\u043a", L"C:\\S\\\u0416\u0443\u043a"}}));
 }
 
 TEST(FolderChain, Separators) {
-  EXPECT_EQ(withoutTrailingSeparator("C:\\Sync\\\\"), "C:\\Sync");
-  EXPECT_EQ(withoutTrailingSeparator("C:\\"), "C:\\");
-  EXPECT_EQ(withoutTrailingSeparator("C:"), "C:\\");
-  EXPECT_EQ(joinPath("C:\\", "a.txt"), "C:\\a.txt");
-  EXPECT_EQ(joinPath("C:\\Sync", "a.txt"), "C:\\Sync\\a.txt");
+  EXPECT_EQ(withoutTrailingSeparator(L"C:\\Sync\\\\"), L"C:\\Sync");
+  EXPECT_EQ(withoutTrailingSeparator(L"C:\\"), L"C:\\");
+  EXPECT_EQ(withoutTrailingSeparator(L"C:"), L"C:\\");
+  EXPECT_EQ(joinPath(L"C:\\", L"a.txt"), L"C:\\a.txt");
+  EXPECT_EQ(joinPath(L"C:\\Sync", L"a.txt"), L"C:\\Sync\\a.txt");
 }
 
 TEST(MemoLines, SplitAndJoinAsAMultiLineEditHoldsThem) {
