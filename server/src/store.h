@@ -136,13 +136,13 @@ class Store {
   std::string conflictName(const std::string& path, std::int64_t now) const;
 
   // Batched writes. Once on, the index changes of many steps are committed
-  // together: commitIfDue commits when the batch holds limits.changes changes
-  // or is limits.ms old; commitWrites at once. Before each commit the folders
+  // together: commitIfDue commits when the batch holds limits.changes index
+  // changes (a fetched file makes about four) or is limits.ms old; commitWrites at once. Before each commit the folders
   // that got new names since the last one are flushed, so the index never
   // holds a name whose rename a crash could undo; a file renamed into place
   // before a crash is picked up by the scan at start.
   struct BatchLimits {
-    int changes = 256;
+    int changes = 1024;
     std::int64_t ms = 1000;
   };
   void batchWrites(BatchLimits limits);
