@@ -10,12 +10,28 @@ namespace {
 constexpr const char* kKeptByClient = "kept by the client after its deletion was ordered";
 constexpr const char* kInferred = "gone from the client's listing";
 
+// heldDeletedContent: the client's copy is the content the store deleted, as
+// the server last saw it: a recorded copy of that content, or the version this
+// connection left in step with the client, at its size. Its time says nothing
+// then: it is the client's clock, not the server's.
+bool heldDeletedContent(const ListingEntry& c, const StoreEntry& s, const PlanInput& in) {
+  if (auto* k = knownCopy(in, c)) return k->hash == s.hash;
+  auto* base = sessionVersion(in, c.path);
+  return base != nullptr && *base == s.version && c.size == s.size;
+}
+
+// editedAfterDeletion: the client's copy of a file the store deleted is newer
+// than the deletion and not the deleted content itself.
+bool editedAfterDeletion(const ListingEntry& c, const StoreEntry& s, const PlanInput& in) {
+  return s.deletedAt < c.mtime && !heldDeletedContent(c, s, in);
+}
+
 // needsFetch is true for a client file that the store lacks or deleted before
 // the client last changed it.
 bool needsFetch(const ListingEntry& c, const PlanInput& in) {
   if (c.isDir) return false;
   auto* s = find(in, c.path);
-  return s == nullptr || (s->deleted && s->deletedAt < c.mtime);
+  return s == nullptr || (s->deleted && (s->isDir || editedAfterDeletion(c, *s, in)));
 }
 
 bool listedBefore(const StoreEntry& s, const PlanInput& in) {
@@ -78,7 +94,7 @@ Action planClientFile(const ListingEntry& c, const PlanInput& in) {
   // A deleted folder says nothing of a file that took its name.
   if (s->deleted && s->isDir) return fetch;
   if (s->deleted) {
-    if (s->deletedAt < c.mtime) return fetch;
+    if (editedAfterDeletion(c, *s, in)) return fetch;
     if (deletionOrderedFor(*s, in)) return skip(c.path, kKeptByClient);
     return make(ActionKind::DeleteOnClient, c.path);
   }

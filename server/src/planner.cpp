@@ -98,6 +98,13 @@ Action planModified(const ChangeReport& r, const PlanInput& in) {
   return a;
 }
 
+// echoOfOrderedDeletion: this connection ordered the deletion of path and has
+// not given the client the file that stands there since: a report of the
+// deletion is the client's echo of that order, not the user's deletion of it.
+bool echoOfOrderedDeletion(const std::string& path, const PlanInput& in) {
+  return in.deletionOrdered.count(path) != 0 && sessionVersion(in, path) == nullptr;
+}
+
 Action planDeleted(const ChangeReport& r, const PlanInput& in) {
   auto* s = find(in, r.path);
   if (s == nullptr || s->deleted) return skip(r.path, "not in the store");
@@ -105,6 +112,9 @@ Action planDeleted(const ChangeReport& r, const PlanInput& in) {
   // by a file): its own report or the listing tells what it is.
   if (r.size >= 0) return skip(r.path, "");
   if (!s->isDir && changedSince(in, r.path, *s)) return skip(r.path, "changed in the store since the client saw it; kept");
+  if (echoOfOrderedDeletion(r.path, in)) {
+    return skip(r.path, "the client's late report of the deletion ordered earlier; the file put back since is kept");
+  }
   return make(ActionKind::DeleteInStore, r.path, s->isDir);
 }
 

@@ -6,6 +6,10 @@ namespace kqs::plan {
 
 namespace {
 
+constexpr const char* kUnclearItem =
+    "listed without a size or date and with nothing inside (an empty folder, or a file the client cannot read) "
+    "where the store holds a file; the store's file stays until the client's item is clear";
+
 // heldByClient: this connection left s's version in step with the client, or
 // an earlier listing of it showed the client holding that version.
 bool heldByClient(const StoreEntry& s, const PlanInput& in) {
@@ -45,6 +49,16 @@ bool heldBelow(const std::string& path, const PlanInput& in) {
   return false;
 }
 
+// listsBelow: the listing holds an entry inside path.
+bool listsBelow(const SortedListing& listing, const std::string& path) {
+  for (auto i = listing.upperBound(path); i < listing.size(); ++i) {
+    const std::string& p = listing[i].path;
+    if (isUnder(p, path)) return true;
+    if (p.compare(0, path.size(), path) != 0) return false;
+  }
+  return false;
+}
+
 Action swap(ActionKind kind, const std::string& path, bool isDir, FetchMode mode) {
   Action a = make(kind, path, isDir);
   a.replaces = true;
@@ -78,6 +92,9 @@ Action planFileOverFolder(const ListingEntry& c, const StoreEntry& s, const Plan
 
 Action planFolderOverFile(const ListingEntry& c, const SortedListing& listing, const StoreEntry& s,
                           const PlanInput& in) {
+  // A listing gives a folder no size and no date, and so it does a file the
+  // client could not read: only what is listed inside makes it a folder.
+  if (!listsBelow(listing, c.path)) return skip(c.path, kUnclearItem);
   // The client replaced the file it held by this folder.
   if (clientHeld(in, c.path, s) || heldByClient(s, in)) {
     return swap(ActionKind::CreateStoreFolder, c.path, true, FetchMode::ClientChanged);

@@ -13,6 +13,8 @@ namespace kqs::plan {
 // planFileOverFolder: the client lists a file c where the store holds the folder s.
 Action planFileOverFolder(const ListingEntry& c, const StoreEntry& s, const PlanInput& in);
 // planFolderOverFile: the client lists a folder c where the store holds the file s.
+// An entry with nothing listed inside may be a file the client could not read
+// (listed, like a folder, without a size or date): it replaces nothing.
 Action planFolderOverFile(const ListingEntry& c, const SortedListing& listing, const StoreEntry& s,
                           const PlanInput& in);
 // planReportedFileOverFolder: the client reports a file r where the store holds the folder s.

@@ -1,6 +1,7 @@
 #include "planner.h"
 
 #include <algorithm>
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -95,6 +96,18 @@ TEST(PlanListing, Table) {
        {cfile("/a", 5, kT)}, {}, {}, {}, {}, {"DeleteOnClient /a"}},
       {"client copy newer than the deletion comes back", {gone(file("/a", 5, kT, "h", 4), kT)},
        {cfile("/a", 9, kT + 100)}, {}, {}, {}, {}, {"Fetch /a client"}},
+      {"the deleted content left in step, stamped by a client clock ahead of the server's",
+       {gone(file("/a", 5, kT, "h", 4), kT)}, {cfile("/a", 5, kT + 60)}, {}, {{"/a", 4}}, {}, {}, {"DeleteOnClient /a"}},
+      {"a recorded copy of the deleted content, stamped after the deletion", {gone(file("/a", 5, kT, "h", 4), kT)},
+       {cfile("/a", 5, kT + 60)}, {{"/a", {5, kT + 60, "h"}}}, {}, {}, {}, {"DeleteOnClient /a"}},
+      {"a recorded copy of other content, stamped after the deletion, comes back",
+       {gone(file("/a", 5, kT, "h", 4), kT)}, {cfile("/a", 5, kT + 60)}, {{"/a", {5, kT + 60, "other"}}}, {}, {}, {},
+       {"Fetch /a client"}},
+      {"the version left in step, edited to another size after the deletion, comes back",
+       {gone(file("/a", 5, kT, "h", 4), kT)}, {cfile("/a", 9, kT + 60)}, {}, {{"/a", 4}}, {}, {}, {"Fetch /a client"}},
+      {"a deleted folder whose files the client holds as left, stamped later",
+       {gone(folder("/d"), kT), gone(file("/d/a", 1, kT, "h", 2), kT)}, {cfolder("/d"), cfile("/d/a", 1, kT + 60)}, {},
+       {{"/d/a", 2}}, {}, {}, {"DeleteOnClient /d/"}},
       {"new file in a deleted folder keeps the folder", {gone(folder("/d"), kT + 100), gone(file("/d/a", 1, kT, "h", 2), kT + 100)},
        {cfolder("/d"), cfile("/d/a", 1, kT), cfile("/d/b", 1, kT)}, {}, {}, {}, {},
        {"CreateStoreFolder /d", "DeleteOnClient /d/a", "Fetch /d/b client"}},
@@ -455,8 +468,10 @@ TEST(PlanSwaps, Listing) {
        {file("/cd", 5, kT, "h", 4)}, {cfolder("/cd"), cfile("/cd/x", 1, kT + 9)}, {}, {{"/cd", 4}}, {},
        {"CreateStoreFolder /cd replacing", "Fetch /cd/x client"}},
       {"client file -> folder, the file known from a listing before a restart",
-       {file("/cd", 5, kT, "h", 4)}, {cfolder("/cd")}, {{"/cd", {5, kT, "h"}}}, {}, {},
-       {"CreateStoreFolder /cd replacing"}},
+       {file("/cd", 5, kT, "h", 4)}, {cfolder("/cd"), cfile("/cd/x", 1, kT + 9)}, {{"/cd", {5, kT, "h"}}}, {}, {},
+       {"CreateStoreFolder /cd replacing", "Fetch /cd/x client"}},
+      {"client file -> folder holding only a folder", {file("/cd", 5, kT, "h", 4)}, {cfolder("/cd"), cfolder("/cd/sub")},
+       {}, {{"/cd", 4}}, {}, {"CreateStoreFolder /cd replacing", "CreateStoreFolder /cd/sub"}},
       {"client folder -> file: the store's folder and what it held go to the versions",
        {folder("/cd", 2), file("/cd/x", 1, kT, "h", 3), folder("/cd/sub", 5)}, {cfile("/cd", 7, kT + 9)}, {}, {},
        {{"/cd", 2}, {"/cd/x", 3}, {"/cd/sub", 5}}, {"Fetch /cd over the folder"}},
@@ -480,9 +495,9 @@ TEST(PlanSwaps, Listing) {
        {cfile("/cd", 7, kT + 9), cfile("/k", 1, kT), cfile("/k2", 1, kT)}, {}, {},
        {{"/cd", 2}, {"/cd/x", 3}, {"/k", 11}, {"/k2", 12}},
        {"Fetch /cd merge", "PushFile /cd/new", "DeleteInStore /cd/x", "RecordKnown /k", "RecordKnown /k2"}},
-      {"both: an empty folder the user made of a file the store changed keeps both",
-       {file("/cd", 6, kT + 50, "h2", 6)}, {cfolder("/cd")}, {}, {{"/cd", 4}}, {},
-       {"CreateStoreFolder /cd beside the file"}},
+      {"both: a folder the user made of a file the store changed keeps both",
+       {file("/cd", 6, kT + 50, "h2", 6)}, {cfolder("/cd"), cfolder("/cd/sub")}, {}, {{"/cd", 4}}, {},
+       {"CreateStoreFolder /cd beside the file", "CreateStoreFolder /cd/sub"}},
       {"nothing known of either (a restart): both are kept", {folder("/cd", 2)}, {cfile("/cd", 7, kT)}, {}, {}, {},
        {"Fetch /cd merge"}},
       {"a deleted file says nothing of the folder in its place", {gone(file("/cd", 5, kT, "h", 4), kT + 100)},
@@ -502,6 +517,72 @@ TEST(PlanSwaps, Listing) {
     std::sort(got.begin(), got.end());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(got, expected) << c.name;
+  }
+}
+
+// A listing gives a folder no size and no date, and so it does a file the
+// client could not read. Such an entry with nothing listed inside, where the
+// store holds a file, replaces the store's file by nothing, whatever the
+// server knows of the client's copy; one note says why.
+TEST(PlanSwaps, AnEntryWithoutSizeOrDateAndNothingInsideReplacesNoFile) {
+  const std::string note =
+      "listed without a size or date and with nothing inside (an empty folder, or a file the client cannot read) "
+      "where the store holds a file; the store's file stays until the client's item is clear";
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::string, std::int64_t>> session;
+    std::vector<std::pair<std::string, KnownCopy>> known;
+    std::vector<std::pair<std::string, std::int64_t>> listed;
+    std::vector<ListingEntry> listing;
+  } cases[] = {
+      {"left in step by this connection", {{"/cd", 4}}, {}, {}, {cfolder("/cd")}},
+      {"known from a listing before a restart", {}, {{"/cd", {5, kT, "h"}}}, {}, {cfolder("/cd")}},
+      {"listed in step before", {}, {}, {{"/cd", 4}}, {cfolder("/cd")}},
+      {"the store changed it since", {{"/cd", 3}}, {}, {}, {cfolder("/cd")}},
+      {"nothing known of it", {}, {}, {}, {cfolder("/cd")}},
+      {"a neighbour whose name starts alike is not inside", {{"/cd", 4}}, {}, {},
+       {cfolder("/cd"), cfile("/cd x", 1, kT), cfile("/cd-1/y", 1, kT)}},
+  };
+  for (auto& c : cases) {
+    PlanInput in;
+    in.store["/cd"] = file("/cd", 5, kT, "h", 4);
+    for (auto& [p, v] : c.session) in.session[p] = v;
+    for (auto& [p, k] : c.known) in.known[p].push_back(k);
+    for (auto& [p, v] : c.listed) in.listed[p] = v;
+    auto plan = planListing(c.listing, in);
+    auto at = std::find_if(plan.begin(), plan.end(), [](const Action& a) { return a.path == "/cd"; });
+    ASSERT_NE(at, plan.end()) << c.name;
+    EXPECT_EQ(describe(*at), "Skip /cd") << c.name;
+    EXPECT_EQ(at->note, note) << c.name;
+    EXPECT_FALSE(at->replaces) << c.name;
+  }
+}
+
+// A deletion report for a path whose deletion this connection ordered is the
+// client's echo of that order while the file that stands there now was never
+// given to the client; once it was, the report is the user's deletion.
+TEST(PlanChanges, LateEchoOfAnOrderedDeletion) {
+  struct Case {
+    const char* name;
+    bool ordered;
+    std::optional<std::int64_t> session;
+    std::string expected;
+  } cases[] = {
+      {"ordered, the file put back since not given to the client", true, std::nullopt, "Skip /a"},
+      {"ordered, the file put back since pushed to the client", true, 9, "DeleteInStore /a"},
+      {"never ordered", false, std::nullopt, "DeleteInStore /a"},
+  };
+  for (auto& c : cases) {
+    PlanInput in;
+    in.store["/a"] = file("/a", 5, kT, "h", 9);
+    if (c.ordered) in.deletionOrdered["/a"] = kT - 10;
+    if (c.session) in.session["/a"] = *c.session;
+    auto got = planChanges({{"DELETED", "/a", false, "", -1}}, in);
+    ASSERT_EQ(got.size(), 1u) << c.name;
+    EXPECT_EQ(describe(got[0]), c.expected) << c.name;
+    if (got[0].kind == ActionKind::Skip) {
+      EXPECT_EQ(got[0].note, "the client's late report of the deletion ordered earlier; the file put back since is kept");
+    }
   }
 }
 

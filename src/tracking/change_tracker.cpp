@@ -205,10 +205,10 @@ void ChangeTracker::onServerRoundFinished(const std::string& key) {
 
 void ChangeTracker::resetServerQueueIfIdle(std::size_t deleteQueueSizeAtStart) {
   if (serverBusy || deleteQueueSizeAtStart != 0) return;
-  if (serverQueue.empty() && !serverEchoes.hasRemovals()) return;
+  serverEchoes.ageRemovals();
+  if (serverQueue.empty()) return;
   log_.writeLog("Resetting Server queue", true);
   serverQueue.clear();
-  serverEchoes.forgetRemovals();
 }
 
 }  // namespace kq

@@ -80,7 +80,8 @@ class ChangeTracker {
   void onServerRoundFinished(const std::string& key);
   // resetServerQueueIfIdle is the last step of the change timer: it empties
   // serverQueue when the server is not busy and no deletion was pending at the
-  // start of the tick (deleteQueueSizeAtStart).
+  // start of the tick (deleteQueueSizeAtStart); such an idle tick is also a
+  // round of waiting for the reports of the server's removals.
   void resetServerQueueIfIdle(std::size_t deleteQueueSizeAtStart);
 
   PathQueue modificationQueue;

@@ -23,12 +23,15 @@ void ServerEchoes::noteWritten(const std::string& path, const FileStatus& status
 }
 
 void ServerEchoes::noteRemoved(const std::string& path) {
-  put(withoutTrailingSeparator(path), Record{true, 0, 0, 0, {}});
+  Record record{true, 0, 0, 0, {}};
+  record.round = round_;
+  put(withoutTrailingSeparator(path), record);
 }
 
 void ServerEchoes::noteReplaced(const std::string& path) {
   Record record{true, 0, 0, 0, {}};
   record.replaced = true;
+  record.round = round_;
   put(withoutTrailingSeparator(path), record);
 }
 
@@ -59,6 +62,9 @@ bool ServerEchoes::isWriteEcho(const std::string& path, FileSystem& fs) {
   auto it = records_.find(path);
   if (it == records_.end()) return false;
   if (holdsWritten(it->second, path, fs)) return true;
+  // A report on a path removed for the server that is still empty (a folder
+  // that changed as it went) is part of that removal.
+  if (it->second.removed && !fs.exists(path)) return true;
   forget(it);  // the path holds something else now: the user's change
   return false;
 }
@@ -67,17 +73,30 @@ bool ServerEchoes::isWriteEcho(const std::string& path, FileSystem& fs) {
 // server's write: the path still holds exactly that write, so nothing was deleted.
 bool ServerEchoes::isRemovalEcho(const std::string& path, FileSystem& fs) {
   auto it = records_.find(path);
-  if (it == records_.end()) return false;
+  if (it == records_.end()) return removedAbove(path) && !fs.exists(path);
   const Record& r = it->second;
   if (r.removed ? r.replaced || !fs.exists(path) : holdsWritten(r, path, fs)) return true;
+  bool inRemovedFolder = removedAbove(path) && !fs.exists(path);
   forget(it);  // a file the server wrote was deleted, or the path was refilled
+  return inRemovedFolder;
+}
+
+// removedAbove: a folder above path has a removal's record.
+bool ServerEchoes::removedAbove(const std::string& path) const {
+  if (removals_ == 0) return false;
+  for (auto cut = path.rfind('\\'); cut != std::string::npos && cut > 0; cut = path.rfind('\\', cut - 1)) {
+    auto it = records_.find(path.substr(0, cut));
+    if (it != records_.end() && it->second.removed) return true;
+  }
   return false;
 }
 
-void ServerEchoes::forgetRemovals() {
+void ServerEchoes::ageRemovals() {
+  ++round_;
+  if (removals_ == 0) return;
   for (auto it = records_.begin(); it != records_.end();) {
     auto next = std::next(it);
-    if (it->second.removed) forget(it);
+    if (it->second.removed && round_ - it->second.round >= kRemovalRounds) forget(it);
     it = next;
   }
 }

@@ -177,6 +177,12 @@ std::vector<std::string> SeamServer::logLines() const {
   return parts_->lines;
 }
 
+std::vector<std::string> SeamServer::keptVersions(const std::string& path) const {
+  std::vector<std::string> out;
+  for (auto& v : parts_->contract.store->versions().list(path)) out.push_back(v.hash);
+  return out;
+}
+
 bool SeamServer::logged(const std::string& part) const {
   for (auto& line : logLines())
     if (line.find(part) != std::string::npos) return true;

@@ -63,6 +63,8 @@ class SeamServer {
   // The server's log: every line as written ("[who] text" without the stamp).
   std::vector<std::string> logLines() const;
   bool logged(const std::string& part) const;
+  // keptVersions: the hashes of the kept previous versions of path and what was below it.
+  std::vector<std::string> keptVersions(const std::string& path) const;
   // requests lists every request the server sent, header and JSON body (file
   // data left out), in order.
   const std::vector<std::string>& requests() const;

@@ -369,16 +369,54 @@ TEST_F(ChangeTrackerTest, EchoesAreTheServersWorkOnlyWhileThePathHoldsIt) {
   }
 }
 
-TEST_F(ChangeTrackerTest, IdleResetForgetsRemovalsButNotWrittenFiles) {
+// The report of a removal made for the server may come late (the watcher
+// holds it, the cycle ends first): it is an echo until the path is filled
+// again or kRemovalRounds idle ticks have passed; written files stay
+// remembered. Only a tick that empties serverQueue says so.
+TEST_F(ChangeTrackerTest, RemovalsWaitSomeIdleRoundsForTheirReports) {
   fs.addFolder("C:\\Sync");
   fs.addFile("C:\\Sync\\kept.txt", "abc");
   tracker.noteServerWriteDone("C:\\Sync\\kept.txt");
-  tracker.noteServerRemoval("C:\\Sync\\gone.txt");
+  tracker.noteServerRemoval("C:\\Sync\\late.txt");
+  tracker.noteServerRemoval("C:\\Sync\\old.txt");
+  for (std::uint64_t i = 0; i + 1 < ServerEchoes::kRemovalRounds; ++i) tracker.resetServerQueueIfIdle(0);
+  EXPECT_TRUE(log.lines.empty());
+  report({{2, "C:\\Sync\\late.txt"}});
+  EXPECT_TRUE(tracker.deleteQueue.empty());
+  tracker.resetServerQueueIfIdle(0);
+  report({{3, "C:\\Sync\\kept.txt"}, {2, "C:\\Sync\\old.txt"}});
+  EXPECT_TRUE(tracker.modificationQueue.empty());
+  EXPECT_EQ(tracker.deleteQueue, std::deque<std::string>{"C:\\Sync\\old.txt"});
+  log.lines.clear();
+  tracker.addServerPath("C:\\Sync\\busy.txt");
   tracker.resetServerQueueIfIdle(0);
   EXPECT_EQ(log.lines, (Lines{{"Resetting Server queue", true}}));
-  report({{3, "C:\\Sync\\kept.txt"}, {2, "C:\\Sync\\gone.txt"}});
+}
+
+// A folder removed for the server explains the late removal reports of what
+// was inside it; a path filled again and reported is the user's from then on.
+TEST_F(ChangeTrackerTest, LateRemovalReportsBelowARemovedFolder) {
+  fs.addFolder("C:\\Sync");
+  fs.addFolder("C:\\Sync\\dir");
+  fs.addFile("C:\\Sync\\dir\\written.txt", "the server's");
+  tracker.noteServerWriteDone("C:\\Sync\\dir\\written.txt");
+  tracker.noteServerRemoval("C:\\Sync\\dir\\");
+  (void)fs.removeAll("C:\\Sync\\dir");
+  tracker.noteServerRemoval("C:\\Sync\\again.txt");
+  tracker.resetServerQueueIfIdle(0);
+  report({{2, "C:\\Sync\\dir\\written.txt"}, {2, "C:\\Sync\\dir\\sub\\inner.txt"}, {3, "C:\\Sync\\dir"},
+          {2, "C:\\Sync\\dir"}});
   EXPECT_TRUE(tracker.modificationQueue.empty());
-  EXPECT_EQ(tracker.deleteQueue, std::deque<std::string>{"C:\\Sync\\gone.txt"});
+  EXPECT_TRUE(tracker.deleteQueue.empty());
+  fs.addFile("C:\\Sync\\again.txt", "the user's");
+  fs.addFolder("C:\\Sync\\dir");
+  fs.addFile("C:\\Sync\\dir\\back.txt", "put back");
+  report({{2, "C:\\Sync\\dir\\back.txt"}, {3, "C:\\Sync\\again.txt"}});
+  (void)fs.remove("C:\\Sync\\again.txt");
+  report({{2, "C:\\Sync\\again.txt"}, {2, "C:\\Sync\\dir2\\x.txt"}});
+  EXPECT_EQ(tracker.modificationQueue, std::deque<std::string>{"C:\\Sync\\again.txt"});
+  EXPECT_EQ(tracker.deleteQueue, (std::deque<std::string>{"C:\\Sync\\dir\\back.txt", "C:\\Sync\\again.txt",
+                                                          "C:\\Sync\\dir2\\x.txt"}));
 }
 
 TEST_F(ChangeTrackerTest, RememberedWritesAndServerPathsAreBounded) {
