@@ -39,6 +39,7 @@ bool changesStore(ActionKind kind) {
 }  // namespace
 
 bool SyncSession::stale(const Action& a) {
+  listingWanted_ = true;
   say("not done this cycle: the store changed at " + shown(a.path) +
       " since it was planned; the next cycle plans it again");
   return true;
@@ -56,6 +57,7 @@ SyncSession::SyncSession(Peer& peer, ContractState& contract, ServerLog& log, st
             [this] { return Conversation::FiguresLeft{filesLeft_, bytesLeft_}; },
             {options.chunkBytes, options.progressBytes, options.maxChanges, options.maxListingBytes,
              options.maxLogBytes}) {
+  turns_.afterEachTurn([this] { store_.commitIfDue(peer_.clock().steadyMs()); });
   talk_.onLateReport([this](const ChangeReport& report) {  // the rest of a running plan leaves its path alone
     touched_.insert(report.path);
     if (!report.newname.empty()) touched_.insert(parentOf(report.path) + "/" + report.newname);
@@ -85,6 +87,11 @@ void SyncSession::run() {
     say(std::string("connection closed: ") + e.what());
   } catch (const std::exception& e) {
     say(std::string("connection closed after an error: ") + e.what());
+  }  try {
+    Turn turn(turns_);
+    store_.commitWrites();  // what this client's steps left in the batch
+  } catch (const std::exception& e) {
+    say(std::string("index not committed: ") + e.what());
   }
 }
 
@@ -99,15 +106,30 @@ void SyncSession::cycle() {
     return;
   }
   takeChanges();
-  auto listing = talk_.requestListing();
-  if (listing && isOnlySystemListing(*listing) && !listed_.empty()) {
-    // The client held synchronised files before: a folder that went missing, not a user's deletions.
-    say("listing holds nothing but the client's own folders; taken as no listing this cycle");
-    listing.reset();
+  if (listingDue()) {
+    listingWanted_ = false;
+    lastListingMs_ = peer_.clock().steadyMs();
+    auto listing = talk_.requestListing();
+    if (listing && isOnlySystemListing(*listing) && !listed_.empty()) {
+      // The client held synchronised files before: a folder that went missing, not a user's deletions.
+      say("listing holds nothing but the client's own folders; taken as no listing this cycle");
+      listing.reset();
+    }
+    if (listing) reconcile(*listing);
+    else listingWanted_ = true;
   }
-  if (listing) reconcile(*listing);
   applyLateReports();
   finishCycle();
+}
+
+// listingDue: while nothing changed on either side since the last listing,
+// the change requests tell everything and the sync folder is not walked.
+bool SyncSession::listingDue() {
+  if (listingWanted_ || !listedVersion_ || ledger_.pending() || !failedMoves_.empty()) return true;
+  if (peer_.clock().steadyMs() - lastListingMs_ >= options_.listingSafetyMs) return true;
+  if (contract_.held && fs::exists(contract_.held->recordPath())) return true;  // a decision may be waiting
+  Turn turn(turns_);
+  return store_.index().currentVersion() != *listedVersion_;
 }
 
 // takeChanges acts on each change report as it comes: a fetch it plans goes
@@ -148,6 +170,7 @@ PlanInput SyncSession::reportInput(const ChangeReport& report) {
 // session's plan until the next).
 void SyncSession::applyReport(const ChangeReport& report, bool fresh) {
   PlanInput in;
+  listingWanted_ = true;  // the next listing confirms what the report's plan did
   std::vector<Action> plan;
   {
     Turn turn(turns_);
@@ -176,6 +199,7 @@ void SyncSession::reconcile(std::vector<ListingEntry>& listing) {
     Turn turn(turns_);
     if (contract_.held) seedHeld(*contract_.held, listed_);  // held deletions stay deletions
     in = planInput();
+    listedVersion_ = store_.index().currentVersion();
     turns_.newPlan();
     listed_.clear();  // in.listed holds it for the plan; the plan's entries in step replace it
     plan.emplace(std::move(listing), in);
@@ -333,10 +357,12 @@ void SyncSession::fetch(const Action& a, const PlanInput& in) {
   auto fetched = talk_.fetchFile(a.path, [&](std::string_view data) { return file->write(data); }, file->path());
   if (fetched.extraBytes > 0) {
     say("fetch of " + shown(a.path) + " dropped: the file changed while it was sent");
+    listingWanted_ = true;
     return;
   }
   if (fetched.size == 0 && a.size > 0) {
     say("fetch of " + shown(a.path) + " dropped: the client sent no data (gone meanwhile?)");
+    listingWanted_ = true;
     return;
   }
   if (keepFetched(a, in, *file, fetched.size)) return;
@@ -351,6 +377,7 @@ bool SyncSession::keepFetched(const Action& a, const PlanInput& in, StoreIncomin
   Turn turn(turns_);
   if (!turns_.current(a, in)) {
     say("fetch of " + shown(a.path) + " dropped: the store changed meanwhile; the next cycle plans it again");
+    listingWanted_ = true;
     return true;
   }
   turns_.changing(a.path);
@@ -488,7 +515,13 @@ bool SyncSession::moveOnClient(const std::string& from, const std::string& to) {
   return true;
 }
 
-void SyncSession::finishCycle() { talk_.finishCycle(); }
+void SyncSession::finishCycle() {
+  {
+    Turn turn(turns_);
+    store_.commitWrites();  // the cycle's index changes are durable before it closes
+  }
+  talk_.finishCycle();
+}
 
 void SyncSession::fetchLog() {
   auto upload = files_.beginClientLog();

@@ -52,6 +52,7 @@ struct SessionOptions {
   int firstRetrySeconds = 10;   // a push that did not take is tried again after this, doubling
   int maxRetrySeconds = 600;    // up to this
   int progressMs = 1000;        // RQCHG with the figures left to push, at most this often during pushes
+  std::int64_t listingSafetyMs = 600000;  // a full listing at least this often, even when nothing changed
 };
 
 class SyncSession {
@@ -69,6 +70,9 @@ class SyncSession {
   // now is the time of day from the server's clock.
   std::int64_t now() const { return peer_.clock().wallSeconds(); }
   void takeChanges();
+  // listingDue: this cycle needs a listing of the whole sync folder (the
+  // first of a connection, a change since the last one, or the safety interval).
+  bool listingDue();
   PlanInput planInput();
   PlanInput reportInput(const ChangeReport& report);
   // execute carries out one action; false when the rest of the plan is stale.
@@ -120,6 +124,9 @@ class SyncSession {
   std::int64_t filesLeft_ = 0;                            // still to push in this cycle
   std::int64_t bytesLeft_ = 0;
   std::optional<std::int64_t> lastProgressMs_;           // steady ms of the last figures sent
+  std::optional<std::int64_t> listedVersion_;  // the store's version when the last listing was planned
+  std::int64_t lastListingMs_ = 0;             // steady ms of the last listing asked for
+  bool listingWanted_ = true;                  // something since the last listing calls for one
   StoreTurns turns_;  // the contract's lock, one store step at a time
   std::unique_ptr<StoreFiles> ownFiles_;  // when the contract brings none
   StoreFiles& files_;

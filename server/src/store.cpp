@@ -148,6 +148,7 @@ const std::string& StoreIncoming::hash() {
 Store::Store(std::string root, const std::string& indexPath, Logger log, const std::string& versionsFolder,
              int keepDays)
     : root_(std::move(root)), index_(indexPath), versions_(versionsFolder, keepDays), log_(std::move(log)) {
+  watch_ = std::make_unique<StoreWatch>(root_, log_);
   // The root itself is never created here: a missing store folder is a fault, not an empty store.
   if (!isFolder(root_)) return;
   // Leftovers of transfers cut off by a crash; a store that refuses this is reported by the first cycle.
@@ -194,10 +195,16 @@ std::optional<int> Store::prepareCycle(std::int64_t now) {
     return std::nullopt;
   }
   int changed = 0;
+  if (!watch_->needsScan(now) && !index_.batchLost() && !recheckPending_) {
+    reportProblem("");
+    return changed;
+  }
   try {
     fs::create_directories(root_ + kStoreTempFolder);
+    watch_->scanStarting(now);
     changed = scan(now);
   } catch (const std::exception& e) {
+    watch_->scanFailed();
     reportProblem(std::string("scan stopped: ") + e.what());
     return std::nullopt;
   }
@@ -238,6 +245,7 @@ bool Store::scanFile(const std::string& path, const StoreEntry* known, const str
   // The times from before the hash: a change made while hashing makes them differ next time.
   StoreEntry e = entryOf(path, false, *hash, st);
   e.recheck = changedSince(st, scanSecond);
+  if (e.recheck) recheckPending_ = true;
   bool same = known != nullptr && !known->deleted && !known->isDir && known->hash == *hash;
   e.version = same ? known->version : index_.nextVersion();
   index_.put(e);
@@ -251,6 +259,7 @@ void Store::scanFolders(const std::map<std::string, StoreEntry>& entries, std::s
   while (!folders.empty()) {
     std::string folder = std::move(folders.back());
     folders.pop_back();
+    watch_->watchFolder(root_ + folder);  // before reading: a change made meanwhile is an event
     Dir d{::opendir((root_ + folder).c_str())};
     if (d.dir == nullptr) {
       if (errno == ENOENT && !folder.empty()) continue;  // removed meanwhile: its entries count as deleted
@@ -293,6 +302,8 @@ void Store::scanFolders(const std::map<std::string, StoreEntry>& entries, std::s
 
 int Store::scan(std::int64_t now) {
   std::int64_t scanSecond = wallSecond();
+  ++scansDone_;
+  recheckPending_ = false;
   auto entries = index_.entries();
   std::set<std::string> seen;
   int changed = 0;
@@ -310,6 +321,7 @@ int Store::scan(std::int64_t now) {
       }
     }
   });
+  index_.clearBatchLost();  // what a lost batch left out of the index is in it again
   return changed;
 }
 
@@ -366,7 +378,7 @@ void Store::ensureParents(const std::string& path) {
     if (next.fd < 0 || ::fstat(next.fd, &st) != 0) {
       throw IndexError("cannot create folder " + root_ + path.substr(0, ends[level]) + ": " + errnoText());
     }
-    if (!fsyncFolder(base)) throw IndexError("cannot flush folder " + base);
+    flushFolder(base);
     StoreEntry e = entryOf(path.substr(0, ends[level]), true, "", st);
     e.version = index_.nextVersion();
     index_.put(e);
@@ -427,8 +439,7 @@ void Store::install(StoreIncoming& file, const std::string& path, std::int64_t m
     throw IndexError("cannot move into place " + diskPath(path) + ": " + std::strerror(errno));
   }
   file.taken();
-  std::string folder = fs::path(diskPath(path)).parent_path().string();
-  if (!fsyncFolder(folder)) throw IndexError("cannot flush folder " + folder);
+  flushFolder(fs::path(diskPath(path)).parent_path().string());
   StoreEntry e = statEntry(path, false, file.hash());
   e.version = index_.nextVersion();
   index_.put(e);
@@ -534,8 +545,7 @@ void Store::createFolder(const std::string& path) {
   std::error_code ec;
   fs::create_directory(diskPath(path), ec);
   if (ec) throw IndexError("cannot create folder " + diskPath(path) + ": " + ec.message());
-  std::string parent = root_ + parentOf(path);
-  if (!fsyncFolder(parent)) throw IndexError("cannot flush folder " + parent);
+  flushFolder(root_ + parentOf(path));
   StoreEntry e = statEntry(path, true, "");
   if (!e.isDir || !isFolder(diskPath(path))) throw IndexError(diskPath(path) + " is not a folder");
   e.version = index_.nextVersion();
@@ -562,8 +572,7 @@ bool Store::rename(const std::string& path, const std::string& target, std::int6
     ensureParents(target);
     bool isDir = fs::is_directory(diskPath(path));
     fs::rename(diskPath(path), diskPath(target));
-    std::string folder = fs::path(diskPath(target)).parent_path().string();
-    if (!fsyncFolder(folder)) throw IndexError("cannot flush folder " + folder);
+    flushFolder(fs::path(diskPath(target)).parent_path().string());
     index_.rename(path, target, isDir, now);
   });
   return true;
@@ -579,6 +588,48 @@ void Store::recordPushed(const std::string& path, std::int64_t size, const std::
   index_.transaction([&] {
     for (std::int64_t stamp = from; stamp <= to; ++stamp) index_.recordKnown(path, {size, stamp, hash});
   });
+}
+
+void Store::flushFolder(const std::string& folder) {
+  if (batching_) {
+    unflushed_.insert(folder);
+    return;
+  }
+  if (!fsyncFolder(folder)) throw IndexError("cannot flush folder " + folder);
+}
+
+void Store::batchWrites(BatchLimits limits) {
+  limits_ = limits;
+  batching_ = true;
+  index_.setBatching(true);
+}
+
+void Store::commitIfDue(std::int64_t steadyMs) {
+  if (!index_.batchOpen()) {
+    batchSeenMs_ = -1;
+    return;
+  }
+  if (batchSeenMs_ < 0) batchSeenMs_ = steadyMs;
+  if (index_.batchSteps() >= limits_.changes || steadyMs - batchSeenMs_ >= limits_.ms) commitWrites();
+}
+
+bool Store::commitWrites() {
+  batchSeenMs_ = -1;
+  int changes = index_.batchSteps();
+  try {
+    for (auto& folder : unflushed_) {
+      if (!fsyncFolder(folder)) throw IndexError("cannot flush folder " + folder + ": " + errnoText());
+    }
+    unflushed_.clear();
+    index_.commitBatch();
+    return true;
+  } catch (const std::exception& e) {
+    unflushed_.clear();
+    index_.dropBatch();  // a folder that could not be flushed: its names must not be claimed
+    log_("index: " + std::to_string(changes) + " changes not committed: " + e.what() +
+         "; the next scan picks the store's files up again");
+    return false;
+  }
 }
 
 }  // namespace kqs

@@ -18,6 +18,7 @@
 #include "planner.h"
 #include "sha256.h"
 #include "store_index.h"
+#include "store_watch.h"
 #include "versions.h"
 
 namespace kqs {
@@ -81,6 +82,9 @@ class Store {
   const std::string& root() const { return root_; }
   std::string diskPath(const std::string& path) const { return root_ + path; }
   StoreIndex& index() { return index_; }
+  StoreWatch& watch() { return *watch_; }
+  // scansDone counts the full scans (for tests and the bench).
+  std::int64_t scansDone() const { return scansDone_; }
   Versions& versions() { return versions_; }
 
   // adoptMarker gives a store without a marker file its marker, once: when
@@ -90,8 +94,9 @@ class Store {
   // (a disk that is not mounted) gets none.
   void adoptMarker();
   // prepareCycle checks that the store can be used, removes expired versions
-  // once a day and scans; returns how many entries the scan changed, nullopt
-  // when the cycle must be skipped. A problem is logged once when it starts
+  // once a day and scans when the store watch says a scan is due; returns how
+  // many entries the scan changed (0 without a scan), nullopt when the cycle
+  // must be skipped. A problem is logged once when it starts
   // and once when it ends.
   std::optional<int> prepareCycle(std::int64_t now);
   // pruneIfDue removes expired versions when a day has passed since it last did.
@@ -130,6 +135,22 @@ class Store {
                     std::int64_t to);
   std::string conflictName(const std::string& path, std::int64_t now) const;
 
+  // Batched writes. Once on, the index changes of many steps are committed
+  // together: commitIfDue commits when the batch holds limits.changes index
+  // changes (a fetched file makes about four) or is limits.ms old; commitWrites at once. Before each commit the folders
+  // that got new names since the last one are flushed, so the index never
+  // holds a name whose rename a crash could undo; a file renamed into place
+  // before a crash is picked up by the scan at start.
+  struct BatchLimits {
+    int changes = 1024;
+    std::int64_t ms = 1000;
+  };
+  void batchWrites(BatchLimits limits);
+  // commitIfDue and commitWrites never throw: a commit that fails is logged,
+  // its changes are gone from the index and the next cycle scans in full.
+  void commitIfDue(std::int64_t steadyMs);
+  bool commitWrites();
+
  private:
   // changedSinceScan is true when the item on disk at path is not the one
   // the index holds (known; nullptr when it holds none): written since the last scan.
@@ -150,6 +171,9 @@ class Store {
   void scanFolders(const std::map<std::string, StoreEntry>& entries, std::set<std::string>& seen, int& changed,
                    std::int64_t scanSecond);
   void reportProblem(const std::string& problem);
+  // flushFolder makes the names in folder durable: at once, or before the
+  // batch's commit when batching.
+  void flushFolder(const std::string& folder);
   void checkReserved(const std::string& path) const;
 
   std::string root_;
@@ -158,6 +182,13 @@ class Store {
   Logger log_;
   std::string problem_;          // the problem logged last; empty while the store is usable
   std::int64_t lastPrune_ = -1;  // when expired versions were last removed
+  std::unique_ptr<StoreWatch> watch_;
+  std::int64_t scansDone_ = 0;
+  bool recheckPending_ = false;  // a file hashed within its own second: the next cycle scans again
+  bool batching_ = false;
+  BatchLimits limits_;
+  std::int64_t batchSeenMs_ = -1;     // when commitIfDue first saw the open batch
+  std::set<std::string> unflushed_;  // folders with names not yet flushed (batching)
 };
 
 }  // namespace kqs

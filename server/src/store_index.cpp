@@ -61,6 +61,12 @@ constexpr const char* kSubtree = "(path = ?1 OR (path > ?1 || '/' AND path < ?1 
 }  // namespace
 
 StoreIndex::StoreIndex(const std::string& dbPath) : db_(openDatabase(dbPath)) {
+  sqlite3_commit_hook(
+      db_, [](void* self) {
+        ++static_cast<StoreIndex*>(self)->commits_;
+        return 0;
+      },
+      this);
   try {
     transaction([&] {
       exec(kSchema);
@@ -72,13 +78,75 @@ StoreIndex::StoreIndex(const std::string& dbPath) : db_(openDatabase(dbPath)) {
   }
 }
 
-StoreIndex::~StoreIndex() { sqlite3_close(db_); }
+StoreIndex::~StoreIndex() {
+  try {
+    commitBatch();
+  } catch (...) {
+    // closing rolls the batch back; the next scan picks up what the store holds
+  }
+  sqlite3_close(db_);
+}
 
 void StoreIndex::exec(const char* sql) { execSql(db_, sql); }
 
 void StoreIndex::rollback() noexcept {
   if (sqlite3_get_autocommit(db_) != 0) return;  // no transaction is open any more
   sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void StoreIndex::rollbackStep() noexcept {
+  if (sqlite3_get_autocommit(db_) == 0) {
+    sqlite3_exec(db_, "ROLLBACK TO step", nullptr, nullptr, nullptr);
+    sqlite3_exec(db_, "RELEASE step", nullptr, nullptr, nullptr);
+  }
+  if (batchOpen_ && sqlite3_get_autocommit(db_) != 0) {  // SQLite ended the batch itself (a full disk)
+    batchOpen_ = false;
+    batchSteps_ = 0;
+    batchLost_ = true;
+  }
+}
+
+void StoreIndex::setBatching(bool on) {
+  if (!on) commitBatch();
+  batching_ = on;
+}
+
+void StoreIndex::openBatch() {
+  if (!batching_ || batchOpen_) return;
+  if (sqlite3_get_autocommit(db_) == 0) return;  // inside a transaction of its own
+  exec("BEGIN IMMEDIATE");
+  batchOpen_ = true;
+  batchSteps_ = 0;
+}
+
+void StoreIndex::write() {
+  openBatch();
+  if (batchOpen_) ++batchSteps_;
+}
+
+void StoreIndex::dropBatch() noexcept {
+  if (!batchOpen_) return;
+  batchOpen_ = false;
+  batchSteps_ = 0;
+  batchLost_ = true;
+  rollback();
+}
+
+void StoreIndex::commitBatch() {
+  if (!batchOpen_) return;
+  batchOpen_ = false;
+  batchSteps_ = 0;
+  if (sqlite3_get_autocommit(db_) != 0) {  // SQLite rolled it back by itself
+    batchLost_ = true;
+    throw IndexError("the open changes were rolled back by SQLite");
+  }
+  try {
+    exec("COMMIT");
+  } catch (...) {
+    batchLost_ = true;
+    rollback();
+    throw;
+  }
 }
 
 std::map<std::string, StoreEntry> StoreIndex::entries() {
@@ -122,7 +190,10 @@ bool StoreIndex::markerSeen() {
   return st.step() && st.integer(0) != 0;
 }
 
-void StoreIndex::setMarkerSeen() { exec("INSERT OR REPLACE INTO meta VALUES('marker', 1)"); }
+void StoreIndex::setMarkerSeen() {
+  write();
+  exec("INSERT OR REPLACE INTO meta VALUES('marker', 1)");
+}
 
 std::map<std::string, std::vector<KnownCopy>> StoreIndex::knownCopies() {
   std::map<std::string, std::vector<KnownCopy>> out;
@@ -154,6 +225,7 @@ std::int64_t StoreIndex::currentVersion() {
 }
 
 std::int64_t StoreIndex::nextVersion() {
+  write();
   Statement(db_, "UPDATE meta SET value = value + 1 WHERE key = 'version'").step();
   Statement st(db_, "SELECT value FROM meta WHERE key = 'version'");
   st.step();
@@ -161,6 +233,7 @@ std::int64_t StoreIndex::nextVersion() {
 }
 
 void StoreIndex::put(const StoreEntry& e) {
+  write();
   std::string sql = std::string("INSERT OR REPLACE INTO entries(") + kEntryColumns +
                     ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)";
   Statement st(db_, sql.c_str());
@@ -170,6 +243,7 @@ void StoreIndex::put(const StoreEntry& e) {
 }
 
 void StoreIndex::tombstone(const std::string& path, std::int64_t at) {
+  write();
   std::string sql = std::string("UPDATE entries SET deleted = 1, deleted_at = ?2 WHERE deleted = 0 AND ") + kSubtree;
   Statement st(db_, sql.c_str());
   st.bind(1, path).bind(2, at).step();
@@ -177,6 +251,7 @@ void StoreIndex::tombstone(const std::string& path, std::int64_t at) {
 }
 
 void StoreIndex::rename(const std::string& path, const std::string& target, bool isDir, std::int64_t at) {
+  write();
   std::vector<StoreEntry> moved;
   for (auto& [p, e] : subtree(path)) {
     if (!e.deleted) moved.push_back(e);
@@ -197,6 +272,7 @@ void StoreIndex::rename(const std::string& path, const std::string& target, bool
 }
 
 void StoreIndex::recordKnown(const std::string& path, const KnownCopy& copy) {
+  write();
   Statement st(db_, "INSERT OR REPLACE INTO known VALUES(?1, ?2, ?3, ?4)");
   st.bind(1, path).bind(2, copy.size).bind(3, copy.mtime).bind(4, copy.hash).step();
 }

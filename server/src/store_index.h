@@ -13,6 +13,8 @@
 #include "planner.h"
 #include "sqlite_statement.h"
 
+#include <sqlite3.h>
+
 namespace kqs {
 
 class StoreIndex {
@@ -54,24 +56,61 @@ class StoreIndex {
 
   // transaction runs body inside BEGIN/COMMIT (ROLLBACK when it throws). The
   // error that ended it is the one thrown: a failed rollback (SQLite may have
-  // rolled back by itself, e.g. on a full disk) never hides it.
+  // rolled back by itself, e.g. on a full disk) never hides it. Inside an
+  // open batch (or another transaction) body runs in a savepoint of it: a
+  // throw undoes body's changes only.
   template <typename F>
   void transaction(F&& body) {
-    exec("BEGIN IMMEDIATE");
+    if (batching_) openBatch();
+    bool nested = sqlite3_get_autocommit(db_) == 0;
+    exec(nested ? "SAVEPOINT step" : "BEGIN IMMEDIATE");
     try {
       body();
-      exec("COMMIT");
+      exec(nested ? "RELEASE step" : "COMMIT");
     } catch (...) {
-      rollback();
+      if (nested) rollbackStep();
+      else rollback();
       throw;
     }
   }
   void exec(const char* sql);
 
+  // Batching. While on, every change joins one open transaction (the batch),
+  // committed with one flush by commitBatch; a crash before it loses the
+  // batch's changes together, never part of one step. Off by default: each
+  // change commits on its own.
+  void setBatching(bool on);
+  bool batchOpen() const { return batchOpen_; }
+  // batchSteps is how many changes the open batch holds.
+  int batchSteps() const { return batchSteps_; }
+  // commitBatch commits the open batch (nothing when none is open). Throws
+  // when SQLite refuses; the batch's changes are then gone (batchLost).
+  void commitBatch();
+  // dropBatch rolls the open batch back (batchLost); never throws.
+  void dropBatch() noexcept;
+  // batchLost: a batch (or part of one) was rolled back since the last
+  // clearBatchLost; the index may miss what the store holds.
+  bool batchLost() const { return batchLost_; }
+  void clearBatchLost() { batchLost_ = false; }
+  // commits counts the transactions committed on this handle (for the bench).
+  std::int64_t commits() const { return commits_; }
+
  private:
   // rollback ends an open transaction, if SQLite still has one; never throws.
   void rollback() noexcept;
+  // rollbackStep undoes the innermost savepoint; when SQLite ended the whole
+  // transaction by itself the batch is gone. Never throws.
+  void rollbackStep() noexcept;
+  // openBatch begins the batch when batching and none is open; write joins
+  // it (every change method calls it first).
+  void openBatch();
+  void write();
   sqlite3* db_ = nullptr;
+  bool batching_ = false;
+  bool batchOpen_ = false;
+  int batchSteps_ = 0;
+  bool batchLost_ = false;
+  std::int64_t commits_ = 0;
 };
 
 }  // namespace kqs

@@ -26,6 +26,7 @@ StoreTurns::Turn::Turn(StoreTurns& turns) : turns_(turns), guard_(turns.lock_) {
 }
 
 StoreTurns::Turn::~Turn() {
+  if (turns_.afterTurn_) turns_.afterTurn_();
   try {
     turns_.generation_ = turns_.index_.currentVersion();
   } catch (...) {

@@ -5,6 +5,7 @@
 // the store in between; once it did, an action is carried out only when what
 // it touches is as it was planned (and a folder-wide action not at all).
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <string>
@@ -40,6 +41,9 @@ class StoreTurns {
   void changing(const std::string& path) { mine_.insert(path); }
   // current (under a turn): what the action touches is as it was planned.
   bool current(const Action& action, const PlanInput& in);
+  // afterEachTurn runs step at the end of every turn, still under the lock
+  // (the store's batched writes commit there when due); step must not throw.
+  void afterEachTurn(std::function<void()> step) { afterTurn_ = std::move(step); }
 
  private:
   ContractLock& lock_;
@@ -47,6 +51,7 @@ class StoreTurns {
   std::int64_t generation_ = 0;  // the version counter as this session last left it
   bool othersChanged_ = false;   // another session changed the store since the plan was made
   std::set<std::string> mine_;   // paths this session changed since the plan was made
+  std::function<void()> afterTurn_;
 };
 
 }  // namespace kqs

@@ -132,6 +132,7 @@ std::unique_ptr<ContractState> SyncServer::openContract(const Account& a) {
   if (changed) {
     log_.write(a.contract, "store " + a.store + " ready (" + std::to_string(*changed) + " changes picked up)");
   }
+  state->store->batchWrites({});  // from here on the index changes of many steps commit together
   return state;
 }
 

@@ -1,5 +1,6 @@
 // Sessions against the scripted client: a real server on a loopback port, real
 // store and sync folders.
+#include <algorithm>
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
@@ -620,12 +621,59 @@ TEST_F(SessionTest, DataBeyondTheAnnouncedSizeIsFoundByFraming) {
   ASSERT_TRUE(waitUntil([&] { return readFile(store() / "grow.txt") == "abc"; }));
 }
 
+// An idle client is asked only for its changes: no listing, no scan, until
+// the store or the client changes something (each then listed once more).
+TEST_F(SessionTest, IdleCyclesAskOnlyForChanges) {
+  writeFile(store() / "a.txt", "a");
+  startServer();
+  auto& c = client("one");
+  c.start();
+  ASSERT_TRUE(c.waitCycles(3));
+  ASSERT_EQ(readFile(root_ / "one" / "a.txt"), "a");
+  auto count = [&](const std::string& type) {
+    auto types = c.packetTypes();
+    return std::count(types.begin(), types.end(), type);
+  };
+  auto listings = count("RQLST");
+  auto changes = count("RQCHG");
+  ASSERT_TRUE(c.waitCycles(4));
+  EXPECT_EQ(count("RQLST"), listings) << "idle cycles listed the sync folder";
+  EXPECT_GE(count("RQCHG"), changes + 4);
+
+  struct Case {
+    const char* name;
+    std::function<void()> change;
+    fs::path arrives;  // where the change must show
+    std::string content;
+  } cases[] = {
+      {"a file written in the store while idle", [&] { writeFile(store() / "b.txt", "b"); }, root_ / "one" / "b.txt",
+       "b"},
+      {"a change the client reports",
+       [&] {
+         writeFile(root_ / "one" / "c.txt", "c");
+         c.queue({"MODIFIED", "/c.txt", ""});
+       },
+       store() / "c.txt", "c"},
+  };
+  for (auto& k : cases) {
+    SCOPED_TRACE(k.name);
+    k.change();
+    ASSERT_TRUE(waitUntil([&] { return readFile(k.arrives) == k.content; }));
+    ASSERT_TRUE(c.waitCycles(3));  // settles: the listings that confirm it are done
+    listings = count("RQLST");
+    ASSERT_TRUE(c.waitCycles(3));
+    EXPECT_EQ(count("RQLST"), listings) << "still listing after the change settled";
+  }
+}
+
 // A listing with nothing but the client's own folders (the sync folder went
 // away and the client's log write made it again) deletes nothing.
 TEST_F(SessionTest, ListingOfOnlyTheClientsOwnFoldersDeletesNothing) {
   writeFile(store() / "a.txt", "a");
   writeFile(store() / "d" / "b.txt", "b");
-  startServer();
+  SessionOptions everyCycle;  // no watcher reports here: the safety listing sees the folder gone
+  everyCycle.listingSafetyMs = 0;
+  startServer(3000, everyCycle);
   auto& c = client("one");
   c.start();
   ASSERT_TRUE(c.waitCycles(3));

@@ -134,6 +134,7 @@ void SeamServer::connect() {
   kqs::SessionOptions options;
   options.chunkBytes = p.settings.chunkBytes;
   options.progressMs = 1 << 30;  // one progress report per cycle, whatever the machine's speed
+  options.listingSafetyMs = 0;  // no watcher here: every cycle lists the sync folder, as one that changed
   std::string who = p.settings.contract + " 127.0.0.1:" + std::to_string(50000 + ++p.connections);
   p.session = std::make_unique<kqs::SyncSession>(*p.peer, p.contract, p.log, who, options);
 }
