@@ -52,7 +52,9 @@ struct SessionOptions {
   int firstRetrySeconds = 10;   // a push that did not take is tried again after this, doubling
   int maxRetrySeconds = 600;    // up to this
   int progressMs = 1000;        // RQCHG with the figures left to push, at most this often during pushes
-  std::int64_t listingSafetyMs = 600000;  // a full listing at least this often, even when nothing changed
+  // A full listing at least this often, even when nothing changed: a client
+  // without its watcher reports no deletion, and only a listing shows it.
+  std::int64_t listingSafetyMs = 30000;
 };
 
 class SyncSession {
