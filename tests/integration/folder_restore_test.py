@@ -78,8 +78,13 @@ class FolderRestoreTest(unittest.TestCase):
             return {}
         out = {}
         for name in os.listdir(base):
-            with open(os.path.join(base, name), "rb") as f:
-                out[name] = f.read()
+            if name.endswith(".kqpart"):
+                continue  # a file still coming in, put in place under its name when whole
+            try:
+                with open(os.path.join(base, name), "rb") as f:
+                    out[name] = f.read()
+            except FileNotFoundError:
+                pass  # put in place since the folder was read: the next look sees it
         return out
 
     def test_a_folder_of_80_deleted_files_comes_back_by_one_command(self):
