@@ -8,6 +8,7 @@
 #include "tracking/change_tracker.h"
 #include "tracking/sync_folder_monitor.h"
 #include "transfer/file_receiver.h"
+#include "wire/unicode_escape.h"
 #include "wire/utf8.h"
 
 namespace kq {
@@ -34,39 +35,14 @@ std::string shownName(const std::string& localPath, const std::string& syncFolde
 
 namespace {
 
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// unicodeEscape reads the four digits of a \u escape at value[at]; -1 when there are none.
-long unicodeEscape(std::string_view value, std::size_t at) {
-  if (at + 6 > value.size() || value[at] != '\\' || value[at + 1] != 'u') return -1;
-  long unit = 0;
-  for (std::size_t i = at + 2; i < at + 6; ++i) {
-    int digit = hexValue(value[i]);
-    if (digit < 0) return -1;
-    unit = unit * 16 + digit;
-  }
-  return unit;
-}
-
 // appendEscaped appends the character of the \u escape at value[i] (a
 // surrogate pair taken as one) to out as UTF-8 and moves i to the escape's last
 // character; false when no escape starts at i.
 bool appendEscaped(std::string_view value, std::size_t& i, std::string& out) {
-  long unit = unicodeEscape(value, i);
-  if (unit < 0) return false;
-  long low = unit >= 0xD800 && unit < 0xDC00 ? unicodeEscape(value, i + 6) : -1;
-  if (low >= 0xDC00 && low < 0xE000) {
-    appendUtf8(out, static_cast<char32_t>(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00)));
-    i += 6;
-  } else {
-    appendUtf8(out, static_cast<char32_t>(unit));
-  }
-  i += 5;
+  auto escape = readUnicodeEscape(value, i);
+  if (!escape) return false;
+  appendUtf8(out, escape->codePoint);
+  i += escape->length - 1;
   return true;
 }
 
@@ -79,7 +55,7 @@ std::string shownServerPath(std::string_view value) {
     local.clear();
   };
   for (std::size_t i = 0; i < value.size(); ++i) {
-    if (unicodeEscape(value, i) >= 0) {
+    if (readUnicodeEscape(value, i)) {
       flush();
       appendEscaped(value, i, out);
     } else if (value[i] == '\\' && i + 1 < value.size()) {
@@ -94,12 +70,14 @@ std::string shownServerPath(std::string_view value) {
 
 // shownUnsyncedName is a walked name that cannot be synchronised as the user
 // knows it: its parent is local path text, the name itself is in the display
-// form of the log lines (non-ASCII characters as \uXXXX, at or above U+0080).
+// form of the log lines (non-ASCII characters as \uXXXX, at or above U+0080,
+// and a backslash in the name as \u005c).
 std::string shownUnsyncedName(const std::string& localPath, const std::string& syncFolder) {
   const std::string text = utf8Below(localPath, syncFolder);
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (unicodeEscape(text, i) >= 0x80) {
+    auto escape = readUnicodeEscape(text, i);
+    if (escape && (escape->codePoint >= 0x80 || escape->codePoint == '\\')) {
       appendEscaped(text, i, out);
     } else {
       out += text[i] == '\\' ? '/' : text[i];

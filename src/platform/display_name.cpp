@@ -25,6 +25,8 @@ std::string displayName(std::string_view utf8) {
       char buffer[8];
       std::snprintf(buffer, sizeof buffer, "\\x%02x", static_cast<unsigned char>(utf8[start]));
       out += buffer;
+    } else if (*cp == '\\') {
+      appendUnit(out, *cp);  // a backslash in a name would read as a separator
     } else if (*cp < 0x80) {
       out.push_back(static_cast<char>(*cp));
     } else if (*cp >= 0x10000) {

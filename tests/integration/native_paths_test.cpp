@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "config/config_store.h"
+#include "platform/display_name.h"
 #include "platform/posix/file_system_posix.h"
 #include "platform/posix/local_path.h"
 #include "platform/posix/native_text.h"
@@ -30,12 +31,21 @@ TEST(NativeText, LocalPathsBecomeRealPathsAndTextBecomesUtf8) {
       {"Name not synchronised: Z:\\s\\\\u65e5\\u672c.txt (characters outside the code page 1252)",
        "Name not synchronised: /s/\xE6\x97\xA5\xE6\x9C\xAC.txt (characters outside the code page 1252)"},
       {"Z:\\s\\\\ud83d\\ude00.txt", "/s/\xF0\x9F\x98\x80.txt"},  // a surrogate pair is one character
+      // A backslash inside a Linux name is written as \u005c in the log: it stays in the name.
+      {"Name not synchronised: Z:\\s\\a\\u005cb.txt (a character Windows refuses in names)",
+       "Name not synchronised: /s/a\\b.txt (a character Windows refuses in names)"},
+      {"Z:\\s\\a\\u0041.txt", "/s/a/u0041.txt"},  // other ASCII escapes are no names' escapes
       {"Error: Z:\\s\\a.txt: disk full", "Error: /s/a.txt: disk full"},  // a colon ends the path
       {"Filesync folder:\t\tZ:\\home\\me\\Sync\r\n\r\n", "Filesync folder:\t\t/home/me/Sync\r\n\r\n"},
       {"C:\\Windows\\x and XZ:\\y", "C:\\Windows\\x and XZ:\\y"},  // other drives, and inside a word
       {"{\"path\":\"\\/a.txt\"}", "{\"path\":\"\\/a.txt\"}"},
   };
   for (const auto& c : cases) EXPECT_EQ(nativeText(c.local), c.native) << c.local;
+}
+
+TEST(NativeText, AWalkedNameWithABackslashShowsAsOneName) {
+  EXPECT_EQ(displayName("a\\b.txt"), "a\\u005cb.txt");
+  EXPECT_EQ(nativeText("Z:\\s\\" + displayName("a\\b\xC3\xA9.txt")), "/s/a\\b\xC3\xA9.txt");
 }
 
 TEST(NativeText, ADoubleByteCharacterEndingInTheByteOfABackslashStaysOneCharacter) {

@@ -4,6 +4,8 @@
 #include <cctype>
 
 #include "platform/codepage.h"
+#include "wire/unicode_escape.h"
+#include "wire/utf8.h"
 
 namespace kq {
 
@@ -22,25 +24,6 @@ bool pathStartsAt(std::string_view text, std::size_t pos) {
   if (pos + 2 >= text.size() || (text[pos] != 'Z' && text[pos] != 'z') || text[pos + 1] != ':') return false;
   if (text[pos + 2] != '\\' && text[pos + 2] != '/') return false;
   return pos == 0 || !std::isalnum(static_cast<unsigned char>(text[pos - 1]));
-}
-
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// escapeAt is the code unit of "\uXXXX" at pos, -1 when there is none.
-long escapeAt(std::string_view text, std::size_t pos) {
-  if (pos + 6 > text.size() || text[pos] != '\\' || text[pos + 1] != 'u') return -1;
-  long unit = 0;
-  for (std::size_t i = pos + 2; i < pos + 6; ++i) {
-    int digit = hexDigit(text[i]);
-    if (digit < 0) return -1;
-    unit = unit * 16 + digit;
-  }
-  return unit;
 }
 
 // PathWriter appends one path to out, from its first separator to its end.
@@ -62,17 +45,12 @@ struct PathWriter {
   }
   // escape appends the character of an escape at text[pos] and returns its length, 0 for none.
   std::size_t escape(std::string_view text, std::size_t pos) {
-    long unit = escapeAt(text, pos);
-    if (unit < 0x80) return 0;
+    auto escape = readUnicodeEscape(text, pos);
+    if (!escape || (escape->codePoint < 0x80 && escape->codePoint != '\\')) return 0;
     flush();
     afterSeparator = false;
-    long low = unit >= 0xD800 && unit < 0xDC00 ? escapeAt(text, pos + 6) : -1;
-    if (low >= 0xDC00 && low < 0xE000) {
-      appendUtf8(out, static_cast<char32_t>(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00)));
-      return 12;
-    }
-    appendUtf8(out, static_cast<char32_t>(unit));
-    return 6;
+    appendUtf8(out, escape->codePoint);
+    return escape->length;
   }
   // write reads the path at text[pos] (just after "Z:") and returns where it ends.
   std::size_t write(std::string_view text, std::size_t pos) {

@@ -4,8 +4,9 @@
 // drive Z: ("Z:\home\me\Sync\a.txt") written as the real path
 // ("/home/me/Sync/a.txt"). A path runs from the drive letter to the end of the
 // text or to the first character Windows refuses in names (": * ? \" < > |",
-// control characters); "\uXXXX" at or above U+0080 in it is a name shown in
-// the log's escaped form and becomes its character. Another path that
+// control characters); "\uXXXX" at or above U+0080 in it (or "\u005c", a
+// backslash inside a name) is a name shown in the log's escaped form and
+// becomes its character. Another path that
 // begins ends the one before.
 #include <string>
 #include <string_view>
