@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "log_text.h"
@@ -19,6 +20,26 @@ std::string shown(std::string_view value) { return logValue(value); }
 
 // megabytes rounds a byte count up to whole MiB, as the status bar shows it.
 std::int64_t megabytes(std::int64_t bytes) { return (bytes + (1 << 20) - 1) / (1 << 20); }
+
+// amountText is a byte count as a person reads it: "512 bytes", "3.5 KiB", "300.0 MiB", "1.2 GiB".
+std::string amountText(double bytes) {
+  static const char* const kUnits[] = {"KiB", "MiB", "GiB", "TiB"};
+  if (bytes < 1024) return std::to_string(static_cast<std::int64_t>(bytes)) + " bytes";
+  int unit = 0;
+  for (bytes /= 1024; bytes >= 1024 && unit < 3; bytes /= 1024) ++unit;
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f %s", bytes, kUnits[unit]);
+  return text;
+}
+
+// transferText is the one line of a whole transfer: "300.0 MiB in 4.2 s (71.4 MiB/s)".
+std::string transferText(std::uint64_t bytes, std::int64_t elapsedMs) {
+  const std::int64_t ms = std::max<std::int64_t>(elapsedMs, 1);
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.1f s", static_cast<double>(elapsedMs) / 1000);
+  return amountText(static_cast<double>(bytes)) + " in " + seconds + " (" +
+         amountText(static_cast<double>(bytes) * 1000 / static_cast<double>(ms)) + "/s)";
+}
 
 }  // namespace
 
@@ -133,20 +154,22 @@ std::optional<std::vector<ListingEntry>> Conversation::requestListing() {
 }
 
 void Conversation::receive(const Write& write, const std::string& where, std::uint64_t size, const std::string& what) {
+  const std::int64_t startMs = clock_.steadyMs();
   std::uint64_t done = 0;
-  std::uint64_t nextProgress = static_cast<std::uint64_t>(limits_.progressBytes);
   bool diskOk = true;
   while (done < size) {
     std::string chunk =
         peer_.readExact(static_cast<std::size_t>(std::min<std::uint64_t>(size - done, limits_.chunkBytes)));
     diskOk = diskOk && write(chunk);
     done += chunk.size();
-    if (size > static_cast<std::uint64_t>(limits_.progressBytes) && (done >= nextProgress || done == size)) {
-      say_(what + ": " + std::to_string(done) + " of " + std::to_string(size) + " bytes");
-      nextProgress += static_cast<std::uint64_t>(limits_.progressBytes);
-    }
   }
   if (!diskOk) throw std::runtime_error("cannot write " + where);
+  sayTransfer(what, size, startMs);
+}
+
+void Conversation::sayTransfer(const std::string& what, std::uint64_t size, std::int64_t startMs) {
+  if (size <= static_cast<std::uint64_t>(limits_.progressBytes)) return;
+  say_(what + ": " + transferText(size, clock_.steadyMs() - startMs));
 }
 
 Fetched Conversation::fetchFile(const std::string& path, const Write& write, const std::string& where) {
@@ -154,7 +177,7 @@ Fetched Conversation::fetchFile(const std::string& path, const Write& write, con
   auto id = peer_.sendRequest("RQFIL", body, body.size());
   auto header = peer_.readAnswer(id, {"ANFIL"});
   if (header.payloadLength >= kMaxPayload) throw PeerError("ANFIL announces an impossible size");
-  receive(write, where, header.payloadLength, "receiving " + shown(path));
+  receive(write, where, header.payloadLength, "received " + shown(path) + " from the client");
   // The next request's answer shows where the file's data ended: bytes before
   // it are more than the client announced (a file that grew while it was sent).
   Fetched fetched;
@@ -178,7 +201,7 @@ SentData Conversation::sendData(const std::string& path, PushSource& source) {
   // before the last byte was sent is a refusal; one after it takes the data.
   std::string buffer(limits_.chunkBytes, '\0');
   std::uint64_t done = 0;
-  std::uint64_t nextProgress = static_cast<std::uint64_t>(limits_.progressBytes);
+  const std::int64_t startMs = clock_.steadyMs();
   while (done < size) {
     if (!sent.refusedEarly && peer_.readable()) {
       peer_.readAnswer(dataId, {"ANFDA"});
@@ -193,13 +216,10 @@ SentData Conversation::sendData(const std::string& path, PushSource& source) {
     }
     peer_.sendAll(std::string_view(buffer.data(), n));
     done += n;
-    if (!sent.refusedEarly && size > static_cast<std::uint64_t>(limits_.progressBytes) &&
-        (done >= nextProgress || done == size)) {
-      say_("sending " + shown(path) + ": " + std::to_string(done) + " of " + std::to_string(size) + " bytes");
-      nextProgress += static_cast<std::uint64_t>(limits_.progressBytes);
-    }
   }
-  if (!sent.refusedEarly) peer_.readAnswer(dataId, {"ANFDA"});
+  if (sent.refusedEarly) return sent;  // the session says why the file did not go
+  peer_.readAnswer(dataId, {"ANFDA"});
+  sayTransfer("sent " + shown(path) + " to the client", size, startMs);
   return sent;
 }
 
@@ -237,7 +257,7 @@ bool Conversation::uploadLog(ClientLogUpload& upload) {
     return false;
   }
   receive([&](std::string_view data) { return upload.write(data); }, upload.path(), header.payloadLength,
-          "receiving the client log");
+          "received the client log");
   // The log grows while it is sent: the lines written meanwhile follow the
   // announced size, up to the answer of the next request; they are kept up
   // to the limit, and more is out of turn.

@@ -23,7 +23,7 @@ namespace kqs {
 
 struct ConversationLimits {
   std::size_t chunkBytes = 1 << 20;
-  std::int64_t progressBytes = 8 << 20;  // transfers above this log progress lines
+  std::int64_t progressBytes = 8 << 20;  // a transfer above this logs one line: size, time and rate
   int maxLateReports = 1000;
   std::uint64_t maxListingBytes = std::uint64_t(64) << 20;
   std::uint64_t maxLogBytes = std::uint64_t(64) << 20;
@@ -81,6 +81,9 @@ class Conversation {
   // announced size and go to extra (more than maxExtra end the connection).
   std::uint64_t probeAfterData(const std::function<void(std::string_view)>& extra, std::uint64_t maxExtra);
   void receive(const Write& write, const std::string& where, std::uint64_t size, const std::string& what);
+  // sayTransfer logs "WHAT: SIZE in TIME (RATE)" for a whole transfer above
+  // the limit, the time counted from startMs.
+  void sayTransfer(const std::string& what, std::uint64_t size, std::int64_t startMs);
   std::string dateMember() const;
   std::string timeMember() const;
 

@@ -16,8 +16,10 @@ constexpr std::int64_t kWall = 1700000000;
 // that never come ends at its deadline.
 class StepClock : public Clock {
  public:
-  std::int64_t steadyMs() override { return now_ += 1; }
+  std::int64_t steadyMs() override { return now_ += step; }
   std::int64_t wallSeconds() override { return kWall; }
+  std::int64_t step = 1;  // 0: time moves only by advance()
+  void advance(std::int64_t ms) { now_ += ms; }
 
  private:
   std::int64_t now_ = 0;
@@ -259,6 +261,59 @@ TEST(Conversation, TheClientLogKeepsLinesWrittenWhileItWasSentUpToTheLimit) {
     }
     EXPECT_EQ(t.talk.uploadLog(log), c.kept);
     EXPECT_EQ(log.bytes, c.stored);
+  }
+}
+
+// A transfer above the limit is one line when it is whole: its size, its
+// time and its rate. Each chunk of 256 KiB takes 100 ms here.
+TEST(Conversation, ATransferAboveTheLimitIsOneLineWithItsSizeTimeAndRate) {
+  constexpr std::size_t kChunk = 256 << 10;
+  const std::string big(3 << 20, 'x'), limit(1 << 20, 'y');
+  struct Case {
+    const char* name;
+    std::string kind;  // fetch, push, refused push, log
+    const std::string& data;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"a fetch", "fetch", big, {"received /big.bin from the client: 3.0 MiB in 1.2 s (2.5 MiB/s)"}},
+      {"a fetch at the limit", "fetch", limit, {}},
+      {"a push", "push", big, {"sent /big.bin to the client: 3.0 MiB in 1.2 s (2.5 MiB/s)"}},
+      {"a push at the limit", "push", limit, {}},
+      {"a push the client refused", "refused push", big, {}},
+      {"the client log", "log", big, {"received the client log: 3.0 MiB in 1.2 s (2.5 MiB/s)"}},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ConversationLimits limits;
+    limits.chunkBytes = kChunk;
+    limits.progressBytes = 1 << 20;
+    limits.maxLogBytes = 8 << 20;
+    Talk t([&](auto& type, auto& id, auto&) {
+      if (type == "RQFIL") return frame("ANFIL", id, c.data);
+      if (type == "RQLOG") return frame("ANLOG", id, c.data);
+      return frame("AN" + type.substr(2), id, type == "RQCHG" ? kNoChange : "");
+    }, limits);
+    t.clock.step = 0;
+    t.link.answerDataAtHeader = c.kind == "refused push";
+    if (c.kind == "fetch") {
+      t.talk.fetchFile("/big.bin", [&](std::string_view) { return t.clock.advance(100), true; }, "temp");
+    } else if (c.kind == "log") {
+      struct SlowLog : StringLog {
+        explicit SlowLog(StepClock& clock) : clock(clock) {}
+        bool write(std::string_view data) override { return clock.advance(100), StringLog::write(data); }
+        StepClock& clock;
+      } log(t.clock);
+      t.talk.uploadLog(log);
+      EXPECT_EQ(log.bytes.size(), c.data.size());
+    } else {
+      struct SlowSource : StringSource {
+        SlowSource(const std::string& data, StepClock& clock) : StringSource(data, data.size()), clock(clock) {}
+        std::size_t read(char* into, std::size_t n) override { return clock.advance(100), StringSource::read(into, n); }
+        StepClock& clock;
+      } source(c.data, t.clock);
+      t.talk.sendData("/big.bin", source);
+    }
+    EXPECT_EQ(t.lines, c.lines);
   }
 }
 
