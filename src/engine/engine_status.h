@@ -45,6 +45,10 @@ struct EngineStatus {
   bool diskFull = false;
   // refusal: why the server refused the link (contract and key), empty while it did not.
   std::string refusal;
+  // refusalsInARow: the links in a row the server closed right after the init
+  // text (it did not accept contract and key); 0 once it answered, or when the
+  // configuration changed.
+  int refusalsInARow = 0;
   std::optional<std::int64_t> cycleEndedAt;  // Unix seconds of the last completed server cycle
   bool operator==(const EngineStatus&) const = default;
 };

@@ -94,7 +94,8 @@ void SyncEngine::noteServerSpoke() {
 }
 
 void SyncEngine::FilesyncSocketDisconnect() {
-  if (refusal_.onClosed(ports_.clock.epochMillis())) {
+  const bool refused = refusal_.onClosed(ports_.clock.epochMillis());
+  if (refused) {
     ports_.log.writeLog(refusalText(ports_.config.fields.contract), true);
     if (refusal_.waitMs() > 0)
       ports_.log.writeLog("Refused " + std::to_string(refusal_.inARow()) + " times in a row: next attempt in " +
@@ -103,6 +104,7 @@ void SyncEngine::FilesyncSocketDisconnect() {
     showRefusal(true);
   }
   connection_.FilesyncSocketDisconnect();
+  if (refused) statusReport_.publish();  // each refusal is told at once
 }
 
 void SyncEngine::ReconnectTimer() {
@@ -125,6 +127,7 @@ void SyncEngine::showRefusal(bool refused) {
   const std::string& contract = ports_.config.fields.contract;
   shown_.refusal = refused ? refusalPanelText(contract) : std::string();
   stamped_.refusal = refused ? refusalText(contract) : std::string();
+  stamped_.refusalsInARow = refusal_.inARow();
   if (refused) shown_.setPanel(0, "Disconnected");
 }
 

@@ -149,11 +149,13 @@ class SyncEngine {
     explicit StampedStatus(EngineStatusPort& inner) : inner(inner) {}
     EngineStatus stamp(EngineStatus status) const {
       status.refusal = refusal;
+      status.refusalsInARow = refusalsInARow;
       return status;
     }
     void publish(const EngineStatus& status) override { inner.publish(stamp(status)); }
     EngineStatusPort& inner;
     std::string refusal;
+    int refusalsInARow = 0;
   };
 
   // linkIdentity is what the server judges at the init text: host, port,

@@ -556,6 +556,12 @@ class ServerTest(Scratch):
         log = self.log_text()
         self.assertEqual(log.count(message), 1, log)
         self.assertEqual(log.count("Sending init packet..."), 3, log)
+        # The status tells why the client stopped: the engine's count of refusals in a row.
+        status = self.client("status")
+        self.assertIn("Client:          not running\n", status.stdout.decode())
+        self.assertIn("Refused:         3 times in a row: the server closed the connection at the contract and API key\n",
+                      status.stdout.decode())
+        self.assertEqual(self.status_json()[1]["refusals_in_a_row"], 3)
 
 
 if __name__ == "__main__":

@@ -44,36 +44,50 @@ TEST_F(NoticesTest, AnUnreachableServerIsToldOnceUntilAConnectionWorked) {
   EXPECT_EQ(gaveUp, 0);
 }
 
-TEST_F(NoticesTest, ThreeClosesRightAfterTheInitTextInARowAreARejection) {
-  struct Step {
+// The engine counts the refusals (its status record); the notices stop the
+// client at the third in a row, once, with the hint for a derived port.
+TEST_F(NoticesTest, TheThirdRefusalInARowOfTheEnginesStatusIsARejection) {
+  const std::string rejected = "the server rejected contract 1234 / API key";
+  const std::string hint = "; is contract 1234 right? the server derives the port 21234";
+  struct Case {
     const char* name;
-    std::vector<char> events;  // c connect, r read, d disconnect, e error on the link
+    std::string port;
+    std::vector<int> refusals;  // refusalsInARow of each published record
     int gaveUp;
+    std::string told;
   };
-  const Step steps[] = {
-      {"two closes", {'c', 'd', 'c', 'd'}, 0},
-      {"three closes", {'c', 'd', 'c', 'd', 'c', 'd'}, ClientNotices::kExitRejected},
-      {"an error on the open link counts", {'c', 'd', 'c', 'e', 'c', 'd'}, ClientNotices::kExitRejected},
-      {"a read in between starts the count again", {'c', 'd', 'c', 'd', 'c', 'r', 'd', 'c', 'd'}, 0},
-      {"refused attempts between add nothing", {'c', 'd', 'e', 'e', 'e', 'c', 'd'}, 0},
+  const Case cases[] = {
+      {"two refusals", "21234", {1, 1, 2, 2}, 0, ""},
+      {"three refusals", "21234", {1, 2, 3}, ClientNotices::kExitRejected, rejected + hint},
+      {"told once", "21234", {3, 3, 4}, ClientNotices::kExitRejected, rejected + hint},
+      {"an answer in between starts the count again", "21234", {1, 2, 0, 1, 2}, 0, ""},
+      {"a port of its own has no hint", "8080", {1, 2, 3}, ClientNotices::kExitRejected, rejected},
   };
-  for (const auto& step : steps) {
+  for (const auto& c : cases) {
     test::RecordingLog stepLog;
-    int code = 0;
-    ClientNotices n{stepLog, {"h", "21234", "1234"}, [](const std::string&) {}, [&](int c) { code = c; }};
-    for (char e : step.events) {
-      if (e == 'c') n.serverConnected();
-      if (e == 'r') n.serverRead();
-      if (e == 'd') n.serverDisconnected();
-      if (e == 'e') n.serverError(10054);
+    std::vector<std::string> lines;
+    int code = 0, calls = 0;
+    ClientNotices n{stepLog, {"h", c.port, "1234"}, [&](const std::string& t) { lines.push_back(t); },
+                    [&](int got) { code = got, ++calls; }, ClientNotices::Verbosity::Quiet};
+    for (int r : c.refusals) {
+      EngineStatus status;
+      status.refusalsInARow = r;
+      n.statusChanged(status);
     }
-    EXPECT_EQ(code, step.gaveUp) << step.name;
-    bool told = !stepLog.texts().empty() &&
-                stepLog.texts().back() ==
-                    "the server rejected contract 1234 / API key; is contract 1234 right? the server derives the port "
-                    "21234";
-    EXPECT_EQ(told, step.gaveUp != 0) << step.name;
+    EXPECT_EQ(code, c.gaveUp) << c.name;
+    EXPECT_EQ(calls, c.gaveUp ? 1 : 0) << c.name;
+    EXPECT_EQ(lines, c.told.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.told}) << c.name;
+    EXPECT_EQ(stepLog.texts(), lines) << c.name;
   }
+}
+
+TEST_F(NoticesTest, ClosesOfTheLinkAloneAreNoRejection) {
+  for (int i = 0; i < 5; ++i) {
+    notices.serverConnected();
+    notices.serverDisconnected();
+  }
+  EXPECT_EQ(gaveUp, 0);
+  EXPECT_TRUE(shown.empty());
 }
 
 TEST_F(NoticesTest, AMissingWatcherIsToldOnceUntilItWasConnected) {
@@ -270,6 +284,15 @@ TEST(StateFileTest, TheStateReadsBackAndShowsAsText) {
   EXPECT_NE(text.find("Last error:      Socket Error # 10061\n"), std::string::npos) << text;
   EXPECT_NE(statusText(s, false).find("Client:          not running\n"), std::string::npos);
   EXPECT_NE(text.find("Folder lock:     not held\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find("Refused:"), std::string::npos) << text;
+  EXPECT_NE(statusJson(s, true).find("\"refusals_in_a_row\": 0"), std::string::npos);
+  for (auto [count, line] : {std::pair{1, "Refused:         1 time in a row: "}, {3, "Refused:         3 times in a row: "}}) {
+    ClientState refused = s;
+    refused.refusalsInARow = count;
+    EXPECT_NE(statusText(refused, false).find(std::string(line) + "the server closed the connection at the contract "
+                                              "and API key\nContract:"), std::string::npos) << statusText(refused, false);
+    EXPECT_EQ(stateFromJson(stateJson(refused))->refusalsInARow, count);
+  }
   s.syncFolderPresent = false;
   EXPECT_NE(statusText(s, true).find("Folder lock:     not held (the sync folder is missing)\n"), std::string::npos);
   s.syncFolderPresent = true;

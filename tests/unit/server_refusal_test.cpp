@@ -121,6 +121,33 @@ TEST_F(RefusedLinkTest, ThreeRefusalsInARowSlowTheAttemptsUntilTheKeyChanges) {
   EXPECT_EQ(published().refusal, "");
 }
 
+// Each refusal is published as it happens, with the count in a row that a
+// view stops on; an answer, or a new configuration, counts from 0 again.
+TEST_F(RefusedLinkTest, EachRefusalIsPublishedAtOnceWithTheCountInARow) {
+  for (int expected = 1; expected <= 3; ++expected) {
+    const std::size_t before = t.published.records.size();
+    refusedRound();
+    ASSERT_EQ(t.published.records.size(), before + 1) << "refusal " << expected;
+    EXPECT_EQ(t.published.last().refusalsInARow, expected);
+    EXPECT_FALSE(t.published.last().connected);
+    t.clock.advance(300'000);
+  }
+  t.connect();
+  t.read(std::string(1, 'R'));
+  EXPECT_EQ(published().refusalsInARow, 0) << "the server answered";
+  t.server.active = false;
+  t.engine.FilesyncSocketDisconnect();
+  EXPECT_EQ(published().refusalsInARow, 0) << "a close after an answer is no refusal";
+  t.clock.advance(10'000);
+  refusedRound();
+  EXPECT_EQ(t.published.last().refusalsInARow, 1);
+  test::EngineSettings fixed;
+  fixed.apiKey = "ABCDEFGHIJKLMNOPQRSTUVWX";
+  t.writeConfig(fixed);
+  t.engine.ReconnectTimer();
+  EXPECT_EQ(published().refusalsInARow, 0) << "a new key";
+}
+
 TEST_F(RefusedLinkTest, ALinkTheClientClosesItselfIsNoRefusal) {
   t.connect();
   t.engine.Connect1Click();  // the user disconnects
@@ -132,6 +159,7 @@ TEST_F(RefusedLinkTest, ALinkTheClientClosesItselfIsNoRefusal) {
   t.engine.FilesyncSocketConnect();  // no sync folder: the client closes the link
   t.engine.FilesyncSocketDisconnect();
   EXPECT_EQ(published().refusal, "");
+  EXPECT_EQ(published().refusalsInARow, 0);
 }
 
 }  // namespace

@@ -46,20 +46,12 @@ void ClientNotices::serverRead() {
     tell("connected to " + server());
   }
   readSinceConnect_ = true;
-  rejections_ = 0;
   unreachableTold_ = false;
 }
 
 void ClientNotices::connectionEnded(const std::string& reason) {
   connected_ = false;
-  if (!readSinceConnect_) {
-    if (++rejections_ < kRejectionsToGiveUp) return;
-    std::string text = "the server rejected contract " + target_.contract + " / API key";
-    if (std::string hint = contractHint(target_.contract, target_.port); !hint.empty()) text += "; " + hint;
-    tell(text, Verbosity::Quiet);
-    giveUp_(kExitRejected);
-    return;
-  }
+  if (!readSinceConnect_) return;  // a refusal: the engine counts it (statusChanged)
   if (toldConnected_) tell("disconnected from " + server() + ": " + reason);
   toldConnected_ = false;
 }
@@ -96,6 +88,14 @@ void ClientNotices::watcherUnavailable() {
 }
 
 void ClientNotices::statusChanged(const EngineStatus& s) {
+  if (s.refusalsInARow >= kRejectionsToGiveUp && !gaveUp_) {
+    gaveUp_ = true;
+    std::string text = "the server rejected contract " + target_.contract + " / API key";
+    if (std::string hint = contractHint(target_.contract, target_.port); !hint.empty()) text += "; " + hint;
+    tell(text, Verbosity::Quiet);
+    giveUp_(kExitRejected);
+    return;
+  }
   if (folderPresent_ && *folderPresent_ != s.syncFolderPresent)
     say((s.syncFolderPresent ? "sync folder found again: " : "sync folder not found: ") + target_.syncFolder);
   else if (!folderPresent_ && !s.syncFolderPresent)

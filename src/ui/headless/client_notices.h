@@ -13,8 +13,9 @@
 //       A refused or unreachable port adds the hint that the contract may be
 //       wrong ("is contract N right? the server derives the port 2N").
 //   the server rejected contract N / API key
-//       when the server closes the connection right after the init text
-//       kRejectionsToGiveUp times in a row; the client then stops (exit 77).
+//       when the engine's status counts kRejectionsToGiveUp refusals in a row
+//       (the server closed the connection right after the init text); the
+//       client then stops (exit 77).
 //   zrservice is not running (127.0.0.1:11111): changes in the sync folder
 //   are only found by the server's listings
 //       when the watcher cannot be reached; again only after it was connected.
@@ -106,7 +107,7 @@ class ClientNotices {
   bool connected_ = false;
   bool readSinceConnect_ = false;
   bool toldConnected_ = false;
-  int rejections_ = 0;
+  bool gaveUp_ = false;
   bool watcherWarned_ = false;
   std::optional<bool> folderPresent_;
   std::optional<std::int64_t> cycleEndedAt_;

@@ -62,7 +62,8 @@ std::string stateJson(const ClientState& s) {
             {"sync_folder_locked", s.syncFolderLocked},
             {"failed", failedJson(s.failed)},
             {"sending", transferJson(s.sending)},
-            {"last_error", s.lastError}};
+            {"last_error", s.lastError},
+            {"refusals_in_a_row", s.refusalsInARow}};
   return j.dump(2) + "\n";
 }
 
@@ -91,6 +92,7 @@ std::optional<ClientState> stateFromJson(const std::string& text) {
         s.failed.push_back({item.at("path").get<std::string>(), item.at("reason").get<std::string>()});
     if (j.contains("sending")) s.sending = transferFrom(j.at("sending"));
     s.lastError = j.value("last_error", std::string());
+    s.refusalsInARow = j.value("refusals_in_a_row", 0);
     return s;
   } catch (const Json::exception&) {
     return std::nullopt;
@@ -112,6 +114,9 @@ std::string statusText(const ClientState& s, bool running) {
   std::string text;
   text += std::string("Client:          ") + (running ? "running (process " + std::to_string(s.pid) + ")" : "not running") + "\n";
   text += std::string("Server:          ") + s.server + (running ? (s.connected ? " (connected)" : " (not connected)") : "") + "\n";
+  if (s.refusalsInARow > 0)
+    text += "Refused:         " + std::to_string(s.refusalsInARow) + " time" + (s.refusalsInARow == 1 ? "" : "s") +
+            " in a row: the server closed the connection at the contract and API key\n";
   text += "Contract:        " + s.contract + "\n";
   text += "Sync folder:     " + s.syncFolder + "\n";
   text += "Last cycle:      " + (s.lastCycleEnd ? timeText(*s.lastCycleEnd) : std::string("none yet")) + "\n";
@@ -150,7 +155,8 @@ std::string statusJson(const ClientState& s, bool running) {
             {"watcher_connected", running && s.watcherConnected},
             {"sync_folder_present", s.syncFolderPresent},
             {"sync_folder_locked", running && s.syncFolderLocked},
-            {"last_error", s.lastError}};
+            {"last_error", s.lastError},
+            {"refusals_in_a_row", s.refusalsInARow}};
   return j.dump(2) + "\n";
 }
 

@@ -29,6 +29,9 @@ struct ClientState {
   bool syncFolderPresent = true;
   bool syncFolderLocked = false;  // this client holds the folder's lock
   std::string lastError;
+  // refusalsInARow: connections in a row the server closed right after the
+  // contract and API key (the client stops at the third).
+  int refusalsInARow = 0;
   std::string activity;    // what the client does now ("Receiving file data..."), empty when idle
   std::optional<TransferProgress> transfer;  // the file being received
   std::optional<TransferProgress> sending;   // the file being sent

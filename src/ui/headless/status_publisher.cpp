@@ -17,6 +17,7 @@ void applyStatus(ClientState& s, const EngineStatus& e) {
   s.transfer = e.receiving;
   s.sending = e.sending;
   s.lastError = nativeText(e.lastError);
+  s.refusalsInARow = e.refusalsInARow;
   for (FailedItem& item : s.failed) item.reason = nativeText(item.reason);
 }
 
