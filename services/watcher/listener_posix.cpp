@@ -10,6 +10,8 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -18,6 +20,7 @@
 #include <cstring>
 
 #include "log/log.h"
+#include "platform/posix/peer_owner.h"
 #include "watcher/peer_window_posix.h"
 
 namespace kq {
@@ -39,7 +42,9 @@ struct PeerUnread::Request {
 PeerUnread::PeerUnread(int fd) : fd_(fd) {
   sockaddr_in self{}, peer{};
   socklen_t len = sizeof self;
-  if (getsockname(fd, reinterpret_cast<sockaddr*>(&self), &len) != 0 || self.sin_family != AF_INET) return;
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&self), &len) != 0) return;
+  unixSocket_ = self.sin_family == AF_UNIX;
+  if (self.sin_family != AF_INET) return;
   len = sizeof peer;
   if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) != 0) return;
   netlink_ = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
@@ -68,6 +73,9 @@ PeerUnread::~PeerUnread() {
 
 std::optional<std::size_t> PeerUnread::count() {
   int unsent = 0;
+  // On a UNIX-domain socket the queue holds what the peer has not read yet (in
+  // the kernel's own units): empty means everything was read.
+  if (unixSocket_ && ioctl(fd_, SIOCOUTQ, &unsent) == 0 && unsent == 0) return 0;
   if (ioctl(fd_, SIOCOUTQ, &unsent) != 0 || unsent < 0 || !request_) return std::nullopt;
   sockaddr_nl kernel{};
   kernel.nl_family = AF_NETLINK;
@@ -128,6 +136,7 @@ WatcherListener::~WatcherListener() {
     loop_.unwatchFd(listenFd_);
     close(listenFd_);
   }
+  if (!socketPath_.empty()) unlink(socketPath_.c_str());
 }
 
 bool WatcherListener::listen(int port) {
@@ -149,9 +158,49 @@ bool WatcherListener::listen(int port) {
   return true;
 }
 
+bool WatcherListener::listenAt(const std::string& socketPath) {
+  auto fail = [&](const std::string& why) {
+    log_.writeLog("Cannot listen on " + socketPath + ": " + why, true);
+    return false;
+  };
+  sockaddr_un address{};
+  if (socketPath.size() >= sizeof address.sun_path) return fail("the path is too long for a socket");
+  const std::string folder = socketPath.substr(0, socketPath.find_last_of('/'));
+  struct stat st {};
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return fail(folder + ": " + std::strerror(errno));
+  if (lstat(folder.c_str(), &st) != 0) return fail(folder + ": " + std::strerror(errno));
+  if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid() || (st.st_mode & 077) != 0)
+    return fail(folder + " is not a folder of this user's alone (mode 0700)");
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+  // A socket file left by a zrservice that ended without removing it is
+  // replaced; one where a zrservice still listens is not.
+  int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const bool taken = probe >= 0 && ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  if (probe >= 0) close(probe);
+  if (taken) return fail("another zrservice listens there");
+  unlink(socketPath.c_str());
+  listenFd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (listenFd_ < 0 || bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    return fail(std::strerror(errno));
+  socketPath_ = socketPath;
+  if (::listen(listenFd_, 8) != 0) return fail(std::strerror(errno));
+  loop_.watchFd(listenFd_, POLLIN, [this](short) { acceptClient(); });
+  log_.writeLog("Listening on " + socketPath, true);
+  return true;
+}
+
 void WatcherListener::acceptClient() {
   int fd = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd < 0) return;
+  // Reports name this user's files: they go to this user's processes alone.
+  if (auto owner = peerOwner(fd); !owner || *owner != geteuid()) {
+    close(fd);
+    log_.writeLog("Client of another user refused (" +
+                      (owner ? "uid " + std::to_string(*owner) : std::string("its owner is unknown")) + ")",
+                  true);
+    return;
+  }
   int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   auto& client = clients_[fd];

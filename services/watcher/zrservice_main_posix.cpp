@@ -1,10 +1,12 @@
 // zrservice for Linux: watches the sync folder with inotify and reports every
-// change to the client on 127.0.0.1 port 11111.
+// change to the client of the same user on its watcher address (127.0.0.1
+// port 11111 unless "filesync.cfg" names another port or a UNIX-domain socket).
 //
-//   zrservice [--folder PATH]
+//   zrservice [--folder PATH] [--watcher PORT|unix]
 //
-// Without --folder the sync folder comes from "filesync.cfg" (beside the
-// executable, else in the user's configuration folder). SIGINT and SIGTERM end it.
+// Without --folder the sync folder comes from "filesync.cfg" (the user's own,
+// else beside the executable); the watcher address comes from --watcher, else
+// from that file. SIGINT and SIGTERM end it.
 #include <unistd.h>
 
 #include <csignal>
@@ -12,6 +14,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -20,6 +24,7 @@
 #include "cli/arg_parser.h"
 #include "cli/config_location.h"
 #include "config/config_store.h"
+#include "config/watcher_address.h"
 #include "log/log.h"
 #include "platform/codepage.h"
 #include "platform/posix/event_loop.h"
@@ -59,6 +64,7 @@ class StderrLog : public Log {
 struct SyncFolder {
   std::string native;
   std::string local;
+  std::optional<std::string> watcher;  // the "Watcher" setting of the configuration
 };
 
 // folderFromOption takes a folder as the user typed it (relative to the working folder).
@@ -66,18 +72,23 @@ SyncFolder folderFromOption(const std::string& typed) {
   std::filesystem::path p = std::filesystem::absolute(typed).lexically_normal();
   std::string native = p.string();
   while (native.size() > 1 && native.back() == '/') native.pop_back();
-  return {native, nativeToLocalPath(native)};
+  return {native, nativeToLocalPath(native), std::nullopt};
 }
 
 constexpr const char* kUsage =
-    "Usage: zrservice [--folder PATH]\n"
+    "Usage: zrservice [--folder PATH] [--watcher PORT|unix]\n"
     "\n"
     "The watcher of Korvalinq Drive: it watches the sync folder with inotify and\n"
-    "reports every change to kqfilesync on 127.0.0.1:11111.\n"
+    "reports every change to the kqfilesync of the same user, on 127.0.0.1:11111\n"
+    "or the address that filesync.cfg names (\"Watcher\").\n"
     "\n"
     "Options:\n"
     "  --folder PATH   the sync folder (default: the one in filesync.cfg, beside\n"
     "                  zrservice or in $XDG_CONFIG_HOME/kqfilesync)\n"
+    "  --watcher PORT|unix\n"
+    "                  listen on 127.0.0.1:PORT, or with unix on the socket\n"
+    "                  $XDG_RUNTIME_DIR/kqfilesync/zrservice.sock (default: the\n"
+    "                  setting of filesync.cfg, else port 11111)\n"
     "  --help          show this text\n"
     "  --version       show the version and build\n"
     "\n"
@@ -108,7 +119,9 @@ SyncFolder folderFromConfig() {
   auto native = localToNativePath(local);
   if (local.empty() || !native || (!config.nativeFolder().empty() && *native != config.nativeFolder()))
     throw ConfigProblem(file + ": the sync folder \"" + nativeText(local) + "\" is not a path on this machine");
-  return SyncFolder{*native, local};
+  std::ifstream in(file, std::ios::binary);
+  return SyncFolder{*native, local,
+                    watcherSetting(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()))};
 }
 
 }  // namespace
@@ -125,9 +138,10 @@ int main(int argc, char** argv) {
     kq::setActiveCodePage(std::move(page));
   }
   std::optional<SyncFolder> folder;
+  WatcherAddress address;
   try {
     auto args = kq::cli::parseArgs(std::vector<std::string>(argv + 1, argv + argc),
-                                   {{"folder", true}, {"help", false, 'h'}, {"version", false}});
+                                   {{"folder", true}, {"watcher", true}, {"help", false, 'h'}, {"version", false}});
     if (args.has("help")) return std::fputs(kUsage, stdout), 0;
     if (args.has("version")) return std::printf("%s\n", kq::cli::versionText("zrservice").c_str()), 0;
     kq::cli::requireWordCount(args, 0);
@@ -136,6 +150,13 @@ int main(int argc, char** argv) {
       folder = folderFromOption(*typed);
     } else {
       folder = folderFromConfig();
+    }
+    if (auto typed = args.value("watcher")) folder->watcher = *typed;
+    try {
+      address = watcherAddress(folder->watcher, std::getenv("XDG_RUNTIME_DIR"));
+    } catch (const std::invalid_argument& e) {
+      if (args.value("watcher")) throw kq::cli::UsageError(std::string("--watcher: ") + e.what());
+      throw ConfigProblem(std::string("filesync.cfg: ") + e.what());
     }
   } catch (const kq::cli::UsageError& e) {
     std::fprintf(stderr, "zrservice: %s\n\n%s", e.what(), kUsage);
@@ -154,7 +175,7 @@ int main(int argc, char** argv) {
   NotificationHub hub(log, buildWatcherNotification(ChangeAction::Rescan, WatchScope(folder->local).syncFolder()));
   ChangeReporter reporter(WatchScope(folder->local), hub);
   WatcherListener listener(loop, hub, log);
-  if (!listener.listen()) return 1;
+  if (address.socketPath.empty() ? !listener.listen(address.port) : !listener.listenAt(address.socketPath)) return 1;
   InotifyWatcher watcher(loop, folder->native, folder->local, reporter, log);
   if (!watcher.start()) return 1;
   loop.setAfterEach([&] { listener.pump(); });

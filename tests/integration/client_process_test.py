@@ -464,7 +464,7 @@ class CommandLineTest(unittest.TestCase):
         kqdir = native(folder)
         self.assertEqual(cfg, b'{"KQFilsyncConfig":[{"Host":"sync.example.com","port":"20042",'
                               b'"protocol":"00003","contract":"0042","API-key":"KEY","KQDir":"' + kqdir +
-                              b'","Reconnect":"1"}]}')
+                              b'","Reconnect":"1","Watcher":"11111"}]}')
 
     def test_install_asks_on_the_terminal_without_options(self):
         folder = os.path.join(self.tmp, "asked")

@@ -6,9 +6,11 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <chrono>
 #include <cstring>
 
@@ -22,6 +24,14 @@ namespace {
 // lookup resolves host to one address, IPv4 first (as the Windows client does),
 // then IPv6. Returns 0 or a Windows Sockets error number.
 int lookup(const std::string& host, int port, sockaddr_storage& out, socklen_t& outLen) {
+  if (!host.empty() && host.front() == '/') {
+    auto& unix = reinterpret_cast<sockaddr_un&>(out);
+    if (host.size() >= sizeof unix.sun_path) return kWsaHostNotFound;
+    unix.sun_family = AF_UNIX;
+    std::memcpy(unix.sun_path, host.c_str(), host.size() + 1);
+    outLen = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + host.size() + 1);
+    return 0;
+  }
   const int families[] = {AF_INET, AF_INET6};
   int result = kWsaHostNotFound;
   for (int family : families) {
@@ -226,11 +236,6 @@ void TcpClient::closeSocket() {
   loop_.unwatchFd(fd_);
   ::close(fd_);
   fd_ = -1;
-}
-
-void WatcherClient::activate() {
-  client_.renew();
-  client_.activate("127.0.0.1", kWatcherPort);
 }
 
 }  // namespace kq

@@ -1,6 +1,7 @@
 #pragma once
 // TcpClient is the POSIX client socket behind ServerLink and WatcherLink: a
-// non-blocking TCP socket on the EventLoop that reports its events (connecting,
+// non-blocking TCP socket (a UNIX-domain socket for a host that is a path
+// beginning with "/", the port then unused) on the EventLoop that reports its events (connecting,
 // connect, read, disconnect, error) to a LinkEvents sink, one at a time, never
 // from inside a call the engine made. Errors carry Windows Sockets numbers.
 #include <memory>
@@ -35,6 +36,8 @@ class TcpClient : public ServerLink {
   // send completes short sends before it returns; a failure closes the
   // connection and is reported as an error event followed by a disconnect event.
   [[nodiscard]] bool send(std::string_view bytes) override;
+  // fd is the socket of the connection (-1 without one).
+  int fd() const { return fd_; }
 
  private:
   enum class State { Idle, Connecting, Connected };
@@ -58,19 +61,6 @@ class TcpClient : public ServerLink {
   int port_ = 0;
   std::shared_ptr<int> generation_;  // shared with posted events; replaced by renew()
   std::vector<char> buffer_;
-};
-
-// WatcherClient is the watcher link: a TcpClient on 127.0.0.1 port 11111.
-class WatcherClient : public WatcherLink {
- public:
-  static constexpr int kWatcherPort = 11111;
-  WatcherClient(EventLoop& loop, LinkEvents& events) : client_(loop, events) {}
-  // activate starts a new attempt, dropping one that is still under way.
-  void activate() override;
-  bool isActive() override { return client_.isActive(); }
-
- private:
-  TcpClient client_;
 };
 
 }  // namespace kq

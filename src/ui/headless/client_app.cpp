@@ -68,7 +68,10 @@ ClientApp::ClientApp(const Setup& setup, std::FILE* statusOut, FolderLock& folde
   statusOut_->lock = &folderLock_;
   processes_ = makeTreeMoveRunner(fs_);
   server_ = std::make_unique<TcpClient>(loop_, relay_.server);
-  watcher_ = std::make_unique<WatcherClient>(loop_, relay_.watcher);
+  watcher_ = std::make_unique<WatcherClient>(
+      loop_, relay_.watcher, setup.watcher.socketPath, setup.watcher.port, [this](std::optional<uid_t> owner) {
+        notices_->watcherForeign(owner ? std::optional<long>(static_cast<long>(*owner)) : std::nullopt);
+      });
   config_.acceptNativeFolders(nativeToLocalPath);
   // The configuration window reads "filesync.cfg" when it is created; errors are ignored.
   try {

@@ -14,7 +14,9 @@
 #include "platform/posix/event_loop.h"
 #include "platform/posix/file_system_posix.h"
 #include "platform/posix/ini_file_posix.h"
+#include "config/watcher_address.h"
 #include "platform/posix/tcp_client_posix.h"
+#include "platform/posix/watcher_client_posix.h"
 #include "platform/process_runner.h"
 #include "ui/headless/client_notices.h"
 #include "ui/headless/folder_lock.h"
@@ -34,6 +36,7 @@ class ClientApp {
     std::string configFileName = "filesync.cfg";
     std::string syncFolderNative;    // where the state file goes
     ClientNotices::Target server;    // for the messages
+    WatcherAddress watcher;          // where the user's zrservice listens
     StateFiles state;                // what "kqfilesync status" reads
     ClientNotices::Verbosity verbosity = ClientNotices::Verbosity::Normal;
   };

@@ -75,16 +75,24 @@ void ClientNotices::serverError(int wsaCode) {
 }
 
 void ClientNotices::watcherConnected() {
+  foreignTold_ = false;
   if (!watcherWarned_) return;
   watcherWarned_ = false;
-  tell("zrservice is running again (127.0.0.1:11111)");
+  tell("zrservice is running again (" + target_.watcher + ")");
 }
 
 void ClientNotices::watcherUnavailable() {
   if (watcherWarned_) return;
   watcherWarned_ = true;
-  tell("zrservice is not running (127.0.0.1:11111): changes in the sync folder are only found by the server's "
-       "listings");
+  tell("zrservice is not running (" + target_.watcher + "): changes in the sync folder are only found by the "
+       "server's listings");
+}
+
+void ClientNotices::watcherForeign(std::optional<long> owner) {
+  if (foreignTold_) return;
+  foreignTold_ = true;
+  tell("refused the watcher at " + target_.watcher + ": it runs as another user (" +
+       (owner ? "uid " + std::to_string(*owner) : std::string("its owner is unknown")) + ")");
 }
 
 void ClientNotices::statusChanged(const EngineStatus& s) {

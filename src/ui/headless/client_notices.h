@@ -19,8 +19,12 @@
 //   zrservice is not running (127.0.0.1:11111): changes in the sync folder
 //   are only found by the server's listings
 //       when the watcher cannot be reached; again only after it was connected.
+//       The address is the user's watcher address (a port, or a socket path).
 //   zrservice is running again (127.0.0.1:11111)
 //       when the watcher is reached after that warning.
+//   refused the watcher at 127.0.0.1:11111: it runs as another user (uid N)
+//       when what answers at the address belongs to another user; once until
+//       the user's own watcher was connected.
 //   sync folder not found: PATH / sync folder found again: PATH
 //   not synchronised: NAME (REASON)
 //       each failed item the first time it is seen.
@@ -54,6 +58,7 @@ class ClientNotices {
     std::string port;      // as configured
     std::string contract;  // as configured
     std::string syncFolder;  // native, as the user knows it
+    std::string watcher = "127.0.0.1:11111";  // the watcher's address, as messages show it
   };
   // show writes one message line to the standard error (the status line ends first).
   ClientNotices(Log& log, Target target, std::function<void(const std::string&)> show,
@@ -67,6 +72,8 @@ class ClientNotices {
   void serverError(int wsaCode);
   void watcherConnected();
   void watcherUnavailable();
+  // watcherForeign: a watcher of another user answered (owner: its uid, when known).
+  void watcherForeign(std::optional<long> owner);
   // statusChanged hears each status record the engine publishes.
   void statusChanged(const EngineStatus& status);
   // stopping tells a reason the client stops for (shown even when quiet).
@@ -109,6 +116,7 @@ class ClientNotices {
   bool toldConnected_ = false;
   bool gaveUp_ = false;
   bool watcherWarned_ = false;
+  bool foreignTold_ = false;
   std::optional<bool> folderPresent_;
   std::optional<std::int64_t> cycleEndedAt_;
   std::set<std::string> failedSeen_;

@@ -1,8 +1,13 @@
 #include "ui/headless/client_setup.h"
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
 
 #include "cli/config_location.h"
+#include "config/watcher_address.h"
 #include "platform/codepage.h"
 #include "platform/posix/clock_posix.h"
 #include "platform/posix/local_path.h"
@@ -106,7 +111,17 @@ ClientSetup loadClientSetup(const std::string& exeNativePath, const std::string&
     return setup;
   }
   setup.app.syncFolderNative = *localToNativePath(syncLocal);
-  setup.app.server = {config.fields.host, config.fields.port, config.fields.contract, setup.app.syncFolderNative};
+  try {
+    std::ifstream in(file, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    setup.app.watcher = watcherAddress(watcherSetting(bytes), std::getenv("XDG_RUNTIME_DIR"));
+  } catch (const std::invalid_argument& e) {
+    setup.problem = file + ": " + e.what();
+    logProblem(config, setup.problem);
+    return setup;
+  }
+  setup.app.server = {config.fields.host, config.fields.port, config.fields.contract, setup.app.syncFolderNative,
+                      setup.app.watcher.text()};
   setup.app.state = stateFiles(*folder, setup.app.syncFolderNative);
   return setup;
 }

@@ -1,5 +1,7 @@
 #include "ui/headless/install_command.h"
 
+#include "config/watcher_address.h"
+
 #include <arpa/inet.h>
 #include <termios.h>
 #include <unistd.h>
@@ -98,7 +100,8 @@ std::optional<TypedValues> askAll(const InstallStreams& io) {
 }
 
 const char* const kUsage =
-    "usage: kqfilesync install [--user] [--force] --host HOST --contract NUMBER --key KEY --folder PATH\n";
+    "usage: kqfilesync install [--user] [--force] [--watcher PORT|unix] --host HOST --contract NUMBER --key KEY "
+    "--folder PATH\n";
 
 int fail(const InstallStreams& io, const std::string& message) {
   std::fprintf(io.err, "%s\n", message.c_str());
@@ -188,15 +191,22 @@ std::optional<std::string> syncFolderProblem(const std::string& native) {
 int runInstall(const std::vector<std::string>& args, const std::string& exeNativePath, InstallStreams io) {
   TypedValues typed;
   cli::ParsedArgs parsed;
+  std::string watcher;
   try {
     parsed = cli::parseArgs(args, {{"host", true}, {"contract", true}, {"key", true}, {"folder", true},
-                                   {"user", false}, {"force", false}, {"help", false, 'h'}});
+                                   {"user", false}, {"force", false}, {"watcher", true}, {"help", false, 'h'}});
     cli::requireWordCount(parsed, 0);
     if (parsed.has("help")) return std::fputs(kUsage, io.out), 0;
     // Given some values, all four are needed: the rest are not asked for.
-    if (!parsed.values.empty())
+    if (!parsed.values.empty() && !(parsed.values.size() == 1 && parsed.value("watcher")))
       for (const char* name : {"host", "contract", "key", "folder"})
         if (!parsed.value(name)) throw cli::UsageError(std::string("--") + name + " is needed");
+    try {
+      watcher = parsed.value("watcher").value_or(std::to_string(WatcherAddress::kDefaultPort));
+      (void)watcherAddress(watcher, "/run");  // the runtime folder is the running programs' own
+    } catch (const std::invalid_argument& e) {
+      throw cli::UsageError(std::string("--watcher: ") + e.what());
+    }
   } catch (const cli::UsageError& e) {
     std::fprintf(io.err, "kqfilesync install: %s (try kqfilesync install --help)\n", e.what());
     return cli::kExitUsage;
@@ -210,7 +220,7 @@ int runInstall(const std::vector<std::string>& args, const std::string& exeNativ
   if (replacing && !force)
     return fail(io, "Korvalinq Drive is already installed: " + configFile + " exists; add --force to replace it");
   // Without values the four are asked for, after the check above: nothing is asked in vain.
-  if (parsed.values.empty()) {
+  if (parsed.values.empty() || (parsed.values.size() == 1 && parsed.value("watcher"))) {
     auto asked = askAll(io);
     if (!asked) return fail(io, "Nothing was installed.");
     typed = *asked;
@@ -241,7 +251,10 @@ int runInstall(const std::vector<std::string>& args, const std::string& exeNativ
   ClientConfig record = makeClientConfig(nativeToLocalPath(exeNativePath));
   record.configFolder = nativeToLocalPath(configFolder) + "\\";
   try {
-    saveConfig(record, installerFields(input), fs);
+    // The watcher address is the Linux programs' own setting, read by kqfilesync and zrservice.
+    if (!fs.writeText(record.configFolder + "/" + record.configFileName,
+                      withWatcherSetting(configText(installerFields(input)), watcher)))
+      throw ConfigError("write failed");
   } catch (const ConfigError&) {
     return fail(io, "Cannot write " + configFile + ": " + (::access(configFolder.c_str(), W_OK) != 0
                                                                ? std::string("permission denied (try --user)")
@@ -250,6 +263,9 @@ int runInstall(const std::vector<std::string>& args, const std::string& exeNativ
   if (replacing) std::fprintf(io.out, "Replaced the earlier installation in %s.\n", configFile.c_str());
   std::fprintf(io.out, "That was it! Korvalinq Drive is now installed.\nSync folder: %s\nConfiguration: %s\n",
                folderNative.c_str(), configFile.c_str());
+  std::fprintf(io.out, "Watcher: %s\n",
+               watcher == "unix" ? "$XDG_RUNTIME_DIR/kqfilesync/zrservice.sock"
+                                 : ("127.0.0.1:" + watcher).c_str());
   // The user's own configuration comes first: say so when it hides this one.
   const std::string userFile = cli::userConfigFolder() + "/" + cli::kConfigFileName;
   if (!user && std::filesystem::is_regular_file(userFile, ec))
