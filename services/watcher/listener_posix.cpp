@@ -34,10 +34,7 @@ std::int64_t nowMs() {
 
 }  // namespace
 
-struct PeerUnread::Request {
-  nlmsghdr header;
-  inet_diag_req_v2 request;
-};
+struct PeerUnread::Request : PeerSocketQuery {};
 
 PeerUnread::PeerUnread(int fd) : fd_(fd) {
   sockaddr_in self{}, peer{};
@@ -51,20 +48,7 @@ PeerUnread::PeerUnread(int fd) : fd_(fd) {
   if (netlink_ < 0) return;
   timeval timeout{0, 200000};
   setsockopt(netlink_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  request_ = std::make_unique<Request>();
-  Request& m = *request_;
-  m.header.nlmsg_len = sizeof m;
-  m.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-  m.header.nlmsg_flags = NLM_F_REQUEST;
-  m.request.sdiag_family = AF_INET;
-  m.request.sdiag_protocol = IPPROTO_TCP;
-  m.request.idiag_states = ~0u;
-  m.request.id.idiag_sport = peer.sin_port;  // the peer's socket: its ports and addresses
-  m.request.id.idiag_dport = self.sin_port;
-  m.request.id.idiag_src[0] = peer.sin_addr.s_addr;
-  m.request.id.idiag_dst[0] = self.sin_addr.s_addr;
-  m.request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
-  m.request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+  request_ = std::make_unique<Request>(Request{peerSocketQuery(self, peer)});
 }
 
 PeerUnread::~PeerUnread() {

@@ -20,22 +20,7 @@ std::optional<uid_t> unixPeer(int fd) {
 }
 
 std::optional<uid_t> tcpPeer(const sockaddr_in& self, const sockaddr_in& peer) {
-  struct {
-    nlmsghdr header;
-    inet_diag_req_v2 request;
-  } m{};
-  m.header.nlmsg_len = sizeof m;
-  m.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-  m.header.nlmsg_flags = NLM_F_REQUEST;
-  m.request.sdiag_family = AF_INET;
-  m.request.sdiag_protocol = IPPROTO_TCP;
-  m.request.idiag_states = ~0u;
-  m.request.id.idiag_sport = peer.sin_port;  // the peer's socket: its ports and addresses
-  m.request.id.idiag_dport = self.sin_port;
-  m.request.id.idiag_src[0] = peer.sin_addr.s_addr;
-  m.request.id.idiag_dst[0] = self.sin_addr.s_addr;
-  m.request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
-  m.request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+  PeerSocketQuery m = peerSocketQuery(self, peer);
   int netlink = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
   if (netlink < 0) return std::nullopt;
   timeval timeout{0, 500000};
@@ -56,6 +41,23 @@ std::optional<uid_t> tcpPeer(const sockaddr_in& self, const sockaddr_in& peer) {
 }
 
 }  // namespace
+
+PeerSocketQuery peerSocketQuery(const sockaddr_in& self, const sockaddr_in& peer) {
+  PeerSocketQuery m{};
+  m.header.nlmsg_len = sizeof m;
+  m.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+  m.header.nlmsg_flags = NLM_F_REQUEST;
+  m.request.sdiag_family = AF_INET;
+  m.request.sdiag_protocol = IPPROTO_TCP;
+  m.request.idiag_states = ~0u;
+  m.request.id.idiag_sport = peer.sin_port;  // the peer's socket: its ports and addresses
+  m.request.id.idiag_dport = self.sin_port;
+  m.request.id.idiag_src[0] = peer.sin_addr.s_addr;
+  m.request.id.idiag_dst[0] = self.sin_addr.s_addr;
+  m.request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
+  m.request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+  return m;
+}
 
 std::optional<uid_t> peerOwner(int fd) {
   sockaddr_storage self{}, peer{};
