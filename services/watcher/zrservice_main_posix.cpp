@@ -65,6 +65,7 @@ struct SyncFolder {
   std::string native;
   std::string local;
   std::optional<std::string> watcher;  // the "Watcher" setting of the configuration
+  std::string configFile;              // where it was read ("" without one)
 };
 
 // folderFromOption takes a folder as the user typed it (relative to the working folder).
@@ -72,7 +73,7 @@ SyncFolder folderFromOption(const std::string& typed) {
   std::filesystem::path p = std::filesystem::absolute(typed).lexically_normal();
   std::string native = p.string();
   while (native.size() > 1 && native.back() == '/') native.pop_back();
-  return {native, nativeToLocalPath(native), std::nullopt};
+  return {native, nativeToLocalPath(native), std::nullopt, {}};
 }
 
 constexpr const char* kUsage =
@@ -121,7 +122,8 @@ SyncFolder folderFromConfig() {
     throw ConfigProblem(file + ": the sync folder \"" + nativeText(local) + "\" is not a path on this machine");
   std::ifstream in(file, std::ios::binary);
   return SyncFolder{*native, local,
-                    watcherSetting(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()))};
+                    watcherSetting(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>())),
+                    file};
 }
 
 }  // namespace
@@ -156,7 +158,7 @@ int main(int argc, char** argv) {
       address = watcherAddress(folder->watcher, std::getenv("XDG_RUNTIME_DIR"));
     } catch (const std::invalid_argument& e) {
       if (args.value("watcher")) throw kq::cli::UsageError(std::string("--watcher: ") + e.what());
-      throw ConfigProblem(std::string("filesync.cfg: ") + e.what());
+      throw ConfigProblem(folder->configFile + ": " + e.what());
     }
   } catch (const kq::cli::UsageError& e) {
     std::fprintf(stderr, "zrservice: %s\n\n%s", e.what(), kUsage);

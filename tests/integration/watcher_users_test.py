@@ -223,6 +223,41 @@ class TwoUsersTest(unittest.TestCase):
         self.assertIn("zrservice is not running (127.0.0.1:11112)", err)
 
 
+class WatcherSettingTest(unittest.TestCase):
+    """A watcher setting that cannot work stops both programs before they start, with the file and the reason."""
+
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="kq-watcher-setting-")
+        self.sync = os.path.join(self.tmp, "Sync")
+        self.env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.tmp,
+                    "XDG_CONFIG_HOME": os.path.join(self.tmp, "config"),
+                    "XDG_STATE_HOME": os.path.join(self.tmp, "state")}
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def run_exe(self, args):
+        return subprocess.run(args, env=self.env, capture_output=True, timeout=30, stdin=subprocess.DEVNULL)
+
+    def test_a_setting_that_cannot_work(self):
+        install = [KQFILESYNC, "install", "--user", "--host", "127.0.0.1", "--contract", "1234", "--key", KEY,
+                   "--folder", self.sync, "--watcher"]
+        r = self.run_exe(install + ["tcp"])
+        self.assertEqual((r.returncode, r.stderr), (2, b'kqfilesync install: --watcher: "Watcher":"tcp" is neither '
+                                                       b'"unix" nor a port from 1 to 65535 (try kqfilesync install '
+                                                       b'--help)\n'))
+        self.assertFalse(os.path.exists(os.path.join(self.env["XDG_CONFIG_HOME"], "kqfilesync")))
+        r = self.run_exe(install + ["unix"])
+        self.assertEqual(r.returncode, 0, r.stderr)
+        # Without XDG_RUNTIME_DIR there is no folder for the socket.
+        cfg = os.path.join(self.env["XDG_CONFIG_HOME"], "kqfilesync", "filesync.cfg")
+        reason = ('"Watcher":"unix" needs XDG_RUNTIME_DIR (the user\'s runtime folder); set it, or give the watcher '
+                  'a port ("Watcher":"11112")')
+        for exe, prefix in ((KQFILESYNC, "kqfilesync: "), (ZRSERVICE, "zrservice: ")):
+            r = self.run_exe([exe])
+            self.assertEqual((r.returncode, r.stderr.decode()), (78, "%s%s: %s\n" % (prefix, cfg, reason)))
+
+
 if __name__ == "__main__":
     KQFILESYNC = os.path.abspath(sys.argv.pop(1))
     ZRSERVICE = os.path.abspath(sys.argv.pop(1))
