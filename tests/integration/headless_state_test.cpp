@@ -100,6 +100,28 @@ TEST_F(NoticesTest, AMissingWatcherIsToldOnceUntilItWasConnected) {
   EXPECT_EQ(shown, (std::vector<std::string>{warning, "zrservice is running again (127.0.0.1:11111)", warning}));
 }
 
+TEST(WatcherNoticesTest, TheUsersAddressIsNamedAndAForeignWatcherIsToldOnceUntilItsOwnAnswered) {
+  test::RecordingLog log;
+  std::vector<std::string> shown;
+  ClientNotices::Target target{"h", "21234", "1234", "/home/me/Sync", "/run/user/1000/kqfilesync/zrservice.sock"};
+  ClientNotices notices{log, target, [&](const std::string& text) { shown.push_back(text); }, [](int) {}};
+  notices.watcherForeign(61001);
+  notices.watcherForeign(61001);
+  notices.watcherUnavailable();
+  notices.watcherConnected();
+  notices.watcherForeign(std::nullopt);
+  EXPECT_EQ(shown, (std::vector<std::string>{
+                       "refused the watcher at /run/user/1000/kqfilesync/zrservice.sock: it runs as another user "
+                       "(uid 61001)",
+                       "zrservice is not running (/run/user/1000/kqfilesync/zrservice.sock): changes in the sync "
+                       "folder are only found by the server's listings",
+                       "zrservice is running again (/run/user/1000/kqfilesync/zrservice.sock)",
+                       "refused the watcher at /run/user/1000/kqfilesync/zrservice.sock: it runs as another user "
+                       "(its owner is unknown)",
+                   }));
+  EXPECT_EQ(log.texts(), shown);
+}
+
 TEST_F(NoticesTest, AWorkingConnectionIsToldWhenItStartsAndWhenItEndsWithTheReason) {
   notices.serverConnected();
   notices.serverRead();
