@@ -125,11 +125,7 @@ void AccountBook::saveDatabase() {
     }
     db.exec("COMMIT");
   } catch (...) {
-    try {
-      if (db.inTransaction()) db.exec("ROLLBACK");
-    } catch (...) {
-      // the connection is gone: so is the transaction
-    }
+    db.rollbackQuietly();
     throw;
   }
   loaded_ = accounts_;

@@ -19,6 +19,7 @@
 #include "index_check.h"
 #include "pg_admin.h"
 #include "pg_connection.h"
+#include "pg_feed.h"
 #include "platform/codepage.h"
 #include "server_clock.h"
 #include "store.h"
@@ -313,6 +314,14 @@ int versionsCommand(Args& args) {
   if (path.empty() && typed != "/") throw std::runtime_error("versions restore needs the PATH of a file");
   // A folder: written with a trailing "/", or a path kept only below it.
   const bool folder = typed.back() == '/' || (!versions.latest(path, kqs::wallSecondsNow()) && !versions.list(path).empty());
+  // The nodes of a cluster scan the store once told: a restore raises no event on another machine.
+  struct Announce {
+    const kqs::AccountBook& book;
+    std::string contract;
+    ~Announce() {
+      if (book.inDatabase()) kqs::pgAnnounceChange(book.databaseUrl(), contract);
+    }
+  } announce{book, account->contract};
   if (folder) return restoreFolderCommand(args, versions, account->store, path);
   auto now = kqs::wallSecondsNow();
   std::int64_t at = args.options.count("at") ? atOption(args) : now;

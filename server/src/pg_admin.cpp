@@ -135,11 +135,7 @@ std::vector<MovedContract> migrateIntoDatabase(const std::string& fromDir, const
     }
     db.exec("COMMIT");
   } catch (...) {
-    try {
-      if (db.inTransaction()) db.exec("ROLLBACK");
-    } catch (...) {
-      // the connection is gone: so is the transaction
-    }
+    db.rollbackQuietly();
     std::error_code ec;
     for (auto& file : written) fs::remove(file, ec);
     throw;

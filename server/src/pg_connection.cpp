@@ -86,6 +86,15 @@ void PgConnection::exec(const std::string& sql) {
   PQclear(check(PQexec(conn_, sql.c_str())));
 }
 
+void PgConnection::rollbackQuietly() noexcept {
+  if (!inTransaction()) return;
+  try {
+    exec("ROLLBACK");
+  } catch (...) {
+    // the connection is gone: so is the transaction
+  }
+}
+
 PGresult* PgConnection::check(PGresult* raw) {
   auto status = raw == nullptr ? PGRES_FATAL_ERROR : PQresultStatus(raw);
   if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return raw;

@@ -49,6 +49,9 @@ class PgConnection {
   void exec(const std::string& sql);
   // inTransaction: a transaction is open (also one that failed and waits for its rollback).
   bool inTransaction() const;
+  // rollbackQuietly ends an open transaction; never throws (a lost
+  // connection took its transaction with it).
+  void rollbackQuietly() noexcept;
   // alive: the connection is up (a broken one is not reset here).
   bool alive() const { return PQstatus(conn_) == CONNECTION_OK; }
   // resetIfBroken reconnects a broken connection outside a transaction; false when it stays broken.

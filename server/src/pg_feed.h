@@ -25,6 +25,10 @@ const std::string& pgNodeToken();
 // pgAnnounce sends the notification of a change to contract on db (delivered
 // when db's transaction commits, at once outside one).
 void pgAnnounce(PgConnection& db, const std::string& contract);
+// pgAnnounceChange tells the nodes that contract's store changed outside them
+// (a restore from the command line); never throws: without the database the
+// nodes' safety scan finds the change.
+void pgAnnounceChange(const std::string& url, const std::string& contract) noexcept;
 
 class PgChangeFeed {
  public:

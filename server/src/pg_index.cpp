@@ -67,12 +67,7 @@ void PgIndex::commit() {
 
 void PgIndex::rollback() noexcept {
   unannounced_ = false;
-  if (!db_.inTransaction()) return;
-  try {
-    db_.exec("ROLLBACK");
-  } catch (...) {
-    // the connection is gone: so is the transaction
-  }
+  db_.rollbackQuietly();
 }
 
 void PgIndex::rollbackToSavepoint() noexcept {

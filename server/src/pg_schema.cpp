@@ -63,13 +63,7 @@ int migrateSchema(PgConnection& db) {
       db.exec("COMMIT");
       ++applied;
     } catch (...) {
-      if (db.inTransaction()) {
-        try {
-          db.exec("ROLLBACK");
-        } catch (...) {
-          // the connection is gone: so is the transaction
-        }
-      }
+      db.rollbackQuietly();
       throw;
     }
   }

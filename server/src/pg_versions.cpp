@@ -26,13 +26,7 @@ KeptVersion PgVersionList::record(const std::string& path, std::int64_t at,
     db_.exec("COMMIT");
     return v;
   } catch (...) {
-    if (db_.inTransaction()) {
-      try {
-        db_.exec("ROLLBACK");
-      } catch (...) {
-        // the connection is gone: so is the transaction
-      }
-    }
+    db_.rollbackQuietly();
     throw;
   }
 }

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 
@@ -315,6 +317,65 @@ TEST_F(PgBackendTest, MigrateMovesAnInstallationAndRefusesADatabaseThatHoldsCont
   }
   PgConnection db(fresh.url());
   EXPECT_EQ(db.run("SELECT count(*) FROM accounts").integer(0, 0), 2) << "the refused migration changed the database";
+}
+
+struct Run {
+  std::string out;
+  int status;
+};
+Run kqsyncd(const std::string& arguments) {
+  std::string command = std::string(KQSYNCD_PROGRAM) + " " + arguments + " 2>&1";
+  FILE* out = ::popen(command.c_str(), "r");
+  std::string text;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;) text.append(buffer, n);
+  int status = ::pclose(out);
+  return {text, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+TEST_F(PgBackendTest, TheCommandLineServesEitherBackEndAndCheckAnswersInOneLine) {
+  FreshDatabase fresh(url_, "kq_command_line");
+  std::string db = "--db '" + fresh.url() + "'", node = "--data " + (dir_ / "node").string();
+  std::string store = (dir_ / "shared" / "4242").string();
+  fs::create_directories(dir_ / "node");
+  auto noStore = kqsyncd(node + " " + db + " account add --contract 4242 --key K4242");
+  EXPECT_EQ(noStore.status, 2);
+  EXPECT_EQ(noStore.out.substr(0, noStore.out.find('\n')),
+            "kqsyncd: with --db, account add needs --store: the store folder every node mounts at the same path");
+  auto added = kqsyncd(node + " " + db + " account add --contract 4242 --key K4242 --store " + store);
+  EXPECT_EQ(added.status, 0) << added.out;
+  EXPECT_EQ(added.out, "added contract 4242, store " + store + ", port 24242\n");
+  auto list = kqsyncd(node + " " + db + " account list");
+  EXPECT_EQ(list.out, "4242\tport 24242\t" + store + "\n");
+  // The environment names the database as well as --db does.
+  ::setenv("KQSYNCD_DB", fresh.url().c_str(), 1);
+  auto listed = kqsyncd("--data " + (dir_ / "other").string() + " account list");
+  ::unsetenv("KQSYNCD_DB");
+  EXPECT_EQ(listed.out, list.out);
+  EXPECT_FALSE(fs::exists(dir_ / "node" / "accounts.json")) << "the accounts went to the node's folder";
+
+  auto ok = kqsyncd(db + " check");
+  EXPECT_EQ(ok.status, 0);
+  EXPECT_EQ(ok.out, "ok: the database " + fresh.url() + " answers, schema version " + std::to_string(pgSchemaKnown()) +
+                        ", 1 contract(s), every store folder reachable\n");
+  fs::rename(store, store + ".away");
+  auto away = kqsyncd(db + " check");
+  EXPECT_EQ(away.status, 1);
+  EXPECT_EQ(away.out, "kqsyncd: not ok: the store " + store + " of contract 4242 is not reachable (" +
+                          storeProblem(store) + ")\n");
+  fs::rename(store + ".away", store);
+  auto noServer = kqsyncd("--db 'postgresql:///kq?host=" + (dir_ / "none").string() + "&user=kq' check");
+  EXPECT_EQ(noServer.status, 1);
+  EXPECT_EQ(noServer.out.rfind("kqsyncd: not ok: cannot connect to the database ", 0), 0u) << noServer.out;
+  EXPECT_EQ(std::count(noServer.out.begin(), noServer.out.end(), '\n'), 1);
+  auto bad = kqsyncd("--db mysql://somewhere check");
+  EXPECT_EQ(bad.status, 2);
+
+  test::writeFile(store + "/a.txt", "in the store");
+  auto rebuilt = kqsyncd(db + " index rebuild --contract 4242");
+  EXPECT_EQ(rebuilt.status, 0) << rebuilt.out;
+  EXPECT_EQ(rebuilt.out, "rebuilt the index of contract 4242 from " + store + ": 1 entries\n");
+  EXPECT_TRUE(PgIndex(fresh.url(), "4242").entry("/a.txt"));
 }
 
 }  // namespace
