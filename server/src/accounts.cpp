@@ -72,7 +72,14 @@ std::string AccountBook::heldPath(const std::string& contract) const {
 }
 
 std::unique_ptr<StoreIndex> AccountBook::openIndex(const std::string& contract) const {
-  if (inDatabase()) return std::make_unique<PgIndex>(databaseUrl_, contract);
+  if (inDatabase()) {
+    try {
+      return std::make_unique<PgIndex>(databaseUrl_, contract);
+    } catch (const IndexError& e) {
+      // The database not answering is no damaged index: no rebuild would help.
+      throw std::runtime_error("the index of contract " + contract + " cannot be opened: " + e.what());
+    }
+  }
   return std::make_unique<SqliteIndex>(indexPath(contract));
 }
 

@@ -205,6 +205,27 @@ TEST_F(PgBackendTest, ACommittedChangeIsAnnouncedToOtherNodesOnly) {
   EXPECT_TRUE(waitFor([&] { return changed(); }));
 }
 
+TEST_F(PgBackendTest, AnotherNodesChangeMakesTheStoreScanItsOwnDoesNot) {
+  std::string contract = test::freshContract(url_);
+  std::string root = (dir_ / "store").string();
+  writeStoreMarker(root);
+  Store store(root, std::make_unique<PgIndex>(url_, contract), [](const std::string&) {},
+              std::make_unique<Versions>((dir_ / "versions").string(), 30,
+                                         std::make_unique<PgVersionList>(url_, contract)));
+  ASSERT_TRUE(waitFor([&] { return PgChangeFeed::forUrl(url_)->listening(); }));
+  auto scansAfterCycle = [&] {
+    auto before = store.scansDone();
+    EXPECT_TRUE(store.prepareCycle(kNow).has_value());
+    return store.scansDone() - before;
+  };
+  scansAfterCycle();  // the first cycle scans
+  EXPECT_EQ(scansAfterCycle(), 0) << "a quiet store was scanned";
+  store.recordKnown("/x.txt", 1, kNow, "h");  // this node's own change, committed and announced
+  PgConnection(url_).run("SELECT pg_notify($1, $2)", {std::string(kPgChangeChannel), contract + " another-node"});
+  ASSERT_TRUE(waitFor([&] { return scansAfterCycle() == 1; })) << "another node's change did not make the store scan";
+  EXPECT_EQ(scansAfterCycle(), 0);
+}
+
 TEST_F(PgBackendTest, TheHealthCheckNamesWhatIsWrong) {
   FreshDatabase fresh(url_, "kq_health");
   {
