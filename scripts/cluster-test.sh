@@ -9,6 +9,7 @@
 #   conflicting_edits  the same files edited through both nodes: both versions kept
 #   listing_lock       listings at the same moment on both nodes: the contract's lock serialises them
 #   migrate            an SQLite installation moved into the database, served without re-fetching
+#   database_outage    the database server stopped for a while (its own server): nothing lost, nodes carry on
 # Each ends with the shared checker: nothing lost, the store and the sync
 # folders agree within 60 s. Everything runs in a network namespace of its own
 # (each journey in one more), two journeys at a time; on exit, also on failure,
