@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # both_directions.sh: two clients of one contract, client 1 on node A and
 # client 2 on node B, and the administrator, all add and change files at once:
-# what each client writes reaches the store and the other client through the
+# what each client copies in reaches the store and the other client through the
 # other node, what the administrator writes reaches both, and a deletion made
 # at one client is carried out at the other. Each node fetches its own
 # client's files; neither client is ever moved to the other node.
@@ -15,13 +15,18 @@ cl_write_store shared/seed.txt "in the store before the clients came"
 cl_write_store shared/doomed.txt "deleted at client 2 later"
 cl_start
 
-echo "== both clients and the administrator write at once ($files files each)"
-for n in 1 2; do
-  cl_use "$n"
-  for ((i = 0; i < files; i++)); do jr_write sync "from$n/f$i.txt" "client $n file $i"; done
-  jr_write sync "shared/edited-by-$n.txt" "an edit of client $n"
+echo "== both clients and the administrator copy in $files files each, at once"
+for who in from1 from2 admin; do
+  mkdir -p "$kq_scratch/staging/$who"
+  for ((i = 0; i < files; i++)); do
+    case $who in admin) text="administrator file $i" ;; *) text="client ${who#from} file $i" ;; esac
+    printf '%s' "$text" >"$kq_scratch/staging/$who/f$i.txt"
+  done
 done
-for ((i = 0; i < files; i++)); do cl_write_store "admin/f$i.txt" "administrator file $i"; done
+cl_move_in sync1 from1
+cl_move_in sync2 from2
+cl_move_in store admin
+for n in 1 2; do cl_use "$n"; jr_write sync "shared/edited-by-$n.txt" "an edit of client $n"; done
 cl_use 2
 jr_rm sync shared/doomed.txt
 jr_fault_over

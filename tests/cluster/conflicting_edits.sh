@@ -27,7 +27,7 @@ cl_start
 # both_kept NAME A B: texts A and B are both in the store, in NAME or a conflict copy beside it.
 both_kept() {
   local dir=$jr_store/$(dirname "$1")
-  grep -lxF -- "$2" "$dir"/* >/dev/null 2>&1 && grep -lxF -- "$3" "$dir"/* >/dev/null 2>&1
+  grep -qsxF -- "$2" "$dir"/* && grep -qsxF -- "$3" "$dir"/*
 }
 conflict_copy_of() {
   local base=${1%.*}

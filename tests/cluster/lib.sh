@@ -78,10 +78,17 @@ cl_begin() {
   [ -x "$KQ_BALANCER" ] || jr_abort "missing program $KQ_BALANCER (build with scripts/build.sh native)"
   trap cl_finish EXIT
   rmdir "$jr_sync" 2>/dev/null || true
+  # What the users and the administrator do by hand is one record for all
+  # clients (a file one user deletes or replaces is theirs to lose at every
+  # client); what each client's sampler sees is its own.
   local n
+  mkdir -p "$kq_scratch/record-hands"
+  : >"$kq_scratch/record-hands/events.tsv"; : >"$kq_scratch/record-hands/exempt.tsv"
   for n in "${cl_clients[@]}"; do
     mkdir -p "$kq_scratch/sync$n" "$kq_scratch/record$n"
-    : >"$kq_scratch/record$n/seen.tsv"; : >"$kq_scratch/record$n/events.tsv"; : >"$kq_scratch/record$n/exempt.tsv"
+    : >"$kq_scratch/record$n/seen.tsv"
+    ln -sf ../record-hands/events.tsv "$kq_scratch/record$n/events.tsv"
+    ln -sf ../record-hands/exempt.tsv "$kq_scratch/record$n/exempt.tsv"
   done
   for n in "${cl_nodes[@]}"; do mkdir -p "$kq_scratch/node$n"; done
   cl_use 1
@@ -238,24 +245,50 @@ cl_start() {
 # --- what is done by hand -----------------------------------------------------------
 
 # cl_write_store PATH TEXT: the administrator writes TEXT into the store's
-# PATH (recorded for both clients).
+# PATH (seen by both clients' records).
 cl_write_store() {
-  local keep=$cl_current n f=$jr_store/$1
-  for n in "${cl_clients[@]}"; do cl_use "$n"; jr_replacing store "$1"; done
+  local keep=$cl_current f=$jr_store/$1 sha n
+  jr_replacing store "$1"
   mkdir -p "$(dirname "$f")"
   printf '%s' "$2" >"$f"
-  for n in "${cl_clients[@]}"; do cl_use "$n"; jr_wrote store "$1"; done
+  sha=$(jr_hash "$f")
+  jr_event write store "$1" "$sha"
+  for n in "${cl_clients[@]}"; do cl_use "$n"; jr_seen "$sha" "$(jr_size "$f")" store "$1"; done
   cl_use "$keep"
 }
 
+# cl_wrote_tree SIDE FOLDER: every file under FOLDER of SIDE (store, or sync1
+# and sync2, the clients' folders) was put there by hand, in one step (a
+# folder moved or copied in): recorded for every client, hashed in one go.
+cl_wrote_tree() {
+  local keep=$cl_current n sha path rel root size
+  local -A sizes=()
+  root=$(jr_root "$1")
+  while IFS=$'\t' read -r size path; do sizes[$path]=$size; done < <(find "$root/$2" -type f -printf '%s\t%p\n')
+  while IFS=$'\t' read -r sha path; do
+    rel=${path#"$root/"}
+    jr_event write "$1" "$rel" "$sha"
+    for n in "${cl_clients[@]}"; do cl_use "$n"; jr_seen "$sha" "${sizes[$path]}" "$1" "$rel"; done
+  done < <(printf '%s\n' "${!sizes[@]}" | jr_hash_list)
+  cl_use "$keep"
+}
+
+# cl_move_in SIDE FOLDER: the folder prepared in the scratch folder's
+# staging/FOLDER is moved into SIDE in one step and recorded.
+cl_move_in() {
+  local root
+  root=$(jr_root "$1")
+  mkdir -p "$(dirname "$root/$2")"
+  mv "$kq_scratch/staging/$2" "$root/$2"
+  cl_wrote_tree "$1" "$2"
+}
+
 # cl_put_store PATH BYTES: BYTES of random data moved into the store's PATH
-# in one step (recorded for both clients); sets jr_put_sha.
+# in one step (seen by both clients' records); sets jr_put_sha.
 cl_put_store() {
   local keep=$cl_current n
-  cl_use 1
   jr_put store "$1" "$2"
-  cl_use 2
-  jr_wrote store "$1" "$jr_put_sha"
+  for n in "${cl_clients[@]}"; do cl_use "$n"; jr_seen "$jr_put_sha" "$2" store "$1"; done
   cl_use "$keep"
 }
 
@@ -308,4 +341,8 @@ cl_verify() {
 }
 
 # cl_log_count NODE TEXT: lines of NODE's log that hold TEXT.
-cl_log_count() { grep -cF -- "$2" "$(cl_node_log "$1")" 2>/dev/null || true; }
+cl_log_count() {
+  local n
+  n=$(grep -cF -- "$2" "$(cl_node_log "$1")" 2>/dev/null) || true
+  echo "${n:-0}"
+}

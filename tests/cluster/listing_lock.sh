@@ -19,8 +19,7 @@ rounds=60
 # Enough files that planning a listing takes the lock for more than an instant.
 mkdir -p "$kq_scratch/staging/many"
 for ((i = 0; i < files; i++)); do printf 'file %d\n' "$i" >"$kq_scratch/staging/many/f$i.txt"; done
-mv "$kq_scratch/staging/many" "$jr_store/many"
-for n in 1 2; do cl_use "$n"; for ((i = 0; i < files; i++)); do jr_wrote store "many/f$i.txt"; done; done
+cl_move_in store many
 cl_start
 
 # The advisory locks as the database shows them, one line:
