@@ -19,8 +19,11 @@ cl_start
 echo "== the database server stops"
 bash "$cl_pg_script" stop "$cl_own_pg" || jr_abort "the database server does not stop"
 for n in 1 2; do
-  cl_use "$n"
-  for ((i = 0; i < files; i++)); do jr_write sync "during/client$n-f$i.txt" "written at client $n during the outage $i"; done
+  mkdir -p "$kq_scratch/staging/during/client$n"
+  for ((i = 0; i < files; i++)); do
+    printf 'written at client %d during the outage %d' $n $i >"$kq_scratch/staging/during/client$n/f$i.txt"
+  done
+  cl_move_in "sync$n" "during/client$n"
 done
 # The clients end cycles or try again for a while; nothing of theirs may go.
 for n in 1 2; do cl_use "$n"; kq_wait_cycles "$jr_clog" 2 60 >/dev/null 2>&1 || true; done
@@ -42,6 +45,6 @@ cl_verify
 for n in 1 2; do
   other=$((3 - n))
   jr_expect "client $n's files written during the outage are at client $other" \
-    test "$(find "$kq_scratch/sync$other/during" -name "client$n-f*.txt" | wc -l)" -eq $files
+    test "$(find "$kq_scratch/sync$other/during/client$n" -name 'f*.txt' | wc -l)" -eq $files
 done
 jr_end
