@@ -23,7 +23,7 @@ files=${KQ_BENCH_FILES:-2000}
 bytes=${KQ_BENCH_BYTES:-4096}
 seconds=${KQ_BENCH_SECONDS:-20}
 
-# One setup, in namespaces of its own: prints "SETUP<TAB>upload<TAB>to client 2<TAB>cycles/s".
+# One setup, in namespaces of its own: prints "result<TAB>SETUP<TAB>upload<TAB>to client 2<TAB>cycles/s".
 if [ -n "${KQ_BENCH_ONE:-}" ]; then
   setup=$KQ_BENCH_ONE
   source "$here/../tests/cluster/lib.sh"
@@ -60,7 +60,7 @@ PY
   c0=$(($(kq_cycles "$kq_scratch/sync1/_log/Filesync.log") + $(kq_cycles "$kq_scratch/sync2/_log/Filesync.log")))
   sleep "$seconds"
   c1=$(($(kq_cycles "$kq_scratch/sync1/_log/Filesync.log") + $(kq_cycles "$kq_scratch/sync2/_log/Filesync.log")))
-  printf '%s\t%s\t%s\t%s\n' "$setup" "$(rate "$files" "$(python3 -c "print($t1 - $t0)")")" \
+  printf 'result\t%s\t%s\t%s\t%s\n' "$setup" "$(rate "$files" "$(python3 -c "print($t1 - $t0)")")" \
     "$(rate "$files" "$(python3 -c "print($t2 - $t0)")")" "$(rate $((c1 - c0)) "$seconds")"
   exit 0
 fi
@@ -74,12 +74,13 @@ load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 echo "| setup | upload files/s | to client 2 files/s | cycles/s |"
 echo "|---|---|---|---|"
 for setup in "${setups[@]}"; do
-  out=$(KQ_PG_DURABLE=1 KQ_BENCH_ONE=$setup bash "$0" "$scratch/$setup" 2>"$scratch/$setup.log")
+  out=$(KQ_PG_DURABLE=1 KQ_BENCH_ONE=$setup bash "$0" "$scratch/$setup" 2>"$scratch/$setup.log" | grep '^result')
   if [ -n "$out" ]; then
-    IFS=$'\t' read -r name up down cycles <<<"$out"
+    IFS=$'\t' read -r _ name up down cycles <<<"$out"
     echo "| $name | $up | $down | $cycles |"
   else
     echo "| $setup | failed: $(grep -m1 FAILED "$scratch/$setup.log" || tail -n 1 "$scratch/$setup.log") | | |"
+    cp "$scratch/$setup.log" "/tmp/kq-bench-cluster-$setup.log" && echo "(log kept in /tmp/kq-bench-cluster-$setup.log)" >&2
   fi
 done
 echo
