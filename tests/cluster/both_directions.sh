@@ -28,7 +28,7 @@ cl_move_in sync2 from2
 cl_move_in store admin
 for n in 1 2; do cl_use "$n"; jr_write sync "shared/edited-by-$n.txt" "an edit of client $n"; done
 cl_use 2
-jr_rm sync shared/doomed.txt
+cl_rm shared/doomed.txt
 jr_fault_over
 
 # arrived SYNC_N FROM_N: every file of client FROM_N is in sync folder SYNC_N.

@@ -78,16 +78,16 @@ cl_begin() {
   [ -x "$KQ_BALANCER" ] || jr_abort "missing program $KQ_BALANCER (build with scripts/build.sh native)"
   trap cl_finish EXIT
   rmdir "$jr_sync" 2>/dev/null || true
-  # What the users and the administrator do by hand is one record for all
-  # clients (a file one user deletes or replaces is theirs to lose at every
-  # client); what each client's sampler sees is its own.
+  # Each client's record holds what its sampler saw, what was written by hand
+  # in its sync folder and in the store, and every deletion by hand (cl_rm);
+  # what was replaced or deleted by hand anywhere is one list for all clients
+  # (theirs to lose at every client).
   local n
   mkdir -p "$kq_scratch/record-hands"
-  : >"$kq_scratch/record-hands/events.tsv"; : >"$kq_scratch/record-hands/exempt.tsv"
+  : >"$kq_scratch/record-hands/exempt.tsv"
   for n in "${cl_clients[@]}"; do
     mkdir -p "$kq_scratch/sync$n" "$kq_scratch/record$n"
-    : >"$kq_scratch/record$n/seen.tsv"
-    ln -sf ../record-hands/events.tsv "$kq_scratch/record$n/events.tsv"
+    : >"$kq_scratch/record$n/seen.tsv"; : >"$kq_scratch/record$n/events.tsv"
     ln -sf ../record-hands/exempt.tsv "$kq_scratch/record$n/exempt.tsv"
   done
   for n in "${cl_nodes[@]}"; do mkdir -p "$kq_scratch/node$n"; done
@@ -97,7 +97,7 @@ cl_begin() {
 
 # cl_make_database: cl_db is the URL of a new, empty database of this journey.
 cl_make_database() {
-  "$KQSYNCD" --help 2>&1 | grep -q -- '--db' || jr_abort "this kqsyncd has no --db option (no database back end)"
+  [[ "$("$KQSYNCD" --help 2>&1)" == *--db* ]] || jr_abort "this kqsyncd has no --db option (no database back end)"
   local server=${KQ_CLUSTER_PG:-}
   if [ -z "$server" ]; then
     local durable=()
@@ -252,24 +252,33 @@ cl_write_store() {
   mkdir -p "$(dirname "$f")"
   printf '%s' "$2" >"$f"
   sha=$(jr_hash "$f")
-  jr_event write store "$1" "$sha"
-  for n in "${cl_clients[@]}"; do cl_use "$n"; jr_seen "$sha" "$(jr_size "$f")" store "$1"; done
+  for n in "${cl_clients[@]}"; do cl_use "$n"; jr_event write store "$1" "$sha"; jr_seen "$sha" "$(jr_size "$f")" store "$1"; done
   cl_use "$keep"
 }
 
 # cl_wrote_tree SIDE FOLDER: every file under FOLDER of SIDE (store, or sync1
 # and sync2, the clients' folders) was put there by hand, in one step (a
-# folder moved or copied in): recorded for every client, hashed in one go.
+# folder moved or copied in): recorded for every client (the store) or for
+# that client, hashed in one go.
 cl_wrote_tree() {
-  local keep=$cl_current n sha path rel root size
+  local keep=$cl_current n sha path rel root size records=("${cl_clients[@]}") side=store
   local -A sizes=()
   root=$(jr_root "$1")
+  [[ "$1" != sync[0-9] ]] || records=("${1#sync}") side=sync
   while IFS=$'\t' read -r size path; do sizes[$path]=$size; done < <(find "$root/$2" -type f -printf '%s\t%p\n')
   while IFS=$'\t' read -r sha path; do
     rel=${path#"$root/"}
-    jr_event write "$1" "$rel" "$sha"
-    for n in "${cl_clients[@]}"; do cl_use "$n"; jr_seen "$sha" "${sizes[$path]}" "$1" "$rel"; done
+    for n in "${records[@]}"; do cl_use "$n"; jr_event write "$side" "$rel" "$sha"; jr_seen "$sha" "${sizes[$path]}" "$1" "$rel"; done
   done < <(printf '%s\n' "${!sizes[@]}" | jr_hash_list)
+  cl_use "$keep"
+}
+
+# cl_rm PATH: the user of the current client deletes PATH in their sync
+# folder; the deletion is recorded for every client.
+cl_rm() {
+  local keep=$cl_current n
+  jr_rm sync "$1"
+  for n in "${cl_clients[@]}"; do [ "$n" = "$keep" ] || { cl_use "$n"; jr_event delete sync "$1" -; }; done
   cl_use "$keep"
 }
 
@@ -288,7 +297,9 @@ cl_move_in() {
 cl_put_store() {
   local keep=$cl_current n
   jr_put store "$1" "$2"
-  for n in "${cl_clients[@]}"; do cl_use "$n"; jr_seen "$jr_put_sha" "$2" store "$1"; done
+  for n in "${cl_clients[@]}"; do
+    [ "$n" = "$keep" ] || { cl_use "$n"; jr_event write store "$1" "$jr_put_sha"; jr_seen "$jr_put_sha" "$2" store "$1"; }
+  done
   cl_use "$keep"
 }
 
