@@ -27,6 +27,9 @@ section "fault journeys under a busy CPU (nothing lost, both sides agree afterwa
 # only on an idle one (many_small_files adds busy loops of its own).
 KQ_CPU_HOG=${KQ_CPU_HOG:-1} bash scripts/journeys.sh
 
+section "cluster journeys: two kqsyncd nodes on PostgreSQL behind a load balancer, under a busy CPU"
+KQ_CPU_HOG=${KQ_CPU_HOG:-1} bash scripts/cluster-test.sh
+
 section "fuzzing (libFuzzer, clang, ASan + UBSan)"
 bash scripts/fuzz.sh "${KQ_FUZZ_SECONDS:-60}"
 
