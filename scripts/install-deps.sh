@@ -21,6 +21,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   nlohmann-json3-dev googletest libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev sqlite3 libssl-dev
+  postgresql libpq-dev
   rsync time
   python3 procps iproute2 util-linux
 )

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -11,7 +12,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include "contract_lock.h"
 #include "key_hash.h"
+#include "pg_index.h"
+#include "pg_lock.h"
+#include "pg_schema.h"
+#include "pg_versions.h"
+#include "sqlite_index.h"
+#include "versions.h"
 
 namespace fs = std::filesystem;
 
@@ -37,7 +45,8 @@ bool printableKey(const std::string& s) {
 
 }  // namespace
 
-AccountBook::AccountBook(std::string dataDir) : dataDir_(std::move(dataDir)) {}
+AccountBook::AccountBook(std::string dataDir, std::string databaseUrl)
+    : dataDir_(std::move(dataDir)), databaseUrl_(std::move(databaseUrl)) {}
 
 std::string AccountBook::defaultStore(const std::string& contract) const { return dataDir_ + "/stores/" + contract; }
 std::string AccountBook::indexPath(const std::string& contract) const { return dataDir_ + "/index/" + contract + ".sqlite"; }
@@ -46,10 +55,90 @@ std::string AccountBook::clientLogPath(const std::string& contract) const {
 }
 
 std::string AccountBook::versionsPath(const std::string& contract) const {
+  if (inDatabase()) return sharedFolder(contract) + "/versions";
   return dataDir_ + "/versions/" + contract;
 }
 
+std::string AccountBook::sharedFolder(const std::string& contract) const {
+  const Account* a = find(contract);
+  return (a != nullptr ? a->store : defaultStore(contract)) + ".kqsyncd";
+}
+
+std::string AccountBook::heldPath(const std::string& contract) const {
+  if (!inDatabase()) return indexPath(contract);
+  std::string folder = sharedFolder(contract) + "/held";
+  fs::create_directories(folder);
+  return folder + "/" + contract + ".sqlite";
+}
+
+std::unique_ptr<StoreIndex> AccountBook::openIndex(const std::string& contract) const {
+  if (inDatabase()) {
+    try {
+      return std::make_unique<PgIndex>(databaseUrl_, contract);
+    } catch (const IndexError& e) {
+      // The database not answering is no damaged index: no rebuild would help.
+      throw std::runtime_error("the index of contract " + contract + " cannot be opened: " + e.what());
+    }
+  }
+  return std::make_unique<SqliteIndex>(indexPath(contract));
+}
+
+std::unique_ptr<Versions> AccountBook::openVersions(const std::string& contract, int keepDays) const {
+  if (!inDatabase()) return std::make_unique<Versions>(versionsPath(contract), keepDays);
+  return std::make_unique<Versions>(versionsPath(contract), keepDays,
+                                    std::make_unique<PgVersionList>(databaseUrl_, contract));
+}
+
+std::unique_ptr<ContractLock> AccountBook::openLock(const std::string& contract,
+                                                    std::function<void()> beforeRelease) const {
+  if (!inDatabase()) return std::make_unique<TurnLock>();
+  return std::make_unique<PgContractLock>(databaseUrl_, contract, std::move(beforeRelease));
+}
+
 std::size_t AccountBook::load() {
+  if (!inDatabase()) return loadFile();
+  loadDatabase();
+  return 0;
+}
+
+void AccountBook::save() {
+  if (inDatabase()) saveDatabase();
+  else saveFile();
+}
+
+void AccountBook::loadDatabase() {
+  PgConnection db(databaseUrl_);
+  migrateSchema(db);
+  auto rows = db.run("SELECT contract, key_hash, store FROM accounts ORDER BY contract");
+  accounts_.clear();
+  for (int row = 0; row < rows.rows(); ++row) {
+    accounts_.push_back({rows.text(row, 0), rows.text(row, 1), rows.text(row, 2)});
+  }
+  loaded_ = accounts_;
+}
+
+void AccountBook::saveDatabase() {
+  PgConnection db(databaseUrl_);
+  db.exec("BEGIN");
+  try {
+    for (auto& a : accounts_) {
+      if (std::find(loaded_.begin(), loaded_.end(), a) != loaded_.end()) continue;
+      auto added = db.run("INSERT INTO accounts(contract, key_hash, store) VALUES($1, $2, $3) ON CONFLICT DO NOTHING",
+                          {a.contract, a.keyHash, a.store});
+      if (added.affected() == 0) throw AccountError("contract " + a.contract + " already exists");
+    }
+    for (auto& a : loaded_) {
+      if (find(a.contract) == nullptr) db.run("DELETE FROM accounts WHERE contract = $1", {a.contract});
+    }
+    db.exec("COMMIT");
+  } catch (...) {
+    db.rollbackQuietly();
+    throw;
+  }
+  loaded_ = accounts_;
+}
+
+std::size_t AccountBook::loadFile() {
   accounts_.clear();
   std::ifstream in(dataDir_ + "/accounts.json");
   if (!in) return 0;
@@ -69,7 +158,7 @@ std::size_t AccountBook::load() {
   return hashed;
 }
 
-void AccountBook::save() const {
+void AccountBook::saveFile() const {
   fs::create_directories(dataDir_);
   nlohmann::json doc;
   doc["accounts"] = nlohmann::json::array();

@@ -1,5 +1,5 @@
 // kqsyncd: the reference sync server. Commands: account add/list/remove, serve, versions list/restore,
-// check, index rebuild.
+// check, index rebuild, deletions, migrate.
 #include <sys/stat.h>
 
 #include <csignal>
@@ -17,6 +17,9 @@
 #include "data_lock.h"
 #include "held_deletions.h"
 #include "index_check.h"
+#include "pg_admin.h"
+#include "pg_connection.h"
+#include "pg_feed.h"
 #include "platform/codepage.h"
 #include "server_clock.h"
 #include "store.h"
@@ -27,16 +30,17 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: kqsyncd [--data DIR] COMMAND [OPTIONS]\n"
+    "Usage: kqsyncd [--data DIR] [--db URL] COMMAND [OPTIONS]\n"
     "\n"
     "The reference sync server of Korvalinq Drive: it keeps one store folder per\n"
     "contract and drives the clients that connect to it.\n"
     "\n"
     "Commands:\n"
     "  account add --contract N --key KEY [--store DIR] [--allow-short-contract]\n"
-    "                      add an account (store default: DATA/stores/N); N has\n"
-    "                      4 digits unless --allow-short-contract; the key is kept\n"
-    "                      as a salted hash\n"
+    "                      add an account (store default: DATA/stores/N; with\n"
+    "                      --db the store is needed: a folder every node mounts\n"
+    "                      at the same path); N has 4 digits unless\n"
+    "                      --allow-short-contract; the key is kept as a salted hash\n"
     "  account list        list the accounts (keys are not shown)\n"
     "  account remove --contract N\n"
     "                      remove an account (its store folder is kept)\n"
@@ -72,22 +76,36 @@ constexpr const char* kUsage =
     "                      kept as versions); or reject (the files go back to\n"
     "                      the client)\n"
     "  check               check every contract's index; one line per contract,\n"
-    "                      \"ok\" or \"damaged\" with the file; exits 1 when one is damaged\n"
+    "                      \"ok\" or \"damaged\" with the file; exits 1 when one is damaged.\n"
+    "                      With --db: one line, exit 0 when the database answers,\n"
+    "                      its schema is current and every store folder is\n"
+    "                      reachable; exit 1 with the reason otherwise\n"
     "  index rebuild --contract N\n"
     "                      make the contract's index anew from its store folder\n"
     "                      (the old file is kept beside it); a running server\n"
     "                      serves the contract again at its next connection.\n"
     "                      A sound index is rebuilt only while no server runs\n"
+    "                      (with --db at any time: the contract's lock is held)\n"
+    "  migrate --from-data DIR --db URL\n"
+    "                      move the accounts, indexes and versions of the data\n"
+    "                      folder DIR into an empty PostgreSQL database (the\n"
+    "                      versions' files go beside each store, STORE.kqsyncd)\n"
     "\n"
     "Options:\n"
     "  --data DIR          data folder with accounts.json, the indexes and the\n"
-    "                      clients' logs (default: $HOME/.local/share/kqsyncd)\n"
+    "                      clients' logs (default: $HOME/.local/share/kqsyncd);\n"
+    "                      with --db only the node's lock file and clients' logs\n"
+    "  --db URL            keep accounts, indexes and versions' lists in the\n"
+    "                      PostgreSQL database at URL (postgresql://...), shared\n"
+    "                      by every node of a cluster (default: $KQSYNCD_DB)\n"
     "  --help              show this text\n"
     "  --version           show the version and build\n"
     "\n"
     "One thread serves each connected client; SIGTERM or SIGINT stops the server\n"
     "cleanly. Store folders can be inspected and edited: changes are picked up.\n"
-    "One server at a time uses a data folder (its lock file is kqsyncd.lock).\n";
+    "One server at a time uses a data folder (its lock file is kqsyncd.lock).\n"
+    "With --db any number of nodes serve the same contracts; the contract's lock\n"
+    "is held in the database for each store step.\n";
 
 kqs::SyncServer* gServer = nullptr;
 
@@ -106,6 +124,7 @@ struct Args {
   bool allowShortContract = false;
   bool deleted = false;  // versions list --deleted
   bool dataGiven = false;  // --data was on the command line
+  std::string dbUrl;       // --db or $KQSYNCD_DB: the PostgreSQL back end
 };
 
 // parseArgs reads the flags --help (-h) and --version and "--name VALUE"
@@ -128,6 +147,15 @@ Args parseArgs(int argc, char** argv) {
   } else {
     const char* home = std::getenv("HOME");
     args.dataDir = std::string(home ? home : ".") + "/.local/share/kqsyncd";
+  }
+  if (args.options.count("db")) {
+    args.dbUrl = args.options["db"];
+    args.options.erase("db");
+  } else if (const char* db = std::getenv("KQSYNCD_DB"); db != nullptr && *db != '\0') {
+    args.dbUrl = db;
+  }
+  if (!args.dbUrl.empty() && !kqs::isDatabaseUrl(args.dbUrl)) {
+    throw UsageError("--db needs a PostgreSQL URL (postgresql://...): " + args.dbUrl);
   }
   return args;
 }
@@ -165,7 +193,7 @@ std::size_t loadBook(kqs::AccountBook& book) {
 }
 
 int accountCommand(Args& args) {
-  kqs::AccountBook book(args.dataDir);
+  kqs::AccountBook book(args.dataDir, args.dbUrl);
   if (auto hashed = loadBook(book)) std::fprintf(stderr, "kqsyncd: %s\n", hashedKeysNote(hashed, args.dataDir).c_str());
   std::string verb = args.words.size() > 1 ? args.words[1] : "";
   requireWords(args, 2);
@@ -173,6 +201,9 @@ int accountCommand(Args& args) {
     requireOnly(args, {"contract", "key", "store"});
     if (!args.options.count("contract") || !args.options.count("key")) {
       throw UsageError("account add needs --contract and --key");
+    }
+    if (book.inDatabase() && !args.options.count("store")) {
+      throw UsageError("with --db, account add needs --store: the store folder every node mounts at the same path");
     }
     book.add({args.options["contract"], args.options["key"], args.options["store"], args.allowShortContract});
     auto* a = book.find(args.options["contract"]);
@@ -267,13 +298,14 @@ int versionsCommand(Args& args) {
   if (args.deleted && verb != "list") throw UsageError("--deleted goes with versions list only");
   if (!args.options.count("contract")) throw std::runtime_error("versions " + verb + " needs --contract");
   if (args.words.size() > 3) throw std::runtime_error("versions " + verb + " takes one PATH");
-  kqs::AccountBook book(args.dataDir);
+  kqs::AccountBook book(args.dataDir, args.dbUrl);
   if (auto hashed = loadBook(book)) std::fprintf(stderr, "kqsyncd: %s\n", hashedKeysNote(hashed, args.dataDir).c_str());
   auto* account = book.find(args.options["contract"]);
   if (account == nullptr) throw std::runtime_error("no account with contract " + args.options["contract"]);
   const std::string typed = args.words.size() > 2 ? args.words[2] : "";
   std::string path = storePathOf(typed);
-  kqs::Versions versions(book.versionsPath(account->contract));
+  auto kept = book.openVersions(account->contract, kqs::Versions::kDefaultKeepDays);
+  kqs::Versions& versions = *kept;
   if (verb == "list") {
     auto listed = args.deleted ? kqs::deletedBelow(versions, account->store, path) : versions.list(path);
     for (auto& v : listed) std::printf("%s\n", kqs::versionLine(v).c_str());
@@ -282,6 +314,14 @@ int versionsCommand(Args& args) {
   if (path.empty() && typed != "/") throw std::runtime_error("versions restore needs the PATH of a file");
   // A folder: written with a trailing "/", or a path kept only below it.
   const bool folder = typed.back() == '/' || (!versions.latest(path, kqs::wallSecondsNow()) && !versions.list(path).empty());
+  // The nodes of a cluster scan the store once told: a restore raises no event on another machine.
+  struct Announce {
+    const kqs::AccountBook& book;
+    std::string contract;
+    ~Announce() {
+      if (book.inDatabase()) kqs::pgAnnounceChange(book.databaseUrl(), contract);
+    }
+  } announce{book, account->contract};
   if (folder) return restoreFolderCommand(args, versions, account->store, path);
   auto now = kqs::wallSecondsNow();
   std::int64_t at = args.options.count("at") ? atOption(args) : now;
@@ -299,7 +339,12 @@ int versionsCommand(Args& args) {
 int checkCommand(Args& args) {
   requireOnly(args, {});
   requireWords(args, 1);
-  kqs::AccountBook book(args.dataDir);
+  if (!args.dbUrl.empty()) {
+    auto health = kqs::checkDatabase(args.dbUrl);
+    std::fprintf(health.ok ? stdout : stderr, health.ok ? "%s\n" : "kqsyncd: not ok: %s\n", health.line.c_str());
+    return health.ok ? 0 : 1;
+  }
+  kqs::AccountBook book(args.dataDir, args.dbUrl);
   loadBook(book);
   int damaged = 0;
   for (auto& a : book.accounts()) {
@@ -325,10 +370,16 @@ int indexCommand(Args& args) {
   requireOnly(args, {"contract"});
   requireWords(args, 2);
   if (!args.options.count("contract")) throw UsageError("index rebuild needs --contract");
-  kqs::AccountBook book(args.dataDir);
+  kqs::AccountBook book(args.dataDir, args.dbUrl);
   loadBook(book);
   auto* account = book.find(args.options["contract"]);
   if (account == nullptr) throw std::runtime_error("no account with contract " + args.options["contract"]);
+  if (book.inDatabase()) {
+    auto result = kqs::rebuildInDatabase(book, *account, kqs::wallSecondsNow());
+    std::printf("rebuilt the index of contract %s from %s: %zu entries\n", account->contract.c_str(),
+                account->store.c_str(), result.entries);
+    return 0;
+  }
   std::string path = book.indexPath(account->contract);
   bool sound = kqs::checkIndex(path).sound;
   // Held while rebuilding when no server runs, so that none starts meanwhile.
@@ -361,11 +412,11 @@ int deletionsCommand(Args& args) {
   requireOnly(args, {"contract"});
   requireWords(args, 2);
   if (!args.options.count("contract")) throw UsageError("deletions " + verb + " needs --contract");
-  kqs::AccountBook book(args.dataDir);
+  kqs::AccountBook book(args.dataDir, args.dbUrl);
   loadBook(book);
   auto* account = book.find(args.options["contract"]);
   if (account == nullptr) throw std::runtime_error("no account with contract " + args.options["contract"]);
-  kqs::HeldDeletions held(book.indexPath(account->contract));
+  kqs::HeldDeletions held(book.heldPath(account->contract));
   auto record = held.load();
   if (verb == "list") {
     for (auto& root : record.roots) std::printf("%s\n", root.c_str());
@@ -379,6 +430,25 @@ int deletionsCommand(Args& args) {
   std::printf(verb == "confirm" ? "%zu held deletion(s) of contract %s confirmed: deleted in the store (kept as versions) at the client's next listing\n"
                                 : "%zu held deletion(s) of contract %s rejected: the files go back to the client from its next listing\n",
               record.roots.size(), account->contract.c_str());
+  return 0;
+}
+
+// migrateCommand moves a SQLite installation into the PostgreSQL database.
+int migrateCommand(Args& args) {
+  requireOnly(args, {"from-data"});
+  requireWords(args, 1);
+  if (!args.options.count("from-data")) throw UsageError("migrate needs --from-data DIR");
+  if (args.dbUrl.empty()) throw UsageError("migrate needs --db URL");
+  std::string from = args.options["from-data"];
+  if (!std::filesystem::is_directory(from)) throw std::runtime_error("the data folder " + from + " is not a folder");
+  kqs::DataLock lock(from);  // no server may change it meanwhile
+  auto moved = kqs::migrateIntoDatabase(from, args.dbUrl);
+  for (auto& m : moved) {
+    std::printf("contract %s: %zu entries, %zu known copies, %zu folder moves, %zu versions%s\n", m.contract.c_str(),
+                m.entries, m.known, m.moves, m.versions, m.held ? ", held deletions" : "");
+  }
+  std::printf("moved %zu account(s) with their indexes and versions from %s into the database; serve them with --db\n",
+              moved.size(), from.c_str());
   return 0;
 }
 
@@ -427,7 +497,7 @@ int serveCommand(Args& args) {
   options.session.maxLogBytes = mebibytesOption(args, "max-log", options.session.maxLogBytes);
   if (args.options.count("keep-versions")) options.keepVersionsDays = keepDays(args.options["keep-versions"]);
   kqs::DataLock lock(args.dataDir);
-  kqs::AccountBook book(args.dataDir);
+  kqs::AccountBook book(args.dataDir, args.dbUrl);
   std::size_t hashed = loadBook(book);
   kqs::ServerLog log;
   if (hashed > 0) log.write("", hashedKeysNote(hashed, args.dataDir));
@@ -475,6 +545,7 @@ int main(int argc, char** argv) {
     if (args.words[0] == "check") return checkCommand(args);
     if (args.words[0] == "deletions") return deletionsCommand(args);
     if (args.words[0] == "index") return indexCommand(args);
+    if (args.words[0] == "migrate") return migrateCommand(args);
     throw UsageError("unknown command " + args.words[0]);
   } catch (const UsageError& e) {
     std::fprintf(stderr, "kqsyncd: %s\n\n%s", e.what(), kUsage);

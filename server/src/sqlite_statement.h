@@ -8,11 +8,9 @@
 #include <string>
 #include <string_view>
 
-namespace kqs {
+#include "store_index.h"  // IndexError
 
-struct IndexError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
+namespace kqs {
 
 class Statement {
  public:

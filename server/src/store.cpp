@@ -1,5 +1,7 @@
 #include "store.h"
 
+#include "sqlite_index.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -147,8 +149,13 @@ const std::string& StoreIncoming::hash() {
 
 Store::Store(std::string root, const std::string& indexPath, Logger log, const std::string& versionsFolder,
              int keepDays)
-    : root_(std::move(root)), index_(indexPath), versions_(versionsFolder, keepDays), log_(std::move(log)) {
-  watch_ = std::make_unique<StoreWatch>(root_, log_);
+    : Store(std::move(root), std::make_unique<SqliteIndex>(indexPath), std::move(log),
+            std::make_unique<Versions>(versionsFolder, keepDays)) {}
+
+Store::Store(std::string root, std::unique_ptr<StoreIndex> index, Logger log, std::unique_ptr<Versions> versions)
+    : root_(std::move(root)), ownIndex_(std::move(index)), index_(*ownIndex_), ownVersions_(std::move(versions)),
+      versions_(*ownVersions_), log_(std::move(log)) {
+  watch_ = std::make_unique<StoreWatch>(root_, log_, index_.changesElsewhere());
   // The root itself is never created here: a missing store folder is a fault, not an empty store.
   if (!isFolder(root_)) return;
   // Leftovers of transfers cut off by a crash; a store that refuses this is reported by the first cycle.

@@ -78,6 +78,8 @@ class Store {
   // versionsFolder holds the previous versions of this store's files, kept keepDays.
   Store(std::string root, const std::string& indexPath, Logger log, const std::string& versionsFolder,
         int keepDays = Versions::kDefaultKeepDays);
+  // The same over an index and versions opened elsewhere (accounts.h: AccountBook opens them for either back end).
+  Store(std::string root, std::unique_ptr<StoreIndex> index, Logger log, std::unique_ptr<Versions> versions);
 
   const std::string& root() const { return root_; }
   std::string diskPath(const std::string& path) const { return root_ + path; }
@@ -177,8 +179,10 @@ class Store {
   void checkReserved(const std::string& path) const;
 
   std::string root_;
-  StoreIndex index_;
-  Versions versions_;
+  std::unique_ptr<StoreIndex> ownIndex_;
+  StoreIndex& index_;
+  std::unique_ptr<Versions> ownVersions_;
+  Versions& versions_;
   Logger log_;
   std::string problem_;          // the problem logged last; empty while the store is usable
   std::int64_t lastPrune_ = -1;  // when expired versions were last removed

@@ -32,6 +32,12 @@ StoreWatch::StoreWatch(std::string root, Logger log, bool useInotify, std::int64
                     "); the store " + root_ + " is scanned every cycle");
 }
 
+StoreWatch::StoreWatch(std::string root, Logger log, std::function<bool()> changedElsewhere,
+                       std::int64_t safetySeconds)
+    : StoreWatch(std::move(root), std::move(log), true, safetySeconds) {
+  changedElsewhere_ = std::move(changedElsewhere);
+}
+
 StoreWatch::~StoreWatch() {
   if (fd_ >= 0) ::close(fd_);
 }
@@ -82,6 +88,7 @@ void StoreWatch::drain() {
 
 bool StoreWatch::needsScan(std::int64_t now) {
   drain();
+  if (changedElsewhere_ && changedElsewhere_()) dirty_ = true;
   if (fd_ < 0 || dirty_) return true;
   if (now < lastScan_ || now - lastScan_ >= safetySeconds_) return true;
   dev_t dev = 0;

@@ -4,7 +4,10 @@
 // whose store folder is the same one, and whose last full scan is younger
 // than the safety interval needs no scan. Without inotify, or once a folder
 // cannot be watched, every cycle scans; an overflow of the event queue asks
-// for one full scan (logged once).
+// for one full scan (logged once). Where other kqsyncd nodes change the same
+// store (the index in a shared database), their writes raise no local event:
+// the index's change feed (a question, true once after another node changed
+// the contract) asks for a scan as an event does.
 #include <sys/types.h>
 
 #include <cstdint>
@@ -23,6 +26,9 @@ class StoreWatch {
 
   // useInotify false: every cycle scans (as when inotify is not available).
   StoreWatch(std::string root, Logger log, bool useInotify = true, std::int64_t safetySeconds = kSafetySeconds);
+  // changedElsewhere: the change feed of the other nodes (empty: none).
+  StoreWatch(std::string root, Logger log, std::function<bool()> changedElsewhere,
+             std::int64_t safetySeconds = kSafetySeconds);
   ~StoreWatch();
   StoreWatch(const StoreWatch&) = delete;
   StoreWatch& operator=(const StoreWatch&) = delete;
@@ -55,6 +61,7 @@ class StoreWatch {
   dev_t rootDev_ = 0;
   ino_t rootIno_ = 0;
   std::unordered_set<int> watches_;
+  std::function<bool()> changedElsewhere_;
 };
 
 }  // namespace kqs

@@ -113,13 +113,14 @@ std::unique_ptr<ContractState> SyncServer::openContract(const Account& a) {
   state->account = a;
   try {
     state->store = std::make_unique<Store>(
-        a.store, indexPath, [this, c = a.contract](const std::string& t) { log_.write(c, t); },
-        book_.versionsPath(a.contract), options_.keepVersionsDays);
+        a.store, book_.openIndex(a.contract), [this, c = a.contract](const std::string& t) { log_.write(c, t); },
+        book_.openVersions(a.contract, options_.keepVersionsDays));
   } catch (const IndexError& e) {
     log_.write(a.contract, damagedIndexLine(a.contract, indexPath, e.what()));
     return nullptr;
   }
-  state->held = std::make_unique<HeldDeletions>(indexPath);
+  state->lock = book_.openLock(a.contract, [s = state->store.get()] { s->commitWrites(); });
+  state->held = std::make_unique<HeldDeletions>(book_.heldPath(a.contract));
   state->clientLogPath = book_.clientLogPath(a.contract);
   state->files = std::make_unique<DiskStoreFiles>(*state->store, state->clientLogPath);
   removeLeftoverUploads(state->clientLogPath);
@@ -128,7 +129,9 @@ std::unique_ptr<ContractState> SyncServer::openContract(const Account& a) {
   } catch (const std::exception& e) {
     log_.write(a.contract, std::string("store marker not written: ") + e.what());
   }
+  std::unique_lock hold(*state->lock);  // other nodes may be serving the contract already
   auto changed = state->store->prepareCycle(wallSecondsNow());
+  hold.unlock();
   if (changed) {
     log_.write(a.contract, "store " + a.store + " ready (" + std::to_string(*changed) + " changes picked up)");
   }

@@ -39,32 +39,117 @@ bool shareContent(const std::string& diskPath, const std::string& target) {
   throw std::runtime_error("cannot keep " + diskPath + " as " + target + ": " + errnoText());
 }
 
+// SqliteVersionList is the list in a SQLite file beside the kept files.
+class SqliteVersionList : public VersionList {
+ public:
+  explicit SqliteVersionList(const std::string& path) : db_(openDatabase(path)) {
+    try {
+      execSql(db_, kSchema);
+    } catch (...) {
+      sqlite3_close(db_);
+      throw;
+    }
+  }
+  ~SqliteVersionList() override { sqlite3_close(db_); }
+
+  KeptVersion record(const std::string& path, std::int64_t at,
+                     const std::function<void(KeptVersion&)>& fill) override {
+    execSql(db_, "BEGIN IMMEDIATE");
+    try {
+      Statement insert(db_, "INSERT INTO versions(path, at, size, hash) VALUES(?1, ?2, 0, '')");
+      insert.bind(1, path).bind(2, at).step();
+      KeptVersion v{sqlite3_last_insert_rowid(db_), path, at, 0, ""};
+      fill(v);
+      Statement update(db_, "UPDATE versions SET size = ?2, hash = ?3 WHERE id = ?1");
+      update.bind(1, v.id).bind(2, v.size).bind(3, v.hash).step();
+      execSql(db_, "COMMIT");
+      return v;
+    } catch (...) {
+      execSql(db_, "ROLLBACK");
+      throw;
+    }
+  }
+
+  std::vector<KeptVersion> below(const std::string& path) override {
+    std::string sql = std::string(kColumns) +
+                      (path.empty() ? "" : "WHERE path = ?1 OR (path > ?1 || '/' AND path < ?1 || '0') ") +
+                      "ORDER BY path, at, id";
+    Statement st(db_, sql.c_str());
+    if (!path.empty()) st.bind(1, path);
+    return readAll(st);
+  }
+
+  std::optional<KeptVersion> latest(const std::string& path, std::int64_t at) override {
+    std::string sql = std::string(kColumns) + "WHERE path = ?1 AND at <= ?2 ORDER BY at DESC, id DESC LIMIT 1";
+    Statement st(db_, sql.c_str());
+    st.bind(1, path).bind(2, at);
+    if (!st.step()) return std::nullopt;
+    return readVersion(st);
+  }
+
+  std::optional<KeptVersion> oldestAfter(const std::string& path, std::int64_t at) override {
+    std::string sql = std::string(kColumns) + "WHERE path = ?1 AND at > ?2 ORDER BY at, id LIMIT 1";
+    Statement st(db_, sql.c_str());
+    st.bind(1, path).bind(2, at);
+    if (!st.step()) return std::nullopt;
+    return readVersion(st);
+  }
+
+  std::vector<KeptVersion> olderThan(std::int64_t before) override {
+    std::string sql = std::string(kColumns) + "WHERE at < ?1";
+    Statement st(db_, sql.c_str());
+    st.bind(1, before);
+    return readAll(st);
+  }
+
+  void drop(std::int64_t id) override {
+    Statement st(db_, "DELETE FROM versions WHERE id = ?1");
+    st.bind(1, id).step();
+  }
+
+ private:
+  static std::vector<KeptVersion> readAll(Statement& st) {
+    std::vector<KeptVersion> out;
+    while (st.step()) out.push_back(readVersion(st));
+    return out;
+  }
+  sqlite3* db_ = nullptr;
+};
+
 }  // namespace
 
-Versions::Versions(std::string folder, int keepDays) : folder_(std::move(folder)), keepDays_(keepDays) {
+std::unique_ptr<VersionList> openSqliteVersionList(const std::string& folder) {
+  return std::make_unique<SqliteVersionList>(folder + "/versions.sqlite");
+}
+
+Versions::Versions(std::string folder, int keepDays, std::unique_ptr<VersionList> list)
+    : folder_(std::move(folder)), keepDays_(keepDays), list_(std::move(list)) {
   std::error_code ec;
   fs::create_directories(folder_ + "/files", ec);
   if (ec) throw std::runtime_error("cannot create " + folder_ + "/files: " + ec.message());
-  db_ = openDatabase(folder_ + "/versions.sqlite");
-  try {
-    execSql(db_, kSchema);
-  } catch (...) {
-    sqlite3_close(db_);
-    throw;
-  }
 }
 
-Versions::~Versions() { sqlite3_close(db_); }
+namespace {
+
+std::unique_ptr<VersionList> sqliteListIn(const std::string& folder) {
+  std::error_code ec;
+  fs::create_directories(folder + "/files", ec);
+  if (ec) throw std::runtime_error("cannot create " + folder + "/files: " + ec.message());
+  return openSqliteVersionList(folder);
+}
+
+}  // namespace
+
+Versions::Versions(std::string folder, int keepDays) : Versions(folder, keepDays, sqliteListIn(folder)) {}
+
+Versions::~Versions() = default;
 
 std::string Versions::contentPath(const KeptVersion& v) const { return folder_ + "/files/" + std::to_string(v.id); }
 
 KeptVersion Versions::keep(const std::string& path, const std::string& diskPath, const std::string& knownHash,
                            std::int64_t at) {
-  execSql(db_, "BEGIN IMMEDIATE");
-  try {
-    Statement insert(db_, "INSERT INTO versions(path, at, size, hash) VALUES(?1, ?2, 0, '')");
-    insert.bind(1, path).bind(2, at).step();
-    KeptVersion v{sqlite3_last_insert_rowid(db_), path, at, 0, knownHash};
+  return list_->record(path, at, [&](KeptVersion& v) {
+    v.hash = knownHash;
     std::string target = contentPath(v);
     ::unlink(target.c_str());  // left by a crash before its row was committed
     if (shareContent(diskPath, target)) {
@@ -77,47 +162,20 @@ KeptVersion Versions::keep(const std::string& path, const std::string& diskPath,
     if (::stat(target.c_str(), &st) != 0) throw std::runtime_error("cannot keep " + target + ": " + errnoText());
     v.size = static_cast<std::int64_t>(st.st_size);
     if (!fsyncFolder(folder_ + "/files")) throw std::runtime_error("cannot flush " + folder_ + "/files");
-    Statement update(db_, "UPDATE versions SET size = ?2, hash = ?3 WHERE id = ?1");
-    update.bind(1, v.id).bind(2, v.size).bind(3, v.hash).step();
-    execSql(db_, "COMMIT");
-    return v;
-  } catch (...) {
-    execSql(db_, "ROLLBACK");
-    throw;
-  }
+  });
 }
 
-std::vector<KeptVersion> Versions::list(const std::string& path) {
-  std::string sql = std::string(kColumns) +
-                    (path.empty() ? "" : "WHERE path = ?1 OR (path > ?1 || '/' AND path < ?1 || '0') ") +
-                    "ORDER BY path, at, id";
-  Statement st(db_, sql.c_str());
-  if (!path.empty()) st.bind(1, path);
-  std::vector<KeptVersion> out;
-  while (st.step()) out.push_back(readVersion(st));
-  return out;
-}
+std::vector<KeptVersion> Versions::list(const std::string& path) { return list_->below(path); }
 
 std::optional<KeptVersion> Versions::latest(const std::string& path, std::int64_t at) {
-  std::string sql = std::string(kColumns) + "WHERE path = ?1 AND at <= ?2 ORDER BY at DESC, id DESC LIMIT 1";
-  Statement st(db_, sql.c_str());
-  st.bind(1, path).bind(2, at);
-  if (!st.step()) return std::nullopt;
-  return readVersion(st);
+  return list_->latest(path, at);
 }
 
 int Versions::prune(std::int64_t now) {
   std::int64_t before = now - std::int64_t(keepDays_) * 86400;
-  std::vector<KeptVersion> old;
-  {
-    std::string sql = std::string(kColumns) + "WHERE at < ?1";
-    Statement st(db_, sql.c_str());
-    st.bind(1, before);
-    while (st.step()) old.push_back(readVersion(st));
-  }
+  auto old = list_->olderThan(before);
   for (auto& v : old) {
-    Statement drop(db_, "DELETE FROM versions WHERE id = ?1");
-    drop.bind(1, v.id).step();
+    list_->drop(v.id);
     if (::unlink(contentPath(v).c_str()) != 0 && errno != ENOENT) {
       throw std::runtime_error("cannot remove " + contentPath(v) + ": " + errnoText());
     }
@@ -126,11 +184,7 @@ int Versions::prune(std::int64_t now) {
 }
 
 std::optional<KeptVersion> Versions::oldestAfter(const std::string& path, std::int64_t at) {
-  std::string sql = std::string(kColumns) + "WHERE path = ?1 AND at > ?2 ORDER BY at, id LIMIT 1";
-  Statement st(db_, sql.c_str());
-  st.bind(1, path).bind(2, at);
-  if (!st.step()) return std::nullopt;
-  return readVersion(st);
+  return list_->oldestAfter(path, at);
 }
 
 namespace {

@@ -1,10 +1,11 @@
 #pragma once
 // Versions keeps the previous content of every store file that the server
-// overwrites or deletes, in the data folder (one folder per contract: a SQLite
-// list "versions.sqlite" and the kept files "files/<id>"), for a number of days.
-#include <sqlite3.h>
-
+// overwrites or deletes, for a number of days: the kept files "files/<id>" in
+// a folder of the contract's, and their list (VersionList) beside them in a
+// SQLite file "versions.sqlite", or in the PostgreSQL database of a cluster.
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,10 +20,33 @@ struct KeptVersion {
   std::string hash;     // SHA-256 hex
 };
 
+// VersionList is where the kept versions are listed.
+class VersionList {
+ public:
+  virtual ~VersionList() = default;
+  // record adds a row for path superseded at `at` and hands it (with its id)
+  // to fill, which keeps the file and sets size and hash; the row is
+  // committed with them, or is gone when fill throws.
+  virtual KeptVersion record(const std::string& path, std::int64_t at,
+                             const std::function<void(KeptVersion&)>& fill) = 0;
+  // below: every version of path and below it (all when path is empty), by path, then time.
+  virtual std::vector<KeptVersion> below(const std::string& path) = 0;
+  virtual std::optional<KeptVersion> oldestAfter(const std::string& path, std::int64_t at) = 0;
+  virtual std::optional<KeptVersion> latest(const std::string& path, std::int64_t at) = 0;
+  // olderThan: the versions superseded before `before`.
+  virtual std::vector<KeptVersion> olderThan(std::int64_t before) = 0;
+  virtual void drop(std::int64_t id) = 0;
+};
+
+// openSqliteVersionList opens (creating) the list folder/versions.sqlite.
+std::unique_ptr<VersionList> openSqliteVersionList(const std::string& folder);
+
 class Versions {
  public:
   static constexpr int kDefaultKeepDays = 30;
+  // The list in folder/versions.sqlite.
   Versions(std::string folder, int keepDays = kDefaultKeepDays);
+  Versions(std::string folder, int keepDays, std::unique_ptr<VersionList> list);
   ~Versions();
   Versions(const Versions&) = delete;
   Versions& operator=(const Versions&) = delete;
@@ -51,7 +75,7 @@ class Versions {
  private:
   std::string folder_;
   int keepDays_;
-  sqlite3* db_ = nullptr;
+  std::unique_ptr<VersionList> list_;
 };
 
 // restoreVersion puts the newest version of path at or before `at` back into

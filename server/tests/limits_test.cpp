@@ -16,7 +16,7 @@
 #include "peer.h"
 #include "socket_link.h"
 #include "server_log.h"
-#include "store_index.h"
+#include "sqlite_index.h"
 #include "wire_text.h"
 
 namespace fs = std::filesystem;
@@ -224,7 +224,7 @@ TEST(StoreIndexErrors, AFullDatabaseSaysSoAndNotThatTheRollbackFailed) {
   fs::remove_all(dir);
   fs::create_directories(dir);
   {
-    StoreIndex index((dir / "index.sqlite").string());
+    SqliteIndex index((dir / "index.sqlite").string());
     index.exec("PRAGMA max_page_count = 8");  // as good as a full disk
     try {
       index.transaction([&] {

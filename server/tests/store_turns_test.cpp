@@ -1,6 +1,8 @@
 // Which planned actions still hold once another session changed the store.
 #include "store_turns.h"
 
+#include "sqlite_index.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -17,7 +19,7 @@ class StoreTurnsTest : public ::testing::Test {
   void SetUp() override {
     dir_ = test::scratchFolder("kqsyncd-turns");
     fs::create_directories(dir_);
-    index_ = std::make_unique<StoreIndex>((dir_ / "index.sqlite").string());
+    index_ = std::make_unique<SqliteIndex>((dir_ / "index.sqlite").string());
     for (auto* path : {"/a.txt", "/b.txt", "/docs/c.txt"}) put(path, false);
     put("/docs", true);
     turns_ = std::make_unique<StoreTurns>(lock_, *index_);

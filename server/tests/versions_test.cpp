@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "store.h"
+#include "test_backends.h"
 #include "test_files.h"
 
 namespace fs = std::filesystem;
@@ -20,10 +21,13 @@ namespace {
 constexpr std::int64_t kNow = 1700000000;  // 2023-11-14T22:13:20Z
 
 using test::readFile;
-class VersionsTest : public ::testing::Test {
+// The versions' list in a SQLite file or in the PostgreSQL database, with the
+// index of the same back end.
+class VersionsTest : public ::testing::TestWithParam<test::Backend> {
  public:
   void SetUp() override {
     dir_ = test::scratchFolder("kqsyncd-versions");
+    if (GetParam() == test::Backend::Postgres && test::testDatabaseUrl().empty()) return;  // failed above
     reopen();
   }
   void TearDown() override {
@@ -35,9 +39,11 @@ class VersionsTest : public ::testing::Test {
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     writeStoreMarker(root());
-    store_ = std::make_unique<Store>(root(), (dir_ / "index.sqlite").string(), [](const std::string&) {},
-                                     (dir_ / "versions").string());
+    backend_.open(GetParam(), dir_.string());  // a contract of its own each time
+    store_ = std::make_unique<Store>(root(), backend_.index(), [](const std::string&) {},
+                                     backend_.versions((dir_ / "versions").string()));
   }
+  test::TestBackend backend_;
   std::string root() const { return (dir_ / "store").string(); }
   fs::path disk(const std::string& p) { return dir_ / "store" / p.substr(1); }
   AcceptResult put(const std::string& path, const std::string& data, FetchMode mode, std::int64_t mtime,
@@ -62,7 +68,7 @@ class VersionsTest : public ::testing::Test {
   std::unique_ptr<Store> store_;
 };
 
-TEST_F(VersionsTest, OverwrittenAndDeletedFilesAreKept) {
+TEST_P(VersionsTest, OverwrittenAndDeletedFilesAreKept) {
   using Strings = std::vector<std::string>;
   struct Case {
     const char* name;
@@ -100,7 +106,7 @@ TEST_F(VersionsTest, OverwrittenAndDeletedFilesAreKept) {
   }
 }
 
-TEST_F(VersionsTest, ListIsByPathThenTimeAndRestoreTakesTheNewestAtOrBefore) {
+TEST_P(VersionsTest, ListIsByPathThenTimeAndRestoreTakesTheNewestAtOrBefore) {
   put("/b.txt", "b1", FetchMode::ClientChanged, kNow - 1000);
   put("/b.txt", "b2", FetchMode::ClientChanged, kNow - 900, kNow + 100);
   put("/b.txt", "b3", FetchMode::ClientChanged, kNow - 800, kNow + 200);
@@ -153,7 +159,7 @@ TEST_F(VersionsTest, ListIsByPathThenTimeAndRestoreTakesTheNewestAtOrBefore) {
   EXPECT_THROW(restoreVersion(store_->versions(), root(), "/b.txt", kNow + 1000, kNow + 800), std::runtime_error);
 }
 
-TEST_F(VersionsTest, ExpiredVersionsAreRemoved) {
+TEST_P(VersionsTest, ExpiredVersionsAreRemoved) {
   put("/old.txt", "1", FetchMode::ClientChanged, kNow - 1000);
   store_->remove("/old.txt", kNow - 31 * 86400);
   put("/new.txt", "2", FetchMode::ClientChanged, kNow - 1000);
@@ -162,9 +168,9 @@ TEST_F(VersionsTest, ExpiredVersionsAreRemoved) {
   EXPECT_EQ(store_->versions().prune(kNow), 1);
   EXPECT_EQ(kept(), std::vector<std::string>{"/new.txt: 2"});
   EXPECT_FALSE(fs::exists(store_->versions().contentPath(old)));
-  Versions shorter((dir_ / "versions").string(), 10);
-  EXPECT_EQ(shorter.prune(kNow), 1);
-  EXPECT_TRUE(shorter.list("").empty());
+  auto shorter = backend_.versions((dir_ / "versions").string(), 10);
+  EXPECT_EQ(shorter->prune(kNow), 1);
+  EXPECT_TRUE(shorter->list("").empty());
   // A running store removes them at its first cycle and then once a day.
   put("/c.txt", "3", FetchMode::ClientChanged, kNow - 1000);
   store_->remove("/c.txt", kNow - 30 * 86400 + 10);  // expires 10 s after kNow
@@ -175,7 +181,7 @@ TEST_F(VersionsTest, ExpiredVersionsAreRemoved) {
   EXPECT_TRUE(kept().empty());
 }
 
-TEST_F(VersionsTest, VersionsOnAnotherDiskAreCopies) {
+TEST_P(VersionsTest, VersionsOnAnotherDiskAreCopies) {
   fs::path elsewhere = fs::path("/dev/shm") / ("kqsyncd-versions-" + std::to_string(::getpid()));
   struct stat here{}, there{};
   if (::stat("/dev/shm", &there) != 0 || ::stat(dir_.c_str(), &here) != 0 || here.st_dev == there.st_dev) {
@@ -183,7 +189,8 @@ TEST_F(VersionsTest, VersionsOnAnotherDiskAreCopies) {
   }
   fs::remove_all(elsewhere);
   {
-    Store store(root(), (dir_ / "index2.sqlite").string(), [](const std::string&) {}, elsewhere.string());
+    store_.reset();
+    Store store(root(), backend_.index(), [](const std::string&) {}, backend_.versions(elsewhere.string()));
     auto file = store.beginIncoming();
     ASSERT_TRUE(file->write("on the store's disk"));
     store.accept("/x.txt", *file, FetchMode::ClientChanged, kNow - 10, kNow);
@@ -197,6 +204,9 @@ TEST_F(VersionsTest, VersionsOnAnotherDiskAreCopies) {
   }
   fs::remove_all(elsewhere);
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, VersionsTest,
+                         ::testing::Values(test::Backend::Sqlite, test::Backend::Postgres), test::backendName);
 
 TEST(UtcText, WrittenAndReadBack) {
   EXPECT_EQ(formatUtc(kNow), "2023-11-14T22:13:20Z");
