@@ -90,5 +90,53 @@ void BM_StartupWithKnownFiles(benchmark::State& state) {
 }
 BENCHMARK(BM_StartupWithKnownFiles)->Arg(11000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
+// SavedFolder is a SizedFolder whose list of known files can be written (kept
+// in memory) and whose files all exist: a folder being saved while the client runs.
+class SavedFolder : public SizedFolder {
+ public:
+  SavedFolder(const std::string& root, std::size_t count) : SizedFolder(root, count), root_(root) {}
+  FileStatus status(const std::string& path) override {
+    FileStatus st = SizedFolder::status(path);
+    if (path == root_ || path == root_ + "\\_config") st.type = EntryType::Folder;
+    if (path == KnownFiles::listPath(root_) && written_ > 0) st.type = EntryType::File;
+    return st;
+  }
+  bool writeText(const std::string&, const std::string& content) override {
+    written_ = content.size();
+    return true;
+  }
+  bool rename(const std::string&, const std::string&) override { return true; }
+  std::size_t written() const { return written_; }
+
+ private:
+  std::string root_;
+  std::size_t written_ = 0;
+};
+
+// A save of the known files while the client runs, with 10 files touched since
+// the last one: range(1) 0 looks at the touched paths only (as the client does),
+// 1 walks the whole folder (as every save did before, every 30 s); 2 is a save
+// with nothing touched (an idle client).
+void BM_KnownFilesSave(benchmark::State& state) {
+  const auto count = static_cast<std::size_t>(state.range(0));
+  const bool walkAll = state.range(1) == 1, idle = state.range(1) == 2;
+  const std::string root = "C:\\Sync";
+  SavedFolder fs(root, count);
+  NullLog log;
+  test::RecordingStatusView status;
+  ExceptionFilter filter(fs);
+  ChangeTracker tracker(log, status, filter, fs);
+  KnownFiles known(fs, log, filter, tracker);
+  if (!known.remember(root)) state.SkipWithError("the first save failed");
+  for (auto _ : state) {
+    for (std::size_t i = 0; i < (idle ? 0 : 10); ++i) tracker.touched.add(root + "\\n" + std::to_string(i * 2 + 1) + ".txt");
+    if (walkAll) tracker.touched.markAll();
+    if (!known.remember(root)) state.SkipWithError("a save failed");
+  }
+  state.counters["walks"] = static_cast<double>(known.walks());
+  state.counters["list_bytes"] = static_cast<double>(fs.written());
+}
+BENCHMARK(BM_KnownFilesSave)->ArgsProduct({{50000, 500000}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
+
 }  // namespace
 }  // namespace kq

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 
 #include "sha256.h"
@@ -20,16 +21,19 @@ struct Fd {
   }
 };
 
-// readAll feeds every byte of fd to sink; false on a read error.
+constexpr std::size_t kChunk = 1 << 20;
+
+// readAll feeds every byte of fd to sink; false on a read error. Its buffer is
+// never filled with anything but the file's bytes.
 template <typename Sink>
 bool readAll(int fd, Sink&& sink) {
-  std::string buffer(1 << 20, '\0');
+  auto buffer = std::make_unique_for_overwrite<char[]>(kChunk);
   for (;;) {
-    auto n = ::read(fd, buffer.data(), buffer.size());
+    auto n = ::read(fd, buffer.get(), kChunk);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) return true;
-    if (!sink(std::string_view(buffer.data(), static_cast<std::size_t>(n)))) return false;
+    if (!sink(std::string_view(buffer.get(), static_cast<std::size_t>(n)))) return false;
   }
 }
 

@@ -25,16 +25,34 @@ bool isReparsePoint(HANDLE h, const std::wstring& name) {
   return attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
+// writerGone: no program holds the file at path open for writing any more (an
+// open for reading that shares only reading succeeds), or it is no file now.
+bool writerGone(const std::string& path) {
+  const std::wstring name = ansiToWide(path);
+  DWORD attrs = GetFileAttributesW(name.c_str());
+  if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_DIRECTORY)) return true;
+  HANDLE h = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return GetLastError() != ERROR_SHARING_VIOLATION;
+  CloseHandle(h);
+  return true;
+}
+
+std::int64_t tickMs() { return static_cast<std::int64_t>(GetTickCount64()); }
+
 constexpr DWORD kFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_SIZE |
                           FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_ATTRIBUTES;
 
 }  // namespace
 
-DirectoryWatcher::DirectoryWatcher(std::string root, ChangeReporter& reporter, Log& log)
-    : root_(std::move(root)), reporter_(reporter), log_(log), buffer_(kBufferBytes / sizeof(DWORD)) {
+DirectoryWatcher::DirectoryWatcher(std::string root, ChangeReporter& reporter, Log& log, Clock clock)
+    : root_(std::move(root)), reporter_(reporter), log_(log), clock_(clock ? std::move(clock) : Clock(tickMs)),
+      buffer_(kBufferBytes / sizeof(DWORD)) {
   while (root_.size() > 3 && (root_.back() == '\\' || root_.back() == '/')) root_.pop_back();
   overlapped_.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  reporter_.onRemovalHeld = [this] { holdUntil_ = GetTickCount64() + ChangeReporter::kRemovalHoldMs; };
+  reporter_.onRemovalHeld = [this] {
+    holdUntil_ = static_cast<ULONGLONG>(clock_()) + ChangeReporter::kRemovalHoldMs;
+  };
 }
 
 DirectoryWatcher::~DirectoryWatcher() {
@@ -44,7 +62,8 @@ DirectoryWatcher::~DirectoryWatcher() {
 }
 
 DWORD DirectoryWatcher::poll() {
-  ULONGLONG now = GetTickCount64();
+  const auto now = static_cast<ULONGLONG>(clock_());
+  for (const auto& write : writing_.takeQuiet(static_cast<std::int64_t>(now))) reportWrite(write);
   if (holdUntil_ != 0 && now >= holdUntil_) {
     holdUntil_ = 0;
     reporter_.flushHeld();
@@ -60,6 +79,8 @@ DWORD DirectoryWatcher::poll() {
 DWORD DirectoryWatcher::untilNextPoll(ULONGLONG now) const {
   ULONGLONG next = nextCheck_;
   if (holdUntil_ != 0 && holdUntil_ < next) next = holdUntil_;
+  const std::int64_t quiet = writing_.untilQuiet(static_cast<std::int64_t>(now));
+  if (quiet >= 0 && now + static_cast<ULONGLONG>(quiet) < next) next = now + static_cast<ULONGLONG>(quiet);
   return next > now ? static_cast<DWORD>(next - now) : 0;
 }
 
@@ -82,6 +103,7 @@ void DirectoryWatcher::rootLost(const std::string& why) {
   std::size_t dropped = reporter_.dropHeld();
   holdUntil_ = 0;
   pendingOldName_.reset();
+  writing_.clear();
   close(why + root_ + (dropped > 0 ? " (" + std::to_string(dropped) + " changes before it not reported)" : ""));
 }
 
@@ -167,18 +189,41 @@ void DirectoryWatcher::report(const BYTE* data, DWORD size) {
   }
   // A rename's halves arrive in one batch: an old name left over has no new one.
   if (pendingOldName_) reporter_.removed(*std::exchange(pendingOldName_, std::nullopt));
+  // The files written in this batch whose writer is done go now; the others once quiet.
+  for (const auto& write : writing_.takeClosed(batchWrites_, writerGone)) reportWrite(write);
+  batchWrites_.clear();
   // The batch may be the folder's own going: look at once, not at the next check.
   if (reporter_.held() > 0) checkRoot();
+}
+
+void DirectoryWatcher::reportWrite(const QuietWrites::Write& write) {
+  if (write.added)
+    reporter_.added(write.path);
+  else
+    reporter_.modified(write.path);
+}
+
+void DirectoryWatcher::reportWritesBelow(const std::string& path) {
+  for (const auto& write : writing_.takeBelow(path, '\\')) reportWrite(write);
 }
 
 void DirectoryWatcher::handle(DWORD action, const std::string& path) {
   if (pendingOldName_ && action != FILE_ACTION_RENAMED_NEW_NAME)
     reporter_.removed(*std::exchange(pendingOldName_, std::nullopt));
   switch (action) {
-    case FILE_ACTION_ADDED: reporter_.added(path); break;
-    case FILE_ACTION_REMOVED: reporter_.removed(path); break;
-    case FILE_ACTION_MODIFIED: reporter_.modified(path); break;
-    case FILE_ACTION_RENAMED_OLD_NAME: pendingOldName_ = path; break;
+    case FILE_ACTION_ADDED:
+    case FILE_ACTION_MODIFIED:
+      writing_.note(path, action == FILE_ACTION_ADDED, clock_());
+      batchWrites_.push_back(path);
+      break;
+    case FILE_ACTION_REMOVED:
+      reportWritesBelow(path);
+      reporter_.removed(path);
+      break;
+    case FILE_ACTION_RENAMED_OLD_NAME:
+      reportWritesBelow(path);
+      pendingOldName_ = path;
+      break;
     case FILE_ACTION_RENAMED_NEW_NAME:
       if (pendingOldName_) reporter_.renamed(*std::exchange(pendingOldName_, std::nullopt), path);
       else reporter_.added(path);

@@ -260,7 +260,7 @@ void InotifyWatcher::handleEvent(std::uint32_t mask, std::uint32_t cookie, int w
     }
   }
   if ((mask & IN_MODIFY) && !isFolder && held) noteWrite(path, false);
-  if ((mask & IN_CLOSE_WRITE) && !isFolder && held) reportWrite(path, true);
+  if ((mask & IN_CLOSE_WRITE) && !isFolder && held) reportClosed(path);
   if (mask & (IN_DELETE | IN_MOVED_FROM)) reportWritesBelow(path);
   if ((mask & IN_DELETE) && held) reporter_.removed(local(path));
   if (mask & IN_MOVED_FROM) {
@@ -303,42 +303,29 @@ void InotifyWatcher::flushUnpaired() {
 namespace kq {
 
 void InotifyWatcher::noteWrite(const std::string& path, bool added) {
-  auto [it, fresh] = writing_.try_emplace(path, Writing{added, 0});
-  if (!fresh) it->second.added = it->second.added || added;
-  it->second.lastMs = steadyMs();
+  writing_.note(path, added, steadyMs());
   loop_.setTimerEnabled(quietTimer_, true);
 }
 
-// reportWrite reports the write of path; a close after writing with no write
-// seen (an open that truncated, say) is a modification.
-void InotifyWatcher::reportWrite(const std::string& path, bool closed) {
-  auto it = writing_.find(path);
-  if (it == writing_.end()) {
-    if (closed) reporter_.modified(local(path));
-    return;
-  }
-  bool added = it->second.added;
-  writing_.erase(it);
-  if (added)
-    reporter_.added(local(path));
+void InotifyWatcher::report(const QuietWrites::Write& write) {
+  if (write.added)
+    reporter_.added(local(write.path));
   else
-    reporter_.modified(local(path));
+    reporter_.modified(local(write.path));
+}
+
+// reportClosed reports the write of path; a close after writing with no write
+// seen (an open that truncated, say) is a modification.
+void InotifyWatcher::reportClosed(const std::string& path) {
+  report(writing_.take(path).value_or(QuietWrites::Write{path, false}));
 }
 
 void InotifyWatcher::reportWritesBelow(const std::string& path) {
-  if (writing_.empty()) return;
-  std::vector<std::string> due;
-  for (const auto& [p, w] : writing_)
-    if (p == path || isBelow(p, path)) due.push_back(p);
-  for (const auto& p : due) reportWrite(p, false);
+  for (const auto& write : writing_.takeBelow(path, '/')) report(write);
 }
 
 void InotifyWatcher::reportQuietWrites() {
-  const std::int64_t now = steadyMs();
-  std::vector<std::string> due;
-  for (const auto& [p, w] : writing_)
-    if (now - w.lastMs >= kQuietMs) due.push_back(p);
-  for (const auto& p : due) reportWrite(p, false);
+  for (const auto& write : writing_.takeQuiet(steadyMs())) report(write);
   if (writing_.empty()) loop_.setTimerEnabled(quietTimer_, false);
 }
 

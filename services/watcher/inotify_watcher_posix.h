@@ -28,6 +28,7 @@
 #include <unordered_map>
 
 #include "platform/posix/event_loop.h"
+#include "watcher/quiet_writes.h"
 #include "watcher/rename_pairer.h"
 
 namespace kq {
@@ -40,7 +41,7 @@ class InotifyWatcher {
   // kUnpairedMoveMs is how long an old name waits for its new name.
   static constexpr int kUnpairedMoveMs = 10;
   static constexpr int kRootRetryMs = 1000;
-  static constexpr int kQuietMs = 2000;
+  static constexpr int kQuietMs = QuietWrites::kQuietMs;
   static constexpr int kQuietCheckMs = 250;
 
   // nativeRoot is the real folder; localRoot the same folder as local path text,
@@ -83,12 +84,14 @@ class InotifyWatcher {
   void handleMovedTo(const std::string& path, std::uint32_t cookie, bool isFolder);
   void flushUnpaired();
   // Files being written: noteWrite records a write (added: the file is new),
-  // reportWrite reports a recorded one now, reportWritesBelow those at or below
-  // a path, reportQuietWrites those without a write for kQuietMs.
+  // reportClosed reports the write of a file closed after writing,
+  // reportWritesBelow those at or below a path, reportQuietWrites those
+  // without a write for kQuietMs.
   void noteWrite(const std::string& path, bool added);
-  void reportWrite(const std::string& path, bool closed);
+  void reportClosed(const std::string& path);
   void reportWritesBelow(const std::string& path);
   void reportQuietWrites();
+  void report(const QuietWrites::Write& write);
   std::string local(const std::string& native) const;
   // holdable is false when a name in native lies outside the code page of local text.
   bool holdable(const std::string& native) const;
@@ -106,11 +109,7 @@ class InotifyWatcher {
   EventLoop::TimerId rootTimer_ = 0;
   EventLoop::TimerId holdTimer_ = 0;
   EventLoop::TimerId quietTimer_ = 0;
-  struct Writing {
-    bool added;
-    std::int64_t lastMs;
-  };
-  std::unordered_map<std::string, Writing> writing_;  // real path -> its unreported write
+  QuietWrites writing_;  // real paths with an unreported write
   bool missingLogged_ = false;
   bool procMissingLogged_ = false;
   dev_t rootDevice_ = 0;  // identity of the watched folder

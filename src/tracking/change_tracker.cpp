@@ -9,16 +9,8 @@
 #include "transfer/partial_file.h"
 
 namespace kq {
-namespace {
 
-template <typename List>
-bool holds(const List& list, const std::string& path) {
-  return std::find(list.begin(), list.end(), path) != list.end();
-}
-
-}  // namespace
-
-bool ChangeTracker::isServerPath(const std::string& path) const { return holds(serverQueue, path); }
+bool ChangeTracker::isServerPath(const std::string& path) const { return serverQueue.contains(path); }
 
 bool ChangeTracker::isBlocked(const std::string& path) const {
   for (const auto& fragment : blockedPaths)
@@ -31,20 +23,25 @@ bool ChangeTracker::isQueuedModification(const std::string& path) const {
 }
 
 void ChangeTracker::addServerPath(const std::string& path) {
-  if (serverQueue.size() >= kMaxServerPaths) serverQueue.erase(serverQueue.begin());
+  touched.add(path);
+  if (serverQueue.contains(path)) return;
+  if (serverQueue.size() >= kMaxServerPaths) serverQueue.pop_front();
   serverQueue.push_back(path);
 }
 
 void ChangeTracker::noteServerWriteDone(const std::string& localPath) {
-  std::erase(serverQueue, localPath);
+  touched.add(localPath);
+  serverQueue.erase(localPath);
   serverEchoes.noteWritten(localPath, fs_.status(localPath));
 }
 
 void ChangeTracker::noteServerRemoval(const std::string& localPath) {
+  touched.add(localPath);
   serverEchoes.noteRemoved(localPath);
 }
 
 void ChangeTracker::noteServerReplacement(const std::string& localPath) {
+  touched.add(localPath);
   serverEchoes.noteReplaced(localPath);
 }
 
@@ -63,6 +60,7 @@ bool ChangeTracker::isRemovalEcho(const std::string& path) {
 }
 
 void ChangeTracker::handleWatcherChange(int action, const std::string& path) {
+  if (action != 0) touched.add(path);
   if (isPartialFileName(path)) {
     if (action == 4) {
       pendingOldName.clear();
@@ -91,6 +89,7 @@ void ChangeTracker::handleWatcherChange(int action, const std::string& path) {
 void ChangeTracker::handleFullLook(const std::string& folder) {
   if (!onFullLookWanted || !isSyncFolder || !isSyncFolder(folder)) return;
   log_.writeLog("The watcher lost change reports; the whole sync folder is compared with the known files", true);
+  touched.markAll();
   onFullLookWanted();
 }
 

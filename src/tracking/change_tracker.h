@@ -11,6 +11,7 @@
 
 #include "tracking/path_queue.h"
 #include "tracking/server_echoes.h"
+#include "tracking/touched_paths.h"
 #include "transfer/unsynced_names.h"
 
 namespace kq {
@@ -31,7 +32,8 @@ class ChangeTracker {
   ChangeTracker(Log& log, StatusView& status, ExceptionFilter& filter, FileSystem& fs)
       : unsynced(log, status), log_(log), status_(status), filter_(filter), fs_(fs) {}
 
-  // kMaxServerPaths bounds serverQueue; the oldest entry goes first.
+  // kMaxServerPaths bounds serverQueue; the oldest entry goes first. A path
+  // announced again keeps its one entry.
   static constexpr std::size_t kMaxServerPaths = 10000;
 
   // handleWatcherChange applies the admission rules to one watcher report:
@@ -58,7 +60,10 @@ class ChangeTracker {
   // noteServerReplacement: the client removes localPath to put the server's
   // item of the other kind there; a report of its removal is an echo.
   void noteServerReplacement(const std::string& localPath);
-  void addBlockedPath(const std::string& fragment) { blockedPaths.push_back(fragment); }
+  void addBlockedPath(const std::string& fragment) {
+    blockedPaths.push_back(fragment);
+    touched.add(fragment);  // the full path of an item the server moves or removes
+  }
   void setServerBusy() { serverBusy = true; }
   // isServerPath: path equals an entry of serverQueue.
   bool isServerPath(const std::string& path) const;
@@ -87,7 +92,7 @@ class ChangeTracker {
   PathQueue modificationQueue;
   PathQueue deleteQueue;
   std::deque<RenameEntry> renameQueue;
-  std::vector<std::string> serverQueue;
+  PathQueue serverQueue;
   std::vector<std::string> blockedPaths;
   std::string pendingOldName;
   bool serverBusy = false;
@@ -96,6 +101,8 @@ class ChangeTracker {
   // unsynced reports the reported items that are never synchronised (a link, a
   // FIFO, a device): they are not queued, and neither is their removal.
   UnsyncedNames unsynced;
+  // touched: the paths changed since the list of known files was last saved.
+  TouchedPaths touched;
 
  private:
   void handleFullLook(const std::string& folder);

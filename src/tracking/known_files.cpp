@@ -53,10 +53,8 @@ std::optional<KnownFiles::Listing> KnownFiles::parseList(const std::string& text
   return files;
 }
 
-std::optional<KnownFiles::Listing> KnownFiles::scan(const std::string& syncFolder) {
-  Listing files;
-  const std::size_t prefix = syncFolder.size() + 1;
-  bool complete = fs_.walk(syncFolder, [&](const WalkEntry& entry) {
+bool KnownFiles::addTree(const std::string& folder, std::size_t prefix, Listing& files) {
+  bool complete = fs_.walk(folder, [&](const WalkEntry& entry) {
     if (entry.type != EntryType::File || entry.path.size() <= prefix) return true;
     std::string relative = entry.path.substr(prefix);
     if (isOwnFolder(relative) || filter_.isExcluded(entry.path) || relative.find('\n') != std::string::npos)
@@ -65,11 +63,73 @@ std::optional<KnownFiles::Listing> KnownFiles::scan(const std::string& syncFolde
     if (status.type == EntryType::File) files[relative] = {status.size, status.modified};
     return files.size() < kMaxFiles;
   });
-  if (!complete || files.size() >= kMaxFiles) return std::nullopt;
+  return complete && files.size() < kMaxFiles;
+}
+
+std::optional<KnownFiles::Listing> KnownFiles::scan(const std::string& syncFolder) {
+  ++walks_;
+  Listing files;
+  if (!addTree(syncFolder, syncFolder.size() + 1, files)) return std::nullopt;
+  return files;
+}
+
+// forgetBelow drops relative and everything below it from listing_.
+void KnownFiles::forgetBelow(const std::string& relative) {
+  listing_->erase(relative);
+  const std::string below = relative + "\\";
+  auto first = listing_->lower_bound(below);
+  auto last = first;
+  while (last != listing_->end() && last->first.compare(0, below.size(), below) == 0) ++last;
+  listing_->erase(first, last);
+}
+
+// patch looks again at each touched path below syncFolder; false when a walk
+// failed or the sync folder itself was touched (the caller walks it all).
+bool KnownFiles::patch(const std::string& syncFolder) {
+  const std::string prefix = syncFolder + "\\";
+  for (std::string path : tracker_.touched.paths()) {
+    while (path.size() > prefix.size() && path.back() == '\\') path.pop_back();
+    if (path == syncFolder || path == prefix) return false;
+    if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string relative = path.substr(prefix.size());
+    if (isOwnFolder(relative)) continue;
+    forgetBelow(relative);
+    FileStatus status = fs_.status(path);
+    if (status.type == EntryType::File) {
+      if (!filter_.isExcluded(path) && relative.find('\n') == std::string::npos)
+        (*listing_)[relative] = {status.size, status.modified};
+    } else if (status.type == EntryType::Folder && !addTree(path, prefix.size(), *listing_)) {
+      return false;
+    }
+  }
+  return listing_->size() < kMaxFiles;
+}
+
+bool KnownFiles::refresh(const std::string& syncFolder) {
+  const bool whole = !listing_ || listingFolder_ != syncFolder || tracker_.touched.all();
+  if (whole || !tracker_.touched.empty()) {
+    if (whole || !patch(syncFolder)) {
+      listing_ = scan(syncFolder);
+      listingFolder_ = syncFolder;
+    }
+    unsaved_ = true;
+  }
+  tracker_.touched.clear();
+  return listing_.has_value();
+}
+
+// pendingDeletions: the queued deletions below syncFolder whose files are not listed.
+KnownFiles::Listing KnownFiles::pendingDeletions(const std::string& syncFolder) const {
+  Listing files;
+  const std::size_t prefix = syncFolder.size() + 1;
+  for (const auto& path : tracker_.deleteQueue)
+    if (path.size() > prefix && path.rfind(syncFolder + "\\", 0) == 0 && !listing_->count(path.substr(prefix)))
+      files.emplace(path.substr(prefix), Entry{});
   return files;
 }
 
 std::size_t KnownFiles::findChanges(const std::string& syncFolder) {
+  listing_.reset();  // whatever happens below, the next save walks the folder unless this walk does
   const FileStatus list = fs_.status(listPath(syncFolder));
   if (list.type == EntryType::File && list.size > maxListBytes_) {
     log_.writeLog("The list of known files is too large to read (" + std::to_string(list.size) +
@@ -86,6 +146,11 @@ std::size_t KnownFiles::findChanges(const std::string& syncFolder) {
     return 0;
   }
   auto now = scan(syncFolder);
+  if (now) {
+    listing_ = *now;
+    listingFolder_ = syncFolder;
+    unsaved_ = true;
+  }
   if (!now) {
     log_.writeLog("The sync folder cannot be listed; changes made while the client was stopped are not looked for", true);
     return 0;
@@ -114,15 +179,25 @@ std::size_t KnownFiles::findChanges(const std::string& syncFolder) {
 }
 
 bool KnownFiles::remember(const std::string& syncFolder) {
-  auto files = scan(syncFolder);
-  if (!files) return false;
+  if (!refresh(syncFolder)) return false;
   // A deletion not sent yet keeps its file known, so it is found again at the next start.
-  const std::size_t prefix = syncFolder.size() + 1;
-  for (const auto& path : tracker_.deleteQueue)
-    if (path.size() > prefix && path.rfind(syncFolder + "\\", 0) == 0) files->emplace(path.substr(prefix), Entry{});
-  if (!fs_.createFolders(syncFolder + "\\_config")) return false;
+  Listing deletions = pendingDeletions(syncFolder);
   const std::string target = listPath(syncFolder), temporary = target + ".tmp";
-  return fs_.writeText(temporary, listText(*files)) && fs_.rename(temporary, target);
+  if (!unsaved_ && deletions == writtenDeletions_ && fs_.exists(target)) return true;  // the saved list is the folder
+  // A sync folder that went away is never made again by saving a list into it.
+  if (!fs_.isFolder(syncFolder) || !fs_.createFolders(syncFolder + "\\_config")) return false;
+  std::string text;
+  if (deletions.empty()) {
+    text = listText(*listing_);
+  } else {
+    Listing files = *listing_;
+    files.insert(deletions.begin(), deletions.end());
+    text = listText(files);
+  }
+  if (!fs_.writeText(temporary, text) || !fs_.rename(temporary, target)) return false;
+  unsaved_ = false;
+  writtenDeletions_ = std::move(deletions);
+  return true;
 }
 
 }  // namespace kq

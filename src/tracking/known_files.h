@@ -12,6 +12,13 @@
 // The client's own folders (_config, _log, _trash) and excluded names are not
 // listed. Deletions still waiting in the tracker are remembered as known files,
 // so a deletion not yet sent when the client stops is found again.
+//
+// The list is kept in memory once the folder was walked (at start). A save
+// looks only at the paths the tracker recorded as touched since the last one
+// (a file is looked at again, a folder walked below it, what is gone dropped)
+// and writes nothing when nothing changed (and the saved list is still
+// there); the whole folder is walked again
+// only when the tracker lost track (the watcher lost reports, too many paths).
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -47,6 +54,8 @@ class KnownFiles {
   std::size_t findChanges(const std::string& syncFolder);
   // remember saves the files of syncFolder now; false when it could not.
   [[nodiscard]] bool remember(const std::string& syncFolder);
+  // walks counts the walks of the whole folder (start, lost reports).
+  std::size_t walks() const { return walks_; }
 
   static std::string listPath(const std::string& syncFolder) { return syncFolder + "\\_config\\KnownFiles.dat"; }
   static std::string listText(const Listing& files);
@@ -55,12 +64,24 @@ class KnownFiles {
 
  private:
   std::optional<Listing> scan(const std::string& syncFolder);
+  // addTree adds the files at and below folder to files; false when the walk failed.
+  bool addTree(const std::string& folder, std::size_t prefix, Listing& files);
+  // refresh brings listing_ up to date with what the tracker saw touched.
+  bool refresh(const std::string& syncFolder);
+  bool patch(const std::string& syncFolder);
+  void forgetBelow(const std::string& relative);
+  Listing pendingDeletions(const std::string& syncFolder) const;
 
   FileSystem& fs_;
   Log& log_;
   ExceptionFilter& filter_;
   ChangeTracker& tracker_;
   std::uint64_t maxListBytes_;
+  std::optional<Listing> listing_;  // the folder as last looked at
+  std::string listingFolder_;
+  Listing writtenDeletions_;  // the pending deletions in the saved list
+  bool unsaved_ = false;      // listing_ differs from the saved list
+  std::size_t walks_ = 0;
 };
 
 }  // namespace kq

@@ -435,6 +435,19 @@ TEST_F(ChangeTrackerTest, RememberedWritesAndServerPathsAreBounded) {
   EXPECT_EQ(tracker.modificationQueue, std::deque<std::string>{"C:\\Sync\\f0"});  // the oldest is forgotten
 }
 
+// A path announced again (a file sent twice in one cycle) keeps one entry, and
+// the one completed write takes it out.
+TEST_F(ChangeTrackerTest, AServerPathAnnouncedTwiceIsHeldOnce) {
+  tracker.addServerPath("C:\\Sync\\a.txt");
+  tracker.addServerPath("C:\\Sync\\b.txt");
+  tracker.addServerPath("C:\\Sync\\a.txt");
+  EXPECT_EQ(tracker.serverQueue, (std::deque<std::string>{"C:\\Sync\\a.txt", "C:\\Sync\\b.txt"}));
+  fs.addFile("C:\\Sync\\a.txt", "x");
+  tracker.noteServerWriteDone("C:\\Sync\\a.txt");
+  EXPECT_FALSE(tracker.isServerPath("C:\\Sync\\a.txt"));
+  EXPECT_EQ(tracker.serverQueue, (std::deque<std::string>{"C:\\Sync\\b.txt"}));
+}
+
 TEST_F(ChangeTrackerTest, DeletionsOfPathsThatAreThereAgainAreDropped) {
   fs.addFile("C:\\Sync\\back.txt", "b");
   tracker.deleteQueue = {"C:\\Sync\\back.txt", "C:\\Sync\\gone.txt"};

@@ -71,6 +71,7 @@ TEST_F(EngineStart, WithoutASavedListNothingIsReportedAndTheListIsSaved) {
 TEST_F(EngineStart, TheTickSavesTheListAfterACycleAtMostEveryThirtySeconds) {
   t.engine.start();
   ASSERT_TRUE(t.fs.writeText(t.path("new.txt"), "n"));
+  t.engine.tracker().noteServerWriteDone(t.path("new.txt"));  // as the receiver does for the server's file
   struct Step {
     const char* what;
     bool cycleEnds;
@@ -114,6 +115,7 @@ TEST_F(EngineStart, NoListIsSavedWhileModificationsWaitSoAStopLosesNone) {
 TEST_F(EngineStart, StopSavesTheListAndSaysWhenItCannot) {
   t.engine.start();
   ASSERT_TRUE(t.fs.writeText(t.path("late.txt"), "l"));
+  t.engine.tracker().noteServerWriteDone(t.path("late.txt"));
   t.engine.stop();
   EXPECT_TRUE(listNames("late.txt"));
   ASSERT_TRUE(t.fs.removeAll(t.syncFolder));  // the folder went away: nothing to list
