@@ -13,6 +13,14 @@ jr_begin "$@"
 
 jr_write store keep.txt "this file stays on both sides"
 jr_write store docs/keep2.txt "this one too"
+# A shelf of files that stay, so that the 20 deleted later are well below the
+# mass-deletion guard (half of the store's files).
+mkdir -p "$jr_store/shelf"
+for i in $(seq 1 60); do printf 'shelf file %s' "$i" >"$jr_store/shelf/s-$i.txt"; done
+(cd "$jr_store" && find shelf -type f -print0 | xargs -0 sha256sum) | while read -r sha path; do
+  jr_seen "$sha" "$(jr_size "$jr_store/$path")" store "$path"
+  jr_event write store "$path" "$sha"
+done
 jr_start
 
 for delay in 0.2 1 3; do

@@ -26,8 +26,8 @@ kq_wait 10 "the forwarder listens" log_has "$kq_scratch/forwarder.log" "forwardi
 write_many() {
   local i
   mkdir -p "$jr_store/big"
-  for i in $(seq -w 1 $in_folder); do printf 'file %s of the folder' "$i" >"$jr_store/big/f-$i.txt"; done
-  for i in $(seq -w 1 $loose); do printf 'loose file %s' "$i" >"$jr_store/loose-$i.txt"; done
+  for i in $(seq 1 $in_folder); do printf 'file %s of the folder' "$i" >"$jr_store/big/f-$(printf %03d "$i").txt"; done
+  for i in $(seq 1 $loose); do printf 'loose file %s' "$i" >"$jr_store/loose-$(printf %02d "$i").txt"; done
   (cd "$jr_store" && find big loose-*.txt -type f -print0 | xargs -0 sha256sum) |
     while read -r sha path; do
       jr_seen "$sha" "$(jr_size "$jr_store/$path")" store "$path"
@@ -36,7 +36,7 @@ write_many() {
 }
 count() { find "$1" -path "$1/_*" -prune -o -type f -path "$1/$2" -print 2>/dev/null | wc -l; }
 count_is() { [ "$(count "$1" "$2")" -eq "$3" ]; }
-held_lines() { grep -cF "deletions held (" "$jr_slog"; }
+held_lines() { grep -cE "[0-9]+ deletions? held \(" "$jr_slog"; }
 more_than() { [ "$("$1")" -gt "$2" ]; }
 deletions() { "$KQSYNCD" --data "$jr_data" deletions "$1" --contract $jr_contract; }
 listings() { grep -cF ' : ANLST listing: ' "$jr_clog"; }
@@ -72,7 +72,7 @@ kq_wait 120 "a listing holds every file" listing_holds $((in_folder + loose + 1)
 
 echo "== a listing catches the folder's removal under way"
 pause_waiting_client
-user_rm $(cd "$jr_sync" && printf 'big/f-%s.txt\n' $(seq -w 1 30))
+user_rm $(printf 'big/f-%03d.txt\n' $(seq 1 30))
 kill -WINCH $forwarder  # the server's next request waits once the client answered one listing
 jr_resume client
 kq_wait 60 "the client answers one listing that lacks 30 of the folder's files" \
@@ -97,12 +97,12 @@ jr_expect_wait 60 "the confirmed folder's deletion reaches the store" count_is "
 
 echo "== the user deletes 30 loose files, then 30 more"
 pause_waiting_client
-user_rm $(printf 'loose-%s.txt\n' $(seq -w 1 30))
+user_rm $(printf 'loose-%02d.txt\n' $(seq 1 30))
 jr_resume client
 jr_expect_wait 60 "the first 30 deletions reach the store" count_is "$jr_store" 'loose-*' $((loose - 30))
 held_before=$(held_lines)
 pause_waiting_client
-user_rm $(printf 'loose-%s.txt\n' $(seq -w 31 60))
+user_rm $(printf 'loose-%02d.txt\n' $(seq 31 60))
 jr_resume client
 jr_expect_wait 60 "kqsyncd holds the second 30: with the first, more than the guard takes" \
   more_than held_lines "$held_before"
