@@ -30,18 +30,20 @@ at_least() { [ "$("$1")" -ge "$2" ]; }
 more_than() { [ "$("$1")" -gt "$2" ]; }
 
 # copy_in: the user's 2,000 files, put in while the client is stopped so that
-# each is one change report waiting in its queue, and recorded in one pass.
+# each is one change report waiting in its queue, then recorded in one pass.
 copy_in() {
   local i
   jr_pause client
   mkdir -p "$jr_sync/lossy"
   for i in $(seq -w 1 $total); do printf 'file %s of the copy over a lossy link\n' "$i" >"$jr_sync/lossy/f-$i.txt"; done
-  (cd "$jr_sync" && find lossy -type f -print0 | xargs -0 sha256sum) |
-    while read -r sha path; do
-      jr_seen "$sha" "$(jr_size "$jr_sync/$path")" sync "$path"
-      jr_event write sync "$path" "$sha"
-    done
   jr_resume client
+  (cd "$jr_sync" && find lossy -type f -name 'f-*' -printf '%s\t%p\n' | sort -k2) >"$kq_scratch/sizes"
+  (cd "$jr_sync" && find lossy -type f -name 'f-*' -print0 | xargs -0 sha256sum | awk '{print $2 "\t" $1}' | sort) |
+    join -t $'\t' -1 1 -2 2 - "$kq_scratch/sizes" |
+    awk -F'\t' -v seen="$jr_rec/seen.tsv" -v events="$jr_rec/events.tsv" '{
+      printf "%s\t%s\tsync\t%s\n", $2, $3, $1 >>seen
+      printf "write\tsync\t%s\t%s\n", $1, $2 >>events
+    }'
 }
 
 jr_write store keep.txt "synchronised before the copy"
