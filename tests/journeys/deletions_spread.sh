@@ -11,16 +11,10 @@
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 jr_begin "$@"
-client_port=2$jr_contract      # where the client connects: the forwarder
-server_port=$((client_port + 1))
-jr_server_options=(--listen 127.0.0.1:$server_port)
+jr_server_options=(--listen 127.0.0.1:$jr_server_port)
 in_folder=100 loose=80
 
-python3 "$(dirname "$0")/forwarder.py" "$client_port" "$server_port" >"$kq_scratch/forwarder.log" 2>&1 &
-forwarder=$!
-kq_pids+=($forwarder)
-kq_wait 10 "the forwarder listens" log_has "$kq_scratch/forwarder.log" "forwarding" ||
-  jr_abort "the forwarder did not start"
+jr_start_forwarder
 
 # write_many: the administrator's files, written at once and recorded in one pass.
 write_many() {
@@ -43,18 +37,6 @@ listings() { grep -cF ' : ANLST listing: ' "$jr_clog"; }
 listed_files() { grep -F ' : ANLST listing: ' "$jr_clog" | tail -n 1 | sed -n 's/.*(\([0-9]*\) files.*/\1/p'; }
 listing_holds() { [ "$(listed_files)" -ge "$1" ] 2>/dev/null; }
 
-# pause_waiting_client: stops the client where it waits in its event loop (in
-# poll, system call 7), never in the middle of a listing's walk.
-pause_waiting_client() {
-  local attempt
-  for attempt in $(seq 1 100); do
-    jr_pause client
-    [ "$(cut -d' ' -f1 "/proc/${jr_paused[client]}/syscall" 2>/dev/null)" = 7 ] && return 0
-    jr_resume client
-    sleep 0.1
-  done
-  jr_abort "the client is never found waiting in its event loop"
-}
 # user_rm PATH...: the user deletes these files (relative to the sync folder).
 user_rm() {
   local p
@@ -71,19 +53,19 @@ kq_wait 120 "a listing holds every file" listing_holds $((in_folder + loose + 1)
   jr_abort "no listing holds every file"
 
 echo "== a listing catches the folder's removal under way"
-pause_waiting_client
+jr_pause_waiting client
 user_rm $(printf 'big/f-%03d.txt\n' $(seq 1 30))
-kill -WINCH $forwarder  # the server's next request waits once the client answered one listing
+kill -WINCH $jr_forwarder  # the server's next request waits once the client answered one listing
 jr_resume client
 kq_wait 60 "the client answers one listing that lacks 30 of the folder's files" \
   log_has "$kq_scratch/forwarder.log" "holding: a listing answer passed" || jr_abort "no listing was answered"
 jr_expect_wait 30 "kqsyncd says the 30 wait for the next listing" \
   grep -qF "30 entries (30 files) are gone from the client's last listing; deleted in the store only if the next listing lacks them too" "$jr_slog"
 jr_expect "nothing is deleted in the store on the strength of one listing" count_is "$jr_store" 'big/*' $in_folder
-pause_waiting_client
+jr_pause_waiting client
 for f in "$jr_sync"/big/*; do jr_event delete sync "${f#"$jr_sync"/}" -; done
 rm -rf "$jr_sync/big"
-kill -WINCH $forwarder
+kill -WINCH $jr_forwarder
 jr_resume client
 jr_expect_wait 60 "kqsyncd holds the folder's deletion" more_than held_lines 0
 jr_expect "the guard counted the whole folder" grep -qF "are gone from the client's listings within 5 minutes" "$jr_slog"
@@ -96,12 +78,12 @@ echo "   $out"
 jr_expect_wait 60 "the confirmed folder's deletion reaches the store" count_is "$jr_store" 'big/*' 0
 
 echo "== the user deletes 30 loose files, then 30 more"
-pause_waiting_client
+jr_pause_waiting client
 user_rm $(printf 'loose-%02d.txt\n' $(seq 1 30))
 jr_resume client
 jr_expect_wait 60 "the first 30 deletions reach the store" count_is "$jr_store" 'loose-*' $((loose - 30))
 held_before=$(held_lines)
-pause_waiting_client
+jr_pause_waiting client
 user_rm $(printf 'loose-%02d.txt\n' $(seq 31 60))
 jr_resume client
 jr_expect_wait 60 "kqsyncd holds the second 30: with the first, more than the guard takes" \

@@ -11,17 +11,10 @@
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 jr_begin "$@"
-client_port=2$jr_contract      # where the client connects: the forwarder
-server_port=$((client_port + 1))
-jr_server_options=(--listen 127.0.0.1:$server_port)
+jr_server_options=(--listen 127.0.0.1:$jr_server_port)
 total=2000
 
-python3 "$(dirname "$0")/forwarder.py" "$client_port" "$server_port" --latency-ms 20 --stall-every-s 6 --stall-s 1 \
-  >"$kq_scratch/forwarder.log" 2>&1 &
-forwarder=$!
-kq_pids+=($forwarder)
-kq_wait 10 "the forwarder listens" log_has "$kq_scratch/forwarder.log" "forwarding" ||
-  jr_abort "the forwarder did not start"
+jr_start_forwarder --latency-ms 20 --stall-every-s 6 --stall-s 1
 
 in_store() { find "$jr_store/lossy" -type f -name 'f-*' 2>/dev/null | wc -l; }
 reports_sent() { grep -cF "Server filepath: /lossy/f-" "$jr_clog"; }
@@ -63,7 +56,7 @@ jr_expect "each report is acted on before the next is taken" test "$sent" -le $(
 kq_wait_progress 900 120 "half of the files reach the store" in_store at_least in_store $((total / 2)) ||
   jr_abort "the copy stopped"
 echo "== the forwarder resets the connection"
-kill -HUP $forwarder
+kill -HUP $jr_forwarder
 kq_wait 10 "the forwarder resets it" log_has "$kq_scratch/forwarder.log" "reset: 1 connection" ||
   jr_abort "the forwarder did not reset the connection"
 jr_expect_wait 60 "the client connects anew" more_than connects "$connects_before"
