@@ -13,7 +13,10 @@ other.
 direction (a long path; reads go on meanwhile, up to 4 MiB held a direction).
 --stall-every-s A --stall-s B: every A seconds from the start the path
 passes nothing for B seconds (a congested or flapping link); what arrives
-meanwhile waits and goes after the stall.
+meanwhile waits. After a stall (or a hold) each direction catches up at one
+and a half times the pace it lost, in order and keeping the spacing of what
+it carries at two thirds: two packets the server sent a second apart never
+reach the client in one read.
 
 SIGUSR1: the path goes dark, as when a NAT drops its mappings or the server's
 host loses power: every connection open now, and every one accepted while
@@ -40,6 +43,7 @@ import sys
 import time
 
 MAX_HELD = 4 << 20  # bytes held for one direction before its source is read no more
+CATCH_UP = 1.5      # the pace at which a direction's clock catches up after a stall
 
 
 class Forwarder:
@@ -58,6 +62,7 @@ class Forwarder:
         self.peer = {}       # socket -> the socket its bytes go to
         self.held = {}       # socket -> deque of (due time, bytes) read from it, not yet passed on
         self.held_bytes = {}
+        self.clock = {}      # socket -> (the direction's clock, the real time it was last moved)
         self.reading = {}    # socket -> whether it is registered for reading
         self.frozen = []     # sockets kept open and untouched for good
         self.dark = False
@@ -103,6 +108,7 @@ class Forwarder:
             self.selector.unregister(sock)
         self.held.pop(sock, None)
         self.held_bytes.pop(sock, None)
+        self.clock.pop(sock, None)
 
     def freeze(self, sock):
         if sock in self.peer:
@@ -128,6 +134,7 @@ class Forwarder:
             self.reading[sock] = True
             self.held[sock] = collections.deque()
             self.held_bytes[sock] = 0
+            self.clock[sock] = (time.monotonic(), time.monotonic())
         self.peer[client] = server
         self.peer[server] = client
         self.client_side.add(client)
@@ -169,20 +176,29 @@ class Forwarder:
             self.selector.unregister(sock)
             self.reading[sock] = False
 
+    def direction_clock(self, sock, now, stopped):
+        """Moves the clock of the direction read from sock: still while stopped,
+        faster than real time while behind it, with it otherwise."""
+        clock, last = self.clock[sock]
+        if not stopped:
+            clock = min(now, clock + (now - last) * (CATCH_UP if clock < now else 1.0))
+        self.clock[sock] = (clock, now)
+        return clock
+
     def pass_on(self, now):
         """Passes on what is due; returns the time of the next due item, if any."""
-        if self.stalled(now):
-            if not self.was_stalled:
-                self.was_stalled = True
-                self.say("stall")
-            return now + 0.05
-        self.was_stalled = False
+        stalled = self.stalled(now)
+        if stalled and not self.was_stalled:
+            self.say("stall")
+        self.was_stalled = stalled
         next_due = None
         for sock in list(self.held):
+            if sock not in self.clock:
+                continue  # closed with its pair in this round
             queue = self.held.get(sock)
-            if self.holding and sock not in self.client_side:
-                queue = None  # the server's bytes wait
-            while queue and queue[0][0] <= now:
+            held_back = stalled or (self.holding and sock not in self.client_side)
+            clock = self.direction_clock(sock, now, held_back)
+            while queue and queue[0][0] <= clock:
                 _, data = queue.popleft()
                 if data is None:
                     self.close_pair(sock)
@@ -198,12 +214,15 @@ class Forwarder:
                     self.holding = True
                     self.say("holding: a listing answer passed")
             queue = self.held.get(sock)
-            if sock in self.peer and not self.reading[sock] and self.held_bytes[sock] < MAX_HELD and \
+            if sock not in self.peer:
+                continue
+            if not self.reading[sock] and self.held_bytes[sock] < MAX_HELD and \
                     not (queue and queue[-1][1] is None):
                 self.selector.register(sock, selectors.EVENT_READ, None)
                 self.reading[sock] = True
-            if queue and sock in self.peer and not (self.holding and sock not in self.client_side):
-                due = queue[0][0]
+            if queue:
+                # behind real time or held back: look again soon
+                due = queue[0][0] if clock >= now and not held_back else now + 0.02
                 next_due = due if next_due is None else min(next_due, due)
         return next_due
 
