@@ -110,16 +110,16 @@ std::optional<HeldDecision> HeldDeletions::takeDecision() const {
   return std::nullopt;
 }
 
-void seedHeld(const HeldDeletions& held, std::map<std::string, std::int64_t>& listed) {
+void seedHeld(const HeldDeletions& held, std::map<std::string, std::int64_t>& missing) {
   try {
-    for (auto& [path, version] : held.load().versions) listed.emplace(path, version);
+    for (auto& [path, version] : held.load().versions) missing.emplace(path, version);
   } catch (const std::exception&) {
     // settleHeld says so after the listing.
   }
 }
 
 HeldOutcome settleHeld(const HeldDeletions& held, const std::vector<Action>& heldNow, const PlanInput& in,
-                       std::map<std::string, std::int64_t>& listed, const std::string& contract) {
+                       std::map<std::string, std::int64_t>& missing, const std::string& contract) {
   HeldOutcome out;
   HeldDeletions::Record before;
   try {
@@ -137,11 +137,13 @@ HeldOutcome settleHeld(const HeldDeletions& held, const std::vector<Action>& hel
       continue;
     }
     now.roots.push_back(a.path);
-    for (auto it = in.listed.lower_bound(a.path); it != in.listed.end() && atOrUnder(it->first, a.path); ++it) {
-      now.versions.insert(*it);
+    for (auto* seen : {&in.missing, &in.listed}) {
+      for (auto it = seen->lower_bound(a.path); it != seen->end() && atOrUnder(it->first, a.path); ++it) {
+        now.versions.insert(*it);
+      }
     }
   }
-  for (auto& [path, version] : now.versions) listed[path] = version;
+  for (auto& [path, version] : now.versions) missing[path] = version;
   try {
     held.save(now);
   } catch (const std::exception& e) {

@@ -58,16 +58,17 @@ struct HeldOutcome {
 };
 
 // settleHeld runs after a listing was planned. heldNow are the deletions the
-// guard held back in this listing, in.listed what the plan knew the client
-// held. It keeps listed (the next listing's evidence) holding the held paths,
-// so that they are held again and not pushed back, writes the record, and
-// applies a decision: confirm returns the deletions still held, reject
-// drops them from listed so that the next listing pushes the files back.
+// guard held back in this listing, in.missing and in.listed what the plan
+// knew the client held. It keeps missing (the next listing's evidence of
+// entries gone from the client) holding the held paths, so that they are
+// held again and not pushed back, writes the record, and applies a decision:
+// confirm returns the deletions still held, reject leaves them out of missing
+// so that the next listing pushes the files back.
 HeldOutcome settleHeld(const HeldDeletions& held, const std::vector<Action>& heldNow, const PlanInput& in,
-                       std::map<std::string, std::int64_t>& listed, const std::string& contract);
+                       std::map<std::string, std::int64_t>& missing, const std::string& contract);
 
-// seedHeld adds the recorded versions to listed (for a connection that has
+// seedHeld adds the recorded versions to missing (for a connection that has
 // not listed yet), so that the held paths are planned as deletions again.
-void seedHeld(const HeldDeletions& held, std::map<std::string, std::int64_t>& listed);
+void seedHeld(const HeldDeletions& held, std::map<std::string, std::int64_t>& missing);
 
 }  // namespace kqs

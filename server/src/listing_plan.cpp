@@ -73,38 +73,68 @@ void ListingPlan::planMoves() {
   }
 }
 
-// survey goes through the plan once: its length, the pushes, and whether the
-// mass-deletion guard holds the inferred deletions back (more than
-// kMaxInferredDeletions entries, a folder with everything live in it, or more
-// than half of the store's files). One Skip at the end then says so; the
-// entries are pushed again later.
+// survey goes through the plan once: its length, the pushes, the entries gone
+// from this listing only (kept for the next listing), and whether the
+// mass-deletion guard holds the inferred deletions back. The guard counts the
+// deletions this listing infers, the entries it lacks for the first time and
+// the deletions inferred within the window before it; above
+// kMaxInferredDeletions entries or half of the store's files it holds them.
+// Notes at the end say what waits and what is held.
 void ListingPlan::survey() {
   rewind();
-  std::int64_t entries = 0, files = 0, inferred = 0;
-  for (Action a; nextAction(a);) {
-    ++size_;
+  InferredCount inferred, awaiting;
+  std::size_t handedOut = 0;
+  for (Action a; nextOfPlan(a);) {
+    bool deletion = isInferredDeletion(a);
+    bool waits = isAwaitingNextListing(a);
+    if (!waits) ++handedOut;
     if (a.kind == ActionKind::PushFile) {
       ++pushFiles_;
       pushBytes_ += in_.store.at(a.path).size;
     }
-    if (!isInferredDeletion(a)) continue;
-    ++inferred;
-    held_.push_back(a);
+    if (!deletion && !waits) continue;
     auto [e, f] = liveAtOrUnder(a.path, in_);
-    entries += e;
-    files += f;
+    (deletion ? inferred : awaiting) += InferredCount{e, f};
+    if (deletion) held_.push_back(a);
+    if (waits) keepMissing(a.path);
   }
   rewind();
-  std::int64_t liveFiles = liveSyncedFiles(in_);
-  if (entries <= kMaxInferredDeletions && files * 2 <= liveFiles) {
+  InferredCount total = in_.recentInferred;
+  total += inferred;
+  total += awaiting;
+  std::int64_t liveFiles = liveSyncedFiles(in_) + in_.recentInferred.files;
+  size_ = handedOut;
+  if (total.entries <= kMaxInferredDeletions && total.files * 2 <= liveFiles) {
     held_.clear();
-    return;
+    inferred_ = inferred;
+  } else {
+    notes_.push_back(skip("/", std::to_string(total.entries) + " entries (" + std::to_string(total.files) + " of " +
+                                   std::to_string(liveFiles) + " files) are gone from the client's listings within " +
+                                   std::to_string(kInferredWindowSeconds / 60) + " minutes; more than " +
+                                   std::to_string(kMaxInferredDeletions) +
+                                   " entries or half of the files, so nothing is deleted in the store"));
+    size_ -= held_.size();
   }
-  guardNote_ = skip("/", std::to_string(entries) + " entries (" + std::to_string(files) + " of " +
-                             std::to_string(liveFiles) + " files) are gone from the client's listing at once; "
-                             "more than " + std::to_string(kMaxInferredDeletions) +
-                             " entries or half of the files, so nothing is deleted in the store");
-  size_ = size_ - static_cast<std::size_t>(inferred) + 1;
+  if (awaiting.entries > 0) {
+    notes_.push_back(skip("/", std::to_string(awaiting.entries) + " entries (" + std::to_string(awaiting.files) +
+                                   " files) are gone from the client's last listing; deleted in the store only if "
+                                   "the next listing lacks them too"));
+  }
+  size_ += notes_.size();
+}
+
+// keepMissing keeps the versions the client was seen holding at and under
+// path for the next listing's plan.
+void ListingPlan::keepMissing(const std::string& path) {
+  for (auto* seen : {&in_.listed, &in_.missing}) {
+    for (auto it = seen->lower_bound(path); it != seen->end(); ++it) {
+      if (it->first != path && !isUnder(it->first, path)) {
+        if (it->first.compare(0, path.size(), path) != 0) break;
+        continue;
+      }
+      missingNext_.insert(*it);
+    }
+  }
 }
 
 void ListingPlan::rewind() {
@@ -112,7 +142,7 @@ void ListingPlan::rewind() {
   storeAt_ = in_.store.begin();
   deletedFolder_.clear();
   refusedFolder_.clear();
-  noteGiven_ = false;
+  noteAt_ = 0;
 }
 
 std::vector<Action> ListingPlan::pushesOf(const std::function<bool(const std::string&)>& wanted) {
@@ -132,17 +162,23 @@ std::vector<Action> ListingPlan::next() {
 }
 
 bool ListingPlan::nextAction(Action& out) {
+  while (nextOfPlan(out)) {
+    if (isAwaitingNextListing(out)) continue;
+    if (!held_.empty() && isInferredDeletion(out)) continue;
+    return true;
+  }
+  if (noteAt_ >= notes_.size()) return false;
+  out = notes_[noteAt_++];
+  return true;
+}
+
+// nextOfPlan: the folder moves, then one action per path.
+bool ListingPlan::nextOfPlan(Action& out) {
   if (moveAt_ < moves_.size()) {
     out = moves_[moveAt_++];
     return true;
   }
-  while (nextOfPaths(out)) {
-    if (!guardNote_ || !isInferredDeletion(out)) return true;
-  }
-  if (!guardNote_ || noteGiven_) return false;
-  noteGiven_ = true;
-  out = *guardNote_;
-  return true;
+  return nextOfPaths(out);
 }
 
 // nextOfPaths merges the sorted listing with the store's synchronised entries.
@@ -175,7 +211,7 @@ bool ListingPlan::planPath(const std::string& path, const ListingEntry* c, const
   Action a = c == nullptr ? planStoreOnly(*s, in_, listingComplete_)
              : c->isDir   ? planClientFolder(*c, listing_, in_)
                           : planClientFile(*c, in_);
-  if (isFolderDeletion(a) || replacesFolder(a)) deletedFolder_ = path;
+  if (isFolderDeletion(a) || replacesFolder(a) || (a.isDir && isAwaitingNextListing(a))) deletedFolder_ = path;
   if (a.kind == ActionKind::Skip && a.note.empty()) return false;
   out = std::move(a);
   return true;

@@ -5,14 +5,14 @@
 //
 // Order: the folder moves first (in the order of the store's journal), then one
 // action per path in path order (std::string order of the listing and the
-// store merged; a folder before everything under it), then the note of the
-// mass-deletion guard when it holds deletions back. planListing is every batch
-// collected, in this order.
+// store merged; a folder before everything under it), then the notes: the
+// mass-deletion guard's when it holds deletions back, and one for the entries
+// gone from this listing only. planListing is every batch collected, in this
+// order.
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,11 +47,19 @@ class ListingPlan {
   // heldDeletions: the inferred deletions the mass-deletion guard holds back
   // (empty when it holds nothing back).
   const std::vector<Action>& heldDeletions() const { return held_; }
+  // inferred: the inferred deletions the plan hands out (none when held back).
+  InferredCount inferred() const { return inferred_; }
+  // missingNext: the entries gone from this listing only, at and under each
+  // such path (path -> version the client was seen holding): the "missing"
+  // input of the next listing's plan.
+  const std::map<std::string, std::int64_t>& missingNext() const { return missingNext_; }
 
  private:
   void planMoves();
   void survey();
+  void keepMissing(const std::string& path);
   bool nextAction(Action& out);
+  bool nextOfPlan(Action& out);
   bool nextOfPaths(Action& out);
   bool planPath(const std::string& path, const ListingEntry* c, const StoreEntry* s, Action& out);
 
@@ -61,8 +69,10 @@ class ListingPlan {
   SortedListing listing_;
   std::vector<Action> moves_;
   bool listingComplete_ = false;
-  std::optional<Action> guardNote_;  // set when the inferred deletions are held back
-  std::vector<Action> held_;         // those deletions
+  std::vector<Action> notes_;        // handed out after the paths
+  std::vector<Action> held_;         // the inferred deletions held back by the guard
+  InferredCount inferred_;           // the inferred deletions handed out
+  std::map<std::string, std::int64_t> missingNext_;
 
   std::size_t size_ = 0;
   std::int64_t pushFiles_ = 0;
@@ -74,7 +84,7 @@ class ListingPlan {
   std::map<std::string, StoreEntry>::const_iterator storeAt_;
   std::string deletedFolder_;  // subtree removed on the client or in the store by this plan
   std::string refusedFolder_;  // subtree under a name the client cannot hold
-  bool noteGiven_ = false;
+  std::size_t noteAt_ = 0;
 };
 
 }  // namespace kqs

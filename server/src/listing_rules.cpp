@@ -9,6 +9,7 @@ namespace {
 
 constexpr const char* kKeptByClient = "kept by the client after its deletion was ordered";
 constexpr const char* kInferred = "gone from the client's listing";
+constexpr const char* kGoneOnce = "gone from the client's last listing; deleted once the next one lacks it too";
 
 // heldDeletedContent: the client's copy is the content the store deleted, as
 // the server last saw it: a recorded copy of that content, or the version this
@@ -34,22 +35,39 @@ bool needsFetch(const ListingEntry& c, const PlanInput& in) {
   return s == nullptr || (s->deleted && (s->isDir || editedAfterDeletion(c, *s, in)));
 }
 
-bool listedBefore(const StoreEntry& s, const PlanInput& in) {
-  auto it = in.listed.find(s.path);
-  return !s.deleted && it != in.listed.end() && it->second == s.version;
+bool heldAt(const std::map<std::string, std::int64_t>& seen, const StoreEntry& s) {
+  auto it = seen.find(s.path);
+  return !s.deleted && it != seen.end() && it->second == s.version;
 }
 
-// removedOnClient: the client held this version (a folder: everything live in
-// it) in an earlier listing, and it is gone from this one.
-bool removedOnClient(const StoreEntry& s, const PlanInput& in) {
-  if (!listedBefore(s, in)) return false;
-  if (!s.isDir) return true;
-  for (auto it = in.store.upper_bound(s.path); it != in.store.end(); ++it) {
-    if (it->first.compare(0, s.path.size(), s.path) != 0) break;
-    if (!isUnder(it->first, s.path) || it->second.deleted) continue;
-    if (!listedBefore(it->second, in)) return false;
+// Absence is what a listing tells of an entry it lacks.
+enum class Absence {
+  Unknown,    // the client never held this version: it lacks it
+  GoneOnce,   // the last listing showed the client holding it
+  GoneTwice,  // the last listing lacked it too
+};
+
+// absenceOf: how long the client's listings have lacked s (a folder: with
+// everything live in it). An entry gone from one listing only may be a
+// removal seen half done (an rm -r under way); it is deleted in the store
+// once the next listing lacks it too.
+Absence absenceOf(const StoreEntry& s, const PlanInput& in) {
+  bool once = false;
+  auto look = [&](const StoreEntry& e) {
+    if (heldAt(in.missing, e)) return true;
+    if (!heldAt(in.listed, e)) return false;
+    once = true;
+    return true;
+  };
+  if (!look(s)) return Absence::Unknown;
+  if (s.isDir) {
+    for (auto it = in.store.upper_bound(s.path); it != in.store.end(); ++it) {
+      if (it->first.compare(0, s.path.size(), s.path) != 0) break;
+      if (!isUnder(it->first, s.path) || it->second.deleted) continue;
+      if (!look(it->second)) return Absence::Unknown;
+    }
   }
-  return true;
+  return once ? Absence::GoneOnce : Absence::GoneTwice;
 }
 
 }  // namespace
@@ -75,8 +93,13 @@ bool subtreeNeedsFetch(const SortedListing& listing, const std::string& folder, 
   return false;
 }
 
-// holdsLastPush: the copy is what this connection's last push left there: the
-// pushed size, stamped while the push ran (the client answered it).
+bool holdsFetchedCopy(const ListingEntry& c, const StoreEntry& s, const PlanInput& in) {
+  auto it = in.fetched.find(c.path);
+  if (it == in.fetched.end()) return false;
+  const FetchedCopy& f = it->second;
+  return f.version == s.version && c.size == f.size && c.mtime <= f.endedAt + kPushSlackSeconds;
+}
+
 bool holdsLastPush(const ListingEntry& c, const PlanInput& in) {
   auto it = in.pushes.find(c.path);
   if (it == in.pushes.end() || !it->second.complete) return false;
@@ -112,6 +135,7 @@ Action planClientFile(const ListingEntry& c, const PlanInput& in) {
   // the same second as a later store edit has that edit's time by chance.
   bool sameFile = base != nullptr ? *base == s->version : c.mtime == s->mtime;
   if (c.size == s->size && sameFile) return known;
+  if (base == nullptr && holdsFetchedCopy(c, *s, in)) return known;
   if (base != nullptr && *base != s->version && holdsLastPush(c, in)) return push(c.path, false, in);
   if (explainedByPush(c.path, c.size, c.mtime, in)) return push(c.path, false, in);
   // The client's copy replaces the store's when the client is known to have
@@ -134,15 +158,16 @@ Action planClientFolder(const ListingEntry& c, const SortedListing& listing, con
 
 Action planStoreOnly(const StoreEntry& s, const PlanInput& in, bool listingComplete) {
   if (s.deleted) return skip(s.path, "");
-  if (listingComplete && removedOnClient(s, in)) {
-    Action a = make(ActionKind::DeleteInStore, s.path, s.isDir);
-    a.note = kInferred;
-    return a;
-  }
-  return push(s.path, s.isDir, in);
+  Absence absence = listingComplete ? absenceOf(s, in) : Absence::Unknown;
+  if (absence == Absence::Unknown) return push(s.path, s.isDir, in);
+  Action a = make(absence == Absence::GoneTwice ? ActionKind::DeleteInStore : ActionKind::Skip, s.path, s.isDir);
+  a.note = absence == Absence::GoneTwice ? kInferred : kGoneOnce;
+  return a;
 }
 
 bool isInferredDeletion(const Action& a) { return a.kind == ActionKind::DeleteInStore && a.note == kInferred; }
+
+bool isAwaitingNextListing(const Action& a) { return a.kind == ActionKind::Skip && a.note == kGoneOnce; }
 
 std::optional<std::int64_t> inStepVersion(const ListingEntry& c, const PlanInput& in) {
   auto* s = isSyncedName(c.path) ? find(in, c.path) : nullptr;

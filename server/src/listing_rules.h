@@ -17,8 +17,12 @@ Action planClientFolder(const ListingEntry& c, const SortedListing& listing, con
 // without synchronised entries, whose absences tell nothing.
 Action planStoreOnly(const StoreEntry& s, const PlanInput& in, bool listingComplete);
 
-// isInferredDeletion is true for a deletion in the store that only the listing's absence tells.
+// isInferredDeletion is true for a deletion in the store that only the
+// absence from two listings in a row tells.
 bool isInferredDeletion(const Action& a);
+// isAwaitingNextListing is true for the Skip of an entry gone from this
+// listing only: neither deleted nor pushed back until the next listing.
+bool isAwaitingNextListing(const Action& a);
 
 // inStepVersion is the store version that the listed entry c holds; none when
 // it does not hold the store's current version.

@@ -33,6 +33,10 @@ const KnownCopy* knownCopy(const PlanInput& in, const ListingEntry& c);
 // holdsLastPush: the copy is what this connection's last push left there: the
 // pushed size, stamped while the push ran (the client answered it).
 bool holdsLastPush(const ListingEntry& c, const PlanInput& in);
+// holdsFetchedCopy: the copy is the one last fetched from this client on a
+// change report, which became the store's current version s: its size,
+// stamped before the fetch ended.
+bool holdsFetchedCopy(const ListingEntry& c, const StoreEntry& s, const PlanInput& in);
 // subtreeNeedsFetch: a file listed below folder is one the store lacks or
 // deleted before the client last changed it.
 bool subtreeNeedsFetch(const SortedListing& listing, const std::string& folder, const PlanInput& in);

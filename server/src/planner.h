@@ -52,8 +52,35 @@ struct PushAttempt {
   bool operator==(const PushAttempt&) const = default;
 };
 
-// Deletions inferred from one listing beyond these limits are not applied.
+// FetchedCopy is the last copy fetched from one client at a path on a change
+// report, which tells no time: the store version it became, its size, and when
+// the fetch ended. A later listing's copy of that size stamped before then is
+// that copy (and is not fetched again, on this connection or the next).
+struct FetchedCopy {
+  std::int64_t version = 0;
+  std::int64_t size = 0;
+  std::int64_t endedAt = 0;
+  bool operator==(const FetchedCopy&) const = default;
+};
+
+// Deletions inferred from listings beyond these limits are not applied: more
+// than kMaxInferredDeletions entries, or more than half of the store's files,
+// counted over the listings of kInferredWindowSeconds.
 constexpr int kMaxInferredDeletions = 50;
+constexpr std::int64_t kInferredWindowSeconds = 300;
+
+// InferredCount counts deletions inferred from listings: entries (a folder
+// with everything live in it) and the files among them.
+struct InferredCount {
+  std::int64_t entries = 0;
+  std::int64_t files = 0;
+  InferredCount& operator+=(const InferredCount& o) {
+    entries += o.entries;
+    files += o.files;
+    return *this;
+  }
+  bool operator==(const InferredCount&) const = default;
+};
 
 struct PlanInput {
   std::map<std::string, StoreEntry> store;
@@ -66,6 +93,13 @@ struct PlanInput {
   // showed the client holding. Such an entry missing from a later listing was
   // removed on the client, even when its deletion report was never sent.
   std::map<std::string, std::int64_t> listed;
+  // missing: path -> store version of the entries an earlier listing showed
+  // the client holding and the last listing lacked. Lacking from this listing
+  // too, they are deleted in the store.
+  std::map<std::string, std::int64_t> missing;
+  // recentInferred: the deletions inferred from this connection's listings
+  // and carried out within kInferredWindowSeconds; the guard counts them.
+  InferredCount recentInferred;
   // deletionOrdered: path -> deletion time of the tombstone for which this
   // connection already told the client to delete it; a copy still there was
   // kept by the client's deletion policy and is not ordered again.
@@ -73,6 +107,8 @@ struct PlanInput {
   // pushes: path -> the last push of the store's file to this client. A copy
   // that a push the client could not complete explains is not a client edit.
   std::map<std::string, PushAttempt> pushes;
+  // fetched: path -> the last copy fetched from this client on a change report.
+  std::map<std::string, FetchedCopy> fetched;
   // refused: paths this connection's client refused; they are not offered again.
   std::set<std::string> refused;
 };

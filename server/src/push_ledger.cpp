@@ -4,14 +4,48 @@
 
 namespace kqs {
 
-void PushRecords::record(const std::string& host, const std::string& path, const PushAttempt& attempt) {
-  std::string k = key(host, path);
-  if (records_.size() >= max_ && records_.count(k) == 0 && !records_.empty()) {
-    auto oldest = std::min_element(records_.begin(), records_.end(),
-                                   [](auto& a, auto& b) { return a.second.endedAt < b.second.endedAt; });
-    records_.erase(oldest);
+namespace {
+
+// below: the records of host at path and under it (prefix + path + "/...").
+template <class Record>
+std::map<std::string, Record> below(const std::map<std::string, Record>& records, const std::string& host,
+                                    const std::string& path) {
+  std::map<std::string, Record> out;
+  std::string prefix = host + "\n";
+  if (auto it = records.find(prefix + path); it != records.end()) out[path] = it->second;
+  for (auto it = records.lower_bound(prefix + path + "/"); it != records.end(); ++it) {
+    if (it->first.compare(0, prefix.size() + path.size() + 1, prefix + path + "/") != 0) break;
+    out[it->first.substr(prefix.size())] = it->second;
   }
-  records_[k] = attempt;
+  return out;
+}
+
+template <class Record>
+std::map<std::string, Record> ofHost(const std::map<std::string, Record>& records, const std::string& host) {
+  std::map<std::string, Record> out;
+  std::string prefix = host + "\n";
+  for (auto it = records.lower_bound(prefix); it != records.end(); ++it) {
+    if (it->first.compare(0, prefix.size(), prefix) != 0) break;
+    out[it->first.substr(prefix.size())] = it->second;
+  }
+  return out;
+}
+
+// putBounded sets records[key]; at the bound the record that ended first goes.
+template <class Record>
+void putBounded(std::map<std::string, Record>& records, std::size_t max, const std::string& key, const Record& r) {
+  if (records.size() >= max && records.count(key) == 0 && !records.empty()) {
+    auto oldest = std::min_element(records.begin(), records.end(),
+                                   [](auto& a, auto& b) { return a.second.endedAt < b.second.endedAt; });
+    records.erase(oldest);
+  }
+  records[key] = r;
+}
+
+}  // namespace
+
+void PushRecords::record(const std::string& host, const std::string& path, const PushAttempt& attempt) {
+  putBounded(records_, max_, key(host, path), attempt);
 }
 
 bool PushRecords::end(const std::string& host, const std::string& path, const PushAttempt& attempt,
@@ -33,25 +67,25 @@ std::optional<PushAttempt> PushRecords::find(const std::string& host, const std:
 
 void PushRecords::erase(const std::string& host, const std::string& path) { records_.erase(key(host, path)); }
 
+
 std::map<std::string, PushAttempt> PushRecords::forHost(const std::string& host) const {
-  std::map<std::string, PushAttempt> out;
-  std::string prefix = host + "\n";
-  for (auto it = records_.lower_bound(prefix); it != records_.end(); ++it) {
-    if (it->first.compare(0, prefix.size(), prefix) != 0) break;
-    out[it->first.substr(prefix.size())] = it->second;
-  }
-  return out;
+  return ofHost(records_, host);
 }
 
 std::map<std::string, PushAttempt> PushRecords::forHostIn(const std::string& host, const std::string& path) const {
-  std::map<std::string, PushAttempt> out;
-  std::string prefix = host + "\n";
-  if (auto it = records_.find(prefix + path); it != records_.end()) out[path] = it->second;
-  for (auto it = records_.lower_bound(prefix + path + "/"); it != records_.end(); ++it) {
-    if (it->first.compare(0, prefix.size() + path.size() + 1, prefix + path + "/") != 0) break;
-    out[it->first.substr(prefix.size())] = it->second;
-  }
-  return out;
+  return below(records_, host, path);
+}
+
+void FetchRecords::record(const std::string& host, const std::string& path, const FetchedCopy& copy) {
+  putBounded(records_, max_, host + "\n" + path, copy);
+}
+
+std::map<std::string, FetchedCopy> FetchRecords::forHost(const std::string& host) const {
+  return ofHost(records_, host);
+}
+
+std::map<std::string, FetchedCopy> FetchRecords::forHostIn(const std::string& host, const std::string& path) const {
+  return below(records_, host, path);
 }
 
 void PushLedger::refused(const std::string& path) {

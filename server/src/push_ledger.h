@@ -47,6 +47,24 @@ class PushRecords {
   std::map<std::string, PushAttempt> records_;  // host + "\n" + path
 };
 
+// FetchRecords is one contract's record of the last copy fetched on a change
+// report from each client host at each path (the same bound and order of
+// forgetting as PushRecords). Used under the contract's lock.
+class FetchRecords {
+ public:
+  explicit FetchRecords(std::size_t maxRecords = PushRecords::kMaxPushRecords) : max_(maxRecords) {}
+  void record(const std::string& host, const std::string& path, const FetchedCopy& copy);
+  // forHost: path -> the last copy fetched from that host.
+  std::map<std::string, FetchedCopy> forHost(const std::string& host) const;
+  // forHostIn: the same for path and every path below it.
+  std::map<std::string, FetchedCopy> forHostIn(const std::string& host, const std::string& path) const;
+  std::size_t size() const { return records_.size(); }
+
+ private:
+  std::size_t max_;
+  std::map<std::string, FetchedCopy> records_;  // host + "\n" + path
+};
+
 // PushRetry: a push that did not take on the client, tried again after delaySeconds.
 struct PushRetry {
   std::string path;

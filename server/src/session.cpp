@@ -57,6 +57,7 @@ SyncSession::SyncSession(Peer& peer, ContractState& contract, ServerLog& log, st
             [this] { return Conversation::FiguresLeft{filesLeft_, bytesLeft_}; },
             {options.chunkBytes, options.progressBytes, options.maxChanges, options.maxListingBytes,
              options.maxLogBytes}) {
+  lastListingMs_ = peer_.clock().steadyMs();  // a listing waiting for reports counts from the connection
   turns_.afterEachTurn([this] { store_.commitIfDue(peer_.clock().steadyMs()); });
   talk_.onLateReport([this](const ChangeReport& report) {  // the rest of a running plan leaves its path alone
     touched_.insert(report.path);
@@ -105,12 +106,12 @@ void SyncSession::cycle() {
     finishCycle();
     return;
   }
-  takeChanges();
-  if (listingDue()) {
+  bool drained = takeChanges();
+  if (listingDue(drained)) {
     listingWanted_ = false;
     lastListingMs_ = peer_.clock().steadyMs();
     auto listing = talk_.requestListing();
-    if (listing && isOnlySystemListing(*listing) && !listed_.empty()) {
+    if (listing && isOnlySystemListing(*listing) && (!listed_.empty() || !missing_.empty())) {
       // The client held synchronised files before: a folder that went missing, not a user's deletions.
       say("listing holds nothing but the client's own folders; taken as no listing this cycle");
       listing.reset();
@@ -124,8 +125,12 @@ void SyncSession::cycle() {
 
 // listingDue: while nothing changed on either side since the last listing,
 // the change requests tell everything and the sync folder is not walked.
-bool SyncSession::listingDue() {
+bool SyncSession::listingDue(bool drained) {
+  // While reports keep coming, their files are fetched as they come; a
+  // listing now would fetch the rest once more when their reports follow.
+  if (!drained && peer_.clock().steadyMs() - lastListingMs_ < options_.maxListingDeferMs) return false;
   if (listingWanted_ || !listedVersion_ || ledger_.pending() || !failedMoves_.empty()) return true;
+  if (!missing_.empty()) return true;  // entries gone from the last listing wait for the next
   if (peer_.clock().steadyMs() - lastListingMs_ >= options_.listingSafetyMs) return true;
   if (contract_.held && fs::exists(contract_.held->recordPath())) return true;  // a decision may be waiting
   Turn turn(turns_);
@@ -136,16 +141,17 @@ bool SyncSession::listingDue() {
 // before the next report is asked for (the change request that frames the
 // fetched data brings that report along), so the work of every report taken
 // is done even when the connection drops before the queue is empty.
-void SyncSession::takeChanges() {
+bool SyncSession::takeChanges() {
   for (int taken = 0; taken < options_.maxChanges; ++taken) {
     auto report = talk_.takeLateReport();
     if (!report) {
       report = talk_.requestChange();  // the figures are 0 between plans
       if (!report) continue;
-      if (report->changetype.empty()) break;
+      if (report->changetype.empty()) return true;
     }
     applyReport(*report, true);
   }
+  return false;
 }
 
 // reportInput is the planner input of one change report: the index and this
@@ -160,6 +166,7 @@ PlanInput SyncSession::reportInput(const ChangeReport& report) {
     copySubtree(listed_, in.listed, path);
     copySubtree(deletionOrdered_, in.deletionOrdered, path);
     ledger_.fillAround(in, path);
+    in.fetched.merge(contract_.fetches.forHostIn(clientHost_, path));
   }
   in.failedMoves = failedMoves_;
   return in;
@@ -197,11 +204,12 @@ void SyncSession::reconcile(std::vector<ListingEntry>& listing) {
   std::vector<Action> again;
   {
     Turn turn(turns_);
-    if (contract_.held) seedHeld(*contract_.held, listed_);  // held deletions stay deletions
+    if (contract_.held) seedHeld(*contract_.held, missing_);  // held deletions stay deletions
     in = planInput();
     listedVersion_ = store_.index().currentVersion();
     turns_.newPlan();
-    listed_.clear();  // in.listed holds it for the plan; the plan's entries in step replace it
+    listed_.clear();  // in.listed and in.missing hold them for the plan; the plan's replace them
+    missing_.clear();
     plan.emplace(std::move(listing), in);
     if (ledger_.pending()) again = plan->pushesOf([this](const std::string& p) { return ledger_.concerns(p); });
     checkPushes(again, plan->listedInStep(), in);
@@ -238,11 +246,25 @@ void SyncSession::reconcile(std::vector<ListingEntry>& listing) {
   }
   filesLeft_ = bytesLeft_ = 0;
   listed_ = plan->takeListedInStep();
+  missing_ = plan->missingNext();
+  countInferred(plan->inferred());
   if (contract_.held) {
-    auto settled = settleHeld(*contract_.held, plan->heldDeletions(), in, listed_, contract_.account.contract);
+    auto settled = settleHeld(*contract_.held, plan->heldDeletions(), in, missing_, contract_.account.contract);
     for (auto& note : settled.notes) say(note);
     for (auto& deletion : settled.deletions) guarded(deletion, in);
   }
+}
+
+void SyncSession::countInferred(const InferredCount& count) {
+  if (count.entries > 0) inferred_.push_back({peer_.clock().steadyMs(), count});
+}
+
+InferredCount SyncSession::recentInferred() {
+  auto since = peer_.clock().steadyMs() - kInferredWindowSeconds * 1000;
+  while (!inferred_.empty() && inferred_.front().first < since) inferred_.pop_front();
+  InferredCount sum;
+  for (auto& [at, count] : inferred_) sum += count;
+  return sum;
 }
 
 void SyncSession::checkPushes(const std::vector<Action>& plan, const std::map<std::string, std::int64_t>& inStep,
@@ -281,8 +303,11 @@ PlanInput SyncSession::planInput() {
   in.session = synced_;
   in.failedMoves = failedMoves_;
   in.listed = listed_;
+  in.missing = missing_;
+  in.recentInferred = recentInferred();
   in.deletionOrdered = deletionOrdered_;
   ledger_.fill(in);
+  in.fetched = contract_.fetches.forHost(clientHost_);
   return in;
 }
 
@@ -350,6 +375,7 @@ bool SyncSession::execute(const Action& a, const PlanInput& in) {
 void SyncSession::forgetSubtree(const std::string& path) {
   eraseSubtree(synced_, path);
   eraseSubtree(listed_, path);
+  eraseSubtree(missing_, path);
 }
 
 void SyncSession::fetch(const Action& a, const PlanInput& in) {
@@ -404,6 +430,7 @@ bool SyncSession::keepFetched(const Action& a, const PlanInput& in, StoreIncomin
   }
   synced_[a.path] = result.entry.version;
   if (a.mtime > 0) store_.recordKnown(a.path, static_cast<std::int64_t>(size), a.mtime, result.entry.hash);
+  else contract_.fetches.record(clientHost_, a.path, {result.entry.version, static_cast<std::int64_t>(size), now()});
   return true;
 }
 

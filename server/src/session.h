@@ -39,6 +39,7 @@ struct ContractState {
   std::string clientLogPath;
   std::unique_ptr<StoreFiles> files;  // the transfers' files; DiskStoreFiles over store when not set
   PushRecords pushes;  // the last push of each path to each client host (under the lock)
+  FetchRecords fetches;  // the last copy fetched on a report from each client host (under the lock)
   std::unique_ptr<HeldDeletions> held;  // the guard's held deletions; none kept when not set
 };
 
@@ -55,6 +56,8 @@ struct SessionOptions {
   // A full listing at least this often, even when nothing changed: a client
   // without its watcher reports no deletion, and only a listing shows it.
   std::int64_t listingSafetyMs = 30000;
+  // A listing waits for the client's change reports to be drained, at most this long.
+  std::int64_t maxListingDeferMs = 300000;
 };
 
 class SyncSession {
@@ -71,10 +74,13 @@ class SyncSession {
   void say(const std::string& text) { log_.write(who_, text); }
   // now is the time of day from the server's clock.
   std::int64_t now() const { return peer_.clock().wallSeconds(); }
-  void takeChanges();
+  // takeChanges: true when the client's queue was drained (the empty change came).
+  bool takeChanges();
   // listingDue: this cycle needs a listing of the whole sync folder (the
-  // first of a connection, a change since the last one, or the safety interval).
-  bool listingDue();
+  // first of a connection, a change since the last one, or the safety
+  // interval); not while the change reports were not drained, for up to
+  // maxListingDeferMs since the last listing.
+  bool listingDue(bool drained);
   PlanInput planInput();
   PlanInput reportInput(const ChangeReport& report);
   // execute carries out one action; false when the rest of the plan is stale.
@@ -100,6 +106,10 @@ class SyncSession {
   void checkPushes(const std::vector<Action>& plan, const std::map<std::string, std::int64_t>& inStep,
                    const PlanInput& in);
   bool backingOff(const Action& action) const;
+  // countInferred keeps the deletions a listing's plan inferred for the guard's
+  // window; recentInferred is their sum over the window.
+  void countInferred(const InferredCount& count);
+  InferredCount recentInferred();
   // announceProgress sends an RQCHG with what is left to push; a change the
   // client reports with it is applied at once and its path left out of the plan.
   void announceProgress(bool force);
@@ -117,6 +127,8 @@ class SyncSession {
   std::map<std::string, std::int64_t> synced_;  // path -> store version left in step with this client
   std::vector<std::string> failedMoves_;
   std::map<std::string, std::int64_t> listed_;           // the last listing's entries in step (path -> version)
+  std::map<std::string, std::int64_t> missing_;          // entries in step before and gone from the last listing
+  std::deque<std::pair<std::int64_t, InferredCount>> inferred_;  // steady ms -> deletions inferred by a listing
   std::map<std::string, std::int64_t> deletionOrdered_;  // path -> deletion time ordered on the client
   std::set<std::string> saidSkips_;                       // skip notes logged once per connection
   std::string clientHost_;                                // the client's address without its port

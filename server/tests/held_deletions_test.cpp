@@ -19,8 +19,9 @@ class HeldDeletionsTest : public ::testing::Test {
     fs::create_directories(dir_);
     held_ = std::make_unique<HeldDeletions>((dir_ / "7400.sqlite").string());
     // What the client was seen holding before the listing that lacks it.
-    in_.listed = {{"/big", 1}, {"/big/a.txt", 4}, {"/big/sub", 2}, {"/big/sub/b.txt", 5},
-                  {"/bigger.txt", 6}, {"/loose.txt", 3}};
+    // (a part of it the client's listings lacked once before: kept as missing).
+    in_.listed = {{"/big", 1}, {"/big/a.txt", 4}, {"/big/sub", 2}, {"/bigger.txt", 6}, {"/loose.txt", 3}};
+    in_.missing = {{"/big/sub/b.txt", 5}};
   }
   void TearDown() override { fs::remove_all(dir_); }
   static Action deletion(const std::string& path, bool isDir) {
@@ -28,15 +29,15 @@ class HeldDeletionsTest : public ::testing::Test {
     a.note = "gone from the client's listing";
     return a;
   }
-  // settle runs one listing's end: listed starts as the listing's entries in step.
+  // settle runs one listing's end: missing starts as what the plan kept for the next listing.
   HeldOutcome settle(const std::vector<Action>& heldNow) {
-    listed_ = {{"/keep.txt", 9}};
-    return settleHeld(*held_, heldNow, in_, listed_, "7400");
+    missing_ = {{"/keep.txt", 9}};
+    return settleHeld(*held_, heldNow, in_, missing_, "7400");
   }
   fs::path dir_;
   std::unique_ptr<HeldDeletions> held_;
   PlanInput in_;
-  std::map<std::string, std::int64_t> listed_;
+  std::map<std::string, std::int64_t> missing_;
 };
 
 const std::string kHeldNote =
@@ -47,10 +48,10 @@ TEST_F(HeldDeletionsTest, HeldDeletionsStayDeletionsAndAreRecordedOnce) {
   auto first = settle({deletion("/big", true), deletion("/loose.txt", false)});
   EXPECT_EQ(first.notes, std::vector<std::string>{kHeldNote});
   EXPECT_TRUE(first.deletions.empty());
-  // The next listing still sees the client holding them (not /bigger.txt, a neighbour).
+  // The next listing still takes them for gone from the client (not /bigger.txt, a neighbour).
   std::map<std::string, std::int64_t> expected = {{"/big", 1},     {"/big/a.txt", 4}, {"/big/sub", 2},
                                                   {"/big/sub/b.txt", 5}, {"/keep.txt", 9}, {"/loose.txt", 3}};
-  EXPECT_EQ(listed_, expected);
+  EXPECT_EQ(missing_, expected);
   auto record = held_->load();
   EXPECT_EQ(record.roots, (std::vector<std::string>{"/big", "/loose.txt"}));
   EXPECT_EQ(record.versions.size(), 5u);
@@ -72,7 +73,7 @@ TEST_F(HeldDeletionsTest, HeldDeletionsStayDeletionsAndAreRecordedOnce) {
 struct DecisionCase {
   HeldDecision decision;
   std::size_t deletions;
-  bool listedAfter;  // the held paths stay in the evidence of the next listing
+  bool keptAfter;  // the held paths stay in the evidence of the next listing
   const char* note;
 };
 
@@ -89,7 +90,7 @@ TEST_F(HeldDeletionsTest, TheAdministratorsDecisionIsTakenOnce) {
     auto out = settle({deletion("/big", true), deletion("/loose.txt", false)});
     EXPECT_EQ(out.notes, std::vector<std::string>{c.note});
     EXPECT_EQ(out.deletions.size(), c.deletions);
-    EXPECT_EQ(listed_.count("/big/a.txt") != 0, c.listedAfter);
+    EXPECT_EQ(missing_.count("/big/a.txt") != 0, c.keptAfter);
     EXPECT_TRUE(held_->load().roots.empty());
     EXPECT_FALSE(held_->takeDecision().has_value());
   }
@@ -108,7 +109,7 @@ TEST_F(HeldDeletionsTest, ADecisionCoversOnlyWhatWasHeldWhenItWasMade) {
                 "with: kqsyncd deletions confirm --contract 7400, or put the files back with: kqsyncd deletions "
                 "reject --contract 7400"}));
   EXPECT_EQ(held_->load().roots, std::vector<std::string>{"/big"});  // waits for a decision of its own
-  EXPECT_EQ(listed_.count("/big/a.txt"), 1u);
+  EXPECT_EQ(missing_.count("/big/a.txt"), 1u);
 }
 
 TEST_F(HeldDeletionsTest, AnUnreadableRecordIsSaidAndMadeAnew) {

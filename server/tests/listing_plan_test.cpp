@@ -123,7 +123,7 @@ Tree generated(unsigned seed, int paths, int listChance) {
         s.deletedAt = kT + static_cast<std::int64_t>(rng() % 4);
         if (chance(30)) t.in.deletionOrdered[p] = s.deletedAt;
       } else if (chance(50)) {
-        t.in.listed[p] = chance(90) ? s.version : s.version - 1;
+        (chance(50) ? t.in.listed : t.in.missing)[p] = chance(90) ? s.version : s.version - 1;
       }
       if (chance(20)) t.in.session[p] = chance(50) ? s.version : s.version - 1;
       if (chance(15)) t.in.known[p].push_back({size, mtime, "h" + std::to_string(rng() % 3)});

@@ -48,26 +48,42 @@ void planMoves(Listing& listing, const PlanInput& in, std::vector<Action>& out) 
   }
 }
 
+InferredCount liveAt(const std::string& path, const PlanInput& in) {
+  InferredCount n;
+  for (auto& [p, s] : in.store) {
+    if ((p == path || isUnder(p, path)) && !s.deleted) n += {1, s.isDir ? 0 : 1};
+  }
+  return n;
+}
+
+// guardMassDeletion: entries gone from this listing only wait for the next
+// one; inferred deletions are held back when, with those and the window's,
+// they exceed the guard.
 void guardMassDeletion(std::vector<Action>& plan, const PlanInput& in) {
-  std::int64_t entries = 0, files = 0, liveFiles = 0;
+  std::int64_t liveFiles = in.recentInferred.files;
   for (auto& [p, s] : in.store) {
     if (!s.deleted && !s.isDir && isSyncedName(p)) ++liveFiles;
   }
+  InferredCount total = in.recentInferred, awaiting;
   for (auto& a : plan) {
-    if (!plan::isInferredDeletion(a)) continue;
-    for (auto& [p, s] : in.store) {
-      if ((p == a.path || isUnder(p, a.path)) && !s.deleted) {
-        ++entries;
-        files += s.isDir ? 0 : 1;
-      }
-    }
+    if (plan::isInferredDeletion(a)) total += liveAt(a.path, in);
+    if (plan::isAwaitingNextListing(a)) awaiting += liveAt(a.path, in);
   }
-  if (entries <= kMaxInferredDeletions && files * 2 <= liveFiles) return;
-  std::erase_if(plan, plan::isInferredDeletion);
-  plan.push_back(plan::skip("/", std::to_string(entries) + " entries (" + std::to_string(files) + " of " +
-                                     std::to_string(liveFiles) + " files) are gone from the client's listing at once; "
-                                     "more than " + std::to_string(kMaxInferredDeletions) +
-                                     " entries or half of the files, so nothing is deleted in the store"));
+  total += awaiting;
+  std::erase_if(plan, plan::isAwaitingNextListing);
+  if (total.entries > kMaxInferredDeletions || total.files * 2 > liveFiles) {
+    std::erase_if(plan, plan::isInferredDeletion);
+    plan.push_back(plan::skip("/", std::to_string(total.entries) + " entries (" + std::to_string(total.files) +
+                                       " of " + std::to_string(liveFiles) +
+                                       " files) are gone from the client's listings within 5 minutes; more than " +
+                                       std::to_string(kMaxInferredDeletions) +
+                                       " entries or half of the files, so nothing is deleted in the store"));
+  }
+  if (awaiting.entries > 0) {
+    plan.push_back(plan::skip("/", std::to_string(awaiting.entries) + " entries (" + std::to_string(awaiting.files) +
+                                       " files) are gone from the client's last listing; deleted in the store only "
+                                       "if the next listing lacks them too"));
+  }
 }
 
 std::string describe(const Action& a) {
@@ -127,7 +143,9 @@ std::vector<Action> referencePlan(const std::vector<ListingEntry>& entries, cons
     if (c == listing.end()) a = plan::planStoreOnly(*s, in, !listing.empty());
     else if (c->second.isDir) a = plan::planClientFolder(c->second, sorted, in);
     else a = plan::planClientFile(c->second, in);
-    bool folderGoes = (a.kind == ActionKind::DeleteOnClient || a.kind == ActionKind::DeleteInStore) && a.isDir;
+    bool folderGoes = (a.kind == ActionKind::DeleteOnClient || a.kind == ActionKind::DeleteInStore ||
+                       plan::isAwaitingNextListing(a)) &&
+                      a.isDir;
     if (folderGoes || plan::replacesFolder(a)) deletedFolder = path;
     if (a.kind == ActionKind::Skip && a.note.empty()) continue;
     out.push_back(a);

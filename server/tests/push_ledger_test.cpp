@@ -35,6 +35,20 @@ TEST(PushRecords, KeepOnePushPerHostAndPathAndDropTheOneThatEndedFirstWhenFull) 
   EXPECT_TRUE(records.forHost("10.0.0.").empty());  // a host is not a prefix of another
 }
 
+TEST(FetchRecords, KeepOneCopyPerHostAndPathAndDropTheOneThatEndedFirstWhenFull) {
+  FetchRecords records(3);
+  records.record("10.0.0.1", "/d/a", {1, 5, 130});
+  records.record("10.0.0.1", "/d/b", {2, 5, 110});
+  records.record("10.0.0.2", "/d/a", {3, 5, 120});
+  records.record("10.0.0.1", "/d/a", {4, 6, 140});  // replaces, drops nothing
+  EXPECT_EQ(records.size(), 3u);
+  records.record("10.0.0.1", "/db", {5, 7, 150});  // full: /d/b on 10.0.0.1 ended first
+  EXPECT_EQ(records.forHost("10.0.0.1"),
+            (std::map<std::string, FetchedCopy>{{"/d/a", {4, 6, 140}}, {"/db", {5, 7, 150}}}));
+  EXPECT_EQ(records.forHostIn("10.0.0.1", "/d"), (std::map<std::string, FetchedCopy>{{"/d/a", {4, 6, 140}}}));
+  EXPECT_EQ(records.forHostIn("10.0.0.2", "/d/a"), (std::map<std::string, FetchedCopy>{{"/d/a", {3, 5, 120}}}));
+}
+
 TEST(PushRecords, EndClosesOnlyThePushItBegan) {
   PushRecords records;
   auto first = attempt(1, 100);

@@ -666,6 +666,28 @@ TEST_F(SessionTest, IdleCyclesAskOnlyForChanges) {
   }
 }
 
+// Many change reports: each is acted on as it comes, over several cycles, and
+// the sync folder is listed only once they are drained; a listing in between
+// would fetch the files whose reports are still to come, and the reports
+// would fetch them again.
+TEST_F(SessionTest, ReportsComingOverSeveralCyclesAreFetchedOnce) {
+  SessionOptions few;
+  few.maxChanges = 5;
+  startServer(3000, few);
+  auto& c = client("one");
+  c.start();
+  ASSERT_TRUE(c.waitCycles(3));
+  const int n = 23;
+  for (int i = 0; i < n; ++i) writeFile(root_ / "one" / ("f" + std::to_string(i) + ".txt"), std::to_string(i));
+  for (int i = 0; i < n; ++i) c.queue({"MODIFIED", "/f" + std::to_string(i) + ".txt", ""});
+  ASSERT_TRUE(waitUntil([&] { return fs::exists(store() / ("f" + std::to_string(n - 1) + ".txt")); }));
+  ASSERT_TRUE(c.waitCycles(3));
+  for (int i = 0; i < n; ++i) EXPECT_EQ(readFile(store() / ("f" + std::to_string(i) + ".txt")), std::to_string(i));
+  auto types = c.packetTypes();
+  EXPECT_EQ(std::count(types.begin(), types.end(), "RQFIL"), n) << "a file was fetched twice";
+  EXPECT_FALSE(logged("same content as the store"));
+}
+
 // A listing with nothing but the client's own folders (the sync folder went
 // away and the client's log write made it again) deletes nothing.
 TEST_F(SessionTest, ListingOfOnlyTheClientsOwnFoldersDeletesNothing) {

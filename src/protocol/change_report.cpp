@@ -82,7 +82,20 @@ void ChangeReport::onMember(const std::string& key, const std::string& value, Pa
   }
 }
 
-void ChangeReport::onRequestHeader(int) { unconfirmed_.reset(); }
+// onRequestHeader also looks for received files deleted since: at the first
+// change request of a round, before the queues answer it, and when a listing
+// is asked for, before it is walked.
+void ChangeReport::onRequestHeader(int code) {
+  unconfirmed_.reset();
+  if (code == kRQFLS) {
+    roundEnded_ = true;
+  } else if (code == kRQLST) {
+    tracker_.onListingAsked();
+  } else if (code == kRQCHG && roundEnded_) {
+    roundEnded_ = false;
+    tracker_.reportDeletedReceived();
+  }
+}
 
 void ChangeReport::onSessionClosed() {
   if (unconfirmed_) giveBack(*unconfirmed_);

@@ -75,6 +75,7 @@ class ChangeReport : public RequestHandler, public SessionObserver {
 
   std::optional<TakenChange> taken_;        // behind the report being built
   std::optional<TakenChange> unconfirmed_;  // behind the last report sent
+  bool roundEnded_ = true;                   // no change request since the last RQFLS
 
   ProtocolState& state_;
   ChangeTracker& tracker_;

@@ -33,6 +33,31 @@ void ChangeTracker::noteServerWriteDone(const std::string& localPath) {
   touched.add(localPath);
   serverQueue.erase(localPath);
   serverEchoes.noteWritten(localPath, fs_.status(localPath));
+  rememberReceived(localPath);
+}
+
+void ChangeTracker::rememberReceived(const std::string& localPath) {
+  if (receivedSinceListing_.size() < ServerEchoes::kMaxRecords) receivedSinceListing_.insert(localPath);
+}
+
+std::size_t ChangeTracker::reportDeletedReceived() {
+  std::size_t found = 0;
+  for (auto it = receivedSinceListing_.begin(); it != receivedSinceListing_.end();) {
+    if (!serverEchoes.goneSinceWritten(*it, fs_)) {
+      ++it;
+      continue;
+    }
+    log_.writeLog("Deleted after it was received from the server: " + *it, true);
+    handleDeletion(*it);
+    ++found;
+    it = receivedSinceListing_.erase(it);
+  }
+  return found;
+}
+
+void ChangeTracker::onListingAsked() {
+  reportDeletedReceived();
+  receivedSinceListing_.clear();
 }
 
 void ChangeTracker::noteServerRemoval(const std::string& localPath) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,15 @@ class ChangeTracker {
   // deletion after the new content would delete it on the server.
   void appendModification(const std::string& path);
 
+  // reportDeletedReceived queues the deletion of each file received whole
+  // since the server last asked for a listing that is gone now (one log line
+  // each): without the watcher nobody else reports it, and a listing that
+  // lacks a file no listing showed tells the server nothing. Returns how many.
+  std::size_t reportDeletedReceived();
+  // onListingAsked runs when the server asks for a listing: the deletions
+  // found now are queued; the listing shows the server the rest.
+  void onListingAsked();
+
   // dropDeletionsOfPresentPaths forgets queued deletions of paths that exist
   // (the sync folder came back with them); each is logged.
   void dropDeletionsOfPresentPaths();
@@ -115,6 +125,7 @@ class ChangeTracker {
   bool isWriteEcho(const std::string& path);
   bool isRemovalEcho(const std::string& path);
   bool isUnsyncedItem(const std::string& path);
+  void rememberReceived(const std::string& localPath);
 
   Log& log_;
   StatusView& status_;
@@ -122,6 +133,8 @@ class ChangeTracker {
   FileSystem& fs_;
   // renameFromPartial_: the armed old name was a transfer's temporary file.
   bool renameFromPartial_ = false;
+  // The files received whole since the server last asked for a listing.
+  std::set<std::string> receivedSinceListing_;
 };
 
 }  // namespace kq

@@ -81,6 +81,12 @@ bool ServerEchoes::isRemovalEcho(const std::string& path, FileSystem& fs) {
   return inRemovedFolder;
 }
 
+bool ServerEchoes::goneSinceWritten(const std::string& path, FileSystem& fs) const {
+  auto it = records_.find(path);
+  if (it == records_.end() || it->second.removed || removedAbove(path)) return false;
+  return fs.status(path).type == EntryType::None;
+}
+
 // removedAbove: a folder above path has a removal's record.
 bool ServerEchoes::removedAbove(const std::string& path) const {
   if (removals_ == 0) return false;

@@ -46,6 +46,11 @@ class ServerEchoes {
   // the server (a late report of the older copy's removal).
   bool isRemovalEcho(const std::string& path, FileSystem& fs);
 
+  // goneSinceWritten: the client wrote path for the server, removed nothing
+  // there or above it since, and nothing stands there now: someone else
+  // deleted the file.
+  bool goneSinceWritten(const std::string& path, FileSystem& fs) const;
+
   // ageRemovals ends one idle round: the records of removals that waited
   // kRemovalRounds rounds for their reports are dropped; written files stay
   // remembered.

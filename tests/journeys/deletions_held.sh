@@ -41,25 +41,10 @@ count_is() { [ "$(count_files "$1")" -eq "$2" ]; }
 cycles_at_least() { [ "$(kq_cycles "$jr_clog")" -ge "$1" ]; }
 deletions() { "$KQSYNCD" --data "$jr_data" deletions "$1" --contract $jr_contract; }
 
-# pause_waiting_client: stops the client where it waits in its event loop
-# (in poll, system call 7), never in the middle of a listing's walk: a walk
-# that saw part of the deletion would report only that part, too little for
-# the guard, and those files would really be deleted.
-pause_waiting_client() {
-  local attempt
-  for attempt in $(seq 1 100); do
-    jr_pause client
-    [ "$(cut -d' ' -f1 "/proc/${jr_paused[client]}/syscall" 2>/dev/null)" = 7 ] && return 0
-    jr_resume client
-    sleep 0.1
-  done
-  jr_abort "the client is never found waiting in its event loop"
-}
-
 # delete_all: the user deletes the loose files and the big folder in one go,
 # as far as the client can tell: it sees the whole deletion in its next listing.
 delete_all() {
-  pause_waiting_client
+  jr_pause_waiting client
   rm -rf "$jr_sync"/loose-*.txt "$jr_sync/big"
   jr_resume client
 }

@@ -170,6 +170,23 @@ jr_kill_server() {
 }
 jr_restart_server() { kq_start_server "$jr_data" 127.0.0.1 "${jr_server_options[@]}"; }
 
+# A forwarder (tests/journeys/forwarder.py) between client and server: the
+# client connects to jr_client_port (its contract's port), kqsyncd listens on
+# jr_server_port (put "--listen 127.0.0.1:$jr_server_port" in jr_server_options).
+jr_client_port=2$jr_contract
+jr_server_port=$((jr_client_port + 1))
+# jr_start_forwarder [OPTION...]: starts it with OPTIONs (latency, stalls) and
+# waits until it listens; jr_forwarder is its process id, its log
+# SCRATCH/forwarder.log.
+jr_start_forwarder() {
+  python3 "$(dirname "${BASH_SOURCE[0]}")/forwarder.py" "$jr_client_port" "$jr_server_port" "$@" \
+    >"$kq_scratch/forwarder.log" 2>&1 &
+  jr_forwarder=$!
+  kq_pids+=($jr_forwarder)
+  kq_wait 10 "the forwarder listens" log_has "$kq_scratch/forwarder.log" "forwarding" ||
+    jr_abort "the forwarder did not start"
+}
+
 # jr_pause client|server: stops the program (SIGSTOP) where it is, so that
 # what the journey does next happens "at once" as far as it can tell: it sees
 # none of it until jr_resume. A stopped program is let go on at the end.
@@ -186,6 +203,19 @@ jr_pause() {
   kq_poll_s=0.01 kq_wait 10 "the $1 is stopped" jr_is_stopped "$pid" >/dev/null || jr_abort "the $1 did not stop"
   jr_paused[$1]=$pid
   echo "== the $1 is stopped (pid $pid)"
+}
+# jr_pause_waiting client: jr_pause where the client waits in its event loop
+# (in poll, system call 7), never in the middle of a listing's walk: a walk
+# that saw part of what the journey does next would report only that part.
+jr_pause_waiting() {
+  local attempt
+  for attempt in $(seq 1 100); do
+    jr_pause "$1"
+    [ "$(cut -d' ' -f1 "/proc/${jr_paused[$1]}/syscall" 2>/dev/null)" = 7 ] && return 0
+    jr_resume "$1"
+    sleep 0.1
+  done
+  jr_abort "the $1 is never found waiting in its event loop"
 }
 jr_resume() {
   local pid=${jr_paused[$1]:-}

@@ -10,11 +10,13 @@
 # after the pushes, so that no listing follows them before the server goes
 # down.
 # Usage: tests/journeys/restart_after_push.sh [SCRATCH_FOLDER]
+#   KQ_PUSHED_FILES=N pushes N files a round instead of 200 (a larger run by
+#   hand; the test command keeps 200).
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 jr_begin "$@"
 jr_server_options=(--cycle 60)
-files=200
+files=${KQ_PUSHED_FILES:-200}
 edits=100
 
 jr_write store seed.txt "the first file"

@@ -10,18 +10,13 @@
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 jr_begin "$@"
-client_port=2$jr_contract      # where the client connects: the forwarder
-server_port=$((client_port + 1))
-jr_server_options=(--listen 127.0.0.1:$server_port --timeout 20)
+jr_server_options=(--listen 127.0.0.1:$jr_server_port --timeout 20)
+
 # The client gives a silent server 60 s (plus up to one 10 s Reconnect tick)
 # from the last byte it heard, which is before the path came back.
 jr_agree_limit_s=90
 
-python3 "$(dirname "$0")/forwarder.py" "$client_port" "$server_port" >"$kq_scratch/forwarder.log" 2>&1 &
-forwarder=$!
-kq_pids+=($forwarder)
-kq_wait 10 "the forwarder listens" log_has "$kq_scratch/forwarder.log" "forwarding" ||
-  jr_abort "the forwarder did not start"
+jr_start_forwarder
 
 closes() { grep -cF "connection closed" "$jr_slog"; }
 connects() { grep -cF "Connected to Korvalinq Server!" "$jr_clog"; }
@@ -35,7 +30,7 @@ disconnects_before=$(disconnects)
 closes_before=$(closes)
 
 echo "== the path goes dark"
-kill -USR1 $forwarder
+kill -USR1 $jr_forwarder
 kq_wait 5 "the forwarder freezes the open connection" log_has "$kq_scratch/forwarder.log" "dark:" ||
   jr_abort "the forwarder did not go dark"
 dark_at=$SECONDS
@@ -46,7 +41,7 @@ sleep $((35 - (SECONDS - dark_at) > 0 ? 35 - (SECONDS - dark_at) : 0))
 jr_expect "the client's link is still open: no FIN or RST reached it" test "$(disconnects)" -eq "$disconnects_before"
 
 echo "== the path is back for new connections"
-kill -USR2 $forwarder
+kill -USR2 $jr_forwarder
 jr_fault_over
 jr_expect_wait 80 "the client takes the silent link for dead and says why" \
   grep -qE "No data from Korvalinq Server for (6[0-9]|7[0-9]) s: the connection is taken for dead and made anew" "$jr_clog"

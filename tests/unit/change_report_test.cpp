@@ -273,6 +273,26 @@ TEST_F(ChangeReportTest, ReturnedDeletionGivesWayToANewerModification) {
   EXPECT_EQ(tracker().modificationQueue, std::deque<std::string>{a});
 }
 
+// A file received from the server and deleted before the server listed the
+// folder (no watcher to report it) is reported as deleted: at the first
+// change request of the next round, or queued when a listing is asked for.
+TEST_F(ChangeReportTest, AReceivedFileDeletedBeforeAnyListingIsReported) {
+  const std::string a = kSync + "\\sub\\a.txt", b = kSync + "\\sub\\b.txt";
+  ASSERT_TRUE(t.fs.writeText(b, "bee"));
+  tracker().noteServerWriteDone(a);
+  tracker().noteServerWriteDone(b);
+  ASSERT_TRUE(t.fs.remove(a));
+  t.read(encodeHeader({"RQFLS", kId, 0}) + R"({"date":"","time":""})");
+  t.server.sends.clear();
+  t.read(rqchg());
+  EXPECT_EQ(t.server.sends, std::vector<std::string>{anchg(report("/sub/a.txt", "-1", "DELETED"))});
+  EXPECT_TRUE(t.log.contains("Deleted after it was received from the server: " + a));
+
+  ASSERT_TRUE(t.fs.remove(b));
+  t.read(encodeHeader({"RQLST", kId, 0}) + R"({"filepath":"\/"})");
+  EXPECT_EQ(tracker().deleteQueue, std::deque<std::string>{b});
+}
+
 TEST(ToServerPath, IsAnchoredAtTheSyncFolder) {
   const ServerPathCase cases[] = {
       {"C:\\Users\\user\\Docs", "C:\\Users\\user\\Docs\\sub\\a.txt", "/sub/a.txt"},

@@ -448,6 +448,77 @@ TEST_F(ChangeTrackerTest, AServerPathAnnouncedTwiceIsHeldOnce) {
   EXPECT_EQ(tracker.serverQueue, (std::deque<std::string>{"C:\\Sync\\b.txt"}));
 }
 
+// Without the watcher nobody reports the deletion of a file the client has
+// just received: the tracker finds it gone when it looks (at the first change
+// request of a round, and when a listing is asked for) and queues it as the
+// watcher would have. What the client itself removed or replaced for the
+// server, and a file still there, is not a deletion.
+TEST_F(ChangeTrackerTest, AReceivedFileDeletedSinceIsQueuedAsDeleted) {
+  enum class After { Nothing, UserDeletes, UserReplaces, ServerRemoves, ServerRemovesFolder, UserDeletesFolder };
+  struct Case {
+    const char* name;
+    After after;
+    bool queued;
+  } cases[] = {
+      {"still there", After::Nothing, false},
+      {"deleted by the user", After::UserDeletes, true},
+      {"deleted and written again by the user", After::UserReplaces, false},
+      {"removed for the server", After::ServerRemoves, false},
+      {"its folder removed for the server", After::ServerRemovesFolder, false},
+      {"its folder deleted by the user", After::UserDeletesFolder, true},
+  };
+  const std::string file = "C:\\Sync\\dir\\got.txt";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::MemoryFileSystem disk;
+    test::RecordingLog lines;
+    ExceptionFilter exceptions{disk};
+    ChangeTracker t{lines, status, exceptions, disk};
+    disk.addFile(file, "from the server");
+    t.addServerPath(file);
+    t.noteServerWriteDone(file);
+    switch (c.after) {
+      case After::Nothing: break;
+      case After::UserDeletes: (void)disk.remove(file); break;
+      case After::UserReplaces:
+        (void)disk.remove(file);
+        disk.addFile(file, "the user's");
+        break;
+      case After::ServerRemoves:
+        t.noteServerRemoval(file);
+        (void)disk.remove(file);
+        break;
+      case After::ServerRemovesFolder:
+        t.noteServerRemoval("C:\\Sync\\dir\\");
+        (void)disk.removeAll("C:\\Sync\\dir");
+        break;
+      case After::UserDeletesFolder: (void)disk.removeAll("C:\\Sync\\dir"); break;
+    }
+    EXPECT_EQ(t.reportDeletedReceived(), c.queued ? 1u : 0u);
+    EXPECT_EQ(t.deleteQueue, c.queued ? std::deque<std::string>{file} : std::deque<std::string>{});
+    if (c.queued) {
+      EXPECT_EQ(lines.lines, (Lines{{"Deleted after it was received from the server: " + file, true},
+                                    {"Saving to delete queue: " + file, true}}));
+    }
+    EXPECT_EQ(t.reportDeletedReceived(), 0u) << "found once";
+  }
+}
+
+// A received file is looked at until the server asks for a listing: one
+// gone by then is reported; the listing shows the server the others, and
+// their later deletion is the listings' to tell (under the server's guard).
+TEST_F(ChangeTrackerTest, AReceivedFileIsLookedAtUntilTheNextListing) {
+  fs.addFile("C:\\Sync\\a.txt", "a");
+  fs.addFile("C:\\Sync\\b.txt", "b");
+  tracker.noteServerWriteDone("C:\\Sync\\a.txt");
+  tracker.noteServerWriteDone("C:\\Sync\\b.txt");
+  (void)fs.remove("C:\\Sync\\a.txt");
+  tracker.onListingAsked();
+  EXPECT_EQ(tracker.deleteQueue, std::deque<std::string>{"C:\\Sync\\a.txt"});
+  (void)fs.remove("C:\\Sync\\b.txt");  // the listing showed it
+  EXPECT_EQ(tracker.reportDeletedReceived(), 0u);
+}
+
 TEST_F(ChangeTrackerTest, DeletionsOfPathsThatAreThereAgainAreDropped) {
   fs.addFile("C:\\Sync\\back.txt", "b");
   tracker.deleteQueue = {"C:\\Sync\\back.txt", "C:\\Sync\\gone.txt"};
