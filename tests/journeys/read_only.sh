@@ -17,8 +17,12 @@ jr_start
 
 sleep 3  # the first transfers are some seconds old: the edits below do not race them
 echo "== the sync folder is read-only for 15 s"
+# The client is stopped while it waits in its event loop: a file it opened
+# for writing through the new mount would make the remount fail (busy).
+jr_pause_waiting client
 { mount --bind "$jr_sync" "$jr_sync" && mount -o remount,bind,ro "$jr_sync"; } ||
   jr_abort "cannot make the sync folder read-only"
+jr_resume client
 lines_before=$(wc -l <"$jr_slog")
 jr_write store a.txt "second version, longer"
 a_v2=$(jr_hash "$jr_store/a.txt")
