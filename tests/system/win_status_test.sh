@@ -131,7 +131,7 @@ check "panel 5 shows the client's count: MB left: $left" wait_for 10 panel_is 5 
 check "panel 1 shows the file under way" bash -c "[[ \"\$1\" == 'Receiving big.bin '*' / 512.0 MB'* ]]" _ "$(panel 1)"
 shot mb-left
 kill -CONT "$server"
-check "big.bin arrives whole" wait_for 120 cmp -s "$work/store/big.bin" "$work/sync/big.bin"
+check "big.bin arrives whole" wait_for 300 cmp -s "$work/store/big.bin" "$work/sync/big.bin"
 check "then the server's figure again: MB left: 0" wait_for 20 panel_is 5 "MB left: 0"
 rm -f "$work/store/big.bin" "$work/sync/big.bin"
 check "the tray tip counts the name left out" wait_for 60 text_has 2009 "1 name cannot be synchronised"
